@@ -78,6 +78,9 @@ void _driver_video_resize();
 
 // --- event translation (kiv_driver-sdl2_event.cpp)
 int driver_event_poll(Event *r);
+int _driver_sdl_sym2key(int sym);
+void _driver_joystick_scan();
+void _driver_joystick_close_all();
 
 // --- timer (kiv_driver-sdl2.cpp)
 long driver_timer_get_ticks();
@@ -85,6 +88,8 @@ void driver_timer_reset_ticks();
 void driver_timer_delay(int ticks);
 void driver_timer_set(int fps);
 int driver_timer_tick();
+// Replaces the millisecond source (SDL_GetTicks) so tests can drive the clock; null restores it.
+void driver_timer_set_source(unsigned (*source)());
 
 // --- on-screen keyboard and clipboard (kiv_driver-sdl2_video.cpp)
 void driver_keyboard_show();

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Sprite and text frame cost of this engine next to LÖVE 11 on one Xvfb screen, same window, assets and scene.
+# Usage: bench/sprites_bench.sh <build dir configured with -DKIV_BENCH=ON>
+set -eu
+here=$(cd "$(dirname "$0")" && pwd)
+build=$(cd "${1:?build dir}" && pwd)
+cmake --build "$build" --target sprites_bench kiv_assets_data >/dev/null
+if [ -z "${KIV_BENCH_XVFB:-}" ]; then
+    exec env KIV_BENCH_XVFB=1 xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$build"
+fi
+export vblank_mode=0 LIBGL_ALWAYS_SOFTWARE=1 SDL_AUDIODRIVER=dummy
+lovedir=$(mktemp -d)
+trap 'rm -rf "$lovedir"' EXIT
+cp "$here"/sprites_love/*.lua "$here/sprites_scene.lua" "$build"/data/bench_sprite.png "$build"/data/small.* "$lovedir"/
+cd "$build"
+for scene in "sprites 1000 4" "sprites 1000 32" "sprites 10000 4" "sprites 10000 32" "sprites 50000 4" \
+    "sprites 50000 32" "text"; do
+    KIV_BENCH_SCENE="$scene" KIV_BENCH_LUA="$here/sprites_scene.lua" ./sprites_bench | grep '^kivgame ' || true
+    if command -v love >/dev/null; then
+        KIV_BENCH_SCENE="$scene" love "$lovedir" 2>/dev/null | grep '^love ' || echo "love    $scene: failed"
+    else
+        echo "love    $scene: not installed (tools/install-deps.sh bench)"
+    fi
+done

@@ -1,0 +1,125 @@
+// Audio sources, voices and the audio state behind the driver_audio_* calls (kiv_driver-sdl2_audio.cpp).
+// The mixer (kiv_mixer) is the only caller of the driver calls; tests drive the mix through driver_audio_mix.
+#pragma once
+
+#include <SDL.h>
+
+#include <atomic>
+#include <vector>
+
+#include "kiv_driver.h"
+
+struct stb_vorbis;
+
+// Implemented by a caller that synthesises sound; the callback source owns it.
+class AudioCallback {
+public:
+    virtual int get_samples(float *out, int n) = 0;
+    virtual ~AudioCallback() {}
+};
+
+// A sound known by its id (its index in the source table). Lengths and positions count sample values of
+// the work format: 44100 Hz float stereo, interleaved, so two values per frame.
+class AudioSource {
+public:
+    virtual int get_length() { return 0; }
+    virtual int get_samples(int start, int length, float *r) { return 0; }
+    virtual bool load() { return true; }
+    virtual void unload() {}
+    virtual ~AudioSource() {}
+};
+
+class AudioSourceMemory : public AudioSource {
+public:
+    int len = 0;
+    float *data = nullptr;
+    int _memused = 0;
+
+    AudioSourceMemory(int count, const float *values);
+    int get_length() override { return len; }
+    int get_samples(int start, int length, float *r) override;
+    ~AudioSourceMemory() override;
+};
+
+// Streams an Ogg Vorbis file held in memory, resampled to 44100 Hz stereo on the fly.
+// load() and unload() belong to the main thread; get_length() and get_samples() to the mix, which never loads.
+class AudioSourceVorbis : public AudioSource {
+public:
+    char fname[1024] = {0};
+    stb_vorbis *data = nullptr;
+    int channels = 0;
+    int rate = 0;
+    void *file_mem = nullptr;
+    int len = 0;
+    int _memused = 0;
+    bool failed = false; // the last load failed: the mix plays silence until the main thread loads again
+
+    explicit AudioSourceVorbis(const char *path);
+    int get_length() override;
+    int get_samples(int start, int length, float *r) override;
+    bool load() override;
+    void unload() override;
+    ~AudioSourceVorbis() override;
+
+private:
+    // Resampler state: frames a and b of the file bracket the next output frame; the phase is counted in
+    // 1/44100ths of an input frame so that no rounding drift accumulates.
+    float a[2] = {0, 0}, b[2] = {0, 0};
+    int phase = 0;
+    bool primed = false, have_b = false, spent = false;
+    bool ended = false; // the decoder has no more frames
+    std::vector<float> in;
+    int in_pos = 0, in_count = 0;
+    void _restart();
+    bool _next_frame(float *f);
+};
+
+class AudioSourceCallback : public AudioSource {
+public:
+    AudioCallback *callback = nullptr;
+
+    explicit AudioSourceCallback(AudioCallback *cb) : callback(cb) {}
+    int get_length() override { return 1; }
+    int get_samples(int start, int length, float *r) override;
+    ~AudioSourceCallback() override;
+};
+
+// One voice. Created zero-filled.
+struct AudioPlaying {
+    int src = 0;
+    float vol = 0;
+    float pan = 0;
+    float _vol = 0;
+    int _init = 0;
+    int cur = 0;
+    int loop = 0;
+    int pause = 0;
+};
+
+struct _SDL_audioData {
+    SDL_AudioSpec work;
+    SDL_AudioSpec _want;
+    SDL_AudioSpec have;
+    std::vector<AudioSource *> sources;
+    std::vector<AudioPlaying> playing;
+    float peak = 1;
+    SDL_AudioDeviceID dev = 0;
+    // Mix buffers and the device conversion are made on the main thread so the audio thread does not allocate.
+    std::vector<float> mixbuf, scratch;
+    SDL_AudioCVT cvt;
+    std::vector<Uint8> cvtbuf;
+};
+
+extern _SDL_audioData *_sdl_audio_data;
+extern std::atomic<unsigned long> _sdl_audio_memused;
+
+// Mixes the next `frames` frames of all voices into `out` (2 x frames floats, limited to -1..1), exactly as the
+// device callback does before its format conversion. Returns the number of voices mixed (0: `out` is silence).
+// Takes the device lock; tests call it with the device paused.
+int driver_audio_mix(float *out, int frames);
+// Device callback: mixes and converts into the device format.
+void _driver_audio_callback(void *userdata, Uint8 *_stream, int _len);
+// Pauses (1) or resumes (0) the device so that a test can own the mix.
+void driver_audio_pause_device(int pause);
+// Bytes held by decoded samples and in-memory Ogg files.
+unsigned long driver_audio_memused();

@@ -1,0 +1,337 @@
+// The window and its GL context, the on-screen keyboard and the clipboard (SDL2 driver).
+// driver_init/driver_deinit call the video start/stop; the shell opens and re-opens the window
+// through driver_video_init and presents each frame with driver_video_flip.
+#include <SDL.h>
+#include <stb_image.h>
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "kiv_driver.h"
+#include "kiv_gfx.h"
+#include "kiv_glext.h"
+#include "kiv_printf.h"
+
+enum { KIV_CAPTION_MAX = 256, KIV_ICON_MAX = 512 };
+
+// Module state (main thread only). The context is made once and outlives every window.
+static SDL_Window *_driver_sdl2_window = nullptr;
+static SDL_GLContext _driver_sdl2_context = nullptr;
+static SDL_DisplayMode _driver_desktop_mode;
+static bool _driver_desktop_read = false;
+static bool _driver_video_started = false;
+static char _driver_last_caption[KIV_CAPTION_MAX] = "";
+static char _driver_last_icon[KIV_ICON_MAX] = "";
+
+// Bounded copy that always terminates.
+static void _driver_strlcpy(char *dst, const char *src, size_t size) {
+    if (!src)
+        src = "";
+    size_t n = strlen(src);
+    if (n >= size)
+        n = size - 1;
+    memcpy(dst, src, n);
+    dst[n] = 0;
+}
+
+// Window titles take only printable ASCII: control bytes and every byte from 0x80 up become '?'.
+static void _driver_caption_sanitize(char *s) {
+    for (; *s; s++) {
+        if ((signed char)*s < 32)
+            *s = '?';
+    }
+}
+
+// Float to int truncated toward zero, without undefined behaviour for NaN or huge values.
+static int _driver_trunc(float v) {
+    if (!(v == v))
+        return 0;
+    if (v >= (float)INT_MAX)
+        return INT_MAX;
+    if (v <= (float)INT_MIN)
+        return INT_MIN;
+    return (int)v;
+}
+
+static void _driver_icon_apply(SDL_Window *win) {
+    const char *path = driver_get_icon();
+    if (!win || !path || !*path || !driver_file_exists(path))
+        return;
+    int len = 0;
+    void *data = driver_file_alloc(path, &len);
+    if (!data)
+        return;
+    int w = 0, h = 0, comp = 0;
+    unsigned char *px = stbi_load_from_memory((const unsigned char *)data, len, &w, &h, &comp, 4);
+    free(data);
+    if (!px)
+        return;
+    SDL_Surface *wrap = SDL_CreateRGBSurfaceFrom(px, w, h, 32, w * 4, 0x000000FF, 0x0000FF00, 0x00FF0000, 0xFF000000);
+    // The wrapper only borrows the pixels: convert into a surface that owns its copy.
+    SDL_Surface *icon = wrap ? SDL_ConvertSurface(wrap, wrap->format, 0) : nullptr;
+    if (wrap)
+        SDL_FreeSurface(wrap);
+    stbi_image_free(px);
+    if (!icon)
+        return;
+    SDL_SetWindowIcon(win, icon);
+    SDL_FreeSurface(icon);
+}
+
+static void _driver_context_create(SDL_Window *win) {
+    if (_driver_sdl2_context) {
+        kiv_printf("SDL_GL_DeleteContext\n");
+        SDL_GL_DeleteContext(_driver_sdl2_context);
+        _driver_sdl2_context = nullptr;
+    }
+    _driver_sdl2_context = SDL_GL_CreateContext(win);
+    kiv_printf("SDL_GL_CreateContext\n");
+    if (!_driver_sdl2_context) {
+        kiv_printf("SDL_GL_CreateContext failed: %s\n", SDL_GetError());
+        return;
+    }
+    static const struct {
+        SDL_GLattr attr;
+        const char *fmt;
+    } attrs[] = {
+        {SDL_GL_RED_SIZE, "GL_RED_SIZE:%d\n"},         {SDL_GL_GREEN_SIZE, "GL_GREEN_SIZE:%d\n"},
+        {SDL_GL_BLUE_SIZE, "GL_BLUE_SIZE:%d\n"},       {SDL_GL_ALPHA_SIZE, "GL_ALPHA_SIZE:%d\n"},
+        {SDL_GL_DEPTH_SIZE, "GL_DEPTH_SIZE:%d\n"},     {SDL_GL_BUFFER_SIZE, "GL_BUFFER_SIZE:%d\n"},
+        {SDL_GL_DOUBLEBUFFER, "GL_DOUBLEBUFFER:%d\n"}, {SDL_GL_STENCIL_SIZE, "GL_STENCIL_SIZE:%d\n"},
+    };
+    for (const auto &a : attrs) {
+        int v = 0;
+        SDL_GL_GetAttribute(a.attr, &v);
+        kiv_printf(a.fmt, v);
+    }
+    SDL_GL_MakeCurrent(win, _driver_sdl2_context);
+    kiv_printf("SDL_GL_MakeCurrent\n");
+    kiv_glext_init();
+}
+
+static SDL_Window *_driver_try_init_video(int w, int h, int full) {
+    kiv_printf("_try_init_video(%d,%d,%d)\n", w, h, full);
+    full = full ? 1 : 0;
+    if (!_driver_desktop_read) {
+        if (SDL_GetDesktopDisplayMode(0, &_driver_desktop_mode) != 0) {
+            kiv_printf("SDL_GetDesktopDisplayMode failed: %s\n", SDL_GetError());
+            SDL_zero(_driver_desktop_mode);
+        }
+        _driver_desktop_read = true;
+    }
+    int dw = _driver_desktop_mode.w, dh = _driver_desktop_mode.h;
+    int tw = w, th = h;
+    if (w <= 0 || h <= 0) {
+        tw = full ? dw : dw * 80 / 100;
+        th = full ? dh : dh * 80 / 100;
+    }
+    int bw = dw * 80 / 100, bh = dh * 80 / 100;
+    int cw = 0, ch = 0, cfull = 0;
+    if (_driver_sdl2_window) {
+        SDL_GetWindowSize(_driver_sdl2_window, &cw, &ch);
+        cfull = (SDL_GetWindowFlags(_driver_sdl2_window) & SDL_WINDOW_FULLSCREEN) ? 1 : 0;
+    }
+    kiv_printf("_try_init_video: desktop: %d x %d, backup: %d x %d, target: %d x %d, screen: %d x %d\n", dw, dh, bw, bh,
+               tw, th, cw, ch);
+    if (_driver_sdl2_window && cw == tw && ch == th && cfull == full) {
+        kiv_printf("_try_init_video: no changes needed.\n");
+        return _driver_sdl2_window;
+    }
+    driver_sdl2_window_destroy();
+    kiv_printf("_try_init_video: initial init\n");
+
+    // The subsystem is reference counted: start it only when it is not running.
+    if (!SDL_WasInit(SDL_INIT_VIDEO) && SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+        kiv_printf("SDL_InitSubSystem(VIDEO) failed: %s\n", SDL_GetError());
+        return nullptr;
+    }
+    SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 0);
+    SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, 0);
+    SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_ALPHA_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+    SDL_GL_SetAttribute(SDL_GL_ACCELERATED_VISUAL, 1);
+    SDL_SetHint(SDL_HINT_RENDER_VSYNC, "1");
+
+    // The title is set here already sanitised, so the swap only re-titles on a real change.
+    const char *caption = driver_get_caption();
+    char title[KIV_CAPTION_MAX];
+    _driver_strlcpy(_driver_last_caption, caption, sizeof(_driver_last_caption));
+    _driver_strlcpy(title, caption, sizeof(title));
+    _driver_caption_sanitize(title);
+
+    Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_SHOWN | SDL_WINDOW_RESIZABLE | (full ? SDL_WINDOW_FULLSCREEN : 0);
+    SDL_Window *win = SDL_CreateWindow(title, SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, tw, th, flags);
+    if (!win) {
+        kiv_printf("failed to init at %d x %d .. trying %d x %d\n", tw, th, bw, bh);
+        win = SDL_CreateWindow(title, SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, bw, bh,
+                               SDL_WINDOW_OPENGL | SDL_WINDOW_SHOWN);
+        if (!win) {
+            kiv_printf("SDL_CreateWindow failed: %s\n", SDL_GetError());
+            return nullptr;
+        }
+    }
+    _driver_sdl2_window = win;
+    _driver_strlcpy(_driver_last_icon, driver_get_icon(), sizeof(_driver_last_icon));
+    _driver_icon_apply(win);
+    if (!_driver_sdl2_context)
+        _driver_context_create(win);
+    if (_driver_sdl2_context) {
+        SDL_GL_MakeCurrent(win, _driver_sdl2_context);
+        // The swap interval belongs to the current context and drawable: ask only now.
+        if (SDL_GL_SetSwapInterval(1) != 0)
+            kiv_printf("SDL_GL_SetSwapInterval failed: %s\n", SDL_GetError());
+    }
+    SDL_GetWindowSize(win, &cw, &ch);
+    cfull = (SDL_GetWindowFlags(win) & SDL_WINDOW_FULLSCREEN) ? 1 : 0;
+    kiv_printf("now: %d x %d - %d\n", cw, ch, cfull);
+    return win;
+}
+
+void driver_video_init(int ww, int hh, int dw, int dh, int mw, int mh, int full) {
+    kiv_printf("init_video: %d %d %d %d %d %d %d\n", ww, hh, dw, dh, mw, mh, full);
+    SDL_Window *win = _driver_try_init_video(ww, hh, full);
+    if (!win)
+        return;
+    SDL_SetWindowMinimumSize(win, mw, mh);
+    _driver_video_resize();
+}
+
+void driver_video_flip() {
+    if (!_driver_sdl2_window)
+        return;
+    SDL_GL_SwapWindow(_driver_sdl2_window);
+    const char *caption = driver_get_caption();
+    if (caption && strncmp(caption, _driver_last_caption, sizeof(_driver_last_caption) - 1) != 0) {
+        _driver_strlcpy(_driver_last_caption, caption, sizeof(_driver_last_caption));
+        char title[KIV_CAPTION_MAX];
+        _driver_strlcpy(title, caption, sizeof(title));
+        _driver_caption_sanitize(title);
+        SDL_SetWindowTitle(_driver_sdl2_window, title);
+    }
+    const char *icon = driver_get_icon();
+    if (icon && strncmp(icon, _driver_last_icon, sizeof(_driver_last_icon) - 1) != 0) {
+        _driver_strlcpy(_driver_last_icon, icon, sizeof(_driver_last_icon));
+        _driver_icon_apply(_driver_sdl2_window);
+    }
+}
+
+bool driver_video_minimize() {
+    if (!_driver_sdl2_window)
+        return false;
+    SDL_MinimizeWindow(_driver_sdl2_window);
+    return true;
+}
+
+SDL_Window *driver_sdl2_window() {
+    return _driver_sdl2_window;
+}
+
+void driver_sdl2_window_destroy() {
+    if (!_driver_sdl2_window)
+        return;
+    SDL_DestroyWindow(_driver_sdl2_window);
+    _driver_sdl2_window = nullptr;
+}
+
+void _driver_video_start() {
+    driver_set_idiom("desktop");
+    if (!SDL_WasInit(SDL_INIT_VIDEO) && SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+        kiv_printf("SDL_InitSubSystem(VIDEO) failed: %s\n", SDL_GetError());
+    }
+    _driver_video_started = true;
+    SDL_version linked;
+    SDL_GetVersion(&linked);
+    kiv_printf("SDL Runtime Version: %u.%u.%u\n", linked.major, linked.minor, linked.patch);
+    kiv_printf("SDL Compile Version: %u.%u.%u\n", SDL_MAJOR_VERSION, SDL_MINOR_VERSION, SDL_PATCHLEVEL);
+    _driver_joystick_scan();
+}
+
+void _driver_video_stop() {
+    if (_driver_sdl2_context) {
+        SDL_GL_DeleteContext(_driver_sdl2_context);
+        _driver_sdl2_context = nullptr;
+        kiv_glext_reset();
+    }
+    driver_sdl2_window_destroy();
+    _driver_joystick_close_all();
+    if (_driver_video_started) {
+        SDL_QuitSubSystem(SDL_INIT_VIDEO);
+        _driver_video_started = false;
+    }
+    // A later start reads the desktop again and titles its first window afresh.
+    _driver_desktop_read = false;
+    _driver_last_caption[0] = 0;
+    _driver_last_icon[0] = 0;
+}
+
+void _driver_video_resize() {
+    if (!_driver_sdl2_window)
+        return;
+    int w = 0, h = 0, dw = 0, dh = 0;
+    SDL_GetWindowSize(_driver_sdl2_window, &w, &h);
+    SDL_GL_GetDrawableSize(_driver_sdl2_window, &dw, &dh);
+    kiv_printf("window: %d x %d. drawable: %d x %d\n", w, h, dw, dh);
+    // A minimised window may report no area: keep the last metrics rather than divide by zero.
+    if (w <= 0 || h <= 0)
+        return;
+    if (_driver_sdl2_context)
+        glViewport(0, 0, dw, dh);
+    driver_set_size(w, h);
+    driver_set_aspect((float)w / (float)h);
+    driver_set_scale((float)dw / (float)w);
+    driver_set_orient(0);
+}
+
+void driver_keyboard_show() {
+    if (!_driver_sdl2_window || !SDL_HasScreenKeyboardSupport())
+        return;
+    kiv_printf("- keyboard_show ...\n");
+    GfxRect r = _gfx_get_focus_fixed();
+    if (r.w != 0) {
+        SDL_Rect rect = {_driver_trunc(r.x), _driver_trunc(r.y), _driver_trunc(r.w), _driver_trunc(r.h)};
+        kiv_printf("- keyboard_show:focus (%d,%d,%d,%d)...\n", rect.x, rect.y, rect.w, rect.h);
+        SDL_SetTextInputRect(&rect);
+    }
+    SDL_StartTextInput();
+    kiv_printf("- keyboard_show: OK\n");
+}
+
+void driver_keyboard_hide() {
+    if (!_driver_sdl2_window || !SDL_HasScreenKeyboardSupport())
+        return;
+    kiv_printf("- keyboard_hide ...\n");
+    SDL_StopTextInput();
+    kiv_printf("- keyboard_hide: OK\n");
+}
+
+int driver_keyboard_state() {
+    if (!_driver_sdl2_window || !SDL_HasScreenKeyboardSupport())
+        return 0;
+    return (SDL_IsTextInputActive() && SDL_IsScreenKeyboardShown(_driver_sdl2_window)) ? 1 : 0;
+}
+
+int driver_keyboard_get_height() {
+    return 0;
+}
+
+void driver_keyboard_set_height(int v) {}
+
+void driver_keyboard_init(void *_view) {}
+
+std::string driver_clipboard_get_text() {
+    char *s = SDL_GetClipboardText();
+    if (!s)
+        return std::string();
+    std::string out(s);
+    SDL_free(s);
+    return out;
+}
+
+void driver_clipboard_set_text(const std::string &text) {
+    if (SDL_SetClipboardText(text.c_str()) != 0)
+        kiv_printf("SDL_SetClipboardText failed: %s\n", SDL_GetError());
+}

@@ -1,0 +1,506 @@
+// Bitmap fonts: the font table, the ".fnt" text parser, wrapping, measuring, caret helpers and glyph drawing.
+// The shell creates the module (font_init) and scans for changed files each frame; text drawing goes through here.
+#include "kiv_font.h"
+
+#include <GL/gl.h>
+
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+
+#include "kiv_driver.h"
+#include "kiv_printf.h"
+
+// Font file values beyond this are treated as this: keeps hostile files from overflowing integer conversions.
+static const double FONT_VALUE_MAX = 1e6;
+
+struct _FontData {
+    std::map<std::string, int> map;
+    std::vector<FontInfo> data;
+};
+
+static _FontData *_font = nullptr;
+
+static FontInfo _font_zero() {
+    return FontInfo{};
+}
+
+static double _font_number(const std::string &v) {
+    const char *s = v.c_str();
+    char *end = nullptr;
+    double d = strtod(s, &end);
+    if (end == s || std::isnan(d))
+        return 0;
+    if (d > FONT_VALUE_MAX)
+        return FONT_VALUE_MAX;
+    if (d < -FONT_VALUE_MAX)
+        return -FONT_VALUE_MAX;
+    return d;
+}
+
+static float _font_int(const std::string &v) {
+    return (float)(long)_font_number(v);
+}
+
+// Truncation toward zero that stays defined for any float (widths of absurd fonts saturate).
+static int _font_trunc(float v) {
+    if (!(v == v))
+        return 0;
+    if (v >= (float)INT_MAX)
+        return INT_MAX;
+    if (v <= (float)INT_MIN)
+        return INT_MIN;
+    return (int)v;
+}
+
+static float _font_adv(const FontInfo &f, unsigned char g) {
+    return f.shapes[g].w * f.scale;
+}
+
+static void _font_split(const std::string &s, char sep, std::vector<std::string> &out) {
+    out.clear();
+    size_t p = 0;
+    for (;;) {
+        size_t q = s.find(sep, p);
+        if (q == std::string::npos) {
+            out.push_back(s.substr(p));
+            return;
+        }
+        out.push_back(s.substr(p, q - p));
+        p = q + 1;
+    }
+}
+
+// The x where a wrapped line starts, relative to the text box's left edge.
+static float _font_line_x(const FontInfo &f, float width, float w, int align) {
+    float x0 = f.m_left * f.scale;
+    if (w != 0)
+        x0 += (align + 1) * (w - width) / 2;
+    return x0;
+}
+
+static void _font_draw_n(int fid, const char *s, int n, float x, float y);
+
+// The caret distance without a range limit: rows first, then columns.
+static double _font_dist_wide(const GfxRect &r, int x, int y) {
+    double dx = std::fabs(std::trunc((double)r.x - x));
+    double dy = std::fabs(std::trunc((double)r.y + (double)r.h / 2 - y));
+    double d = dx + 65536.0 * dy;
+    return d == d ? d : HUGE_VAL;
+}
+
+void font_init() {
+    if (_font)
+        return;
+    _font = new _FontData();
+    _font->data.push_back(_font_zero());
+}
+
+void font_deinit() {
+    delete _font;
+    _font = nullptr;
+}
+
+FontInfo *_font_get(int fid) {
+    if (!_font || fid <= 0 || fid >= (int)_font->data.size())
+        return nullptr;
+    return &_font->data[fid];
+}
+
+int _font_add(const char *key, int tex, int size, const char *fname) {
+    if (!_font || !key || !fname)
+        return 0;
+    if (strlen(key) >= KIV_FONT_KEY_MAX || strlen(fname) >= KIV_FONT_FNAME_MAX)
+        return 0;
+    int id = (int)_font->data.size();
+    FontInfo f = _font_zero();
+    f.n = id;
+    f.tex = tex;
+    f.size = (float)size;
+    f.scale = 1;
+    snprintf(f.fnt_fname, sizeof(f.fnt_fname), "%s", fname);
+    _font->data.push_back(f);
+    _font->map[key] = id;
+    return id;
+}
+
+int font_load(const char *name, int size) {
+    if (!_font || !name)
+        return 0;
+    char num[16];
+    snprintf(num, sizeof(num), ":%d", size);
+    std::string key = std::string(name) + num;
+    auto it = _font->map.find(key);
+    if (it != _font->map.end())
+        return it->second;
+    kiv_printf("trying load font %s\n", name);
+    const char *f = key.size() < KIV_FONT_KEY_MAX ? _font_find(name) : nullptr;
+    const char *path = f ? driver_data_fname(f) : nullptr;
+    if (!path || !path[0] || strlen(path) >= KIV_FONT_FNAME_MAX) {
+        kiv_printf("unable to find font %s\n", name);
+        _font->map[key] = 0;
+        return 0;
+    }
+    std::string fname = path;
+    // Without a GL context the page cannot load; the font still measures.
+    int tex = _gfx_is_ready() ? gfx_tex_load(name) : 0;
+    int id = (int)_font->data.size();
+    kiv_printf("doing load font %s (%d)\n", name, id);
+    id = _font_add(key.c_str(), tex, size, fname.c_str());
+    font_reload(id);
+    return id;
+}
+
+void _font_parse(int fid, const std::string &text) {
+    FontInfo *f = _font_get(fid);
+    if (!f)
+        return;
+    std::vector<std::string> lines, words;
+    _font_split(text, '\n', lines);
+    for (const std::string &line : lines) {
+        _font_split(line, ' ', words);
+        const std::string &tag = words[0];
+        bool common = tag == "common", chr = tag == "char";
+        if (!common && !chr)
+            continue;
+        std::map<std::string, std::string> kv;
+        for (const std::string &w : words) {
+            size_t eq = w.find('=');
+            if (eq == std::string::npos)
+                continue;
+            size_t eq2 = w.find('=', eq + 1);
+            std::string value = eq2 == std::string::npos ? w.substr(eq + 1) : w.substr(eq + 1, eq2 - eq - 1);
+            kv[w.substr(0, eq)] = value;
+        }
+        if (common) {
+            f->height = _font_int(kv["lineHeight"]);
+            f->yinc = f->height;
+            f->base = _font_int(kv["base"]);
+            f->rect = GfxRect(0, 0, _font_int(kv["scaleW"]), _font_int(kv["scaleH"]));
+            f->scale = 1;
+            font_set_margins(fid, 0, 0, 0, 0);
+            continue;
+        }
+        double g = _font_number(kv["id"]);
+        // The glyph tables hold one slot per byte value; other ids cannot be drawn from a byte text.
+        if (g < 1 || g >= 256)
+            continue;
+        int i = (int)g;
+        f->rects[i] = GfxRect(_font_int(kv["x"]), _font_int(kv["y"]), _font_int(kv["width"]), _font_int(kv["height"]));
+        f->shapes[i] = GfxRect(_font_int(kv["xoffset"]), _font_int(kv["yoffset"]), (float)_font_number(kv["xadvance"]),
+                               (float)_font_number(kv["height"]));
+    }
+}
+
+void font_reload(int fid) {
+    FontInfo *f = _font_get(fid);
+    if (!f)
+        return;
+    f->fnt_mtime = driver_file_mtime(f->fnt_fname);
+    std::string text = driver_file_load(f->fnt_fname);
+    _font_parse(fid, text);
+}
+
+void font_reload_auto() {
+    static time_t last = 0;
+    if (!_font)
+        return;
+    time_t now = time(nullptr);
+    if (now == last)
+        return;
+    last = now;
+    for (int id = 1; id < (int)_font->data.size(); id++) {
+        FontInfo &f = _font->data[id];
+        if (!f.fnt_fname[0])
+            continue;
+        time_t m = driver_file_mtime(f.fnt_fname);
+        if (f.fnt_mtime < m && m <= now - 2)
+            font_reload(id);
+    }
+}
+
+const char *_font_find(const char *name) {
+    static char buf[KIV_FONT_FNAME_MAX];
+    static const char *suffixes[] = {"", ".fnt", ".txt"};
+    if (!name)
+        return nullptr;
+    for (const char *suf : suffixes) {
+        int n = snprintf(buf, sizeof(buf), "%s%s", name, suf);
+        if (n < 0 || n >= (int)sizeof(buf))
+            continue;
+        if (driver_data_exists(buf))
+            return buf;
+    }
+    return nullptr;
+}
+
+void font_set_margins(int fid, float top, float right, float bottom, float left) {
+    FontInfo *f = _font_get(fid);
+    if (!f)
+        return;
+    f->m_top = f->height * top;
+    f->m_right = f->height * right;
+    f->m_bottom = f->height * bottom;
+    f->m_left = f->height * left;
+    float full = f->m_top + f->height + f->m_bottom;
+    // A font without a line height cannot be scaled to a size; it keeps its pixels (and measures 0 high).
+    f->scale = (f->size != 0 && full > 0) ? f->size / full : 1;
+    f->yinc = full * f->scale;
+}
+
+const char *_font_filter(const char *s) {
+    return s;
+}
+
+void _font_wrap_calc(int fid, const char *s, float w, FontWrap &out) {
+    out.total = 0;
+    FontInfo *f = _font_get(fid);
+    if (!f)
+        return;
+    s = _font_filter(s ? s : "");
+    const float sc = f->scale;
+    const float margins = f->m_left * sc + f->m_right * sc;
+    const int len = (int)strlen(s);
+    int start = 0;
+    float width = margins;
+    int last_blank = 0;
+    int width_at_blank = 0;
+    int i = 0;
+    while (i <= len) {
+        unsigned char g = (unsigned char)s[i];
+        int end = i;
+        if (g != '\n' && g != 0) {
+            // The first glyph of a line always stays on it, so a glyph wider than w cannot make empty lines.
+            bool over = w != 0 && width + _font_adv(*f, g) > w && i > start;
+            if (!over) {
+                if (g == ' ') {
+                    last_blank = i;
+                    width_at_blank = _font_trunc(width);
+                }
+                width += _font_adv(*f, g);
+                i++;
+                continue;
+            }
+            if (last_blank) {
+                end = last_blank;
+                g = ' ';
+                width = (float)width_at_blank;
+            }
+        }
+        out.lines[out.total][0] = start;
+        out.lines[out.total][1] = end;
+        out.lines[out.total][2] = _font_trunc(width);
+        out.total++;
+        if (out.total >= KIV_FONT_WRAP_MAX || g == 0)
+            break;
+        start = (g == ' ' || g == '\n') ? end + 1 : end;
+        width = margins;
+        last_blank = 0;
+        width_at_blank = 0;
+        i = start;
+    }
+}
+
+float font_get_width(int fid, const char *s) {
+    FontInfo *f = _font_get(fid);
+    if (!f)
+        return 0;
+    s = _font_filter(s ? s : "");
+    const float sc = f->scale;
+    float line = f->m_left * sc, best = 0;
+    for (const unsigned char *p = (const unsigned char *)s; *p; p++) {
+        if (*p == '\n') {
+            line = f->m_left * sc;
+            continue;
+        }
+        line += _font_adv(*f, *p);
+        if (line >= best)
+            best = line;
+    }
+    return best + f->m_right * sc;
+}
+
+float font_get_height(int fid, const char *s, float w) {
+    FontInfo *f = _font_get(fid);
+    if (!f)
+        return 0;
+    if (s && w != 0) {
+        FontWrap wrap;
+        _font_wrap_calc(fid, s, w, wrap);
+        return wrap.total * f->yinc;
+    }
+    return f->yinc;
+}
+
+void _font_line_glyphs(int fid, const char *s, int n, float x, float y, float page_w, float page_h,
+                       std::vector<FontGlyph> &out) {
+    out.clear();
+    FontInfo *f = _font_get(fid);
+    if (!f || !s)
+        return;
+    const float sc = f->scale;
+    const float pw = page_w > 0 ? page_w : 0, ph = page_h > 0 ? page_h : 0;
+    for (int i = 0; i < n && s[i]; i++) {
+        unsigned char g = (unsigned char)s[i];
+        const GfxRect &r = f->rects[g];
+        const GfxRect &sh = f->shapes[g];
+        FontGlyph q;
+        if (pw > 0 && ph > 0)
+            q.src = GfxRect(r.x / pw, r.y / ph, r.w / pw, r.h / ph);
+        q.dst = GfxRect(x + sh.x * sc, y + sh.y * sc, r.w * sc, r.h * sc);
+        x += _font_adv(*f, g);
+        out.push_back(q);
+    }
+}
+
+void _font_layout(int fid, const char *s, float x, float y, float w, int align, float page_w, float page_h,
+                  std::vector<FontLine> &out) {
+    out.clear();
+    FontInfo *f = _font_get(fid);
+    if (!f)
+        return;
+    s = _font_filter(s ? s : "");
+    FontWrap wrap;
+    _font_wrap_calc(fid, s, w, wrap);
+    float y1 = y + f->m_top * f->scale;
+    for (int k = 0; k < wrap.total; k++) {
+        FontLine line;
+        float lx = x + _font_line_x(*f, (float)wrap.lines[k][2], w, align);
+        line.box = GfxRect(lx, y1, (float)wrap.lines[k][2], f->height * f->scale);
+        _font_line_glyphs(fid, s + wrap.lines[k][0], wrap.lines[k][1] - wrap.lines[k][0], lx, y1, page_w, page_h,
+                          line.glyphs);
+        out.push_back(line);
+        y1 += f->yinc;
+    }
+}
+
+// Glyph coordinates are fractions of the GL texture, which the loader pads to a power of two; the file's page
+// size only stands in while the page has no texture.
+static void _font_page_size(const FontInfo &f, float *w, float *h) {
+    *w = f.rect.w;
+    *h = f.rect.h;
+    if (f.tex) {
+        const GfxTexture &t = _gfx_get_tex(f.tex);
+        if (t.rect.w > 0 && t.rect.h > 0) {
+            *w = t.rect.w;
+            *h = t.rect.h;
+        }
+    }
+}
+
+static void _font_draw_n(int fid, const char *s, int n, float x, float y) {
+    static std::vector<FontGlyph> glyphs;
+    static std::vector<float> pos, uv;
+    FontInfo *f = _font_get(fid);
+    if (!f || !s)
+        return;
+    float pw, ph;
+    _font_page_size(*f, &pw, &ph);
+    _font_line_glyphs(fid, s, n, x, y, pw, ph, glyphs);
+    pos.clear();
+    uv.clear();
+    for (FontGlyph &q : glyphs) {
+        if (!_gfx_clip(&q.dst, &q.src))
+            continue;
+        const GfxRect &d = q.dst, &t = q.src;
+        const float px[6] = {d.x, d.x + d.w, d.x, d.x, d.x + d.w, d.x + d.w};
+        const float py[6] = {d.y, d.y, d.y + d.h, d.y + d.h, d.y, d.y + d.h};
+        const float tx[6] = {t.x, t.x + t.w, t.x, t.x, t.x + t.w, t.x + t.w};
+        const float ty[6] = {t.y, t.y, t.y + t.h, t.y + t.h, t.y, t.y + t.h};
+        for (int k = 0; k < 6; k++) {
+            pos.push_back(px[k]);
+            pos.push_back(py[k]);
+            uv.push_back(tx[k]);
+            uv.push_back(ty[k]);
+        }
+    }
+    if (pos.empty())
+        return;
+    glBindTexture(GL_TEXTURE_2D, f->tex ? gfx_tex_get_id(f->tex) : 0);
+    glVertexPointer(2, GL_FLOAT, 0, pos.data());
+    glTexCoordPointer(2, GL_FLOAT, 0, uv.data());
+    glDrawArrays(GL_TRIANGLES, 0, (GLsizei)(pos.size() / 2));
+}
+
+void _font_draw(int fid, const char *s, float x, float y) {
+    s = _font_filter(s ? s : "");
+    _font_draw_n(fid, s, (int)strlen(s), x, y);
+}
+
+void font_draw(int fid, const char *s, float x, float y, float w, int align) {
+    FontInfo *f = _font_get(fid);
+    if (!f)
+        return;
+    s = _font_filter(s ? s : "");
+    FontWrap wrap;
+    _font_wrap_calc(fid, s, w, wrap);
+    float y1 = y + f->m_top * f->scale;
+    for (int k = 0; k < wrap.total; k++) {
+        float lx = x + _font_line_x(*f, (float)wrap.lines[k][2], w, align);
+        GfxRect box(lx, y1, (float)wrap.lines[k][2], f->height * f->scale);
+        if (_gfx_clip(&box, nullptr))
+            _font_draw_n(fid, s + wrap.lines[k][0], wrap.lines[k][1] - wrap.lines[k][0], lx, y1);
+        y1 += f->yinc;
+    }
+}
+
+GfxRect font_crect(int fid, const char *s, int pos, float w, int align) {
+    FontInfo *f = _font_get(fid);
+    if (!f)
+        return GfxRect();
+    s = _font_filter(s ? s : "");
+    FontWrap wrap;
+    _font_wrap_calc(fid, s, w, wrap);
+    float y1 = f->m_top * f->scale, cx = 0;
+    for (int k = 0; k < wrap.total; k++) {
+        cx = _font_line_x(*f, (float)wrap.lines[k][2], w, align);
+        for (int i = wrap.lines[k][0]; i <= wrap.lines[k][1]; i++) {
+            float adv = _font_adv(*f, (unsigned char)s[i]);
+            if (i >= pos)
+                return GfxRect(cx, y1, adv, f->yinc);
+            cx += adv;
+        }
+        y1 += f->yinc;
+    }
+    return GfxRect(cx, y1 - f->yinc, 0, f->yinc);
+}
+
+int font_cnear(int fid, const char *s, int x, int y, float w, int align) {
+    FontInfo *f = _font_get(fid);
+    if (!f)
+        return 0;
+    s = _font_filter(s ? s : "");
+    FontWrap wrap;
+    _font_wrap_calc(fid, s, w, wrap);
+    float y1 = f->m_top * f->scale;
+    int best = 0;
+    double best_dist = HUGE_VAL;
+    bool found = false;
+    for (int k = 0; k < wrap.total; k++) {
+        float cx = _font_line_x(*f, (float)wrap.lines[k][2], w, align);
+        for (int i = wrap.lines[k][0]; i <= wrap.lines[k][1]; i++) {
+            float adv = _font_adv(*f, (unsigned char)s[i]);
+            GfxRect r(cx, y1, adv, f->yinc);
+            double d = _font_dist_wide(r, x, y);
+            if (!found || d < best_dist) {
+                found = true;
+                best = i;
+                best_dist = d;
+            }
+            cx += adv;
+        }
+        y1 += f->yinc;
+    }
+    return best;
+}
+
+int _font_dist(GfxRect &r, int x, int y) {
+    // Saturated: a point far below the text would overflow the weighted sum in int.
+    double d = _font_dist_wide(r, x, y);
+    if (d >= (double)INT_MAX)
+        return INT_MAX;
+    return (int)d;
+}

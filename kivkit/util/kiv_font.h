@@ -1,0 +1,78 @@
+// Bitmap fonts: glyph pages plus ".fnt" text metrics, loaded by name and size, with wrapping, measuring, aligned
+// drawing and the caret helpers of the text input. Used by the shell, the draw-command queue, the console and the GUI.
+#pragma once
+
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "kiv_gfx.h"
+
+// Lines kept by one wrap; further lines are dropped.
+#define KIV_FONT_WRAP_MAX 32
+// Size of the font key and path fields; a name that does not fit is treated as not found.
+#define KIV_FONT_KEY_MAX 256
+#define KIV_FONT_FNAME_MAX 512
+
+struct FontInfo {
+    int n;
+    int tex;
+    GfxRect rects[256];  // glyph pixels on the page
+    GfxRect shapes[256]; // x = xoffset, y = yoffset, w = xadvance, h = height
+    float height;
+    float base;
+    float size;
+    float scale;
+    GfxRect rect; // 0, 0, scaleW, scaleH
+    char fnt_fname[KIV_FONT_FNAME_MAX];
+    time_t fnt_mtime;
+    float m_top, m_right, m_bottom, m_left;
+    float yinc;
+};
+
+struct FontWrap {
+    int total;
+    int lines[KIV_FONT_WRAP_MAX][3]; // start index, end index, width
+};
+
+void font_init();
+void font_deinit();
+int font_load(const char *name, int size);
+void font_reload(int fid);
+void font_reload_auto();
+const char *_font_find(const char *name);
+void font_set_margins(int fid, float top, float right, float bottom, float left);
+const char *_font_filter(const char *s);
+void _font_wrap_calc(int fid, const char *s, float w, FontWrap &out);
+float font_get_width(int fid, const char *s);
+float font_get_height(int fid, const char *s, float w);
+void _font_draw(int fid, const char *s, float x, float y);
+void font_draw(int fid, const char *s, float x, float y, float w, int align);
+GfxRect font_crect(int fid, const char *s, int pos, float w, int align);
+int font_cnear(int fid, const char *s, int x, int y, float w, int align);
+int _font_dist(GfxRect &r, int x, int y);
+
+// --- plain code behind loading and drawing, checked without a window or files
+
+// The font entry of an id; null for 0, unknown ids or before font_init.
+FontInfo *_font_get(int fid);
+// Registers a new font under a key ("name:size") without reading a file; returns its id (0 when the key is too long).
+int _font_add(const char *key, int tex, int size, const char *fname);
+// Fills the font from the text of a font file; glyph slots the text does not mention keep their contents.
+void _font_parse(int fid, const std::string &text);
+
+// One glyph of a drawn line: destination in drawing units, source in fractions of the page.
+struct FontGlyph {
+    GfxRect dst, src;
+};
+// One wrapped line as font_draw places it: its box and the glyphs of its bytes.
+struct FontLine {
+    GfxRect box;
+    std::vector<FontGlyph> glyphs;
+};
+// The glyphs of n bytes of s drawn as one line from (x, y); page_w, page_h: the page texture's size in pixels.
+void _font_line_glyphs(int fid, const char *s, int n, float x, float y, float page_w, float page_h,
+                       std::vector<FontGlyph> &out);
+// The lines font_draw would draw, before clipping.
+void _font_layout(int fid, const char *s, float x, float y, float w, int align, float page_w, float page_h,
+                  std::vector<FontLine> &out);

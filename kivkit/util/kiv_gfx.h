@@ -1,0 +1,182 @@
+// The 2D graphics module: virtual screen, clip stack, texture and image tables, atlases and drawing over GL 1.x.
+// The game shell creates it (gfx_init) and draws each frame; fonts, the draw batcher and the GUI draw through it.
+#pragma once
+
+#include <ctime>
+#include <map>
+#include <string>
+#include <vector>
+
+struct Event;
+
+// Bytes of texture memory kept before idle textures are freed.
+#define KIV_GFX_MEMMAX 268435456UL
+// Depth of the clip stack; deeper pushes are counted and clip everything.
+#define KIV_GFX_CLIPMAX 8
+// Most tiles one tiled drawing call may draw.
+#define KIV_GFX_TILEMAX (1LL << 20)
+
+struct GfxRect {
+    float x, y, w, h;
+    GfxRect() : x(0), y(0), w(0), h(0) {}
+    GfxRect(float x_, float y_, float w_, float h_) : x(x_), y(y_), w(w_), h(h_) {}
+};
+
+struct GfxTexture {
+    int n;
+    int loaded;
+    int tex;
+    int tex_filter_init;
+    int tex_filter_mag, tex_filter_min;
+    unsigned long tex_memused;
+    long tex_memwaste;
+    GfxRect rect;
+    char name[64];
+    char tex_fname[512];
+    time_t tex_mtime;
+    char atlas_fname[512];
+    time_t atlas_mtime;
+    time_t tex_atime;
+};
+
+struct GfxImage {
+    int n;
+    int tid;
+    GfxRect rect;
+    GfxRect shape;
+};
+
+struct _GfxData {
+    GfxRect _driver_size;
+    GfxRect view;
+    GfxRect size;
+    float orient;
+    float scale;
+    GfxRect focus;
+    GfxRect shift;
+    std::map<std::string, int> img_map;
+    std::vector<GfxImage> img_data;
+    std::map<std::string, int> tex_map;
+    std::vector<GfxTexture> tex_data;
+    GfxRect translate;
+    GfxRect clip[KIV_GFX_CLIPMAX];
+    int clip_n;
+    float ortho_near, ortho_far;
+    unsigned long memused;
+    long memwaste;
+    _GfxData();
+};
+
+// --- state and virtual screen
+void gfx_init();
+void gfx_deinit();
+void gfx_gl_state_reset();
+void gfx_clear();
+bool _gfx_is_ready();
+void _gfx_fix_view();
+void gfx_set_view(int x, int y, int w, int h);
+void gfx_get_view(int *x, int *y, int *w, int *h);
+void gfx_set_size(int w, int h);
+void gfx_get_size(int *w, int *h);
+void gfx_set_shift(int dx, int dy);
+void gfx_get_shift(int *dx, int *dy);
+void gfx_set_orient(float deg);
+float gfx_get_orient();
+void gfx_set_scale(float s);
+float gfx_get_scale();
+void gfx_set_ortho_near_far(float near_, float far_);
+void gfx_ortho();
+void gfx_translate(float x, float y);
+void gfx_clip(float x, float y, float w, float h);
+void gfx_unclip();
+bool _gfx_clip(GfxRect *dst, GfxRect *src);
+bool _gfx_clip_test(GfxRect &clip, GfxRect *dst, GfxRect *src);
+GfxRect gfx_pos_to_hwpos(GfxRect r);
+GfxRect gfx_hwpos_to_pos(GfxRect r);
+GfxRect gfx_rect_to_hwrect(GfxRect r);
+GfxRect gfx_hwrect_to_rect(GfxRect r);
+void gfx_event_correct(Event *e);
+void gfx_focus(GfxRect r);
+void gfx_blur();
+GfxRect _gfx_get_focus_fixed();
+
+// --- texture table
+int gfx_tex_load(const char *name);
+void gfx_tex_reload(int id);
+void _gfx_tex_check(int id);
+int gfx_tex_get_id(int id);
+GfxTexture &_gfx_get_tex(int id);
+void _gfx_tex_gl_free(int id);
+void _gfx_tex_recycle();
+void gfx_reload_auto();
+const char *_gfx_find(const char *name);
+const char *_gfx_find_ext(const char *name);
+bool driver_gfx_exists(const char *name);
+const char *driver_gfx_fname(const char *name);
+void gfx_atlas_load(const char *name);
+void gfx_atlas_reload(int tid, const char *fname);
+class var;
+GfxRect _gfx_json_rect(var &v);
+void gfx_tex_blit(int gltex, int x, int y, int w, int h);
+void gfx_tex_blit2(int gltex, float sx, float sy, float sw, float sh, float dx, float dy, float dw, float dh);
+void gfx_tex_quad(int gltex, float x0, float y0, float z0, float x1, float y1, float z1, float x2, float y2, float z2,
+                  float x3, float y3, float z3);
+void gfx_tex_box(int gltex, int x, int y, int w, int h, int sz);
+void gfx_tex_box_slow(int gltex, int x, int y, int w, int h, int sz);
+
+// --- images and drawing
+int gfx_img_add(const char *name, int tid, GfxRect rect, GfxRect shape);
+int gfx_img_load(const char *name);
+GfxImage &_gfx_get_img(int id);
+int gfx_img_get_tex(int img);
+int gfx_img_get_width(int img);
+int gfx_img_get_height(int img);
+float gfx_img_get_ratio(int img);
+void gfx_img_blit(int img, float x, float y, float w, float h);
+void gfx_img_blit2(int img, float sx, float sy, float sw, float sh, float dx, float dy, float dw, float dh);
+void gfx_img_quad(int img, float x0, float y0, float z0, float x1, float y1, float z1, float x2, float y2, float z2,
+                  float x3, float y3, float z3);
+void gfx_img_box(int img, int x, int y, int w, int h, int sz);
+void gfx_img_tile(int img, int x, int y, int w, int h, int sz);
+void gfx_fill(unsigned color, float x, float y, float w, float h);
+
+// --- plain geometry behind the drawing calls, kept apart from GL so it can be checked without a window
+struct GfxQuad {
+    GfxRect dst, src;
+};
+// The blits of a nine-slice: up to nine (image part in fractions, destination) pairs; returns how many.
+int _gfx_img_box_parts(int iw, int ih, int x, int y, int w, int h, int sz, GfxQuad out[9]);
+// The tiles of a tiled nine-slice of a whole texture, sources in texture fractions.
+std::vector<GfxQuad> _gfx_tex_box_slow_parts(int x, int y, int w, int h, int sz);
+// Destination and source of an image blit before clipping; false when nothing can be drawn.
+bool _gfx_img_blit_rects(const GfxImage &i, const GfxRect &T, float sx, float sy, float sw, float sh, float x, float y,
+                         float w, float h, GfxRect *dst, GfxRect *src);
+
+// --- texture upload helpers (kiv_driver-tex_load.cpp)
+int _driver_tex_load(const char *path, int *w, int *h, int *tw, int *th);
+int _driver_tex_load_from_data(unsigned char *rgba, int w, int h, int *ow, int *oh, int *tw, int *th);
+// The upload behind _driver_tex_load_from_data, with the halving the configuration asks for given explicitly.
+int _driver_tex_upload(unsigned char *rgba, int w, int h, bool downscale, int *ow, int *oh, int *tw, int *th);
+unsigned char *_stbi_load(const char *path, int *w, int *h, int *comp, int req);
+void _driver_tex_load_downscale(unsigned char *p, int *w, int *h);
+void _driver_tex_load_downscale_both(unsigned char *p, int w, int h);
+void _driver_tex_load_downscale_horz(unsigned char *p, int w, int h);
+void _driver_tex_load_downscale_vert(unsigned char *p, int w, int h);
+int _kiv_gl_texture_min_filter();
+int _kiv_gl_texture_mag_filter();
+int _has_glGenerateMipmap();
+int _has_gl_generate_mipmap();
+int _has_gl_manual_mipmap();
+int _driver_gl_version();
+// The GL version text as major x 65536 + minor x 256 + patch (each part at most 255).
+int _driver_gl_version_parse(const char *s);
+// Premultiplies RGBA pixels in place.
+void _driver_tex_premultiply(unsigned char *p, int w, int h);
+// The GL size for a picture size: the first allowed size not below it; sizes above the table are kept.
+int _driver_tex_size(int n);
+// Pads a w x h picture to tw x th by repeating its last column and row; returns a new buffer (free()) or null.
+unsigned char *_driver_tex_pad(const unsigned char *p, int w, int h, int tw, int th);
+// Halves (w, h) until a texture of that size fits under maxsize per axis; returns how many halvings, -1 when never.
+int _driver_tex_fit(int w, int h, int maxsize);
+// Checks a file's picture size before decoding: 0 when it can be drawn at maxsize (after halving), -1 otherwise.
+int _driver_tex_check_size(const unsigned char *data, int len, int maxsize, int *w, int *h);

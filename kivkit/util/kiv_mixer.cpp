@@ -1,0 +1,150 @@
+// Sound names over the audio driver: suffix search in the data and document directories, cached ids and misses,
+// change detection for hot reload. Called by the shell (init, deinit, reload) and the script bindings.
+#include "kiv_mixer.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "kiv_driver.h"
+#include "kiv_printf.h"
+
+static const char *const SOUND_SUFFIXES[] = {"", ".wav", ".ogg", ".mp3", ".aac", ".caf", ".raw"};
+static const size_t NAME_MAX_LEN = 511;
+
+_MixerData *_mixer = nullptr;
+
+// The full path of the first candidate (name + suffix) found, data directories before the document directory for
+// each suffix; empty when none is found or the name is too long to form a candidate.
+static std::string _mixer_find(const char *name) {
+    for (const char *suffix : SOUND_SUFFIXES) {
+        std::string candidate = std::string(name) + suffix;
+        if (candidate.size() > NAME_MAX_LEN)
+            return "";
+        const char *path = nullptr;
+        if (driver_data_exists(candidate.c_str()))
+            path = driver_data_fname(candidate.c_str());
+        else if (driver_doc_exists(candidate.c_str()))
+            path = driver_doc_fname(candidate.c_str());
+        if (path && *path)
+            return path;
+    }
+    return "";
+}
+
+// Shared by samples and streams: look up, search and load a name once, caching misses.
+template <class Rec, class Load>
+static int _mixer_load(std::map<std::string, Rec> &table, const char *name, const char *kind, const char *prefix,
+                       Load load, char *(*fname)(Rec &), time_t *(*mtime)(Rec &)) {
+    if (!_mixer || !name)
+        return 0;
+    auto it = table.find(name);
+    if (it != table.end())
+        return it->second.n;
+    kiv_printf("%strying load %s %s\n", prefix, kind, name);
+    if (strlen(name) > NAME_MAX_LEN)
+        kiv_printf("%s name too long: %.40s...\n", kind, name);
+    std::string path = strlen(name) > NAME_MAX_LEN ? "" : _mixer_find(name);
+    if (path.empty()) {
+        kiv_printf("unable to find %s %s\n", kind, name);
+        table[name] = Rec(0);
+        return 0;
+    }
+    kiv_printf("doing load %s %s\n", kind, name);
+    Rec rec(load(path.c_str()));
+    snprintf(fname(rec), 512, "%s", path.c_str());
+    *mtime(rec) = driver_file_mtime(path.c_str());
+    table[name] = rec;
+    return rec.n;
+}
+
+static char *_sample_fname(MixerSample &r) {
+    return r.sample_fname;
+}
+static time_t *_sample_mtime(MixerSample &r) {
+    return &r.sample_mtime;
+}
+static char *_stream_fname(MixerStream &r) {
+    return r.stream_fname;
+}
+static time_t *_stream_mtime(MixerStream &r) {
+    return &r.stream_mtime;
+}
+
+void mixer_init() {
+    delete _mixer;
+    _mixer = new _MixerData();
+}
+
+void mixer_deinit() {
+    delete _mixer;
+    _mixer = nullptr;
+}
+
+void mixer_loop() {
+    driver_audio_loop();
+}
+
+void mixer_reload_auto() {
+    _mixer_reload_check(time(nullptr));
+}
+
+void _mixer_reload_check(time_t now) {
+    if (!_mixer || now == _mixer->last_check)
+        return;
+    _mixer->last_check = now;
+    for (auto &kv : _mixer->sample_map) {
+        MixerSample &r = kv.second;
+        if (!r.sample_fname[0])
+            continue;
+        time_t m = driver_file_mtime(r.sample_fname);
+        if (r.sample_mtime < m && now - 2 >= m) {
+            kiv_printf("sample reload: %s\n", r.sample_fname);
+            driver_audio_sample_reload(r.n);
+            r.sample_mtime = m;
+        }
+    }
+    for (auto &kv : _mixer->stream_map) {
+        MixerStream &r = kv.second;
+        if (!r.stream_fname[0])
+            continue;
+        time_t m = driver_file_mtime(r.stream_fname);
+        if (r.stream_mtime < m && now - 2 >= m) {
+            kiv_printf("stream reload: %s\n", r.stream_fname);
+            driver_audio_stream_reload(r.n);
+            r.stream_mtime = m;
+        }
+    }
+}
+
+int mixer_sample_load(const char *name) {
+    if (!_mixer)
+        return 0;
+    return _mixer_load(
+        _mixer->sample_map, name, "sample", ":: ", [](const char *path) { return driver_audio_sample_load(path); },
+        _sample_fname, _sample_mtime);
+}
+
+void mixer_sample_play(int v, float vol, float pan) {
+    driver_audio_sample_play(v, vol, pan);
+}
+
+int mixer_stream_load(const char *name) {
+    if (!_mixer)
+        return 0;
+    return _mixer_load(
+        _mixer->stream_map, name, "stream", "", [](const char *path) { return driver_audio_stream_load(path, false); },
+        _stream_fname, _stream_mtime);
+}
+
+void mixer_stream_play(int v, float vol) {
+    driver_audio_stream_play(v, vol, 0);
+}
+void mixer_stream_stop(int v) {
+    driver_audio_stream_stop(v);
+}
+void mixer_stream_pause(int v, int pause) {
+    driver_audio_stream_pause(v, pause);
+}
+void mixer_stream_volume(int v, float vol) {
+    driver_audio_stream_volume(v, vol);
+}

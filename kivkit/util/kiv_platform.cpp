@@ -1,0 +1,164 @@
+// POSIX layer under the driver: file status, directories, atomic saves, environment directories, URL opener.
+#include "kiv_platform.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "kiv_printf.h"
+
+extern char **environ;
+
+bool kiv_platform_file_regular(const char *path) {
+    struct stat st;
+    if (!path || !*path || stat(path, &st) != 0)
+        return false;
+    return S_ISREG(st.st_mode);
+}
+
+bool kiv_platform_file_stat(const char *path, long long *size, time_t *mtime) {
+    struct stat st;
+    if (!path || !*path || stat(path, &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    if (size)
+        *size = (long long)st.st_size;
+    if (mtime)
+        *mtime = st.st_mtime;
+    return true;
+}
+
+static bool _kiv_platform_isdir(const std::string &p) {
+    struct stat st;
+    return stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool kiv_platform_mkdir_p(const char *path) {
+    if (!path || !*path)
+        return false;
+    std::string p(path);
+    while (p.size() > 1 && p.back() == '/')
+        p.pop_back();
+    for (size_t i = 1; i <= p.size(); i++) {
+        if (i < p.size() && p[i] != '/')
+            continue;
+        std::string part = p.substr(0, i);
+        if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST)
+            return false;
+    }
+    return _kiv_platform_isdir(p);
+}
+
+bool kiv_platform_file_write_atomic(const char *path, const void *data, size_t len) {
+    if (!path || !*path || (len > 0 && !data))
+        return false;
+    // A directory in the way is never replaced.
+    struct stat st;
+    if (stat(path, &st) == 0 && !S_ISREG(st.st_mode))
+        return false;
+
+    std::string tmp = std::string(path) + ".XXXXXX";
+    int fd = mkstemp(&tmp[0]);
+    if (fd < 0)
+        return false;
+    const char *p = (const char *)data;
+    size_t left = len;
+    bool ok = true;
+    while (left > 0) {
+        ssize_t n = write(fd, p, left);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            ok = false;
+            break;
+        }
+        p += n;
+        left -= (size_t)n;
+    }
+    // Keep the usual permissions of a newly created file rather than mkstemp's 0600.
+    if (ok) {
+        mode_t mask = umask(0);
+        umask(mask);
+        fchmod(fd, 0666 & ~mask);
+    }
+    if (ok && fsync(fd) != 0)
+        ok = false;
+    if (close(fd) != 0)
+        ok = false;
+    if (ok && rename(tmp.c_str(), path) != 0)
+        ok = false;
+    if (!ok) {
+        unlink(tmp.c_str());
+        return false;
+    }
+    // Make the rename itself durable.
+    std::string dir(path);
+    size_t slash = dir.rfind('/');
+    dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : dir.substr(0, slash));
+    int dfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY);
+    if (dfd >= 0) {
+        fsync(dfd);
+        close(dfd);
+    }
+    return true;
+}
+
+static std::string _kiv_platform_env(const char *name) {
+    const char *v = getenv(name);
+    return v ? std::string(v) : std::string();
+}
+
+std::string kiv_platform_appdata_dir() {
+    std::string d = _kiv_platform_env("XDG_DATA_HOME");
+    if (!d.empty())
+        return d;
+    std::string home = _kiv_platform_env("HOME");
+    if (home.empty())
+        return "";
+    return home + "/.local/share";
+}
+
+std::string kiv_platform_temp_dir() {
+    std::string d = _kiv_platform_env("TMPDIR");
+    return d.empty() ? std::string("/tmp") : d;
+}
+
+std::string kiv_platform_home_dir() {
+    return _kiv_platform_env("HOME");
+}
+
+const char *kiv_platform_osinfo() {
+    return "Linux";
+}
+
+bool kiv_platform_open_url(const char *url) {
+    if (!url || !*url)
+        return false;
+    // The link goes to the opener as one argument; no shell ever parses it. The opener runs in a grandchild
+    // so the game neither waits for a browser that xdg-open may keep in the foreground nor leaves a zombie.
+    char *argv[] = {(char *)"xdg-open", (char *)url, nullptr};
+    pid_t child = fork();
+    if (child < 0) {
+        kiv_printf("open_url: fork failed: %s\n", strerror(errno));
+        return false;
+    }
+    if (child == 0) {
+        pid_t pid;
+        int rc = posix_spawnp(&pid, "xdg-open", nullptr, nullptr, argv, environ);
+        _exit(rc == 0 ? 0 : 127);
+    }
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        kiv_printf("open_url: xdg-open could not be started\n");
+        return false;
+    }
+    return true;
+}

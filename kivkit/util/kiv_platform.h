@@ -1,0 +1,34 @@
+// The operating-system layer under the driver (Linux/POSIX): file status, directories, atomic saves,
+// environment directories and the URL opener. The only place with OS specifics; a port replaces this pair.
+#pragma once
+
+#include <cstddef>
+#include <ctime>
+#include <string>
+
+// Status of a regular file; false for missing files, directories and other non-regular entries.
+bool kiv_platform_file_regular(const char *path);
+// Size in bytes and modification time of a regular file; false when it cannot be examined.
+bool kiv_platform_file_stat(const char *path, long long *size, time_t *mtime);
+
+// Creates the directory and its missing parents; true when it exists afterwards.
+bool kiv_platform_mkdir_p(const char *path);
+
+// Writes len bytes to a temporary file in the same directory, syncs it and renames it over path,
+// so a failed write never destroys the previous file. False (and nothing replaced) on any failure.
+bool kiv_platform_file_write_atomic(const char *path, const void *data, size_t len);
+
+// Per-user data root (XDG_DATA_HOME, else $HOME/.local/share); "" when neither is known.
+std::string kiv_platform_appdata_dir();
+// Temporary directory (TMPDIR, else /tmp).
+std::string kiv_platform_temp_dir();
+// The user's home directory (HOME); "" when unset.
+std::string kiv_platform_home_dir();
+// Name of the operating system.
+const char *kiv_platform_osinfo();
+
+// Opens the link with the desktop's default handler (xdg-open, no shell); false when it could not start.
+bool kiv_platform_open_url(const char *url);
+
+// Path separator of file names.
+constexpr char KIV_PLATFORM_SEP = '/';

@@ -1,0 +1,16 @@
+// Engine-wide log call: one line to standard output, prefixed with the call site.
+// Every kivkit module logs through the kiv_printf macro.
+#pragma once
+
+#if defined(__GNUC__)
+#define KIV_PRINTF_FORMAT(a, b) __attribute__((format(printf, a, b)))
+#else
+#define KIV_PRINTF_FORMAT(a, b)
+#endif
+
+// Prints "[file:func:line] message" (prefix only when file, func and line are all given),
+// adds a missing newline and flushes. The level is accepted and ignored.
+void _kiv_iprintf(const char *file, int line, const char *func, int level, const char *fmt, ...)
+    KIV_PRINTF_FORMAT(5, 6);
+
+#define kiv_printf(...) _kiv_iprintf(__FILE__, __LINE__, __func__, 0, __VA_ARGS__)

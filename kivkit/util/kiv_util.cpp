@@ -1,0 +1,32 @@
+// Float helpers; plain ordered comparisons, so NaN falls to the "else" branch of each.
+#include "kiv_util.h"
+
+float myabs(float x) {
+    return x < 0 ? -x : x;
+}
+
+float mymax(float a, float b) {
+    return a > b ? a : b;
+}
+
+float mymin(float a, float b) {
+    return a < b ? a : b;
+}
+
+int mysign(float x) {
+    if (x < 0)
+        return -1;
+    if (x > 0)
+        return 1;
+    return 0;
+}
+
+int myround(float x) {
+    // Values outside the int range (and NaN) would make the cast undefined: saturate instead.
+    float m = myabs(x) + 0.5f;
+    if (!(m == m))
+        return 0;
+    if (m >= 2147483648.0f)
+        return mysign(x) < 0 ? -2147483647 - 1 : 2147483647;
+    return mysign(x) * (int)m;
+}

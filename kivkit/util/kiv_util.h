@@ -1,0 +1,8 @@
+// Small float helpers shared by the shell, the graphics layer and the GUI.
+#pragma once
+
+float myabs(float x);
+float mymax(float a, float b); // equal values and NaN give b
+float mymin(float a, float b); // equal values and NaN give b
+int mysign(float x);           // zero and NaN give 0
+int myround(float x);          // halves round away from zero

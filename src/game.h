@@ -1,0 +1,61 @@
+// The game shell: the one Game object (command line, start-up order, frame update, paint, event filter, shutdown)
+// and the free-function wrappers through which the rest of the program reaches it.
+#pragma once
+
+#include "mods.h"
+
+struct Event;
+
+struct Mods {
+    char fname[512]; // main script path
+    ModsAPI *api;    // owned; replaced by every restart
+    ModsBase *mod;   // owned; replaced by every restart
+};
+
+struct GameData {
+    int version;
+    Mods mods;
+};
+
+class Game {
+public:
+    int version = 0;
+    GameData data{};
+    int quit = 0;
+    int suspendable = 0;
+    char _mod[512] = {};
+    int _argc = 0;
+    char **_argv = nullptr;
+    int _full = 0;
+    int _width = 0, _height = 0;
+    int _headless = 0;
+    int _crash = 0; // headless policy on a failed mod: 0 wait, 1 exit, 2 restart
+
+    Game() {}
+    void args(int argc, char **argv);
+    void init();
+    void loop();
+    void paint();
+    void event(Event e);
+    void deinit();
+};
+
+void game_init(int argc, char **argv);
+void game_loop();
+void game_paint();
+void game_event(Event e);
+bool game_is_quit(int v);
+void game_deinit();
+Game *game_this();
+inline Game *game_self() {
+    return game_this();
+}
+
+int game_get_sw();
+int game_get_sh();
+const char *game_log_info();
+int has_social();
+void _game_paint_tick(Game &game);
+
+// Copies a NUL-terminated text into a fixed field; refuses (returns false, leaves dst unchanged) when it does not fit.
+bool game_copy_field(char *dst, size_t size, const char *src);

@@ -1,0 +1,75 @@
+// The shell's log call (gprint): time-stamped lines to stdout, flushing left to the stream.
+#include "gprint.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <vector>
+
+// Defined by the game object.
+extern const char *game_log_info();
+
+std::string _gprint_compose(const char *info, const char *stamp, const char *file, int line, const char *func,
+                            const char *msg) {
+    if (!info)
+        info = "";
+    if (!stamp)
+        stamp = "";
+    if (!file)
+        file = "";
+    if (!func)
+        func = "";
+    if (!msg)
+        msg = "";
+    const char *slash = strrchr(file, '/');
+    if (slash)
+        file = slash + 1;
+    std::string out;
+    if (strcmp(info, "0") != 0) {
+        out += "[";
+        out += info;
+        out += "][";
+        out += stamp;
+        out += "]";
+    }
+    out += "[";
+    out += file;
+    out += ":";
+    out += func;
+    out += ":";
+    out += std::to_string(line);
+    out += "] ";
+    out += msg;
+    size_t len = strlen(msg);
+    if (len == 0 || msg[len - 1] != '\n')
+        out += "\n";
+    return out;
+}
+
+void _gprint(const char *file, int line, const char *func, int level, const char *fmt, ...) {
+    if (!fmt)
+        fmt = "";
+    va_list ap, measure;
+    va_start(ap, fmt);
+    va_copy(measure, ap);
+    int n = vsnprintf(nullptr, 0, fmt, measure);
+    va_end(measure);
+    if (n < 0)
+        n = 0;
+    std::vector<char> msg((size_t)n + 1, 0);
+    if (n > 0)
+        vsnprintf(msg.data(), msg.size(), fmt, ap);
+    va_end(ap);
+
+    char stamp[64];
+    time_t now = time(nullptr);
+    struct tm lt;
+    if (localtime_r(&now, &lt))
+        snprintf(stamp, sizeof(stamp), "%04d-%02d-%02d %02d:%02d:%02d", lt.tm_year + 1900, lt.tm_mon + 1, lt.tm_mday,
+                 lt.tm_hour, lt.tm_min, lt.tm_sec);
+    else
+        stamp[0] = 0;
+    std::string out = _gprint_compose(game_log_info(), stamp, file, line, func, msg.data());
+    fwrite(out.data(), 1, out.size(), stdout);
+}

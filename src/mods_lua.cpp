@@ -1,0 +1,602 @@
+// The Lua script host (ModsLua) and the script bindings: the kiv_* globals, require, print and the output hooks
+// that turn everything Lua writes into console log lines. Created by mods_restart, driven by the mod lifecycle.
+#include "mods.h"
+
+#include <lua.h>
+#include <lauxlib.h>
+#include <lualib.h>
+
+#include <cmath>
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+
+#include "ext_net.h"
+#include "gprint.h"
+#include "mods_plugin.h"
+
+static const char *_LUA_PROGNAME = "zorbit";
+static const char *_LUA_API_KEY = "jx";
+// Deeper event values are passed as their text, so a dict that holds itself cannot recurse forever.
+static const int _LUA_EVENT_DEPTH = 16;
+
+static ModsAPI *_lua_modsapi = nullptr;
+
+// --- output hooks
+
+int lua_fwrite(const void *ptr, size_t size, size_t count, FILE *stream) {
+    size_t n = size * count;
+    if (n < 1 || !ptr)
+        return 0;
+    if ((stream == stdout || stream == stderr) && _lua_modsapi)
+        _lua_modsapi->log_entry(std::string((const char *)ptr, n));
+    return (int)n;
+}
+
+int lua_fputs(const char *str, FILE *stream) {
+    return lua_fwrite(str, 1, strlen(str), stream);
+}
+
+int lua_fprintf(FILE *stream, const char *fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    int n = vsnprintf(nullptr, 0, fmt, ap);
+    va_end(ap);
+    if (n < 0)
+        return 0;
+    std::string buf((size_t)n + 1, '\0');
+    va_start(ap, fmt);
+    vsnprintf(&buf[0], buf.size(), fmt, ap);
+    va_end(ap);
+    buf.resize((size_t)n);
+    return lua_fputs(buf.c_str(), stream);
+}
+
+// --- conversions
+
+// A number as the six-decimal "%f" text would carry it.
+static double _lua_round6(double d) {
+    if (!std::isfinite(d))
+        return d;
+    char buf[512];
+    snprintf(buf, sizeof(buf), "%f", d);
+    return strtod(buf, nullptr);
+}
+
+// The strict text rule: strings and numbers give their bytes, anything else raises "null string".
+static std::string my_lua_tostring(lua_State *L, int index) {
+    size_t len = 0;
+    const char *s = lua_tolstring(L, index, &len);
+    if (!s) {
+        lua_pushstring(L, "null string");
+        lua_error(L);
+        return std::string();
+    }
+    return std::string(s, len);
+}
+
+static var LUA_TO_VAR(lua_State *L, int index) {
+    switch (lua_type(L, index)) {
+    case LUA_TNIL:
+        return var();
+    case LUA_TNUMBER:
+        return var((double)lua_tonumber(L, index));
+    case LUA_TBOOLEAN:
+        return var((bool)lua_toboolean(L, index));
+    default:
+        return var(my_lua_tostring(L, index));
+    }
+}
+
+static void LUA_PUSH_VAR(lua_State *L, const var &v) {
+    switch (v.__type__()) {
+    case VAR_NONE:
+        lua_pushnil(L);
+        break;
+    case VAR_NUMBER:
+        lua_pushnumber(L, v.__num__());
+        break;
+    case VAR_BOOL:
+        lua_pushboolean(L, v.__bool__());
+        break;
+    default: {
+        std::string s = v.__str__();
+        lua_pushlstring(L, s.data(), s.size());
+    }
+    }
+}
+
+// The event value as a Lua value, built with exact byte lengths; numbers keep their six-decimal rounding.
+static void _lua_push_event_value(lua_State *L, const var &v, int depth) {
+    lua_checkstack(L, 4);
+    switch (v.__type__()) {
+    case VAR_NONE:
+        lua_pushnil(L);
+        return;
+    case VAR_BOOL:
+        lua_pushboolean(L, v.__bool__());
+        return;
+    case VAR_NUMBER:
+        lua_pushnumber(L, _lua_round6(v.__num__()));
+        return;
+    case VAR_DICT:
+        if (depth < _LUA_EVENT_DEPTH) {
+            lua_newtable(L);
+            var it(v.__iter__()), k, x;
+            while (it.__pair__(k, x)) {
+                std::string key = k.__str__();
+                lua_pushlstring(L, key.data(), key.size());
+                _lua_push_event_value(L, x, depth + 1);
+                lua_rawset(L, -3);
+            }
+            return;
+        }
+        break;
+    default:
+        break;
+    }
+    std::string s = v.__str__();
+    lua_pushlstring(L, s.data(), s.size());
+}
+
+static float _lua_float(lua_State *L, int i) {
+    return (float)lua_tonumber(L, i);
+}
+
+// lua_tointeger for values in the int range; anything else goes through the checked conversion.
+static int _lua_int(lua_State *L, int i) {
+    double d = lua_tonumber(L, i);
+    if (d >= -2147483648.0 && d <= 2147483647.0)
+        return (int)lua_tointeger(L, i);
+    return kiv_d2i(d);
+}
+
+static int _lua_trunc(lua_State *L, int i) {
+    return kiv_d2i(lua_tonumber(L, i));
+}
+
+// --- error functions
+
+static void l_message(const char *pname, const char *msg) {
+    if (pname) {
+        lua_fprintf(stderr, "%s: ", pname);
+        fflush(stderr);
+    }
+    lua_fprintf(stderr, "%s\n", msg);
+    fflush(stderr);
+}
+
+static int report(lua_State *L, int status) {
+    if (status != LUA_OK && !lua_isnil(L, -1)) {
+        const char *msg = lua_tostring(L, -1);
+        if (!msg)
+            msg = "(error object is not a string)";
+        l_message(_LUA_PROGNAME, msg);
+        lua_pop(L, 1);
+        lua_gc(L, LUA_GCCOLLECT, 0);
+    }
+    return status;
+}
+
+static int traceback(lua_State *L) {
+    const char *msg = lua_tostring(L, 1);
+    if (msg)
+        luaL_traceback(L, L, msg, 1);
+    else if (!lua_isnoneornil(L, 1)) {
+        if (!luaL_callmeta(L, 1, "__tostring"))
+            lua_pushliteral(L, "(no error message)");
+    }
+    return 1;
+}
+
+static int docall(lua_State *L, int narg, int nres) {
+    int base = lua_gettop(L) - narg;
+    lua_pushcfunction(L, traceback);
+    lua_insert(L, base);
+    int status = lua_pcall(L, narg, nres, base);
+    lua_remove(L, base);
+    return status;
+}
+
+// Runs a text; the stack is left as it was found, whatever the error object was.
+static int dostring(lua_State *L, const char *s, const char *name) {
+    int top = lua_gettop(L);
+    int status = luaL_loadbuffer(L, s, strlen(s), name);
+    if (status == LUA_OK)
+        status = docall(L, 0, 0);
+    status = report(L, status);
+    lua_settop(L, top);
+    return status;
+}
+
+// Runs a short entry text that takes one argument through "...", so the argument needs no Lua source form.
+static int _lua_docall_arg(lua_State *L, const char *s, const char *name, int top) {
+    int status = luaL_loadbuffer(L, s, strlen(s), name);
+    if (status == LUA_OK) {
+        lua_insert(L, -2); // chunk below its argument
+        status = docall(L, 1, 0);
+    }
+    status = report(L, status);
+    lua_settop(L, top);
+    return status;
+}
+
+static int _lua_panic(lua_State *L) {
+    const char *msg = lua_tostring(L, -1);
+    lua_fprintf(stderr, "PANIC: unprotected error in call to Lua API (%s)\n", msg ? msg : "?");
+    return 0;
+}
+
+// --- bindings
+
+static void _lua_argc(lua_State *L, int lo, int hi) {
+    int n = lua_gettop(L);
+    if (n < lo || n > hi) {
+        lua_pushstring(L, "incorrect number of arguments");
+        lua_error(L);
+    }
+}
+
+static ModsAPI *_lua_api(lua_State *L) {
+    lua_getfield(L, LUA_REGISTRYINDEX, _LUA_API_KEY);
+    ModsAPI *api = (ModsAPI *)lua_touserdata(L, -1);
+    lua_pop(L, 1);
+    return api;
+}
+
+// A refusal of the service becomes a Lua error with its bare text.
+static void _lua_check_error(lua_State *L, ModsAPI *api) {
+    if (!api->api_error())
+        return;
+    std::string e = api->api_error_get();
+    api->api_error_clear();
+    lua_pushlstring(L, e.data(), e.size());
+    lua_error(L);
+}
+
+static int _l_require(lua_State *L) {
+    _lua_argc(L, 1, 1);
+    ModsAPI *api = _lua_api(L);
+    std::string name = my_lua_tostring(L, 1);
+    api->require(name);
+    _lua_check_error(L, api);
+    return 0;
+}
+
+static int _l_params_set(lua_State *L) {
+    _lua_argc(L, 2, 2);
+    ModsAPI *api = _lua_api(L);
+    std::string key = my_lua_tostring(L, 1);
+    var value = LUA_TO_VAR(L, 2);
+    api->params_set(key, value);
+    _lua_check_error(L, api);
+    return 0;
+}
+
+static int _l_params_get(lua_State *L) {
+    _lua_argc(L, 1, 1);
+    ModsAPI *api = _lua_api(L);
+    std::string key = my_lua_tostring(L, 1);
+    var v = api->params_get(key);
+    _lua_check_error(L, api);
+    LUA_PUSH_VAR(L, v);
+    return 1;
+}
+
+static int _l_file_load(lua_State *L) {
+    _lua_argc(L, 1, 2);
+    int n = lua_gettop(L);
+    ModsAPI *api = _lua_api(L);
+    std::string name = my_lua_tostring(L, 1);
+    bool cloud = n >= 2 ? lua_toboolean(L, 2) : false;
+    std::string r = api->file_load(name, cloud);
+    _lua_check_error(L, api);
+    lua_pushlstring(L, r.data(), r.size());
+    return 1;
+}
+
+static int _l_file_save(lua_State *L) {
+    _lua_argc(L, 2, 3);
+    int n = lua_gettop(L);
+    ModsAPI *api = _lua_api(L);
+    std::string name = my_lua_tostring(L, 1);
+    std::string data = my_lua_tostring(L, 2);
+    bool cloud = n >= 3 ? lua_toboolean(L, 3) : false;
+    api->file_save(name, data, cloud);
+    _lua_check_error(L, api);
+    return 0;
+}
+
+static int _l_view_set(lua_State *L) {
+    _lua_argc(L, 4, 4);
+    ModsAPI *api = _lua_api(L);
+    api->view_set(_lua_float(L, 1), _lua_float(L, 2), _lua_float(L, 3), _lua_float(L, 4));
+    _lua_check_error(L, api);
+    return 0;
+}
+
+static int _l_image_draw(lua_State *L) {
+    _lua_argc(L, 5, 8);
+    int n = lua_gettop(L);
+    ModsAPI *api = _lua_api(L);
+    std::string name = my_lua_tostring(L, 1);
+    float x = _lua_float(L, 2), y = _lua_float(L, 3), w = _lua_float(L, 4), h = _lua_float(L, 5);
+    float rotate = n >= 6 ? _lua_float(L, 6) : 0.0f;
+    int color = n >= 7 ? _lua_trunc(L, 7) : 0xFFFFFF;
+    int alpha = n >= 8 ? _lua_trunc(L, 8) : 255;
+    api->image_draw(name, x, y, w, h, rotate, color, alpha);
+    _lua_check_error(L, api);
+    return 0;
+}
+
+static int _l_rect_draw(lua_State *L) {
+    _lua_argc(L, 5, 5);
+    ModsAPI *api = _lua_api(L);
+    api->rect_draw(_lua_int(L, 1), _lua_float(L, 2), _lua_float(L, 3), _lua_float(L, 4), _lua_float(L, 5));
+    _lua_check_error(L, api);
+    return 0;
+}
+
+static int _l_sample_play(lua_State *L) {
+    _lua_argc(L, 1, 3);
+    int n = lua_gettop(L);
+    ModsAPI *api = _lua_api(L);
+    std::string name = my_lua_tostring(L, 1);
+    float vol = n >= 2 ? _lua_float(L, 2) : 1.0f;
+    float pan = n >= 3 ? _lua_float(L, 3) : 0.0f;
+    api->sample_play(name, vol, pan);
+    _lua_check_error(L, api);
+    return 0;
+}
+
+static int _l_stream_play(lua_State *L) {
+    _lua_argc(L, 1, 2);
+    int n = lua_gettop(L);
+    ModsAPI *api = _lua_api(L);
+    std::string name = my_lua_tostring(L, 1);
+    float vol = n >= 2 ? _lua_float(L, 2) : 1.0f;
+    api->stream_play(name, vol);
+    _lua_check_error(L, api);
+    return 0;
+}
+
+static int _l_stream_stop(lua_State *L) {
+    _lua_argc(L, 1, 1);
+    ModsAPI *api = _lua_api(L);
+    std::string name = my_lua_tostring(L, 1);
+    api->stream_stop(name);
+    _lua_check_error(L, api);
+    return 0;
+}
+
+static int _l_font_draw(lua_State *L) {
+    _lua_argc(L, 5, 7);
+    int n = lua_gettop(L);
+    ModsAPI *api = _lua_api(L);
+    std::string name = my_lua_tostring(L, 1);
+    int size = _lua_int(L, 2);
+    std::string text = my_lua_tostring(L, 3);
+    float x = _lua_float(L, 4), y = _lua_float(L, 5);
+    int color = n >= 6 ? _lua_trunc(L, 6) : 0xFFFFFF;
+    int alpha = n >= 7 ? _lua_trunc(L, 7) : 255;
+    api->font_draw(name, size, text, x, y, color, alpha);
+    _lua_check_error(L, api);
+    return 0;
+}
+
+static int _l_font_size(lua_State *L) {
+    _lua_argc(L, 3, 3);
+    ModsAPI *api = _lua_api(L);
+    std::string name = my_lua_tostring(L, 1);
+    int size = _lua_int(L, 2);
+    std::string text = my_lua_tostring(L, 3);
+    float w = 0, h = 0;
+    api->font_size(name, size, text, &w, &h);
+    _lua_check_error(L, api);
+    lua_pushnumber(L, w);
+    lua_pushnumber(L, h);
+    return 2;
+}
+
+static int _l_ext_call(lua_State *L) {
+    _lua_argc(L, 1, 2);
+    int n = lua_gettop(L);
+    ModsAPI *api = _lua_api(L);
+    std::string name = my_lua_tostring(L, 1);
+    std::string args = n >= 2 ? my_lua_tostring(L, 2) : std::string();
+    std::string r = api->ext_call(name, args);
+    _lua_check_error(L, api);
+    lua_pushlstring(L, r.data(), r.size());
+    return 1;
+}
+
+// print as the stock library writes it, but through the output hooks.
+static int _l_print(lua_State *L) {
+    int n = lua_gettop(L);
+    lua_getglobal(L, "tostring");
+    for (int i = 1; i <= n; i++) {
+        lua_pushvalue(L, -1);
+        lua_pushvalue(L, i);
+        lua_call(L, 1, 1);
+        size_t l = 0;
+        const char *s = lua_tolstring(L, -1, &l);
+        if (!s)
+            return luaL_error(L, "'tostring' must return a string to 'print'");
+        if (i > 1)
+            lua_fwrite("\t", 1, 1, stdout);
+        lua_fwrite(s, 1, l, stdout);
+        lua_pop(L, 1);
+    }
+    lua_fwrite("\n", 1, 1, stdout);
+    return 0;
+}
+
+static const luaL_Reg _lua_bindings[] = {
+    {"require", _l_require},
+    {"kiv_params_set", _l_params_set},
+    {"kiv_params_get", _l_params_get},
+    {"kiv_file_load", _l_file_load},
+    {"kiv_file_save", _l_file_save},
+    {"kiv_view_set", _l_view_set},
+    {"kiv_image_draw", _l_image_draw},
+    {"kiv_rect_draw", _l_rect_draw},
+    {"kiv_sample_play", _l_sample_play},
+    {"kiv_stream_play", _l_stream_play},
+    {"kiv_stream_stop", _l_stream_stop},
+    {"kiv_font_draw", _l_font_draw},
+    {"kiv_font_size", _l_font_size},
+    {"kiv_ext_call", _l_ext_call},
+    {"print", _l_print},
+    {nullptr, nullptr},
+};
+
+// --- the host
+
+ModsBase *mods_lua(ModsAPI &g) {
+    ModsLua *m = new ModsLua(g);
+    m->lua_init();
+    return m;
+}
+
+ModsLua::ModsLua(ModsAPI &g) : g(g) {}
+
+ModsLua::~ModsLua() {
+    lua_deinit();
+}
+
+void ModsLua::lua_init() {
+    _lua_modsapi = const_cast<ModsAPI *>(&g);
+    if (L)
+        return;
+    L = luaL_newstate();
+    if (!L) {
+        gprint("ModsLua::lua_init: no memory for a Lua state\n");
+        status = LUA_ERRMEM;
+        return;
+    }
+    lua_atpanic(L, _lua_panic);
+    luaL_openlibs(L);
+    lua_pushlightuserdata(L, (void *)&g);
+    lua_setfield(L, LUA_REGISTRYINDEX, _LUA_API_KEY);
+    for (const luaL_Reg *r = _lua_bindings; r->name; r++)
+        lua_register(L, r->name, r->func);
+    lua_net_init(L);
+    lua_mods_plugin_init(L);
+}
+
+void ModsLua::lua_deinit() {
+    _lua_modsapi = const_cast<ModsAPI *>(&g);
+    if (L) {
+        lua_close(L);
+        L = nullptr;
+    }
+    // The services may go right after the host; nothing may write into them any more.
+    if (_lua_modsapi == &g)
+        _lua_modsapi = nullptr;
+}
+
+void ModsLua::init() {
+    if (status || !L)
+        return;
+    status = dostring(L, "_init()", "init");
+    if (status)
+        gprint("Lua error: %d\n", status);
+}
+
+void ModsLua::loop(float t) {
+    if (status || !L)
+        return;
+    int top = lua_gettop(L);
+    lua_pushnumber(L, _lua_round6((double)t));
+    status = _lua_docall_arg(L, "_loop(...)", "loop", top);
+    if (status)
+        gprint("Lua error: %d\n", status);
+}
+
+void ModsLua::event(var e) {
+    if (status || !L || e.__type__() != VAR_DICT)
+        return;
+    int top = lua_gettop(L);
+    _lua_push_event_value(L, e, 0);
+    status = _lua_docall_arg(L, "_event(...);", "event", top);
+    if (status)
+        gprint("Lua error: %d\n", status);
+}
+
+void ModsLua::paint() {
+    if (status || !L)
+        return;
+    status = dostring(L, "_paint()", "paint");
+    if (status)
+        gprint("Lua error: %d\n", status);
+}
+
+void ModsLua::script(const char *s, const char *name) {
+    if (!L)
+        return;
+    status = 0;
+    status = dostring(L, s ? s : "", name);
+    if (status)
+        gprint("Lua error: %d\n", status);
+    status = 0;
+}
+
+std::string ModsLua::call(std::string action, std::string data) {
+    if (status || !L)
+        return "";
+    int top = lua_gettop(L);
+    lua_getglobal(L, action.c_str());
+    lua_pushlstring(L, data.data(), data.size());
+    status = report(L, lua_pcall(L, 1, 1, 0));
+    std::string r;
+    if (status == LUA_OK) {
+        int t = lua_type(L, -1);
+        if (t == LUA_TSTRING || t == LUA_TNUMBER) {
+            size_t len = 0;
+            const char *s = lua_tolstring(L, -1, &len);
+            r.assign(s, len);
+        }
+    } else {
+        gprint("Lua error: %d\n", status);
+    }
+    lua_settop(L, top);
+    return r;
+}
+
+std::string ModsLua::var2lua(var e) {
+    switch (e.__type__()) {
+    case VAR_NONE:
+        return "nil";
+    case VAR_BOOL:
+        return e.__bool__() ? "true" : "false";
+    case VAR_DICT:
+        return dict2lua(e);
+    case VAR_NUMBER:
+        return e.__str__();
+    default: {
+        std::string s = e.__str__(), out;
+        for (size_t i = 0; i < s.size();) {
+            if (s.compare(i, 3, "]=]") == 0) {
+                out += "?";
+                i += 3;
+            } else {
+                out += s[i++];
+            }
+        }
+        return "[=[" + out + "]=]";
+    }
+    }
+}
+
+std::string ModsLua::dict2lua(var e) {
+    std::string out = "{";
+    var it(e.__iter__()), k, v;
+    bool first = true;
+    while (it.__pair__(k, v)) {
+        if (!first)
+            out += ",";
+        first = false;
+        out += k.__str__() + "=" + var2lua(v);
+    }
+    return out + "}";
+}

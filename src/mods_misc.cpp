@@ -1,0 +1,184 @@
+// Life of the running mod: building it (services, parameters, script host), reloading changed scripts, the
+// per-frame step and paint, and the bridge from engine events to the script's event dicts. Called by Game.
+#include "mods.h"
+
+#include <GL/gl.h>
+#include <SDL.h>
+
+#include "ext_header.h"
+#include "game.h"
+#include "gprint.h"
+#include "kiv_driver.h"
+#include "kiv_event.h"
+#include "kiv_gfx.h"
+
+static time_t _prev = 0;
+
+static const char *_mods_event_names[] = {
+    "?",           "quit",    "suspend", "resume",    "resize",      "reset",   "keydown", "keyup",
+    "down",        "motion",  "up",      "mousedown", "mousemotion", "mouseup", "wheel",   "touchdown",
+    "touchmotion", "touchup", "?",       "?",         "joymotion",   "joydown", "joyup",   "joyhat",
+};
+
+const char *mods_event_name(int type) {
+    if (type < 1 || type >= (int)(sizeof(_mods_event_names) / sizeof(*_mods_event_names)))
+        return "?";
+    return _mods_event_names[type];
+}
+
+static void _mods_destroy(Game &game) {
+    Mods &m = game.data.mods;
+    if (m.mod) {
+        delete m.mod;
+        m.mod = nullptr;
+    }
+    if (m.api) {
+        delete m.api;
+        m.api = nullptr;
+    }
+}
+
+void mods_restart(Game &game, int chstate) {
+    driver_set_altdir(nullptr);
+    _mods_destroy(game);
+    ModsAPI *api = new ModsAPI(game);
+    game.data.mods.api = api;
+
+    for (int i = 0; i < game._argc; i++) {
+        const char *a = game._argv[i];
+        if (a && a[0] == '-' && i + 1 < game._argc && game._argv[i + 1])
+            api->params_set(a + 1, var(game._argv[i + 1]));
+    }
+    int sw = game_get_sw(), sh = game_get_sh();
+    const char *idiom = driver_get_idiom();
+    api->params_set("vinfo", var("test-Desktop-Win32-Steamworks"));
+    api->params_set("version", var("test"));
+    api->params_set("speed", var(1.0));
+    api->params_set("ticks", var(1));
+    api->params_set("view_x", var(0));
+    api->params_set("view_y", var(0));
+    api->params_set("view_w", var(sw));
+    api->params_set("view_h", var(sh));
+    api->params_set("view_scale", var(1.0));
+    api->params_set("window_w", var(sw));
+    api->params_set("window_h", var(sh));
+    api->params_set("idiom", var(idiom ? idiom : ""));
+    api->params_set("platform", var("Win32"));
+
+    game.data.mods.mod = mods_lua(*api);
+    mods_reload(game);
+    game.data.mods.mod->init();
+}
+
+void mods_reload(Game &game) {
+    ModsAPI *api = game.data.mods.api;
+    if (!api)
+        return;
+    mods_log_clear(game);
+    api->console_toggle = 0;
+    gprint("mods_reload: %s\n", game.data.mods.fname);
+    api->scripts.clear();
+    api->require(game.data.mods.fname);
+}
+
+void mods_reload_auto(Game &game) {
+    ModsAPI *api = game.data.mods.api;
+    if (!api)
+        return;
+    time_t now = time(nullptr);
+    if (now == _prev)
+        return;
+    _prev = now;
+    bool changed = false;
+    for (const ModScript &s : api->scripts) {
+        if (!s.mtime)
+            continue;
+        time_t t = driver_file_mtime(s.fname.c_str());
+        if (t > s.mtime && t <= now - 2)
+            changed = true;
+    }
+    if (changed) {
+        gprint("reload...\n");
+        mods_reload(game);
+    }
+}
+
+void mods_loop(Game &game, float t) {
+    mods_reload_auto(game);
+    ext_do_loop(game);
+    if (game.data.mods.mod)
+        game.data.mods.mod->loop(t);
+}
+
+void mods_paint(Game &game) {
+    ModsAPI *api = game.data.mods.api;
+    if (!api)
+        return;
+    api->params_set("window_w", var(game_get_sw()));
+    api->params_set("window_h", var(game_get_sh()));
+    if (game.data.mods.mod && game.data.mods.mod->is_okay()) {
+        api->batch.clear();
+        game.data.mods.mod->paint();
+    }
+    api->batch.draw();
+    glColor4ub(255, 255, 255, 255);
+}
+
+void mods_event_handle(Game &game, Event e) {
+    if (e.type == EVT_NONE)
+        return;
+    ModsAPI *api = game.data.mods.api;
+    if (!api)
+        return;
+    mods_event_console(game, e);
+    _mods_view_init(game);
+    gfx_event_correct(&e);
+    if (e.type == EVT_LOGIN || e.type == EVT_LOGOUT)
+        return;
+    if (e.type == EVT_RESIZE) {
+        api->params_set("window_w", var(game_get_sw()));
+        api->params_set("window_h", var(game_get_sh()));
+    }
+    char text[2] = {(char)(e.c & 255), 0};
+    var d = var_dict();
+    d["type"] = var(mods_event_name(e.type));
+    d["x"] = var(e.x);
+    d["y"] = var(e.y);
+    d["w"] = var(e.w);
+    d["h"] = var(e.h);
+    d["dx"] = var(e.dx);
+    d["dy"] = var(e.dy);
+    d["text"] = e.c ? var(std::string(text, 1)) : var("");
+    d["button"] = var(e.b);
+    d["device"] = var(e.device);
+    if (e.type == EVT_KEYDOWN || e.type == EVT_KEYUP) {
+        d["key"] = var(e._v);
+        d["name"] = var(SDL_GetScancodeName(SDL_GetScancodeFromKey((SDL_Keycode)e._v)));
+    } else if (e.type >= EVT_JOYMOTION && e.type <= EVT_JOYHAT) {
+        std::string name = "?";
+        for (int i = 0; i < SDL_NumJoysticks(); i++) {
+            SDL_Joystick *j = SDL_JoystickOpen(i);
+            if (j && SDL_JoystickInstanceID(j) == e.device) {
+                const char *n = SDL_JoystickName(j);
+                name = n ? n : "";
+            }
+        }
+        d["name"] = var(name);
+    }
+    mods_event(game, d);
+}
+
+void mods_event(Game &game, var e) {
+    if (game.data.mods.mod)
+        game.data.mods.mod->event(e);
+}
+
+void mods_log_clear(Game &game) {
+    if (game.data.mods.api)
+        game.data.mods.api->log.clear();
+}
+
+void mods_console_toggle(Game &game) {
+    if (game.data.mods.api)
+        game.data.mods.api->console_toggle = game.data.mods.api->console_toggle ? 0 : 1;
+}

@@ -1,0 +1,125 @@
+// Shared by the window and input display tests: log capture and bounded event waits.
+#pragma once
+
+#include <SDL.h>
+#include <gtest/gtest.h>
+// After gtest: the X11 headers behind it define macros (None, Bool) that gtest uses as names.
+#include <SDL_syswm.h>
+#undef None
+#undef Bool
+#undef Status
+#undef True
+#undef False
+
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "kiv_driver.h"
+#include "kiv_event.h"
+
+// Sends standard output (where the engine logs) into a temporary file while alive.
+class StdoutCapture {
+public:
+    StdoutCapture() {
+        fflush(stdout);
+        file_ = tmpfile();
+        saved_ = dup(fileno(stdout));
+        dup2(fileno(file_), fileno(stdout));
+    }
+    ~StdoutCapture() { text(); }
+    // Ends the capture (once) and returns everything written.
+    std::string text() {
+        if (saved_ >= 0) {
+            fflush(stdout);
+            dup2(saved_, fileno(stdout));
+            close(saved_);
+            saved_ = -1;
+            rewind(file_);
+            char buf[4096];
+            size_t n;
+            while ((n = fread(buf, 1, sizeof(buf), file_)) > 0)
+                text_.append(buf, n);
+            fclose(file_);
+        }
+        return text_;
+    }
+
+private:
+    FILE *file_ = nullptr;
+    int saved_ = -1;
+    std::string text_;
+};
+
+// Polls the driver until an event satisfies pred; the X server answers asynchronously, so the wait
+// is bounded by a number of rounds, never asserted on as a duration.
+inline bool poll_until(const std::function<bool(const Event &)> &pred, Event *out, std::vector<Event> *seen = nullptr,
+                       int rounds = 400) {
+    for (int i = 0; i < rounds; i++) {
+        Event e(EVT_NONE);
+        while (driver_event_poll(&e)) {
+            if (seen)
+                seen->push_back(e);
+            if (pred(e)) {
+                if (out)
+                    *out = e;
+                return true;
+            }
+        }
+        SDL_Delay(5);
+    }
+    return false;
+}
+
+// Every pending driver event, in order.
+inline std::vector<Event> poll_all() {
+    std::vector<Event> v;
+    Event e(EVT_NONE);
+    while (driver_event_poll(&e))
+        v.push_back(e);
+    return v;
+}
+
+// The X11 window behind an SDL window, for xdotool.
+inline unsigned long x11_window_id(SDL_Window *win) {
+    SDL_SysWMinfo info;
+    SDL_VERSION(&info.version);
+    if (!win || !SDL_GetWindowWMInfo(win, &info) || info.subsystem != SDL_SYSWM_X11)
+        return 0;
+    return (unsigned long)info.info.x11.window;
+}
+
+// Xvfb accepts connections slowly: a burst of connects (each test starts SDL afresh, each xdotool
+// call is a client) now and then meets a full listen queue. Connecting is therefore retried, and
+// SDL is kept on X11 instead of quietly falling back to an off-screen driver.
+inline void driver_init_x11(int flags) {
+    setenv("SDL_VIDEODRIVER", "x11", 1);
+    for (int i = 0; i < 50; i++) {
+        driver_init(flags);
+        if (SDL_WasInit(SDL_INIT_VIDEO))
+            return;
+        driver_deinit();
+        SDL_Delay(20);
+    }
+    FAIL() << "no X11 connection: " << SDL_GetError();
+}
+
+// Runs xdotool against the same DISPLAY; true when it exited with 0 (retried like the above).
+inline bool xdotool(const std::string &args) {
+    std::string cmd = "xdotool " + args + " >/dev/null 2>&1";
+    for (int i = 0; i < 10; i++) {
+        if (std::system(cmd.c_str()) == 0)
+            return true;
+        SDL_Delay(20);
+    }
+    return false;
+}
+
+// Keeps every shared object mapped to the end: SDL and Mesa unload their GL and X modules on
+// shutdown, which leaves the leak checker with anonymous frames it cannot match to system libraries.
+extern "C" int dlclose(void *) {
+    return 0;
+}

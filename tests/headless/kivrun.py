@@ -1,0 +1,89 @@
+"""Runs the real binary headless on a small mod and collects its standard output lines."""
+import os
+import select
+import subprocess
+import sys
+import tempfile
+import time
+
+KIVGAME = os.environ.get("KIVGAME", "")
+MODS = os.environ.get("KIV_TEST_MODS", "")
+TIMEOUT = 5.0
+
+
+def mod_path(name):
+    return os.path.join(MODS, name)
+
+
+def run(args, timeout=TIMEOUT, env=None, cwd=None):
+    """Runs to the end; returns (exit code, list of stdout lines)."""
+    e = dict(os.environ)
+    e.update(env or {})
+    p = subprocess.run([KIVGAME, "-headless"] + args, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                       timeout=timeout, env=e, cwd=cwd or tempfile.gettempdir())
+    return p.returncode, p.stdout.decode("utf-8", "replace").splitlines()
+
+
+class Live:
+    """A running binary whose lines are read one at a time, for tests that act while it runs."""
+
+    def __init__(self, args, env=None, cwd=None):
+        e = dict(os.environ)
+        e.update(env or {})
+        self.p = subprocess.Popen([KIVGAME, "-headless"] + args, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                                  env=e, cwd=cwd or tempfile.gettempdir())
+        self.lines = []
+        self.buf = b""
+        self.deadline = time.time() + TIMEOUT
+
+    def until(self, pred, what):
+        """Reads lines until pred(line) holds; fails the test when the run ends or the time is up first."""
+        while True:
+            while b"\n" in self.buf:
+                raw, self.buf = self.buf.split(b"\n", 1)
+                line = raw.decode("utf-8", "replace")
+                self.lines.append(line)
+                if pred(line):
+                    return line
+            left = self.deadline - time.time()
+            if left <= 0:
+                break
+            ready, _, _ = select.select([self.p.stdout], [], [], left)
+            if not ready:
+                break
+            chunk = os.read(self.p.stdout.fileno(), 65536)
+            if not chunk:
+                break
+            self.buf += chunk
+        self.stop()
+        fail("expected %s, saw:\n%s" % (what, "\n".join(self.lines[-40:])))
+
+    def stop(self):
+        if self.p.poll() is None:
+            self.p.kill()
+        self.p.wait()
+        rest = (self.buf + self.p.stdout.read()).decode("utf-8", "replace")
+        self.buf = b""
+        self.lines.extend(rest.splitlines())
+        self.p.stdout.close()
+        return self.p.returncode
+
+
+failures = []
+
+
+def fail(msg):
+    raise AssertionError(msg)
+
+
+def check(cond, name, expected, lines):
+    if not cond:
+        failures.append("%s: expected %s; output was:\n%s" % (name, expected, "\n".join(lines[-40:])))
+
+
+def finish():
+    if failures:
+        for f in failures:
+            print("FAIL " + f)
+        sys.exit(1)
+    print("all passed")

@@ -1,0 +1,74 @@
+"""Headless crash policies (exit, restart, wait) and the reload of a changed script clearing the failure latch."""
+import os
+import shutil
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import kivrun as k
+
+
+def idx(lines, text):
+    return lines.index(text) if text in lines else -1
+
+
+def test_exit():
+    code, lines = k.run(["-mod", k.mod_path("crash.lua"), "-crash", "exit"])
+    k.check(code == 0, "exit: exit code", "0, saw %d" % code, lines)
+    k.check(idx(lines, "$ loop 2") >= 0, "exit: second loop ran", "'$ loop 2'", lines)
+    k.check(idx(lines, "$ zorbit: ") > idx(lines, "$ loop 2"), "exit: report", "'$ zorbit: ' after '$ loop 2'", lines)
+    k.check(any(l.startswith("$ [string \"crash.lua\"]:11: boom at two") for l in lines), "exit: message",
+            "the error message with its position", lines)
+    k.check("$ stack traceback:" in lines, "exit: traceback", "'$ stack traceback:'", lines)
+    k.check(any(l.endswith("Lua error: 2") for l in lines), "exit: status line", "'Lua error: 2'", lines)
+    k.check("$ loop 3" not in lines, "exit: no pass after the failure", "no '$ loop 3'", lines)
+
+
+def test_restart():
+    run = k.Live(["-mod", k.mod_path("crash.lua"), "-crash", "restart"])
+    run.until(lambda l: l == "$ loop 2", "the failing pass")
+    run.until(lambda l: l == "$ init", "_init again after the restart")
+    run.until(lambda l: l == "$ loop 1", "a fresh mod counting from 1")
+    run.stop()
+    lines = run.lines
+    k.check(lines.count("$ init script") == 2, "restart: script ran again", "two '$ init script'", lines)
+
+
+def test_wait_and_reload():
+    d = tempfile.mkdtemp(prefix="kiv_wait_")
+    try:
+        main = os.path.join(d, "crash.lua")
+        shutil.copy(k.mod_path("crash.lua"), main)
+        old = time.time() - 10
+        os.utime(main, (old, old))
+        run = k.Live(["-mod", main])
+        # The shell's own lines are not flushed on their own; the script's output lines are.
+        run.until(lambda l: l == "$ stack traceback:", "the failure report")
+        mark = len(run.lines)
+        # A change at least two seconds old counts; the watcher looks once a second.
+        t = time.time() - 3
+        os.utime(main, (t, t))
+        run.until(lambda l: l == "$ init script", "the script run again by the automatic reload")
+        silent = [l for l in run.lines[mark:] if l.startswith("$ loop")]
+        k.check(not silent, "wait: latched mod stays silent", "no loop lines before the reload", run.lines)
+        run.until(lambda l: l == "$ loop 3", "the revived mod's next pass")
+        code = run.p.wait(timeout=k.TIMEOUT)
+        run.stop()
+        k.check(code == 0, "wait: exit after revival", "exit code 0, saw %d" % code, run.lines)
+        k.check(any(l.endswith("reload...") for l in run.lines), "wait: reload line", "'reload...'", run.lines)
+        k.check(sum(1 for l in run.lines if l.endswith("mods_reload: " + main)) == 2, "wait: mods_reload lines",
+                "two 'mods_reload: <path>' lines", run.lines)
+        k.check("$ init" in run.lines and run.lines.count("$ init") == 1, "wait: _init once",
+                "one '$ init' (a reload keeps the state)", run.lines)
+    finally:
+        shutil.rmtree(d)
+
+
+if __name__ == "__main__":
+    for t in (test_exit, test_restart, test_wait_and_reload):
+        try:
+            t()
+        except AssertionError as e:
+            k.failures.append("%s: %s" % (t.__name__, e))
+    k.finish()

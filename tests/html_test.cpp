@@ -1,0 +1,50 @@
+// Markup scanner: tag dicts, attributes, entities and blank collapsing, written as compact JSON for comparison.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "kiv_html.h"
+#include "kiv_json.h"
+
+namespace {
+
+TEST(Html, Scan) {
+    struct Row {
+        const char *name;
+        std::string text;
+        std::string tags; // json_encode of the result
+    };
+    const Row rows[] = {
+        {"bold, close, trailing italic", "<b>bold</b><i>x",
+         "[{\"content\":\"bold\",\"tag\":\"b\"},{\"closed\":1,\"tag\":\"b\"},{\"tag\":\"i\"}]"},
+        {"attributes with entity and bare value", "<a href=\"a&amp;b\" width=10>t</a>",
+         "[{\"content\":\"t\",\"href\":\"a&b\",\"tag\":\"a\",\"width\":\"10\"},{\"closed\":1,\"tag\":\"a\"}]"},
+        {"single quotes", "<p class='x y'>", "[{\"class\":\"x y\",\"tag\":\"p\"}]"},
+        {"blanks collapse", "<p>  a \t\r\n  b  <p>", "[{\"content\":\"a b \",\"tag\":\"p\"},{\"tag\":\"p\"}]"},
+        {"nbsp kept after blank", "<p>a &nbsp;b<p>", "[{\"content\":\"a  b\",\"tag\":\"p\"},{\"tag\":\"p\"}]"},
+        {"entity without semicolon", "<p>&lt b<p>", "[{\"content\":\"< b\",\"tag\":\"p\"},{\"tag\":\"p\"}]"},
+        {"unknown entity", "<p>&copy;2024<p>", "[{\"content\":\"?2024\",\"tag\":\"p\"},{\"tag\":\"p\"}]"},
+        {"all entities", "<p>&amp;&lt;&gt;&quot;&apos;&nbsp;&#10;<p>",
+         "[{\"content\":\"&<>\\\"' \\n\",\"tag\":\"p\"},{\"tag\":\"p\"}]"},
+        {"entity names are case-sensitive", "<p>&AMP;<p>", "[{\"content\":\"?\",\"tag\":\"p\"},{\"tag\":\"p\"}]"},
+        {"empty text", "", "[]"},
+        {"text without tags", "just text", "[]"},
+        {"text before first tag dropped", "lead<b>x<b>", "[{\"content\":\"x\",\"tag\":\"b\"},{\"tag\":\"b\"}]"},
+        {"self-closing tag", "<br/>after<p>", "[{\"closed\":1,\"tag\":\"br\"},{\"tag\":\"p\"}]"},
+        {"empty content stored", "<a><b>", "[{\"content\":\"\",\"tag\":\"a\"},{\"tag\":\"b\"}]"},
+        {"attribute without value not stored", "<input disabled>", "[{\"tag\":\"input\"}]"},
+        {"quoted value without = dropped", "<a \"x\">", "[{\"tag\":\"a\"}]"},
+        {"value right after tag name", "<a=5>", "[{\"a\":\"5\",\"tag\":\"a\"}]"},
+        {"entity in quoted value, unclosed quote", "<a t=\"&gt;x", "[{\"t\":\">x\",\"tag\":\"a\"}]"},
+        {"unclosed tag at end", "<a href", "[{\"tag\":\"a\"}]"},
+        {"bytes above 127 are not names", "<\xc3\xa9 a=1>", "[{\"a\":\"1\",\"tag\":\"a\"}]"},
+        {"utf-8 kept in content", "<p>\xc3\xa9t\xc3\xa9<p>",
+         "[{\"content\":\"\xc3\xa9t\xc3\xa9\",\"tag\":\"p\"},{\"tag\":\"p\"}]"},
+        {"lone ampersand", "<p>a & b<p>", "[{\"content\":\"a ? b\",\"tag\":\"p\"},{\"tag\":\"p\"}]"},
+        {"ampersand at end", "<p>&", "[{\"tag\":\"p\"}]"},
+    };
+    for (const Row &row : rows)
+        EXPECT_EQ(row.tags, json_encode(html_parse(row.text))) << row.name;
+}
+
+} // namespace

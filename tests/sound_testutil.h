@@ -1,0 +1,105 @@
+// Helpers shared by the sound suites: WAV files synthesised in code, the build's Ogg test files, and a
+// reference decode of an Ogg file straight through stb_vorbis.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#define STB_VORBIS_HEADER_ONLY
+#include <stb_vorbis.h>
+
+namespace soundtest {
+
+inline std::string testdata(const std::string &name) {
+    const char *b = getenv("KIV_BUILD_DIR");
+    return std::string(b ? b : ".") + "/testdata/" + name;
+}
+
+inline std::string make_tmpdir() {
+    char tmpl[] = "/tmp/kivsound.XXXXXX";
+    const char *d = mkdtemp(tmpl);
+    return d ? d : "/tmp";
+}
+
+inline void put16(std::string &s, int v) {
+    s += (char)(v & 0xff);
+    s += (char)((v >> 8) & 0xff);
+}
+inline void put32(std::string &s, uint32_t v) {
+    put16(s, v & 0xffff);
+    put16(s, v >> 16);
+}
+
+// A 16-bit PCM WAV file holding the given interleaved values.
+inline void write_wav(const std::string &path, int rate, int channels, const std::vector<int16_t> &v) {
+    std::string s = "RIFF";
+    put32(s, 36 + 2 * (uint32_t)v.size());
+    s += "WAVEfmt ";
+    put32(s, 16);
+    put16(s, 1);
+    put16(s, channels);
+    put32(s, rate);
+    put32(s, rate * channels * 2);
+    put16(s, channels * 2);
+    put16(s, 16);
+    s += "data";
+    put32(s, 2 * (uint32_t)v.size());
+    for (int16_t x : v)
+        put16(s, x);
+    FILE *f = fopen(path.c_str(), "wb");
+    if (!f)
+        return;
+    fwrite(s.data(), 1, s.size(), f);
+    fclose(f);
+}
+
+inline void write_text(const std::string &path, const std::string &text) {
+    FILE *f = fopen(path.c_str(), "wb");
+    if (!f)
+        return;
+    fwrite(text.data(), 1, text.size(), f);
+    fclose(f);
+}
+
+// The whole file decoded as float stereo at its own rate (mono copied to both sides); rate and channels returned.
+inline std::vector<float> decode_ogg(const std::string &path, int *rate, int *channels) {
+    std::vector<float> out;
+    int err = 0;
+    stb_vorbis *v = stb_vorbis_open_filename(path.c_str(), &err, nullptr);
+    if (!v)
+        return out;
+    stb_vorbis_info info = stb_vorbis_get_info(v);
+    *rate = (int)info.sample_rate;
+    *channels = info.channels;
+    float buf[2048];
+    int n;
+    while ((n = stb_vorbis_get_samples_float_interleaved(v, 2, buf, 2048)) > 0)
+        for (int i = 0; i < n; i++) {
+            out.push_back(buf[2 * i]);
+            out.push_back(info.channels == 1 ? buf[2 * i] : buf[2 * i + 1]);
+        }
+    stb_vorbis_close(v);
+    return out;
+}
+
+// The decoded file at 44100 Hz by linear interpolation between neighbouring frames (the last frame held).
+inline std::vector<float> resample_ref(const std::vector<float> &in, int rate) {
+    std::vector<float> out;
+    long long frames = (long long)in.size() / 2;
+    for (long long k = 0;; k++) {
+        long long num = k * rate;
+        long long i = num / 44100;
+        if (i >= frames)
+            break;
+        float t = (float)(num % 44100) / 44100.0f;
+        long long j = i + 1 < frames ? i + 1 : i;
+        for (int c = 0; c < 2; c++)
+            out.push_back(in[2 * i + c] + (in[2 * j + c] - in[2 * i + c]) * t);
+    }
+    return out;
+}
+
+} // namespace soundtest
