@@ -1,7 +1,8 @@
 // Sprite and text frame cost of the draw-command queue: a Lua scene queues image or text commands each frame, the
 // queue is replayed through the batcher and the frame is swapped, as the game does, without the frame limiter.
 // Run by sprites_bench.sh next to the same scene under LÖVE; KIV_BENCH_SCENE = "sprites N SIZE" or "text",
-// KIV_BENCH_LUA = path of sprites_scene.lua; the working directory is the build dir (data/ holds the assets).
+// KIV_BENCH_LUA = path of sprites_scene.lua, KIV_BENCH_FILTER=linear for LÖVE's default sampling; the working
+// directory is the build dir (data/ holds the assets).
 #include <GL/gl.h>
 #include <SDL.h>
 #include <lauxlib.h>
@@ -17,6 +18,7 @@
 #include "kiv_driver.h"
 #include "kiv_font.h"
 #include "kiv_gfx.h"
+#include "kiv_glext.h"
 #include "mods_gbatch.h"
 
 static const int W = 800, H = 600, WARM = 60, FRAMES = 600;
@@ -96,6 +98,7 @@ int main(int argc, char **argv) {
         return 1;
     }
     SDL_GL_SetSwapInterval(0);
+    kiv_glext_init();
     driver_init(0);
     driver_set_gamename("KivGame");
     driver_set_size(W, H);
@@ -122,6 +125,17 @@ int main(int argc, char **argv) {
     lua_pushinteger(L, n);
     lua_pushinteger(L, size);
     lua_call(L, 3, 0);
+
+    // LÖVE samples its images bilinearly without mipmaps by default; the engine's textures carry a mip chain and
+    // trilinear minification. KIV_BENCH_FILTER=linear gives the engine's sprite the same sampling for a like-for-like
+    // comparison of the batching and drawing path.
+    if (getenv("KIV_BENCH_FILTER") && !strcmp(getenv("KIV_BENCH_FILTER"), "linear")) {
+        int img = gfx_img_load("bench_sprite");
+        if (img) {
+            glBindTexture(GL_TEXTURE_2D, gfx_img_get_tex(img));
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+        }
+    }
 
     double paint_s = 0, replay_s = 0, t0 = 0, c0 = 0;
     size_t commands = 0;
@@ -171,7 +185,8 @@ int main(int argc, char **argv) {
     }
     double push_s = _now(CLOCK_MONOTONIC) - p0;
 
-    // The replay alone without handing triangles to GL: the batcher's own share of the replay.
+    // The replay alone without handing triangles to GL: the batcher's own share of the replay (text commands draw
+    // through the font module, so this only means something for sprites).
     _bench_batch.clear();
     lua_getglobal(L, "_paint");
     lua_call(L, 0, 0);
@@ -180,7 +195,7 @@ int main(int argc, char **argv) {
     for (int frame = 0; frame < 100; frame++)
         _bench_batch.draw();
     double batch_s = _now(CLOCK_MONOTONIC) - r0;
-    size_t batched = 100 * _bench_batch.queue.size();
+    size_t batched = n > 0 ? 100 * _bench_batch.queue.size() : 0;
     _gbatch_get().draw_gl = true;
 
     double per = commands ? 1e9 / commands : 0;

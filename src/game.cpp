@@ -4,6 +4,7 @@
 
 #include <SDL.h>
 
+#include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -27,6 +28,16 @@ static Game *GAME_THIS = nullptr;
 static long _game_loop_prev = -1;
 static long _game_tick_prev = -1;
 static char _game_log_info[256];
+
+// A number argument: 0 when it is not one, clamped to the int range (atoi has no defined overflow).
+static int _game_atoi(const char *s) {
+    long long v = strtoll(s, nullptr, 10);
+    if (v > INT_MAX)
+        return INT_MAX;
+    if (v < INT_MIN)
+        return INT_MIN;
+    return (int)v;
+}
 
 bool game_copy_field(char *dst, size_t size, const char *src) {
     if (!src || !size)
@@ -54,9 +65,9 @@ void Game::args(int argc, char **argv) {
             if (!game_copy_field(_mod, sizeof(_mod), argv[i + 1]))
                 gprint("Game::args: -mod path longer than %d bytes refused\n", (int)sizeof(_mod) - 1);
         } else if (!strcmp(arg, "-width") && has) {
-            _width = atoi(argv[i + 1]);
+            _width = _game_atoi(argv[i + 1]);
         } else if (!strcmp(arg, "-height") && has) {
-            _height = atoi(argv[i + 1]);
+            _height = _game_atoi(argv[i + 1]);
         } else if (!strcmp(arg, "-crash") && has) {
             const char *v = argv[i + 1];
             if (!strcmp(v, "wait"))
@@ -179,7 +190,9 @@ void Game::event(Event e) {
     }
     if (e.type == EVT_RESET) {
         driver_keyboard_hide();
-        driver_video_init(0, 0, 640, 480, 320, 320, _full == 1);
+        // A headless game has no window to make again.
+        if (!_headless)
+            driver_video_init(0, 0, 640, 480, 320, 320, _full == 1);
     }
     if (e.type == EVT_RESIZE)
         driver_keyboard_hide();

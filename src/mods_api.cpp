@@ -2,6 +2,7 @@
 // access, sound calls, the draw-command queue and the extension call. Used by the bindings, the shell and the console.
 #include "mods.h"
 
+#include <climits>
 #include <cstdarg>
 #include <cstring>
 
@@ -194,6 +195,10 @@ std::string ModsAPI::file_load(std::string name, bool cloud) {
 }
 
 void ModsAPI::file_save(std::string name, std::string data, bool cloud) {
+    if (data.size() > (size_t)INT_MAX) {
+        log_printf("ModsAPI::file_save(\"%s\"): %zu bytes is more than a file may hold\n", name.c_str(), data.size());
+        return;
+    }
     if (cloud)
         driver_cloud_save(name.c_str(), data.data(), (int)data.size());
     else

@@ -563,40 +563,51 @@ std::string ModsLua::call(std::string action, std::string data) {
     return r;
 }
 
-std::string ModsLua::var2lua(var e) {
+// The Lua text of a value; dicts deeper than the event depth limit are written as their text, so a dict that
+// holds itself cannot recurse forever.
+static std::string _var2lua(const var &e, int depth) {
     switch (e.__type__()) {
     case VAR_NONE:
         return "nil";
     case VAR_BOOL:
         return e.__bool__() ? "true" : "false";
-    case VAR_DICT:
-        return dict2lua(e);
     case VAR_NUMBER:
         return e.__str__();
-    default: {
-        std::string s = e.__str__(), out;
-        for (size_t i = 0; i < s.size();) {
-            if (s.compare(i, 3, "]=]") == 0) {
-                out += "?";
-                i += 3;
-            } else {
-                out += s[i++];
+    case VAR_DICT:
+        if (depth < _LUA_EVENT_DEPTH) {
+            std::string out = "{";
+            var it(e.__iter__()), k, v;
+            bool first = true;
+            while (it.__pair__(k, v)) {
+                if (!first)
+                    out += ",";
+                first = false;
+                out += k.__str__() + "=" + _var2lua(v, depth + 1);
             }
+            return out + "}";
         }
-        return "[=[" + out + "]=]";
+        break;
+    default:
+        break;
     }
+    std::string s = e.__str__(), out;
+    for (size_t i = 0; i < s.size();) {
+        if (s.compare(i, 3, "]=]") == 0) {
+            out += "?";
+            i += 3;
+        } else {
+            out += s[i++];
+        }
     }
+    return "[=[" + out + "]=]";
+}
+
+std::string ModsLua::var2lua(var e) {
+    return _var2lua(e, 0);
 }
 
 std::string ModsLua::dict2lua(var e) {
-    std::string out = "{";
-    var it(e.__iter__()), k, v;
-    bool first = true;
-    while (it.__pair__(k, v)) {
-        if (!first)
-            out += ",";
-        first = false;
-        out += k.__str__() + "=" + var2lua(v);
-    }
-    return out + "}";
+    if (e.__type__() != VAR_DICT)
+        return "{}";
+    return _var2lua(e, 0);
 }

@@ -155,11 +155,11 @@ void mods_event_handle(Game &game, Event e) {
         d["key"] = var(e._v);
         d["name"] = var(SDL_GetScancodeName(SDL_GetScancodeFromKey((SDL_Keycode)e._v)));
     } else if (e.type >= EVT_JOYMOTION && e.type <= EVT_JOYHAT) {
+        // Asked by device index, so no joystick is opened (and left open) per event.
         std::string name = "?";
         for (int i = 0; i < SDL_NumJoysticks(); i++) {
-            SDL_Joystick *j = SDL_JoystickOpen(i);
-            if (j && SDL_JoystickInstanceID(j) == e.device) {
-                const char *n = SDL_JoystickName(j);
+            if (SDL_JoystickGetDeviceInstanceID(i) == e.device) {
+                const char *n = SDL_JoystickNameForIndex(i);
                 name = n ? n : "";
             }
         }

@@ -1,5 +1,10 @@
-// The extension registry's call path: argument texts wrapped and decoded, "null" when no extension answers.
+// The extension registry: argument texts wrapped and decoded, "null" when no extension answers, and extension
+// events logged and handed to a real Lua state's _event.
 #include <gtest/gtest.h>
+
+#include <lauxlib.h>
+#include <lua.h>
+#include <lualib.h>
 
 #include <string>
 
@@ -36,6 +41,73 @@ TEST(ExtRegistry, CallsNobodyAnswers) {
         else
             EXPECT_NE(std::string::npos, log.find(row.log)) << row.name << ": log was " << log;
     }
+}
+
+// A real script host over a real Lua state, as the shell builds it.
+struct Host {
+    Game game;
+    ModsAPI *api;
+    ModsLua *mod;
+    Host() {
+        api = new ModsAPI(game);
+        game.data.mods.api = api;
+        mod = static_cast<ModsLua *>(mods_lua(*api));
+        game.data.mods.mod = mod;
+    }
+    ~Host() {
+        game.data.mods.mod = nullptr;
+        game.data.mods.api = nullptr;
+        delete mod;
+        delete api;
+    }
+    std::string eval(const std::string &code) {
+        lua_State *L = mod->L;
+        int top = lua_gettop(L);
+        std::string r;
+        if (luaL_loadbuffer(L, code.data(), code.size(), "eval") || lua_pcall(L, 0, 1, 0)) {
+            r = std::string("LOAD/RUN FAILED: ") + lua_tostring(L, -1);
+        } else {
+            size_t n = 0;
+            const char *t = luaL_tolstring(L, -1, &n);
+            r.assign(t, n);
+        }
+        lua_settop(L, top);
+        return r;
+    }
+};
+
+TEST(ExtRegistry, EventsReachTheScript) {
+    var no_value = var_dict();
+    no_value["type"] = var("bare");
+    struct Row {
+        const char *name;
+        var evt;
+        std::string log;  // the log line after its "[file:func:line] " prefix
+        std::string seen; // what _event recorded: type|value|count of fields
+    };
+    const Row rows[] = {
+        {"number value", var_dict(var("type"), var("x"), var("value"), var(5)), "ext_do_event: x, value=5\n", "x|5|2"},
+        {"string value", var_dict(var("type"), var("cb"), var("value"), var("body")), "ext_do_event: cb, value=body\n",
+         "cb|body|2"},
+        {"missing value", no_value, "ext_do_event: bare, value=\n", "bare|nil|1"},
+    };
+    Host h;
+    std::string setup = "function _event(e) local n = 0 for k in pairs(e) do n = n + 1 end "
+                        "seen = tostring(e.type) .. '|' .. tostring(e.value) .. '|' .. n end";
+    ASSERT_EQ("nil", h.eval(setup + " return nil"));
+    for (const Row &row : rows) {
+        h.eval("seen = 'nothing'");
+        testing::internal::CaptureStdout();
+        ext_do_event(h.game, row.evt);
+        std::string log = testing::internal::GetCapturedStdout();
+        size_t p = log.find("] ");
+        EXPECT_EQ(row.log, p == std::string::npos ? log : log.substr(p + 2)) << row.name;
+        EXPECT_EQ(row.seen, h.eval("return seen")) << row.name;
+    }
+    // The script's own call goes through the same path.
+    testing::internal::CaptureStdout();
+    EXPECT_EQ("null", h.eval("return kiv_ext_call('nobody:knows', ']')"));
+    EXPECT_NE(std::string::npos, testing::internal::GetCapturedStdout().find("syntax error, byte 2"));
 }
 
 } // namespace

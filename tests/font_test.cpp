@@ -373,14 +373,58 @@ TEST_F(FontTest, LoadsByNameAndSize) {
         int id = font_load(r.font.c_str(), r.size);
         EXPECT_EQ(id != 0, r.found) << r.name;
         EXPECT_EQ(font_load(r.font.c_str(), r.size), id) << r.name << ": a second load answers the same id";
-        if (id)
+        if (id) {
             EXPECT_FLOAT_EQ(_font_get(id)->yinc, r.yinc) << r.name;
+        }
     }
     int a = font_load("console", 24), b = font_load("console", 12);
     EXPECT_NE(a, b);
     EXPECT_EQ(_font_get(a)->tex, _font_get(b)->tex) << "one page for both sizes";
     EXPECT_GT(font_get_width(a, "Hello"), 0);
     driver_deinit();
+}
+
+TEST_F(FontTest, ReloadReadsTheFileAgainUnderTheSameId) {
+    char tmpl[] = "/tmp/kiv_font_XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    const std::string dir = tmpl;
+    driver_init(0);
+    driver_set_altdir(dir.c_str());
+    struct Row {
+        const char *name;
+        std::string text;
+        float yinc, adv_a, adv_b;
+    };
+    const Row rows[] = {
+        {"first version", grid_font(), 24, 7.5f, 7.5f},
+        {"taller lines, new A",
+         grid_font("common lineHeight=48 base=40 scaleW=256 scaleH=128") +
+             "char id=65 x=0 y=0 width=8 height=16 xadvance=20\n",
+         24, 10, 5},
+        {"glyph-only file keeps the line height", "char id=66 x=0 y=0 width=8 height=16 xadvance=12\n", 24, 10, 6},
+        {"empty file changes nothing", "", 24, 10, 6},
+    };
+    int id = 0;
+    for (const Row &r : rows) {
+        FILE *f = fopen((dir + "/reload.fnt").c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        fwrite(r.text.data(), 1, r.text.size(), f);
+        fclose(f);
+        if (!id) {
+            id = font_load("reload", 24);
+            ASSERT_NE(id, 0) << r.name;
+        } else {
+            font_reload(id);
+        }
+        EXPECT_EQ(font_load("reload", 24), id) << r.name;
+        FontInfo *fi = _font_get(id);
+        EXPECT_FLOAT_EQ(fi->yinc, r.yinc) << r.name;
+        EXPECT_FLOAT_EQ(font_get_width(id, "A"), r.adv_a) << r.name;
+        EXPECT_FLOAT_EQ(font_get_width(id, "B"), r.adv_b) << r.name;
+        EXPECT_GT(fi->fnt_mtime, 0) << r.name;
+    }
+    driver_deinit();
+    EXPECT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0);
 }
 
 } // namespace

@@ -80,6 +80,18 @@ TEST(ModsLua, ValueTexts) {
     for (auto &row : rows)
         EXPECT_EQ(r.mod->var2lua(row.v), row.want) << row.name;
     EXPECT_EQ(r.mod->dict2lua(var_dict()), "{}");
+    // A dict that holds itself is written down to a fixed depth, then as its text.
+    var self = var_dict();
+    self["me"] = self;
+    std::string text = r.mod->var2lua(self);
+    EXPECT_EQ(text.substr(0, 16 * 4), [] {
+        std::string s;
+        for (int i = 0; i < 16; i++)
+            s += "{me=";
+        return s;
+    }());
+    EXPECT_NE(text.find("[=[<dict instance at "), std::string::npos) << text;
+    self["me"] = var();
 }
 
 TEST(ModsLua, LatchAndReports) {

@@ -52,29 +52,35 @@ std::string base64_encode(const unsigned char *bytes, unsigned int length) {
 }
 
 std::string base64_decode(const std::string &text) {
-    size_t n = 0;
-    while (n < text.size() && is_base64((unsigned char)text[n]))
-        n++;
     std::string out;
-    out.resize(n / 4 * 3 + (n % 4 ? n % 4 - 1 : 0));
+    size_t len = text.size();
+    if (!len)
+        return out;
+    out.resize(len / 4 * 3 + 3);
     const unsigned char *s = (const unsigned char *)text.data();
-    char *o = out.empty() ? nullptr : &out[0];
+    const signed char *v = _base64_values.v;
+    char *o = &out[0];
     size_t i = 0;
-    for (; i + 4 <= n; i += 4) {
-        unsigned c0 = (unsigned)_base64_values.v[s[i]], c1 = (unsigned)_base64_values.v[s[i + 1]];
-        unsigned c2 = (unsigned)_base64_values.v[s[i + 2]], c3 = (unsigned)_base64_values.v[s[i + 3]];
+    for (; i + 4 <= len; i += 4) {
+        int c0 = v[s[i]], c1 = v[s[i + 1]], c2 = v[s[i + 2]], c3 = v[s[i + 3]];
+        // The first '=' or other character outside the alphabet ends the input.
+        if ((c0 | c1 | c2 | c3) < 0)
+            break;
         o[0] = (char)((c0 << 2) | (c1 >> 4));
         o[1] = (char)(((c1 & 15) << 4) | (c2 >> 2));
         o[2] = (char)(((c2 & 3) << 6) | c3);
         o += 3;
     }
-    size_t rest = n - i;
+    size_t rest = 0;
+    while (rest < 4 && i + rest < len && is_base64(s[i + rest]))
+        rest++;
+    // An unfinished group gives one byte fewer than its characters; the missing ones count as 0.
     if (rest >= 2) {
-        unsigned c0 = (unsigned)_base64_values.v[s[i]], c1 = (unsigned)_base64_values.v[s[i + 1]];
-        unsigned c2 = rest == 3 ? (unsigned)_base64_values.v[s[i + 2]] : 0;
-        o[0] = (char)((c0 << 2) | (c1 >> 4));
+        int c0 = v[s[i]], c1 = v[s[i + 1]], c2 = rest == 3 ? v[s[i + 2]] : 0;
+        *o++ = (char)((c0 << 2) | (c1 >> 4));
         if (rest == 3)
-            o[1] = (char)(((c1 & 15) << 4) | (c2 >> 2));
+            *o++ = (char)(((c1 & 15) << 4) | (c2 >> 2));
     }
+    out.resize((size_t)(o - out.data()));
     return out;
 }

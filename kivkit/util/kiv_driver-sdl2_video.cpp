@@ -113,12 +113,21 @@ static void _driver_context_create(SDL_Window *win) {
 static SDL_Window *_driver_try_init_video(int w, int h, int full) {
     kiv_printf("_try_init_video(%d,%d,%d)\n", w, h, full);
     full = full ? 1 : 0;
-    if (!_driver_desktop_read) {
-        if (SDL_GetDesktopDisplayMode(0, &_driver_desktop_mode) != 0) {
-            kiv_printf("SDL_GetDesktopDisplayMode failed: %s\n", SDL_GetError());
-            SDL_zero(_driver_desktop_mode);
+    // The subsystem is reference counted: start it only when it is not running (no video start
+    // before this request, or a stop since), and before the desktop mode is asked for.
+    if (!SDL_WasInit(SDL_INIT_VIDEO)) {
+        if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+            kiv_printf("SDL_InitSubSystem(VIDEO) failed: %s\n", SDL_GetError());
+            return nullptr;
         }
-        _driver_desktop_read = true;
+        _driver_video_started = true;
+    }
+    if (!_driver_desktop_read) {
+        SDL_zero(_driver_desktop_mode);
+        if (SDL_GetDesktopDisplayMode(0, &_driver_desktop_mode) == 0)
+            _driver_desktop_read = true;
+        else
+            kiv_printf("SDL_GetDesktopDisplayMode failed: %s\n", SDL_GetError());
     }
     int dw = _driver_desktop_mode.w, dh = _driver_desktop_mode.h;
     int tw = w, th = h;
@@ -141,11 +150,6 @@ static SDL_Window *_driver_try_init_video(int w, int h, int full) {
     driver_sdl2_window_destroy();
     kiv_printf("_try_init_video: initial init\n");
 
-    // The subsystem is reference counted: start it only when it is not running.
-    if (!SDL_WasInit(SDL_INIT_VIDEO) && SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
-        kiv_printf("SDL_InitSubSystem(VIDEO) failed: %s\n", SDL_GetError());
-        return nullptr;
-    }
     SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 0);
     SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, 0);
     SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 8);

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <map>
 
 #include "kiv_driver.h"
@@ -19,7 +20,7 @@ static const double FONT_VALUE_MAX = 1e6;
 
 struct _FontData {
     std::map<std::string, int> map;
-    std::vector<FontInfo> data;
+    std::deque<FontInfo> data; // a deque: entries stay put while fonts are added, so held pointers stay valid
 };
 
 static _FontData *_font = nullptr;
@@ -145,8 +146,13 @@ int font_load(const char *name, int size) {
         return 0;
     }
     std::string fname = path;
+    // A name given with its font file suffix would find the font file itself as its page; the page is the picture.
+    std::string page = name;
+    size_t n = page.size();
+    if (n > 4 && (page.compare(n - 4, 4, ".fnt") == 0 || page.compare(n - 4, 4, ".txt") == 0))
+        page.resize(n - 4);
     // Without a GL context the page cannot load; the font still measures.
-    int tex = _gfx_is_ready() ? gfx_tex_load(name) : 0;
+    int tex = _gfx_is_ready() ? gfx_tex_load(page.c_str()) : 0;
     int id = (int)_font->data.size();
     kiv_printf("doing load font %s (%d)\n", name, id);
     id = _font_add(key.c_str(), tex, size, fname.c_str());

@@ -54,7 +54,7 @@ int _font_dist(GfxRect &r, int x, int y);
 
 // --- plain code behind loading and drawing, checked without a window or files
 
-// The font entry of an id; null for 0, unknown ids or before font_init.
+// The font entry of an id, valid until font_deinit; null for 0, unknown ids or before font_init.
 FontInfo *_font_get(int fid);
 // Registers a new font under a key ("name:size") without reading a file; returns its id (0 when the key is too long).
 int _font_add(const char *key, int tex, int size, const char *fname);

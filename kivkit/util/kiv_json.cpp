@@ -3,6 +3,7 @@
 #include "kiv_json.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 #include "json/JSON_parser.h"
@@ -11,18 +12,22 @@
 // The decoder nests at most 16 levels; the encoder walks deeper trees that scripts built, up to this cap.
 static const int JSON_DECODE_DEPTH = 16;
 static const int JSON_ENCODE_DEPTH = 512;
+// Value sharing pays off only in big documents; small ones (extension arguments) skip the caches.
+static const int JSON_SHARE_MIN_LENGTH = 4096;
+static const size_t JSON_SHARE_SLOTS = 1024;
+static const size_t JSON_SHARE_TEXT_MAX = 32;
+static const int JSON_SHARE_INTS = 4096;
 
 void json_ctx::begin(var v) {
     if (!cur) {
-        // Only the outermost container replaces the caller's value; a stray opener after a closed
-        // document (never produced by the parser) would land here too, and starts a new top.
+        // Only the outermost container replaces the caller's value.
         top = v;
         cur = &top;
     } else {
+        // Never null while cur is a list or dict; if it were, the level still counts so every end matches.
         var *slot = push(v);
-        if (!slot)
-            return;
-        cur = slot;
+        if (slot)
+            cur = slot;
     }
     stack.push_back(cur);
 }
@@ -40,12 +45,12 @@ var *json_ctx::push(var v) {
     int t = cur->value->__type__();
     if (t == VAR_LIST) {
         std::vector<var> &l = static_cast<_var_list *>(cur->value)->value;
-        l.push_back(v);
+        l.push_back(std::move(v));
         return &l.back();
     }
     if (t == VAR_DICT) {
         std::map<std::string, var> &d = static_cast<_var_dict *>(cur->value)->value;
-        auto it = d.insert_or_assign(key, v).first;
+        auto it = d.insert_or_assign(key, std::move(v)).first;
         return &it->second;
     }
     return nullptr;
@@ -55,36 +60,68 @@ void json_ctx::set_key(const char *name) {
     key = name;
 }
 
-// The decoder's own state around the builder. Numbers, texts and bools are immutable, so one object per
-// decode serves every true, false and small whole number of the document: fewer allocations in big files.
+// The decoder's own state around the builder. Numbers, texts and bools are immutable, so in a big document
+// one object can serve every repeat of a value: small direct-mapped caches save most of the allocations.
 struct _json_decoder {
     json_ctx ctx;
     var bools[2];
-    std::vector<var> small_ints;
+    bool share;
+    std::vector<var> numbers;
+    std::vector<var> texts;
 
-    explicit _json_decoder(var &out) : ctx(out) {}
+    _json_decoder(var &out, bool big) : ctx(out), share(big) {
+        if (share) {
+            numbers.resize(JSON_SHARE_INTS);
+            texts.resize(JSON_SHARE_SLOTS);
+        }
+    }
 };
 
-static const int JSON_SHARED_INTS = 1024;
+// Length up to the first zero byte, as a C text would read (a \u0000 escape can put one inside).
+static inline size_t _json_cut(const char *s, size_t n) {
+    size_t k = 0;
+    while (k < n && s[k])
+        k++;
+    return k;
+}
 
 static var _json_number(_json_decoder *d, double v) {
-    if (v >= 0 && v < JSON_SHARED_INTS && v == (double)(int)v && !(v == 0 && std::signbit(v))) {
-        if (d->small_ints.empty())
-            d->small_ints.resize(JSON_SHARED_INTS);
-        var &slot = d->small_ints[(size_t)(int)v];
-        if (!slot.value)
-            slot = var(v);
-        return slot;
+    // Whole numbers from 0 up are the ones that repeat (sizes, positions, counts); -0 is not among them.
+    if (d->share && v >= 0 && v < (double)JSON_SHARE_INTS && !std::signbit(v)) {
+        int k = (int)v;
+        if ((double)k == v) {
+            var &slot = d->numbers[(size_t)k];
+            if (!slot.value) {
+                _var_number *o = new _var_number();
+                o->value = v;
+                slot.__init__(o);
+            }
+            return slot;
+        }
     }
     _var_number *o = new _var_number();
     o->value = v;
     return var(o);
 }
 
-static var _json_text(const char *s, size_t n) {
-    _var_string *o = new _var_string();
-    // Up to the first zero byte, as a C text would read.
-    o->value.assign(s, strnlen(s, n));
+static var _json_text(_json_decoder *d, const char *s, size_t n) {
+    n = _json_cut(s, n);
+    _var_string *o;
+    if (d->share && n <= JSON_SHARE_TEXT_MAX) {
+        uint32_t h = 2166136261u;
+        for (size_t i = 0; i < n; i++)
+            h = (h ^ (unsigned char)s[i]) * 16777619u;
+        var &slot = d->texts[h % JSON_SHARE_SLOTS];
+        o = static_cast<_var_string *>(slot.value);
+        if (o && o->value.size() == n && memcmp(o->value.data(), s, n) == 0)
+            return slot;
+        o = new _var_string();
+        o->value.assign(s, n);
+        slot.__init__(o);
+        return slot;
+    }
+    o = new _var_string();
+    o->value.assign(s, n);
     return var(o);
 }
 
@@ -120,10 +157,10 @@ static int _json_callback(void *ctx, int type, const JSON_value *value) {
         break;
     }
     case JSON_T_STRING:
-        c->push(_json_text(value->vu.str.value, value->vu.str.length));
+        c->push(_json_text(d, value->vu.str.value, value->vu.str.length));
         break;
     case JSON_T_KEY:
-        c->key.assign(value->vu.str.value, strnlen(value->vu.str.value, value->vu.str.length));
+        c->key.assign(value->vu.str.value, _json_cut(value->vu.str.value, value->vu.str.length));
         break;
     default:
         break;
@@ -134,7 +171,7 @@ static int _json_callback(void *ctx, int type, const JSON_value *value) {
 int json_decode(var &out, const char *text, int length) {
     JSON_config config;
     init_JSON_config(&config);
-    _json_decoder ctx(out);
+    _json_decoder ctx(out, length >= JSON_SHARE_MIN_LENGTH);
     config.depth = JSON_DECODE_DEPTH;
     config.allow_comments = 1;
     config.handle_floats_manually = 0;
@@ -146,17 +183,16 @@ int json_decode(var &out, const char *text, int length) {
         return 1;
     }
     int r = 0;
-    if (!text)
-        length = 0;
-    for (int i = 0; i < length; i++) {
-        int c = (unsigned char)text[i];
-        if (c == 0)
-            break;
-        if (!JSON_parser_char(jc, c)) {
-            kiv_printf("JSON_parser_char: syntax error, byte %d\n", i);
-            r = 1;
-            break;
-        }
+    size_t n = 0;
+    if (text && length > 0) {
+        // A zero byte ends the input early, as if the text ended there.
+        const void *zero = memchr(text, 0, (size_t)length);
+        n = zero ? (size_t)((const char *)zero - text) : (size_t)length;
+    }
+    size_t taken = JSON_parser_chars(jc, text, n);
+    if (taken < n) {
+        kiv_printf("JSON_parser_char: syntax error, byte %d\n", (int)taken);
+        r = 1;
     }
     if (r == 0 && !JSON_parser_done(jc)) {
         kiv_printf("JSON_parser_end: syntax error\n");

@@ -12,6 +12,7 @@
 #include "kiv_driver.h"
 #include "kiv_font.h"
 #include "kiv_gfx.h"
+#include "kiv_glext.h"
 #include "mods_gbatch.h"
 
 namespace {
@@ -36,12 +37,14 @@ protected:
         ASSERT_NE(ctx, nullptr) << SDL_GetError();
         SDL_GL_MakeCurrent(win, ctx);
         SDL_GL_SetSwapInterval(0);
+        kiv_glext_init();
         driver_init(0);
         driver_set_gamename("KivGame"); // data files from ./data of the build dir
         driver_set_size(W, H);
         glViewport(0, 0, W, H);
         gfx_init();
         gfx_set_size(W, H);
+        gfx_atlas_load("sprites");
         font_init();
     }
 
@@ -53,7 +56,7 @@ protected:
             SDL_GL_DeleteContext(ctx);
         if (win)
             SDL_DestroyWindow(win);
-        SDL_Quit();
+        // No SDL_Quit: unloading the GL driver would show its own leftovers as leaks of an unknown module.
     }
 
     void SetUp() override {
@@ -104,10 +107,10 @@ GCommand image(const char *name, float x, float y, float w, float h, float rotat
     return c;
 }
 
-GCommand text(const char *s, float x, float y, int color = 0xFFFFFF, int alpha = 255) {
+GCommand text(const char *s, float x, float y, int color = 0xFFFFFF, int alpha = 255, const char *font = "console") {
     GCommand c;
     c.type = 3;
-    c.name = "console";
+    c.name = font;
     c.points = 24;
     c.text = s;
     c.x = x;
@@ -164,6 +167,12 @@ TEST_F(DrawTest, QueuedCommandsLandWhereExpected) {
          {rect(0x0000FF, 0, 0, 64, 64), image("quad", 0, 0, 64, 64, 0, 0xFFFFFF, 0)},
          {{16, 16, {0, 0, 255}}}},
         {"missing image draws nothing", {image("no_such_image", 0, 0, 64, 64)}, {{16, 16, black}}},
+        {"atlas frames",
+         {image("red", 100, 100, 16, 16), image("blue", 116, 100, 16, 16)},
+         {{108, 108, red}, {124, 108, blue}, {140, 108, black}}},
+        {"trimmed frame keeps its place in the untrimmed box",
+         {image("ball", 0, 0, 64, 64)},
+         {{32, 32, {254, 203, 0}}, {4, 4, black}, {60, 32, black}, {12, 32, {254, 203, 0}}}},
         {"later commands paint over earlier ones",
          {image("quad", 0, 0, 64, 64), rect(0x00FFFF, 32, 32, 32, 32)},
          {{16, 16, red}, {48, 48, {0, 255, 255}}}},
@@ -184,8 +193,7 @@ TEST_F(DrawTest, QueuedCommandsLandWhereExpected) {
 TEST_F(DrawTest, TextMatchesTheGlyphPage) {
     int fid = font_load("console", 24);
     ASSERT_NE(fid, 0);
-    FontInfo *f = _font_get(fid);
-    ASSERT_EQ(f->scale, 1) << "console at 24 is drawn at its own pixel size";
+    ASSERT_EQ(_font_get(fid)->scale, 1) << "console at 24 is drawn at its own pixel size";
     int pw = 0, ph = 0, comp = 0;
     unsigned char *page = stbi_load("data/console.png", &pw, &ph, &comp, 4);
     ASSERT_NE(page, nullptr);
@@ -194,18 +202,21 @@ TEST_F(DrawTest, TextMatchesTheGlyphPage) {
         const char *s;
         int color, alpha;
         Px on;
+        const char *font;
     };
     const Row rows[] = {
-        {"white A", "A", 0xFFFFFF, 255, {254, 254, 254}},
-        {"red K", "K", 0xFF0000, 255, {253, 0, 0}},
-        {"half-alpha g", "g", 0xFFFFFF, 128, {127, 127, 127}},
-        {"additive W over nothing", "W", 0x00FF00, -255, {0, 253, 0}},
+        {"white A", "A", 0xFFFFFF, 255, {254, 254, 254}, "console"},
+        {"red K", "K", 0xFF0000, 255, {253, 0, 0}, "console"},
+        {"half-alpha g", "g", 0xFFFFFF, 128, {127, 127, 127}, "console"},
+        {"additive W over nothing", "W", 0x00FF00, -255, {0, 253, 0}, "console"},
+        {"font named with its file suffix still finds its page", "Q", 0xFFFFFF, 255, {254, 254, 254}, "console.fnt"},
     };
     for (const Row &r : rows) {
         gfx_clear();
-        replay({text(r.s, 100, 100, r.color, r.alpha)});
+        replay({text(r.s, 100, 100, r.color, r.alpha, r.font)});
         unsigned char g = (unsigned char)r.s[0];
-        const GfxRect &gr = f->rects[g], &gs = f->shapes[g];
+        // Font entries move when a new font is loaded: take the metrics afresh, as copies.
+        const GfxRect gr = _font_get(fid)->rects[g], gs = _font_get(fid)->shapes[g];
         int lit = 0, bad = 0;
         for (int j = 0; j < (int)gr.h; j++)
             for (int i = 0; i < (int)gr.w; i++) {

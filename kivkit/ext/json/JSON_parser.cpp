@@ -3,7 +3,6 @@
 #include "json/JSON_parser.h"
 
 #include <charconv>
-#include <clocale>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
@@ -836,6 +835,8 @@ int JSON_parser_reset(JSON_parser jc) {
 }
 
 int JSON_parser_char(JSON_parser jc, int next_char) {
+    if (!jc)
+        return 0;
     jc->current_char = next_char;
     if (next_char < 0) {
         jc->error = JSON_E_INVALID_CHAR;
@@ -871,7 +872,187 @@ int JSON_parser_char(JSON_parser jc, int next_char) {
     return _json_action(jc, next_state);
 }
 
+// Translation of a one-character escape, 0 for 'u' and for characters that are no escape.
+static inline char _json_simple_escape(unsigned char c) {
+    switch (c) {
+    case '"':
+    case '\\':
+    case '/':
+        return (char)c;
+    case 'b':
+        return '\b';
+    case 'f':
+        return '\f';
+    case 'n':
+        return '\n';
+    case 'r':
+        return '\r';
+    case 't':
+        return '\t';
+    default:
+        return 0;
+    }
+}
+
+static inline int _json_hex4(const unsigned char *p, unsigned *x) {
+    unsigned v = 0;
+    for (int i = 0; i < 4; i++) {
+        unsigned c = p[i], d;
+        if (c >= '0' && c <= '9')
+            d = c - '0';
+        else if (c >= 'a' && c <= 'f')
+            d = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F')
+            d = c - 'A' + 10;
+        else
+            return 0;
+        v = v * 16 + d;
+    }
+    *x = v;
+    return 1;
+}
+
+// Decodes a \u escape at p (a backslash, 'u', four hex digits; a high surrogate with its low half) into out
+// as UTF-8 followed by a terminating zero; answers the characters used, 0 to leave it to the general path
+// (too little input or room, a zero code point, or anything that would fail there).
+static size_t _json_fast_unicode(const unsigned char *p, size_t n, char *out, size_t room) {
+    unsigned x, y;
+    if (n < 6 || room < 8 || p[1] != 'u' || !_json_hex4(p + 2, &x) || x == 0)
+        return 0;
+    size_t used = 6;
+    unsigned long cp = x;
+    if (x >= 0xDC00 && x <= 0xDFFF)
+        return 0;
+    if (x >= 0xD800 && x <= 0xDBFF) {
+        if (n < 12 || p[6] != '\\' || p[7] != 'u' || !_json_hex4(p + 8, &y) || y < 0xDC00 || y > 0xDFFF)
+            return 0;
+        cp = ((unsigned long)(x & 0x3FF) << 10) + (y & 0x3FF) + 0x10000;
+        used = 12;
+    }
+    int k = cp < 0x80 ? 0 : cp < 0x800 ? 1 : cp < 0x10000 ? 2 : 3;
+    static const unsigned char lead[4] = {0x00, 0xC0, 0xE0, 0xF0};
+    *out++ = (char)(lead[k] | (cp >> (6 * k)));
+    for (int i = k - 1; i >= 0; i--)
+        *out++ = (char)(0x80 | ((cp >> (6 * i)) & 0x3F));
+    *out = 0;
+    return used;
+}
+
+size_t JSON_parser_chars(JSON_parser jc, const char *text, size_t length) {
+    if (!jc || !text)
+        return 0;
+    const unsigned char *s = (const unsigned char *)text;
+    size_t i = 0;
+    while (i < length) {
+        if (!jc->escaped && !jc->comment) {
+            // A run of characters that only move the state and fill the buffer, kept in registers.
+            signed char state = jc->state;
+            char *buf = jc->parse_buffer;
+            size_t count = jc->parse_buffer_count;
+            size_t room = jc->parse_buffer_capacity;
+            bool keep_blanks = jc->type != JSON_T_NONE;
+            size_t start = i;
+            while (i < length && count + 2 <= room) {
+                unsigned c = s[i];
+                int next_class = c >= 128 ? (int)C_ETC : (int)ascii_class[c];
+                if (next_class < 0)
+                    break;
+                int next_state = state_transition_table.t[(int)state][next_class];
+                if (next_state < 0) {
+                    // Actions that report nothing, taken here with the same effect as the general path.
+                    if (next_state == SB) {
+                        count = 0;
+                        jc->type = JSON_T_STRING;
+                        keep_blanks = true;
+                        state = ST;
+                        i++;
+                        continue;
+                    }
+                    if (next_state == -2 && jc->top >= 0 && jc->stack[jc->top] == MODE_KEY) {
+                        jc->stack[jc->top] = MODE_OBJECT;
+                        count = 0;
+                        state = VA;
+                        i++;
+                        continue;
+                    }
+                    if (next_state == -3 && !keep_blanks && jc->top >= 0) {
+                        if (jc->stack[jc->top] == MODE_ARRAY) {
+                            count = 0;
+                            state = VA;
+                            i++;
+                            continue;
+                        }
+                        if (jc->stack[jc->top] == MODE_OBJECT) {
+                            jc->stack[jc->top] = MODE_KEY;
+                            count = 0;
+                            state = KE;
+                            i++;
+                            continue;
+                        }
+                    }
+                    if (next_state == EX && i + 1 < length) {
+                        // A one-character escape inside a string, taken here in one step: the same bytes as
+                        // the backslash action followed by its translation.
+                        char t = _json_simple_escape(s[i + 1]);
+                        if (t) {
+                            buf[count++] = t;
+                            i += 2;
+                            continue;
+                        }
+                        // A complete \u escape (or surrogate pair) in one step.
+                        size_t used = _json_fast_unicode(s + i, length - i, buf + count, room - count);
+                        if (used) {
+                            while (buf[count])
+                                count++;
+                            i += used;
+                            continue;
+                        }
+                    }
+                    if (next_state == -1)
+                        break;
+                    // Any other action: the character goes into the buffer as the general path puts it, then
+                    // the action runs on the written-back record.
+                    if (keep_blanks || next_class > C_WHITE)
+                        buf[count++] = (char)c;
+                    buf[count] = 0;
+                    jc->state = state;
+                    jc->parse_buffer_count = count;
+                    jc->current_char = (int)c;
+                    if (!_json_action(jc, next_state))
+                        return i;
+                    i++;
+                    start = i;
+                    state = jc->state;
+                    buf = jc->parse_buffer;
+                    count = jc->parse_buffer_count;
+                    room = jc->parse_buffer_capacity;
+                    keep_blanks = jc->type != JSON_T_NONE;
+                    if (jc->escaped || jc->comment)
+                        break;
+                    continue;
+                }
+                if (keep_blanks || next_class > C_WHITE)
+                    buf[count++] = (char)c;
+                state = (signed char)next_state;
+                i++;
+            }
+            jc->state = state;
+            jc->parse_buffer_count = count;
+            if (i > start)
+                jc->current_char = s[i - 1];
+            if (i >= length)
+                break;
+        }
+        if (!JSON_parser_char(jc, s[i]))
+            return i;
+        i++;
+    }
+    return length;
+}
+
 int JSON_parser_done(JSON_parser jc) {
+    if (!jc)
+        return 0;
     if ((jc->state == OK || jc->state == GO) && _json_pop(jc, MODE_DONE))
         return 1;
     jc->error = JSON_E_UNBALANCED_COLLECTION;
@@ -879,7 +1060,7 @@ int JSON_parser_done(JSON_parser jc) {
 }
 
 int JSON_parser_get_last_error(JSON_parser jc) {
-    return jc->error;
+    return jc ? jc->error : JSON_E_NONE;
 }
 
 int JSON_parser_is_legal_white_space_string(const char *s) {

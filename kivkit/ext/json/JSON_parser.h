@@ -101,6 +101,9 @@ JSON_parser new_JSON_parser(JSON_config const *config);
 void delete_JSON_parser(JSON_parser jc);
 // Non-zero to go on; 0 on an error or when the callback asked to stop.
 int JSON_parser_char(JSON_parser jc, int next_char);
+// Feeds length bytes as JSON_parser_char would one by one; answers how many were taken before the first
+// rejected byte (length when none was rejected).
+size_t JSON_parser_chars(JSON_parser jc, const char *text, size_t length);
 // Non-zero when the text fed so far is complete.
 int JSON_parser_done(JSON_parser jc);
 int JSON_parser_reset(JSON_parser jc);

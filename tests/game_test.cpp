@@ -1,0 +1,204 @@
+// The game shell: command line, the event filter in front of the mod, the frame time step with its 24-hour
+// guard, and the wrappers without a game.
+#include <gtest/gtest.h>
+
+#include <SDL.h>
+#include <lua.h>
+#include <lauxlib.h>
+
+#include <climits>
+#include <string>
+#include <vector>
+
+#include "game.h"
+#include "kiv_driver.h"
+#include "kiv_event.h"
+#include "mods.h"
+
+namespace {
+
+// A headless game with a mod that records what reaches _event and _loop.
+struct Rig {
+    Game game;
+    ModsAPI *api;
+    ModsLua *mod;
+    Rig() {
+        game._headless = 1;
+        api = new ModsAPI(game);
+        game.data.mods.api = api;
+        mod = static_cast<ModsLua *>(mods_lua(*api));
+        game.data.mods.mod = mod;
+        mod->script("seen = {} function _event(e) seen[#seen + 1] = e.type end "
+                    "steps = {} function _loop(t) steps[#steps + 1] = string.format('%.3f', t) end",
+                    "rig");
+    }
+    ~Rig() {
+        delete game.data.mods.mod;
+        delete game.data.mods.api;
+    }
+    std::string joined(const char *global) {
+        lua_State *L = game.data.mods.mod ? static_cast<ModsLua *>(game.data.mods.mod)->L : nullptr;
+        std::string code = std::string("return table.concat(") + global + ", ',')";
+        luaL_dostring(L, code.c_str());
+        std::string r = lua_tostring(L, -1) ? lua_tostring(L, -1) : "?";
+        lua_pop(L, 1);
+        return r;
+    }
+};
+
+TEST(Game, CommandLine) {
+    std::string long_mod(600, 'm');
+    struct Row {
+        const char *name;
+        std::vector<std::string> args;
+        const char *mod;
+        int width, height, headless, crash;
+    } rows[] = {
+        {"nothing", {"prog"}, "", 0, 0, 0, 0},
+        {"sizes", {"prog", "-width", "800", "-height", "600"}, "", 800, 600, 0, 0},
+        {"width not a number", {"prog", "-width", "abc"}, "", 0, 0, 0, 0},
+        {"sizes beyond int clamp",
+         {"prog", "-width", "99999999999", "-height", "-99999999999"},
+         "",
+         INT_MAX,
+         INT_MIN,
+         0,
+         0},
+        {"mod takes the next word", {"prog", "-mod", "-headless"}, "-headless", 0, 0, 1, 0},
+        {"crash exit", {"prog", "-crash", "exit"}, "", 0, 0, 0, 1},
+        {"crash restart", {"prog", "-crash", "restart"}, "", 0, 0, 0, 2},
+        {"crash unknown word", {"prog", "-crash", "restart", "-crash", "bogus"}, "", 0, 0, 0, 2},
+        {"crash wait", {"prog", "-crash", "exit", "-crash", "wait"}, "", 0, 0, 0, 0},
+        {"missing values", {"prog", "-headless", "-mod"}, "", 0, 0, 1, 0},
+        {"too long a path is refused, not cut", {"prog", "-mod", "a.lua", "-mod", long_mod}, "a.lua", 0, 0, 0, 0},
+        {"longest path that fits", {"prog", "-mod", std::string(511, 'p')}, nullptr, 0, 0, 0, 0},
+    };
+    for (auto &row : rows) {
+        std::vector<char *> argv;
+        for (auto &a : row.args)
+            argv.push_back(const_cast<char *>(a.c_str()));
+        Game g;
+        g.args((int)argv.size(), argv.data());
+        std::string want = row.mod ? row.mod : std::string(511, 'p');
+        EXPECT_EQ(std::string(g._mod), want) << row.name;
+        EXPECT_EQ(g._width, row.width) << row.name;
+        EXPECT_EQ(g._height, row.height) << row.name;
+        EXPECT_EQ(g._headless, row.headless) << row.name;
+        EXPECT_EQ(g._crash, row.crash) << row.name;
+        EXPECT_EQ(g._argc, (int)argv.size()) << row.name;
+    }
+}
+
+TEST(Game, EventFilter) {
+    struct Row {
+        const char *name;
+        int type, v, mods;
+        const char *seen;
+        int quit;
+        int full_after; // _full after the event, starting from 0
+    } rows[] = {
+        {"login dropped", EVT_LOGIN, 0, 0, "", 0, 0},
+        {"logout dropped", EVT_LOGOUT, 0, 0, "", 0, 0},
+        {"quit never reaches the mod", EVT_QUIT, 0, 0, "", 1, 0},
+        {"ctrl+q suspends then quits", EVT_KEYDOWN, KEY_q, KMOD_LCTRL, "suspend", 1, 0},
+        {"gui+q too", EVT_KEYDOWN, KEY_q, KMOD_RGUI, "suspend", 1, 0},
+        {"shift+q is a key", EVT_KEYDOWN, KEY_q, KMOD_LSHIFT, "keydown", 0, 0},
+        {"q alone is a key", EVT_KEYDOWN, KEY_q, 0, "keydown", 0, 0},
+        {"ctrl+f resets first", EVT_KEYDOWN, KEY_f, KMOD_LCTRL, "reset,keydown", 0, 1},
+        {"alt+f as well", EVT_KEYDOWN, KEY_f, KMOD_RALT, "reset,keydown", 0, 1},
+        {"caps lock does not count", EVT_KEYDOWN, KEY_f, KMOD_CAPS, "keydown", 0, 0},
+        {"mouse down twice", EVT_MOUSEDOWN, 0, 0, "mousedown,down", 0, 0},
+        {"mouse motion twice", EVT_MOUSEMOTION, 0, 0, "mousemotion,motion", 0, 0},
+        {"touch up twice", EVT_TOUCHUP, 0, 0, "touchup,up", 0, 0},
+        {"touch down twice", EVT_TOUCHDOWN, 0, 0, "touchdown,down", 0, 0},
+        {"resize", EVT_RESIZE, 0, 0, "resize", 0, 0},
+        {"none dropped by the bridge", EVT_NONE, 0, 0, "", 0, 0},
+        {"wheel once", EVT_WHEEL, 0, 0, "wheel", 0, 0},
+    };
+    for (auto &row : rows) {
+        Rig r;
+        SDL_SetModState((SDL_Keymod)row.mods);
+        Event e(row.type);
+        e.v = row.v;
+        r.game.event(e);
+        SDL_SetModState(KMOD_NONE);
+        EXPECT_EQ(r.joined("seen"), row.seen) << row.name;
+        EXPECT_EQ(r.game.quit, row.quit) << row.name;
+        EXPECT_EQ(r.game._full, row.full_after) << row.name;
+    }
+    Rig r;
+    SDL_SetModState(KMOD_LCTRL);
+    Event f(EVT_KEYDOWN);
+    f.v = KEY_f;
+    r.game.event(f);
+    r.game.event(f);
+    SDL_SetModState(KMOD_NONE);
+    EXPECT_EQ(r.game._full, -1) << "a second ctrl+f goes back to windowed";
+}
+
+unsigned _fake_now = 0;
+unsigned _fake_clock() {
+    return _fake_now;
+}
+
+TEST(Game, TimeStep) {
+    struct Step {
+        const char *name;
+        unsigned now;
+        const char *steps; // all _loop arguments so far
+    } steps[] = {
+        {"first frame is 0", 1000, "0.000"},
+        {"16 ms", 1016, "0.000,0.016"},
+        {"a long stall counts one second", 3516, "0.000,0.016,1.000"},
+        {"time going backwards gives 0", 3000, "0.000,0.016,1.000,0.000"},
+        {"past 24 hours the frame is skipped", 86400001u, "0.000,0.016,1.000,0.000"},
+        {"then the clock starts again", 86400017u, "0.000,0.016,1.000,0.000,0.016"},
+    };
+    driver_timer_set_source(_fake_clock);
+    _fake_now = 0;
+    Rig r;
+    for (auto &s : steps) {
+        _fake_now = s.now;
+        r.game.loop();
+        EXPECT_EQ(r.joined("steps"), s.steps) << s.name;
+    }
+    EXPECT_LT(driver_timer_get_ticks(), 1000) << "the driver's count was reset";
+    driver_timer_set_source(nullptr);
+}
+
+TEST(Game, CrashPolicy) {
+    struct Row {
+        const char *name;
+        int crash;
+        int quit;
+        bool fresh_mod;
+    } rows[] = {
+        {"wait keeps the failed mod", 0, 0, false},
+        {"exit quits after the pass", 1, 1, false},
+        {"restart builds a new mod", 2, 0, true},
+    };
+    for (auto &row : rows) {
+        Rig r;
+        snprintf(r.game.data.mods.fname, sizeof(r.game.data.mods.fname), "/nonexistent/none.lua");
+        r.game._crash = row.crash;
+        ModsBase *before = r.game.data.mods.mod;
+        r.mod->script("function _loop(t) error('x') end", "t");
+        r.game.loop();
+        EXPECT_EQ(r.game.quit, row.quit) << row.name;
+        EXPECT_EQ(r.game.data.mods.mod != before, row.fresh_mod) << row.name;
+    }
+}
+
+TEST(Game, WrappersWithoutGame) {
+    EXPECT_TRUE(game_is_quit(-1));
+    EXPECT_TRUE(game_is_quit(0)) << "without a game the loop cannot run";
+    game_loop();
+    game_paint();
+    game_event(Event(EVT_QUIT));
+    game_deinit();
+    game_deinit();
+    EXPECT_EQ(game_this(), nullptr);
+    EXPECT_STREQ(game_log_info(), "");
+}
+
+} // namespace
