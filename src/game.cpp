@@ -101,6 +101,8 @@ void Game::init() {
         gfx_set_size(game_get_sw(), game_get_sh());
         gfx_set_orient(0);
         gfx_set_ortho_near_far(-1000, 1000);
+        // Later frames get their projection from the console painter; the first one is drawn before it ran.
+        gfx_ortho();
         gfx_clear();
         driver_video_flip();
         font_init();
@@ -270,7 +272,8 @@ void _game_paint_tick(Game &game) {
         t = 1;
     float inc = 1.0f / _GAME_FPS;
     int delay = (int)((inc - t) * 1000);
-    if (delay > 0)
+    // A game that is ending has no next frame to wait for.
+    if (delay > 0 && !game.quit)
         driver_timer_delay(delay);
     _game_tick_prev = driver_timer_get_ticks();
 }

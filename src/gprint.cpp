@@ -1,5 +1,6 @@
 // The shell's log call (gprint): time-stamped lines to stdout, flushing left to the stream.
 #include "gprint.h"
+#include "kiv_printf.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -50,16 +51,9 @@ std::string _gprint_compose(const char *info, const char *stamp, const char *fil
 void _gprint(const char *file, int line, const char *func, int level, const char *fmt, ...) {
     if (!fmt)
         fmt = "";
-    va_list ap, measure;
+    va_list ap;
     va_start(ap, fmt);
-    va_copy(measure, ap);
-    int n = vsnprintf(nullptr, 0, fmt, measure);
-    va_end(measure);
-    if (n < 0)
-        n = 0;
-    std::vector<char> msg((size_t)n + 1, 0);
-    if (n > 0)
-        vsnprintf(msg.data(), msg.size(), fmt, ap);
+    std::string msg = kiv_vformat(fmt, ap);
     va_end(ap);
 
     char stamp[64];
@@ -70,6 +64,6 @@ void _gprint(const char *file, int line, const char *func, int level, const char
                  lt.tm_hour, lt.tm_min, lt.tm_sec);
     else
         stamp[0] = 0;
-    std::string out = _gprint_compose(game_log_info(), stamp, file, line, func, msg.data());
+    std::string out = _gprint_compose(game_log_info(), stamp, file, line, func, msg.c_str());
     fwrite(out.data(), 1, out.size(), stdout);
 }

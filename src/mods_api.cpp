@@ -100,15 +100,8 @@ void ModsAPI::log_entry(std::string text) {
 void ModsAPI::log_printf(const char *fmt, ...) {
     va_list ap;
     va_start(ap, fmt);
-    int n = vsnprintf(nullptr, 0, fmt, ap);
+    std::string buf = kiv_vformat(fmt, ap);
     va_end(ap);
-    if (n < 0)
-        return;
-    std::string buf((size_t)n + 1, '\0');
-    va_start(ap, fmt);
-    vsnprintf(&buf[0], buf.size(), fmt, ap);
-    va_end(ap);
-    buf.resize((size_t)n);
     log_entry(buf);
 }
 

@@ -1,8 +1,10 @@
-// In-game console: placeholder until the widget toolkit lands; it shows nothing and uses no event.
+// In-game console: until the widget toolkit lands it shows nothing and uses no event, but its painter already
+// owns the end-of-frame reset to window pixels that the next frame's drawing starts from.
 #include "mods.h"
 
 #include "game.h"
 #include "kiv_event.h"
+#include "kiv_gfx.h"
 
 void modsapi_console_gui_rebuild(ModsAPI *api) {}
 
@@ -10,4 +12,11 @@ int mods_event_console(Game &game, Event e) {
     return 0;
 }
 
-void modsapi_log_paint(ModsAPI *api) {}
+void modsapi_log_paint(ModsAPI *api) {
+    // The script's view is not restored afterwards: the next frame's view comes from its next view command or
+    // event.
+    gfx_set_shift(0, 0);
+    gfx_set_size(game_get_sw(), game_get_sh());
+    gfx_set_scale(1.0f);
+    gfx_ortho();
+}

@@ -13,6 +13,7 @@
 
 #include "ext_net.h"
 #include "gprint.h"
+#include "kiv_printf.h"
 #include "mods_plugin.h"
 
 static const char *_LUA_PROGNAME = "zorbit";
@@ -40,15 +41,8 @@ int lua_fputs(const char *str, FILE *stream) {
 int lua_fprintf(FILE *stream, const char *fmt, ...) {
     va_list ap;
     va_start(ap, fmt);
-    int n = vsnprintf(nullptr, 0, fmt, ap);
+    std::string buf = kiv_vformat(fmt, ap);
     va_end(ap);
-    if (n < 0)
-        return 0;
-    std::string buf((size_t)n + 1, '\0');
-    va_start(ap, fmt);
-    vsnprintf(&buf[0], buf.size(), fmt, ap);
-    va_end(ap);
-    buf.resize((size_t)n);
     return lua_fputs(buf.c_str(), stream);
 }
 

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "kiv_driver.h"
+#include "kiv_util.h"
 #include "kiv_gfx.h"
 #include "kiv_glext.h"
 #include "kiv_printf.h"
@@ -41,17 +42,6 @@ static void _driver_caption_sanitize(char *s) {
         if ((signed char)*s < 32)
             *s = '?';
     }
-}
-
-// Float to int truncated toward zero, without undefined behaviour for NaN or huge values.
-static int _driver_trunc(float v) {
-    if (!(v == v))
-        return 0;
-    if (v >= (float)INT_MAX)
-        return INT_MAX;
-    if (v <= (float)INT_MIN)
-        return INT_MIN;
-    return (int)v;
 }
 
 static void _driver_icon_apply(SDL_Window *win) {
@@ -296,7 +286,7 @@ void driver_keyboard_show() {
     kiv_printf("- keyboard_show ...\n");
     GfxRect r = _gfx_get_focus_fixed();
     if (r.w != 0) {
-        SDL_Rect rect = {_driver_trunc(r.x), _driver_trunc(r.y), _driver_trunc(r.w), _driver_trunc(r.h)};
+        SDL_Rect rect = {kiv_d2i(r.x), kiv_d2i(r.y), kiv_d2i(r.w), kiv_d2i(r.h)};
         kiv_printf("- keyboard_show:focus (%d,%d,%d,%d)...\n", rect.x, rect.y, rect.w, rect.h);
         SDL_SetTextInputRect(&rect);
     }

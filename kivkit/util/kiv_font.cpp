@@ -1,6 +1,7 @@
 // Bitmap fonts: the font table, the ".fnt" text parser, wrapping, measuring, caret helpers and glyph drawing.
 // The shell creates the module (font_init) and scans for changed files each frame; text drawing goes through here.
 #include "kiv_font.h"
+#include "kiv_util.h"
 
 #include <GL/gl.h>
 
@@ -44,17 +45,6 @@ static double _font_number(const std::string &v) {
 
 static float _font_int(const std::string &v) {
     return (float)(long)_font_number(v);
-}
-
-// Truncation toward zero that stays defined for any float (widths of absurd fonts saturate).
-static int _font_trunc(float v) {
-    if (!(v == v))
-        return 0;
-    if (v >= (float)INT_MAX)
-        return INT_MAX;
-    if (v <= (float)INT_MIN)
-        return INT_MIN;
-    return (int)v;
 }
 
 static float _font_adv(const FontInfo &f, unsigned char g) {
@@ -284,7 +274,7 @@ void _font_wrap_calc(int fid, const char *s, float w, FontWrap &out) {
             if (!over) {
                 if (g == ' ') {
                     last_blank = i;
-                    width_at_blank = _font_trunc(width);
+                    width_at_blank = kiv_d2i(width);
                 }
                 width += _font_adv(*f, g);
                 i++;
@@ -298,7 +288,7 @@ void _font_wrap_calc(int fid, const char *s, float w, FontWrap &out) {
         }
         out.lines[out.total][0] = start;
         out.lines[out.total][1] = end;
-        out.lines[out.total][2] = _font_trunc(width);
+        out.lines[out.total][2] = kiv_d2i(width);
         out.total++;
         if (out.total >= KIV_FONT_WRAP_MAX || g == 0)
             break;

@@ -1,6 +1,7 @@
 // The 2D graphics module: virtual screen, clip stack, texture and image tables, atlases and drawing over GL 1.x.
 // The game shell owns its lifetime; fonts, the draw batcher, the GUI and the extensions draw through it.
 #include "kiv_gfx.h"
+#include "kiv_util.h"
 
 #include <climits>
 #include <cmath>
@@ -48,13 +49,6 @@ static bool _gfx_finite(float v) {
 
 static bool _gfx_rect_finite(const GfxRect &r) {
     return _gfx_finite(r.x) && _gfx_finite(r.y) && _gfx_finite(r.w) && _gfx_finite(r.h);
-}
-
-// Truncation toward zero that stays defined for values an int cannot hold.
-static int _gfx_trunc(float v) {
-    if (!(v > (float)INT_MIN && v < (float)INT_MAX))
-        return std::isnan(v) ? 0 : (v > 0 ? INT_MAX : INT_MIN);
-    return (int)v;
 }
 
 static bool _gfx_img_ok(int id) {
@@ -159,10 +153,10 @@ void gfx_set_view(int x, int y, int w, int h) {
 void gfx_get_view(int *x, int *y, int *w, int *h) {
     if (!_gfx)
         return;
-    *x = _gfx_trunc(_gfx->view.x);
-    *y = _gfx_trunc(_gfx->view.y);
-    *w = _gfx_trunc(_gfx->view.w);
-    *h = _gfx_trunc(_gfx->view.h);
+    *x = kiv_d2i(_gfx->view.x);
+    *y = kiv_d2i(_gfx->view.y);
+    *w = kiv_d2i(_gfx->view.w);
+    *h = kiv_d2i(_gfx->view.h);
 }
 
 void gfx_set_size(int w, int h) {
@@ -175,8 +169,8 @@ void gfx_set_size(int w, int h) {
 void gfx_get_size(int *w, int *h) {
     if (!_gfx)
         return;
-    *w = _gfx_trunc(_gfx->size.w);
-    *h = _gfx_trunc(_gfx->size.h);
+    *w = kiv_d2i(_gfx->size.w);
+    *h = kiv_d2i(_gfx->size.h);
 }
 
 void gfx_set_shift(int dx, int dy) {
@@ -189,8 +183,8 @@ void gfx_set_shift(int dx, int dy) {
 void gfx_get_shift(int *dx, int *dy) {
     if (!_gfx)
         return;
-    *dx = _gfx_trunc(_gfx->shift.x);
-    *dy = _gfx_trunc(_gfx->shift.y);
+    *dx = kiv_d2i(_gfx->shift.x);
+    *dy = kiv_d2i(_gfx->shift.y);
 }
 
 void gfx_set_orient(float deg) {
@@ -242,7 +236,7 @@ void gfx_ortho() {
         n = -1;
         f = 1;
     }
-    int sw = _gfx_trunc(_gfx->size.w), sh = _gfx_trunc(_gfx->size.h);
+    int sw = kiv_d2i(_gfx->size.w), sh = kiv_d2i(_gfx->size.h);
     const GfxRect &v = _gfx->view;
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
@@ -353,7 +347,7 @@ GfxRect gfx_pos_to_hwpos(GfxRect r) {
     double a = _gfx->orient * M_PI / 180.0, s = _gfx->scale;
     const GfxRect &v = _gfx->view;
     double cx = v.x + v.w / 2.0, cy = v.y + v.h / 2.0;
-    double sw = _gfx_trunc(_gfx->size.w), sh = _gfx_trunc(_gfx->size.h);
+    double sw = kiv_d2i(_gfx->size.w), sh = kiv_d2i(_gfx->size.h);
     double px = r.x + _gfx->shift.x - sw / 2, py = r.y + _gfx->shift.y - sh / 2;
     double rx = cos(a) * px - sin(a) * py, ry = sin(a) * px + cos(a) * py;
     return GfxRect((float)(rx * s + cx), (float)(ry * s + cy), r.w, r.h);
@@ -365,7 +359,7 @@ GfxRect gfx_hwpos_to_pos(GfxRect r) {
     double a = _gfx->orient * M_PI / 180.0, s = _gfx->scale;
     const GfxRect &v = _gfx->view;
     double cx = v.x + v.w / 2.0, cy = v.y + v.h / 2.0;
-    double sw = _gfx_trunc(_gfx->size.w), sh = _gfx_trunc(_gfx->size.h);
+    double sw = kiv_d2i(_gfx->size.w), sh = kiv_d2i(_gfx->size.h);
     double px = (r.x - cx) / s, py = (r.y - cy) / s;
     double rx = cos(-a) * px + sin(a) * py, ry = sin(-a) * px + cos(-a) * py;
     return GfxRect((float)(rx + sw / 2 - _gfx->shift.x), (float)(ry + sh / 2 - _gfx->shift.y), r.w, r.h);
@@ -830,11 +824,11 @@ int gfx_img_get_tex(int img) {
 }
 
 int gfx_img_get_width(int img) {
-    return _gfx_img_ok(img) ? _gfx_trunc(_gfx->img_data[img].shape.w) : 0;
+    return _gfx_img_ok(img) ? kiv_d2i(_gfx->img_data[img].shape.w) : 0;
 }
 
 int gfx_img_get_height(int img) {
-    return _gfx_img_ok(img) ? _gfx_trunc(_gfx->img_data[img].shape.h) : 0;
+    return _gfx_img_ok(img) ? kiv_d2i(_gfx->img_data[img].shape.h) : 0;
 }
 
 float gfx_img_get_ratio(int img) {

@@ -9,22 +9,32 @@
 
 #include "kiv_driver.h"
 
-// The message has no length limit: measure on a copy of the argument list, then format into a buffer of
-// exactly that size (a va_list may be walked only once).
-static char *_kiv_vformat(const char *fmt, va_list ap) {
+// No length limit: measure on one copy of the argument list, then format into a buffer of exactly that size
+// with another (a va_list may be walked only once).
+std::string kiv_vformat(const char *fmt, va_list ap) {
+    if (!fmt)
+        return std::string();
     va_list measure;
     va_copy(measure, ap);
     int n = vsnprintf(nullptr, 0, fmt, measure);
     va_end(measure);
-    if (n < 0)
-        n = 0;
-    char *msg = (char *)malloc((size_t)n + 1);
-    if (!msg)
-        return nullptr;
-    if (n > 0)
-        vsnprintf(msg, (size_t)n + 1, fmt, ap);
-    msg[n] = 0;
-    return msg;
+    if (n <= 0)
+        return std::string();
+    std::string out((size_t)n + 1, '\0');
+    va_list fill;
+    va_copy(fill, ap);
+    vsnprintf(&out[0], out.size(), fmt, fill);
+    va_end(fill);
+    out.resize((size_t)n);
+    return out;
+}
+
+std::string kiv_format(const char *fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    std::string out = kiv_vformat(fmt, ap);
+    va_end(ap);
+    return out;
 }
 
 static const char *_kiv_basename(const char *file) {
@@ -37,10 +47,8 @@ void _kiv_iprintf(const char *file, int line, const char *func, int level, const
         fmt = "";
     va_list ap;
     va_start(ap, fmt);
-    char *msg = _kiv_vformat(fmt, ap);
+    std::string msg = kiv_vformat(fmt, ap);
     va_end(ap);
-    if (!msg)
-        return;
 
     std::string prefix;
     if (file && func && line) {
@@ -52,10 +60,8 @@ void _kiv_iprintf(const char *file, int line, const char *func, int level, const
         prefix += std::to_string(line);
         prefix += "] ";
     }
-    size_t len = strlen(msg);
-    const char *nl = (len > 0 && msg[len - 1] == '\n') ? "" : "\n";
-    printf("%s%s%s%s", "", prefix.c_str(), msg, nl);
+    const char *nl = (!msg.empty() && msg.back() == '\n') ? "" : "\n";
+    printf("%s%s%s", prefix.c_str(), msg.c_str(), nl);
     fflush(stdout);
-    driver_log_printf("%s%s%s%s", "", prefix.c_str(), msg, nl);
-    free(msg);
+    driver_log_printf("%s%s%s", prefix.c_str(), msg.c_str(), nl);
 }

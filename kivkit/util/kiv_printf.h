@@ -13,4 +13,11 @@
 void _kiv_iprintf(const char *file, int line, const char *func, int level, const char *fmt, ...)
     KIV_PRINTF_FORMAT(5, 6);
 
+#include <cstdarg>
+#include <string>
+
+// printf-style formatting with no length limit; the argument list is left unused (it is copied).
+std::string kiv_vformat(const char *fmt, va_list ap);
+std::string kiv_format(const char *fmt, ...) KIV_PRINTF_FORMAT(1, 2);
+
 #define kiv_printf(...) _kiv_iprintf(__FILE__, __LINE__, __func__, 0, __VA_ARGS__)

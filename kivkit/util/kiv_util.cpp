@@ -30,3 +30,13 @@ int myround(float x) {
         return mysign(x) < 0 ? -2147483647 - 1 : 2147483647;
     return mysign(x) * (int)m;
 }
+
+int kiv_d2i(double d) {
+    if (d != d)
+        return 0;
+    if (d >= 2147483647.0)
+        return 2147483647;
+    if (d <= -2147483648.0)
+        return -2147483647 - 1;
+    return (int)d;
+}

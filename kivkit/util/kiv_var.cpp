@@ -42,16 +42,6 @@ static int _var_isws(char c) {
     return c == ' ' || c == '\n' || c == '\t' || c == '\r';
 }
 
-int kiv_d2i(double d) {
-    if (std::isnan(d))
-        return 0;
-    if (d >= (double)INT_MAX)
-        return INT_MAX;
-    if (d <= (double)INT_MIN)
-        return INT_MIN;
-    return (int)d;
-}
-
 // ---------------------------------------------------------------- var handle
 
 var::var() : value(nullptr) {}

@@ -10,9 +10,7 @@ typedef double var_cnumber;
 
 enum { VAR_NONE = 0, VAR_NUMBER = 1, VAR_STRING = 2, VAR_LIST = 3, VAR_DICT = 4, VAR_BOOL = 5 };
 
-// Checked double to int: truncates toward zero, clamps to the int range and maps NaN to 0.
-// Every float-to-int conversion of a script value (indexes, colours, sizes) goes through here.
-int kiv_d2i(double d);
+#include "kiv_util.h" // kiv_d2i
 
 class var_object;
 

@@ -27,19 +27,24 @@ void pin_gl_driver() {
             return;
 }
 
-unsigned centre_pixel() {
-    int w = game_get_sw(), h = game_get_sh();
+unsigned pixel(int x, int y) {
     unsigned char px[4] = {0, 0, 0, 0};
-    glReadPixels(w / 2, h / 2, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, px);
+    glReadPixels(x, y, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, px);
     return (unsigned)px[0] << 16 | (unsigned)px[1] << 8 | px[2];
 }
 
-// One frame up to the swap, so the back buffer can be read.
-unsigned frame(Game &g) {
+// One frame as the shell paints it, read back before the swap. The script fills its whole view, so the
+// centre and the bottom-left corner of the window must both show its colour (the corner is missed when the
+// frame is drawn without the window's projection).
+unsigned frame(Game &g, unsigned *corner) {
     gfx_clear();
     mods_paint(g);
     glFinish();
-    return centre_pixel();
+    unsigned centre = pixel(game_get_sw() / 2, game_get_sh() / 2);
+    *corner = pixel(1, 1);
+    modsapi_log_paint(g.data.mods.api);
+    driver_video_flip();
+    return centre;
 }
 
 int lua_int(Game &g, const char *code) {
@@ -77,8 +82,10 @@ TEST(ShellPaint, QueueReplayAndLatch) {
     for (auto &s : steps) {
         if (s.script)
             g->data.mods.mod->script(s.script, "step");
-        unsigned px = frame(*g);
+        unsigned corner = 0;
+        unsigned px = frame(*g, &corner);
         EXPECT_EQ(px, s.pixel) << s.name << ": centre pixel " << std::hex << px;
+        EXPECT_EQ(corner, s.pixel) << s.name << ": corner pixel " << std::hex << corner;
         EXPECT_EQ(lua_int(*g, "return paints"), s.paints) << s.name;
         EXPECT_EQ(g->data.mods.mod->is_okay(), s.okay) << s.name;
     }
