@@ -101,8 +101,6 @@ void Game::init() {
         gfx_set_size(game_get_sw(), game_get_sh());
         gfx_set_orient(0);
         gfx_set_ortho_near_far(-1000, 1000);
-        // Later frames get their projection from the console painter; the first one is drawn before it ran.
-        gfx_ortho();
         gfx_clear();
         driver_video_flip();
         font_init();

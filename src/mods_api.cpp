@@ -50,6 +50,16 @@ static std::string _mods_altdir(const var &params) {
     return a.__str__();
 }
 
+// The main script's directory. A main path given without one lies in the working directory; only a main script
+// that really sits at the root has the root as its directory.
+static std::string _mods_main_dir(const char *main) {
+    std::string m = _replace_all(main ? main : "", "\\", "/");
+    std::string d = get_dirname(m);
+    if (!d.empty() || m.empty())
+        return d;
+    return m[0] == '/' ? "/" : ".";
+}
+
 // --- ModsAPI
 
 ModsAPI::ModsAPI(Game &game) : game(game), params(var_dict()) {
@@ -117,12 +127,12 @@ void ModsAPI::require(std::string fname) {
 
     std::string dir = _mods_altdir(params);
     if (dir.empty())
-        dir = get_dirname(game.data.mods.fname);
+        dir = _mods_main_dir(game.data.mods.fname);
     driver_set_altdir(dir.empty() ? nullptr : dir.c_str());
 
     std::string path;
     if (!dir.empty()) {
-        path = dir + "/" + name;
+        path = (dir == "/" ? dir : dir + "/") + name;
         if (path.size() >= _MODS_PATH_MAX) {
             log_printf("ModsAPI::require(\"%s\") path too long\n", fname.c_str());
             path = "";

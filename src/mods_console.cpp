@@ -1,5 +1,5 @@
-// In-game console: until the widget toolkit lands it shows nothing and uses no event, but its painter already
-// owns the end-of-frame reset to window pixels that the next frame's drawing starts from.
+// In-game console: until the widget toolkit lands it shows nothing and uses no event; its painter already
+// resets the view to window pixels, where the console draws.
 #include "mods.h"
 
 #include "game.h"
@@ -13,8 +13,7 @@ int mods_event_console(Game &game, Event e) {
 }
 
 void modsapi_log_paint(ModsAPI *api) {
-    // The script's view is not restored afterwards: the next frame's view comes from its next view command or
-    // event.
+    // The script's view is not restored here: the next frame starts from it again (mods_paint).
     gfx_set_shift(0, 0);
     gfx_set_size(game_get_sw(), game_get_sh());
     gfx_set_scale(1.0f);

@@ -119,6 +119,9 @@ void _batch_img(GBatch &b, GfxImage &img, GfxTexture &tex, float x, float y, flo
 
 void _batch_img_r(GBatch &b, GfxImage &img, GfxTexture &tex, float x, float y, float w, float h, unsigned color,
                   unsigned char alpha, int blend, float angle) {
+    // Like the unrotated form: an image without a logical size (a failed load) draws nothing, not a blank box.
+    if (img.shape.w == 0 || img.shape.h == 0)
+        return;
     GfxRect t = _batch_uv(img, tex);
     float hw = w / 2, hh = h / 2, cx = x + hw, cy = y + hh;
     float ca = cosf(angle), sa = sinf(angle);

@@ -160,14 +160,44 @@ static void l_message(const char *pname, const char *msg) {
     fflush(stderr);
 }
 
+// Any step of the collector may run a __gc metamethod, and one that fails raises from that step; outside a
+// protected call that would abort the program, so the host collects and converts only inside one.
+static int _lua_tostring_p(lua_State *L) {
+    lua_tostring(L, 1);
+    return 1;
+}
+
+static int _lua_collect_p(lua_State *L) {
+    lua_gc(L, LUA_GCCOLLECT, 0);
+    return 0;
+}
+
+static const char *_lua_message(lua_State *L) {
+    const char *msg = lua_type(L, -1) == LUA_TSTRING ? lua_tostring(L, -1) : nullptr;
+    return msg ? msg : "(error object is not a string)";
+}
+
+static void _lua_collect(lua_State *L) {
+    lua_pushcfunction(L, _lua_collect_p);
+    if (lua_pcall(L, 0, 0, 0) != LUA_OK) {
+        l_message(_LUA_PROGNAME, _lua_message(L));
+        lua_pop(L, 1);
+    }
+}
+
 static int report(lua_State *L, int status) {
     if (status != LUA_OK && !lua_isnil(L, -1)) {
-        const char *msg = lua_tostring(L, -1);
-        if (!msg)
-            msg = "(error object is not a string)";
-        l_message(_LUA_PROGNAME, msg);
+        if (lua_type(L, -1) == LUA_TNUMBER) {
+            lua_pushcfunction(L, _lua_tostring_p);
+            lua_pushvalue(L, -2);
+            if (lua_pcall(L, 1, 1, 0) == LUA_OK)
+                lua_replace(L, -2);
+            else
+                lua_pop(L, 1);
+        }
+        l_message(_LUA_PROGNAME, _lua_message(L));
         lua_pop(L, 1);
-        lua_gc(L, LUA_GCCOLLECT, 0);
+        _lua_collect(L);
     }
     return status;
 }
@@ -507,12 +537,25 @@ void ModsLua::loop(float t) {
         gprint("Lua error: %d\n", status);
 }
 
+// Builds the event table inside a protected call (its allocations may run a collection step).
+static int _lua_event_build(lua_State *L) {
+    const var *e = (const var *)lua_touserdata(L, 1);
+    _lua_push_event_value(L, *e, 0);
+    return 1;
+}
+
 void ModsLua::event(var e) {
     if (status || !L || e.__type__() != VAR_DICT)
         return;
     int top = lua_gettop(L);
-    _lua_push_event_value(L, e, 0);
-    status = _lua_docall_arg(L, "_event(...);", "event", top);
+    lua_pushcfunction(L, _lua_event_build);
+    lua_pushlightuserdata(L, &e);
+    status = lua_pcall(L, 1, 1, 0);
+    if (status == LUA_OK)
+        status = _lua_docall_arg(L, "_event(...);", "event", top);
+    else
+        status = report(L, status);
+    lua_settop(L, top);
     if (status)
         gprint("Lua error: %d\n", status);
 }
@@ -535,17 +578,30 @@ void ModsLua::script(const char *s, const char *name) {
     status = 0;
 }
 
+// Looks the function up, pushes its argument and calls it, all inside the protected call: a global table whose
+// __index raises (a strict-globals module), or a collection step, must give a reported error, not an abort.
+static int _lua_call_named(lua_State *L) {
+    const std::string *action = (const std::string *)lua_touserdata(L, 1);
+    const std::string *data = (const std::string *)lua_touserdata(L, 2);
+    lua_getglobal(L, action->c_str());
+    lua_pushlstring(L, data->data(), data->size());
+    lua_call(L, 1, 1);
+    if (lua_type(L, -1) == LUA_TNUMBER)
+        lua_tostring(L, -1); // converted here, where a collection step may raise
+    return 1;
+}
+
 std::string ModsLua::call(std::string action, std::string data) {
     if (status || !L)
         return "";
     int top = lua_gettop(L);
-    lua_getglobal(L, action.c_str());
-    lua_pushlstring(L, data.data(), data.size());
-    status = report(L, lua_pcall(L, 1, 1, 0));
+    lua_pushcfunction(L, _lua_call_named);
+    lua_pushlightuserdata(L, &action);
+    lua_pushlightuserdata(L, &data);
+    status = report(L, lua_pcall(L, 2, 1, 0));
     std::string r;
     if (status == LUA_OK) {
-        int t = lua_type(L, -1);
-        if (t == LUA_TSTRING || t == LUA_TNUMBER) {
+        if (lua_type(L, -1) == LUA_TSTRING) {
             size_t len = 0;
             const char *s = lua_tolstring(L, -1, &len);
             r.assign(s, len);

@@ -120,6 +120,10 @@ void mods_paint(Game &game) {
         api->batch.clear();
         game.data.mods.mod->paint();
     }
+    // The frame starts in the script's view, the one its pointer events are mapped into, also after a resize;
+    // view commands in the queue move it from there.
+    _mods_view_init(game);
+    gfx_ortho();
     api->batch.draw();
     glColor4ub(255, 255, 255, 255);
 }

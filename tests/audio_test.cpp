@@ -519,9 +519,10 @@ TEST_F(AudioTest, DamagedOggStreamsPlayWhatTheyHold) {
         testing::internal::CaptureStdout();
         driver_audio_stream_play(id, 1, 0);
         std::string log = testing::internal::GetCapturedStdout();
-        if (row.opens >= 0)
+        if (row.opens >= 0) {
             EXPECT_EQ(log.find("(stb_vorbis_open_memory)") == std::string::npos, row.opens == 1)
                 << row.name << ": " << log;
+        }
         for (int blk = 0; blk < 80; blk++) {
             std::vector<float> out = block();
             for (float x : out)

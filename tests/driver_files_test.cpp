@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "kiv_driver.h"
+#include "kiv_platform.h"
 
 namespace {
 
@@ -436,6 +437,19 @@ TEST_F(DriverFiles, OpenUrlPassesTheLinkAsOneArgument) {
                "#!/bin/sh\nprintf '%s|' \"$#\" \"$@\" > '" + out + ".tmp'\nmv '" + out + ".tmp' '" + out + "'\n");
     chmod((bin + "/xdg-open").c_str(), 0755);
     setenv("PATH", (bin + ":/usr/bin:/bin").c_str(), 1);
+
+    // A link that the opener would read as an option never reaches it.
+    struct Row {
+        const char *name;
+        const char *url;
+    } refused[] = {{"long option", "--help"}, {"short option", "-x http://example.invalid/"}};
+    for (auto &r : refused) {
+        bool ok = true;
+        std::string log = capture_stdout([&] { ok = kiv_platform_open_url(r.url); });
+        EXPECT_FALSE(ok) << r.name;
+        EXPECT_NE(log.find(std::string("link refused (starts with '-'): ") + r.url), std::string::npos)
+            << r.name << ": " << log;
+    }
 
     const std::string url = "http://example.invalid/a b?x=1&y=$(touch " + root + "/pwned);touch " + root + "/pwned2";
     std::string log = capture_stdout([&] { driver_open_url(url.c_str()); });

@@ -7,6 +7,8 @@
 #include <lauxlib.h>
 
 #include <climits>
+#include <functional>
+#include <unistd.h>
 #include <string>
 #include <vector>
 
@@ -187,6 +189,47 @@ TEST(Game, CrashPolicy) {
         EXPECT_EQ(r.game.quit, row.quit) << row.name;
         EXPECT_EQ(r.game.data.mods.mod != before, row.fresh_mod) << row.name;
     }
+}
+
+// A whole headless life on a real mod file: the one-game pointer, the queue dropped every pass, shutdown.
+TEST(Game, HeadlessLifecycle) {
+    char tmpl[] = "/tmp/kiv_game_XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    std::string main = std::string(tmpl) + "/life.lua";
+    FILE *f = fopen(main.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    fputs("function _init() kiv_rect_draw(1, 0, 0, 1, 1) end\n"
+          "function _loop(t) kiv_rect_draw(2, 0, 0, 1, 1) kiv_rect_draw(3, 0, 0, 1, 1) end\n",
+          f);
+    fclose(f);
+
+    Game g;
+    char prog[] = "kivgame", headless[] = "-headless", mod[] = "-mod";
+    char *argv[] = {prog, headless, mod, &main[0], nullptr};
+    g.args(4, argv);
+    g.init();
+    struct Row {
+        const char *name;
+        std::function<void()> step;
+        std::function<long()> seen;
+        long want;
+    } rows[] = {
+        {"init makes this the one game", [] {}, [&] { return (long)(game_this() == &g); }, 1},
+        {"the script was found and run", [] {}, [&] { return (long)g.data.mods.api->scripts.size(); }, 1},
+        {"_init queued its command", [] {}, [&] { return (long)g.data.mods.api->batch.queue.size(); }, 1},
+        {"_loop queues two more", [&] { g.loop(); }, [&] { return (long)g.data.mods.api->batch.queue.size(); }, 3},
+        {"a headless pass drops the queue", [&] { g.paint(); },
+         [&] { return (long)g.data.mods.api->batch.queue.size(); }, 0},
+        {"the mod is healthy", [] {}, [&] { return (long)g.data.mods.mod->is_okay(); }, 1},
+        {"deinit forgets the game", [&] { g.deinit(); }, [&] { return (long)(game_this() == nullptr); }, 1},
+        {"deinit frees the mod", [] {}, [&] { return (long)(g.data.mods.mod == nullptr); }, 1},
+    };
+    for (auto &row : rows) {
+        row.step();
+        EXPECT_EQ(row.seen(), row.want) << row.name;
+    }
+    unlink(main.c_str());
+    rmdir(tmpl);
 }
 
 TEST(Game, WrappersWithoutGame) {

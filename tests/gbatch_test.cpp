@@ -196,18 +196,32 @@ TEST(GBatch, ImageCommandColourBlendAndTexture) {
 }
 
 TEST(GBatch, BrokenImagesDrawNothingSensibly) {
-    Recorder rec;
     GfxImage empty{};
-    GfxTexture tex{};
-    _batch_img_cmd(rec.b, image(0, 0, 10, 10), empty, tex);
-    rec.b.flush();
-    EXPECT_TRUE(rec.tris.empty()) << "an image without a logical size has nothing to scale";
     GfxImage img{};
     img.rect = img.shape = GfxRect(0, 0, 8, 8);
-    _batch_img_cmd(rec.b, image(0, 0, 10, 10), img, tex);
-    rec.b.flush();
-    ASSERT_EQ(rec.tris.size(), 2u);
-    EXPECT_EQ(rec.tris[1].verts[2].tx, 0) << "a texture without a size gives zero coordinates, not infinities";
+    GfxTexture tex{};
+    struct Row {
+        const char *name;
+        GfxImage *img;
+        float rotate;
+        size_t tris;
+    } rows[] = {
+        {"an image without a logical size has nothing to scale", &empty, 0, 0},
+        {"rotated, an image without a logical size draws no blank box", &empty, 90, 0},
+        {"rotated by a full turn, still nothing", &empty, 360, 0},
+        {"a texture without a size still draws its quad", &img, 0, 2},
+        {"rotated, a texture without a size still draws its quad", &img, 45, 2},
+    };
+    for (const Row &r : rows) {
+        Recorder rec;
+        _batch_img_cmd(rec.b, image(0, 0, 10, 10, r.rotate), *r.img, tex);
+        rec.b.flush();
+        ASSERT_EQ(rec.tris.size(), r.tris) << r.name;
+        for (const GTri &t : rec.tris)
+            for (const GVert &v : t.verts)
+                EXPECT_TRUE(std::isfinite(v.tx) && std::isfinite(v.ty) && v.tx == 0 && v.ty == 0)
+                    << r.name << ": a texture without a size gives zero coordinates, saw " << v.tx << "," << v.ty;
+    }
 }
 
 TEST(GBatch, RunsSplitByTextureBlendAndSize) {

@@ -1,12 +1,34 @@
 // Markup scanner: tag dicts, attributes, entities and blank collapsing, written as compact JSON for comparison.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
+#include <clocale>
+#include <cstdlib>
 #include <string>
+#include <unistd.h>
 
 #include "kiv_html.h"
 #include "kiv_json.h"
 
 namespace {
+
+// A locale in which bytes above 127 are letters (Latin-1), built from the Debian locale sources into the
+// build dir under its own folder; answers false when it cannot be set.
+bool set_latin1_locale(const char *folder) {
+    const char *dir = getenv("KIV_BUILD_DIR");
+    std::string base = std::string(dir ? dir : ".") + "/" + folder;
+    std::string probe = base + "/de_DE.ISO-8859-1/LC_CTYPE";
+    // glibc remembers a failed lookup, so the locale is built before the first setlocale asks for it.
+    if (access(probe.c_str(), R_OK) != 0) {
+        std::string cmd = "mkdir -p '" + base + "' && localedef -i de_DE -f ISO-8859-1 '" + base +
+                          "/de_DE.ISO-8859-1' >/dev/null 2>&1";
+        if (system(cmd.c_str()) < 0)
+            return false;
+    }
+    setenv("LOCPATH", base.c_str(), 1);
+    return setlocale(LC_ALL, "de_DE.ISO-8859-1") != nullptr;
+}
 
 TEST(Html, Scan) {
     struct Row {
@@ -45,6 +67,51 @@ TEST(Html, Scan) {
     };
     for (const Row &row : rows)
         EXPECT_EQ(row.tags, json_encode(html_parse(row.text))) << row.name;
+}
+
+TEST(Html, NamesIgnoreTheCLocale) {
+    ASSERT_TRUE(set_latin1_locale("html_test_locale")) << "could not build or set de_DE.ISO-8859-1";
+    ASSERT_TRUE(isalnum(0xE9)) << "the locale did not make byte 0xE9 a letter";
+    struct Row {
+        const char *name;
+        std::string text;
+        std::string tags;
+    };
+    const Row rows[] = {
+        {"latin-1 letters are no tag name", "<\xe9\xe8 a=1>", "[{\"a\":\"1\",\"tag\":\"a\"}]"},
+        {"latin-1 letters are no attribute name", "<p \xe9=1>", "[{\"p\":\"1\",\"tag\":\"p\"}]"},
+        {"latin-1 letters end an entity", "<p>&amp\xe9;<p>",
+         "[{\"content\":\"&\xe9;\",\"tag\":\"p\"},{\"tag\":\"p\"}]"},
+    };
+    for (const Row &row : rows)
+        EXPECT_EQ(row.tags, json_encode(html_parse(row.text))) << row.name;
+    setlocale(LC_ALL, "C");
+}
+
+TEST(Html, StepsStayInsideTheText) {
+    struct Row {
+        const char *name;
+        std::string text;
+        int start, end;
+        int next;        // position each step answers
+        std::string out; // what _html_code reads
+    };
+    const Row rows[] = {
+        {"entity with semicolon", "&amp;x", 0, 6, 5, "&"}, {"end cut before semicolon", "&amp;x", 0, 4, 4, "&"},
+        {"end past the text", "&lt", 0, 1000, 3, "<"},     {"start at the end", "&lt", 3, 3, 3, ""},
+        {"start past the text", "&lt", 50, 100, 50, ""},   {"negative start", "&lt", -4, 3, -4, ""},
+    };
+    for (const Row &row : rows) {
+        std::string out;
+        EXPECT_EQ(row.next, _html_code(row.text, row.start, row.end, out)) << row.name;
+        EXPECT_EQ(row.out, out) << row.name;
+        // The other steps answer their start, or a position inside the text, and never read past it.
+        std::string v, p;
+        var tag = var_dict();
+        EXPECT_LE(_html_value(row.text, row.start, row.end, v), std::max(row.start, (int)row.text.size())) << row.name;
+        EXPECT_LE(_html_param(row.text, row.start, row.end, p), std::max(row.start, (int)row.text.size())) << row.name;
+        EXPECT_LE(_html_tag(row.text, row.start, row.end, tag), std::max(row.start, (int)row.text.size())) << row.name;
+    }
 }
 
 } // namespace

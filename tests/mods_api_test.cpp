@@ -159,6 +159,18 @@ TEST_F(RequireTest, LookupOrder) {
          "m",
          "from dir"},
         {"main path without directory", false, nullptr, {{"data/m.lua", "print('from data')"}}, "m", "from data"},
+        {"main path without directory: working directory",
+         false,
+         nullptr,
+         {{"work/m.lua", "print('from cwd')"}},
+         "m",
+         "from cwd"},
+        {"working directory before data",
+         false,
+         nullptr,
+         {{"data/m.lua", "print('from data')"}, {"work/m.lua", "print('from cwd')"}},
+         "m",
+         "from cwd"},
         {"empty altdir is absent", true, "", {{"mod/m.lua", "print('from dir')"}}, "m", "from dir"},
         {"none altdir is absent", true, "(none)", {{"mod/m.lua", "print('from dir')"}}, "m", "from dir"},
         {"own extension kept", true, nullptr, {{"mod/x.txt", "print('txt')"}}, "x.txt", "txt"},
@@ -171,7 +183,7 @@ TEST_F(RequireTest, LookupOrder) {
         {"missing everywhere", true, nullptr, {}, "nope", "file missing"},
     };
     for (auto &row : rows) {
-        for (auto d : {dir, alt, data})
+        for (auto d : {dir, alt, data, root + "/work"})
             system(("rm -f '" + d + "'/*").c_str());
         for (auto &f : row.files)
             write_file(root + "/" + f.first, f.second);

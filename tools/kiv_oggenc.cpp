@@ -38,6 +38,9 @@ int main(int argc, char **argv) {
     vorbis_info_init(&vi);
     if (vorbis_encode_init_vbr(&vi, channels, rate, 0.6f) != 0) {
         fprintf(stderr, "kiv_oggenc: encoder refused %ld Hz, %ld channels\n", rate, channels);
+        vorbis_info_clear(&vi);
+        fclose(f);
+        remove(argv[1]);
         return 1;
     }
     vorbis_comment vc;
@@ -91,6 +94,7 @@ int main(int argc, char **argv) {
     vorbis_info_clear(&vi);
     if (fclose(f) != 0 || !ok) {
         fprintf(stderr, "kiv_oggenc: write failed for %s\n", argv[1]);
+        remove(argv[1]); // no half file that a later build would take as done
         return 1;
     }
     return 0;

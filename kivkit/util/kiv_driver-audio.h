@@ -5,6 +5,7 @@
 #include <SDL.h>
 
 #include <atomic>
+#include <string>
 #include <vector>
 
 #include "kiv_driver.h"
@@ -41,6 +42,13 @@ public:
     ~AudioSourceMemory() override;
 };
 
+// An Ogg Vorbis file read whole into memory with its decoder open; fields are swapped in and out of a stream.
+struct VorbisFile {
+    void *mem = nullptr;
+    stb_vorbis *dec = nullptr;
+    int size = 0, channels = 0, rate = 0;
+};
+
 // Streams an Ogg Vorbis file held in memory, resampled to 44100 Hz stereo on the fly.
 // load() and unload() belong to the main thread; get_length() and get_samples() to the mix, which never loads.
 class AudioSourceVorbis : public AudioSource {
@@ -59,6 +67,9 @@ public:
     int get_samples(int start, int length, float *r) override;
     bool load() override;
     void unload() override;
+    // Exchanges the open file with `f` and starts reading from the top; the caller holds the lock when a voice
+    // may be reading, and closes what `f` holds afterwards.
+    void swap_file(VorbisFile &f);
     ~AudioSourceVorbis() override;
 
 private:
@@ -101,6 +112,7 @@ struct _SDL_audioData {
     SDL_AudioSpec _want;
     SDL_AudioSpec have;
     std::vector<AudioSource *> sources;
+    std::vector<std::string> paths; // the file each source was loaded from, by id, for hot reload
     std::vector<AudioPlaying> playing;
     float peak = 1;
     SDL_AudioDeviceID dev = 0;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #define STB_VORBIS_HEADER_ONLY
 #include <stb_vorbis.h>
@@ -61,11 +62,8 @@ AudioSourceVorbis::AudioSourceVorbis(const char *path) {
     snprintf(fname, sizeof(fname), "%s", path);
 }
 
-bool AudioSourceVorbis::load() {
-    if (data)
-        return true;
-    kiv_printf("_mixer: AudioSourceVorbis.load '%s' ...\n", fname);
-    failed = true;
+// Reads and opens the file; logs one line and leaves `f` empty on failure.
+static bool _vorbis_open(const char *fname, VorbisFile &f) {
     int size = 0;
     void *mem = driver_file_alloc(fname, &size);
     if (!mem) {
@@ -87,22 +85,54 @@ bool AudioSourceVorbis::load() {
                    info.sample_rate, info.channels);
         return false;
     }
-    data = v;
-    file_mem = mem;
-    channels = info.channels;
-    rate = (int)info.sample_rate;
-    _memused = size;
+    f.mem = mem;
+    f.dec = v;
+    f.size = size;
+    f.channels = info.channels;
+    f.rate = (int)info.sample_rate;
+    return true;
+}
+
+static void _vorbis_close(VorbisFile &f) {
+    if (f.dec)
+        stb_vorbis_close(f.dec);
+    free(f.mem);
+    f = VorbisFile();
+}
+
+bool AudioSourceVorbis::load() {
+    if (data)
+        return true;
+    kiv_printf("_mixer: AudioSourceVorbis.load '%s' ...\n", fname);
+    failed = true;
+    VorbisFile f;
+    if (!_vorbis_open(fname, f))
+        return false;
+    swap_file(f);
     _driver_audio_memused_add(_memused);
+    failed = false;
+    return true;
+}
+
+void AudioSourceVorbis::swap_file(VorbisFile &f) {
+    std::swap(data, f.dec);
+    std::swap(file_mem, f.mem);
+    std::swap(_memused, f.size);
+    std::swap(channels, f.channels);
+    std::swap(rate, f.rate);
+    len = 0;
+    if (!data)
+        return;
     // Frames at the work rate: one per step of rate/44100 input frames while the position is inside the file.
-    long long in_frames = stb_vorbis_stream_length_in_samples(v);
+    long long in_frames = stb_vorbis_stream_length_in_samples(data);
     long long out_frames = (in_frames * WORK_RATE + rate - 1) / rate;
     if (out_frames > INT_MAX / 4)
         out_frames = INT_MAX / 4;
     len = (int)out_frames * 2;
-    in.assign(STREAM_CHUNK * 2, 0.0f);
+    if (in.size() != (size_t)STREAM_CHUNK * 2)
+        in.assign(STREAM_CHUNK * 2, 0.0f);
     failed = false;
     _restart();
-    return true;
 }
 
 int AudioSourceVorbis::get_length() {
@@ -279,6 +309,7 @@ static int _driver_audio_register(AudioSource *s, const char *what, const char *
     driver_audio_lock();
     int id = (int)_sdl_audio_data->sources.size();
     _sdl_audio_data->sources.push_back(s);
+    _sdl_audio_data->paths.push_back(path ? path : "");
     driver_audio_unlock();
     if (what)
         kiv_printf("_mixer: %s %d (%s)\n", what, id, path);
@@ -556,8 +587,68 @@ void driver_audio_stream_volume(int v, float vol) {
     driver_audio_unlock();
 }
 
-void driver_audio_sample_reload(int n) {}
-void driver_audio_stream_reload(int sid) {}
+// Reads a source's file again and swaps the new sound in under the lock; a file that no longer decodes keeps the
+// old sound (its decoder logged why). Sample voices keep their position, so one past the new end finishes (or
+// loops) at its next block; stream voices start again from the top of the new file.
+static void _driver_audio_reload(int v, const char *op, bool restart) {
+    AudioSource *s = _driver_audio_source(v, op);
+    if (!s)
+        return;
+    _SDL_audioData *d = _sdl_audio_data;
+    std::string path = d->paths[v];
+    if (path.empty())
+        return;
+    if (AudioSourceMemory *m = dynamic_cast<AudioSourceMemory *>(s)) {
+        AudioSource *fresh = _sample_decode(path.c_str());
+        AudioSourceMemory *f = dynamic_cast<AudioSourceMemory *>(fresh);
+        if (!f) {
+            delete fresh;
+            return;
+        }
+        driver_audio_lock();
+        std::swap(m->len, f->len);
+        std::swap(m->data, f->data);
+        std::swap(m->_memused, f->_memused);
+        if (restart)
+            for (AudioPlaying &p : d->playing)
+                if (p.src == v)
+                    p.cur = 0;
+        driver_audio_unlock();
+        delete f; // the old values, and their bytes off the count
+    } else if (AudioSourceVorbis *o = dynamic_cast<AudioSourceVorbis *>(s)) {
+        bool heard = false;
+        driver_audio_lock();
+        for (AudioPlaying &p : d->playing)
+            heard = heard || p.src == v;
+        driver_audio_unlock();
+        // A stream nobody plays holds no file: its next play reads the new one anyway.
+        if (!o->data && !heard)
+            return;
+        VorbisFile f;
+        if (!_vorbis_open(o->fname, f))
+            return;
+        driver_audio_lock();
+        o->swap_file(f);
+        for (AudioPlaying &p : d->playing)
+            if (p.src == v)
+                p.cur = 0;
+        driver_audio_unlock();
+        _driver_audio_memused_add((long)o->_memused - f.size);
+        _vorbis_close(f);
+    } else {
+        return;
+    }
+    kiv_printf("_mixer: %s %d (%s)\n", op, v, path.c_str());
+}
+
+void driver_audio_sample_reload(int n) {
+    _driver_audio_reload(n, "sample_reload", false);
+}
+
+void driver_audio_stream_reload(int sid) {
+    _driver_audio_reload(sid, "stream_reload", true);
+}
+
 void driver_audio_loop() {}
 
 void driver_audio_lock() {
@@ -610,6 +701,7 @@ void _driver_audio_start() {
     d->_want.callback = _driver_audio_callback;
     d->_want.userdata = nullptr;
     d->sources.push_back(nullptr);
+    d->paths.push_back("");
     // No allowed changes: SDL converts to exactly the requested format, so a block is always what we mix.
     d->dev = SDL_OpenAudioDevice(nullptr, 0, &d->_want, &d->have, 0);
     if (!d->dev || SDL_BuildAudioCVT(&d->cvt, d->work.format, d->work.channels, d->work.freq, d->have.format,

@@ -269,15 +269,20 @@ void _driver_video_resize() {
     SDL_GetWindowSize(_driver_sdl2_window, &w, &h);
     SDL_GL_GetDrawableSize(_driver_sdl2_window, &dw, &dh);
     kiv_printf("window: %d x %d. drawable: %d x %d\n", w, h, dw, dh);
+    if (w > 0 && h > 0 && _driver_sdl2_context)
+        glViewport(0, 0, dw, dh);
+    _driver_video_metrics(w, h, dw, dh);
+}
+
+bool _driver_video_metrics(int w, int h, int dw, int dh) {
     // A minimised window may report no area: keep the last metrics rather than divide by zero.
     if (w <= 0 || h <= 0)
-        return;
-    if (_driver_sdl2_context)
-        glViewport(0, 0, dw, dh);
+        return false;
     driver_set_size(w, h);
     driver_set_aspect((float)w / (float)h);
     driver_set_scale((float)dw / (float)w);
     driver_set_orient(0);
+    return true;
 }
 
 void driver_keyboard_show() {

@@ -75,6 +75,8 @@ void driver_sdl2_window_destroy();
 void _driver_video_start();
 void _driver_video_stop();
 void _driver_video_resize();
+// Driver size, aspect, scale and orientation from the window and drawable sizes; false for an empty window.
+bool _driver_video_metrics(int w, int h, int dw, int dh);
 
 // --- event translation (kiv_driver-sdl2_event.cpp)
 int driver_event_poll(Event *r);

@@ -1,6 +1,7 @@
 // Markup scanner over var dicts: one dict per tag, in text order. A codec of the engine library.
 #include "kiv_html.h"
 
+#include <algorithm>
 #include <climits>
 
 #include "kiv_printf.h"
@@ -12,6 +13,13 @@ static inline bool _html_is_name(char c) {
 
 static inline bool _html_is_code(char c) {
     return c == '#' || (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+// The scanning steps are callable on their own: a range outside the text reads nothing.
+static inline bool _html_range(const std::string &text, int start, int &end) {
+    if (end > (int)std::min(text.size(), (size_t)INT_MAX))
+        end = (int)std::min(text.size(), (size_t)INT_MAX);
+    return start >= 0 && start < end;
 }
 
 var html_parse(std::string text) {
@@ -55,6 +63,8 @@ var html_parse(std::string text) {
 }
 
 int _html_tag(const std::string &text, int start, int end, var &tag) {
+    if (!_html_range(text, start, end))
+        return start;
     int mode = 0;
     std::string last;
     int i = start;
@@ -97,6 +107,8 @@ int _html_tag(const std::string &text, int start, int end, var &tag) {
 }
 
 int _html_param(const std::string &text, int start, int end, std::string &out) {
+    if (!_html_range(text, start, end))
+        return start;
     int i = start;
     while (i < end && _html_is_name(text[i]))
         i++;
@@ -105,6 +117,8 @@ int _html_param(const std::string &text, int start, int end, std::string &out) {
 }
 
 int _html_value(const std::string &text, int start, int end, std::string &out) {
+    if (!_html_range(text, start, end))
+        return start;
     char q = text[start];
     int i = start + 1;
     while (i < end && text[i] != q) {
@@ -123,6 +137,8 @@ int _html_value(const std::string &text, int start, int end, std::string &out) {
 }
 
 int _html_code(const std::string &text, int start, int end, std::string &out) {
+    if (!_html_range(text, start, end))
+        return start;
     int i = start + 1;
     while (i < end && _html_is_code(text[i]))
         i++;

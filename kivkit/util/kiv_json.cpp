@@ -2,6 +2,7 @@
 // json_ctx; json_encode walks a tree by kind into compact text.
 #include "kiv_json.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -212,13 +213,21 @@ var json_decode(std::string text) {
 
 static void _json_encode(std::string &out, const var &value, std::vector<const var_object *> &path);
 
-static void _json_encode_number(std::string &out, const var &value) {
-    double d = value.__num__();
+static void _json_encode_number(std::string &out, double d) {
     // Non-finite numbers have no JSON form; null keeps the text readable by any decoder, ours included.
-    if (!std::isfinite(d))
+    if (!std::isfinite(d)) {
         out += "null";
-    else
-        out += value.__str__();
+        return;
+    }
+    // The number's own text; whole numbers in the int range (most of a document) written in place.
+    int t = kiv_d2i(d);
+    if ((double)t == d) {
+        char buf[16];
+        auto r = std::to_chars(buf, buf + sizeof(buf), t);
+        out.append(buf, (size_t)(r.ptr - buf));
+        return;
+    }
+    out += _var_number_to_str(d);
 }
 
 static void _json_encode_string(std::string &out, const std::string &s) {
@@ -320,7 +329,7 @@ static void _json_encode_dict(std::string &out, const var &value, std::vector<co
 static void _json_encode(std::string &out, const var &value, std::vector<const var_object *> &path) {
     switch (value.__type__()) {
     case VAR_NUMBER:
-        _json_encode_number(out, value);
+        _json_encode_number(out, static_cast<const _var_number *>(value.value)->value);
         break;
     case VAR_STRING:
         _json_encode_string(out, static_cast<const _var_string *>(value.value)->value);

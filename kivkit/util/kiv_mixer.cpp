@@ -99,7 +99,11 @@ void _mixer_reload_check(time_t now) {
         time_t m = driver_file_mtime(r.sample_fname);
         if (r.sample_mtime < m && now - 2 >= m) {
             kiv_printf("sample reload: %s\n", r.sample_fname);
-            driver_audio_sample_reload(r.n);
+            // A file that did not decode at first has no id to reload: a repaired one is loaded now.
+            if (r.n)
+                driver_audio_sample_reload(r.n);
+            else
+                r.n = driver_audio_sample_load(r.sample_fname);
             r.sample_mtime = m;
         }
     }
@@ -110,7 +114,10 @@ void _mixer_reload_check(time_t now) {
         time_t m = driver_file_mtime(r.stream_fname);
         if (r.stream_mtime < m && now - 2 >= m) {
             kiv_printf("stream reload: %s\n", r.stream_fname);
-            driver_audio_stream_reload(r.n);
+            if (r.n)
+                driver_audio_stream_reload(r.n);
+            else
+                r.n = driver_audio_stream_load(r.stream_fname, false);
             r.stream_mtime = m;
         }
     }

@@ -140,6 +140,11 @@ const char *kiv_platform_osinfo() {
 bool kiv_platform_open_url(const char *url) {
     if (!url || !*url)
         return false;
+    // The opener would read a leading '-' as one of its own options.
+    if (url[0] == '-') {
+        kiv_printf("open_url: link refused (starts with '-'): %s\n", url);
+        return false;
+    }
     // The link goes to the opener as one argument; no shell ever parses it. The opener runs in a grandchild
     // so the game neither waits for a browser that xdg-open may keep in the foreground nor leaves a zombie.
     char *argv[] = {(char *)"xdg-open", (char *)url, nullptr};

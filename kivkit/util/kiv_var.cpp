@@ -489,8 +489,9 @@ std::string _var_number_to_str(var_cnumber d) {
     int t = kiv_d2i(d);
     char buf[VAR_NUMBER_TEXT_MAX];
     if ((double)t == d) {
-        snprintf(buf, sizeof(buf), "%ld", (long)t);
-        return buf;
+        // Same digits as "%ld", without the format parsing: whole numbers are most of what gets printed.
+        auto r = std::to_chars(buf, buf + sizeof(buf), t);
+        return std::string(buf, (size_t)(r.ptr - buf));
     }
     // to_chars prints like "%f" in the "C" locale, so a script's os.setlocale cannot turn the point into a comma.
     auto r = std::to_chars(buf, buf + sizeof(buf) - 1, d, std::chars_format::fixed, 6);

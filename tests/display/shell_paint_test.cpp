@@ -112,4 +112,60 @@ TEST(ShellPaint, QueueReplayAndLatch) {
     EXPECT_EQ(game_self(), nullptr) << "the game pointer outlived the game";
 }
 
+// A script that never sets a view keeps the one it started with: after a resize the picture and the pointer
+// both use that view fitted into the new window, so a click lands where the script drew.
+TEST(ShellPaint, ResizedWindowKeepsPictureAndPointerTogether) {
+    std::string mod = std::string(getenv("KIV_SOURCE_DIR") ? getenv("KIV_SOURCE_DIR") : "..") + "/tests/mods/paint.lua";
+    const char *argv[] = {"kivgame", "-mod", mod.c_str(), "-width", "320", "-height", "240"};
+    pin_gl_driver();
+    game_init(7, const_cast<char **>(argv));
+    Game *g = game_self();
+    ASSERT_NE(g, nullptr);
+    ASSERT_EQ(game_get_sw(), 320);
+    g->data.mods.mod->script("clicks = {} function _event(e) if e.type == 'down' then "
+                             "clicks[#clicks + 1] = math.floor(e.x) .. ',' .. math.floor(e.y) end end",
+                             "clicks");
+
+    // SDL reports a size it set itself only as "size changed"; the user's drag that a resize stands for comes
+    // as "resized".
+    SDL_SetWindowSize(driver_sdl2_window(), 640, 240);
+    SDL_Event rs{};
+    rs.type = SDL_WINDOWEVENT;
+    rs.window.event = SDL_WINDOWEVENT_RESIZED;
+    rs.window.data1 = 640;
+    rs.window.data2 = 240;
+    rs.window.windowID = SDL_GetWindowID(driver_sdl2_window());
+    Event e(EVT_NONE);
+    for (int i = 0; i < 200 && game_get_sw() != 640; i++) {
+        SDL_Delay(5);
+        SDL_PushEvent(&rs);
+        while (driver_event_poll(&e))
+            game_event(e);
+    }
+    ASSERT_EQ(game_get_sw(), 640) << "the window was not resized";
+
+    // The 320 by 240 view fitted into 640 by 240: scale 1, centred, a band of 160 pixels on each side.
+    unsigned corner = 0;
+    unsigned centre = frame(*g, &corner);
+    EXPECT_EQ(centre, 0xFF0000u) << std::hex << centre;
+    EXPECT_EQ(corner, 0u) << "the band left of the view is drawn: " << std::hex << corner;
+    EXPECT_EQ(pixel(170, 120), 0xFF0000u) << "the view's left edge is not where the band ends";
+
+    SDL_Event ev{};
+    ev.type = SDL_MOUSEBUTTONDOWN;
+    ev.button.button = SDL_BUTTON_LEFT;
+    ev.button.x = 170;
+    ev.button.y = 20;
+    ev.button.windowID = SDL_GetWindowID(driver_sdl2_window());
+    ASSERT_EQ(SDL_PushEvent(&ev), 1) << SDL_GetError();
+    while (driver_event_poll(&e))
+        game_event(e);
+    lua_State *L = static_cast<ModsLua *>(g->data.mods.mod)->L;
+    luaL_dostring(L, "return table.concat(clicks, ';')");
+    EXPECT_STREQ(lua_tostring(L, -1), "10,20");
+    lua_pop(L, 1);
+
+    game_deinit();
+}
+
 } // namespace

@@ -251,6 +251,36 @@ TEST_F(WindowTest, VideoSubsystemStartedOnce) {
     glActiveTexture(GL_TEXTURE1);
 }
 
+TEST_F(WindowTest, EmptyWindowKeepsLastMetrics) {
+    // Applied in order: a minimised window reporting no area must leave the last good metrics, never divide by 0.
+    struct Row {
+        const char *name;
+        int w, h, dw, dh;
+        bool applied;
+        int want_w, want_h;
+        float want_aspect, want_scale;
+    };
+    const Row rows[] = {
+        {"normal window", 640, 480, 640, 480, true, 640, 480, 640.f / 480.f, 1},
+        {"zero width", 0, 480, 0, 480, false, 640, 480, 640.f / 480.f, 1},
+        {"zero height", 640, 0, 640, 0, false, 640, 480, 640.f / 480.f, 1},
+        {"both zero", 0, 0, 0, 0, false, 640, 480, 640.f / 480.f, 1},
+        {"negative", -5, 10, 10, 10, false, 640, 480, 640.f / 480.f, 1},
+        {"drawable twice the window", 400, 200, 800, 400, true, 400, 200, 2, 2},
+        {"zero again keeps the doubled scale", 0, 0, 0, 0, false, 400, 200, 2, 2},
+    };
+    for (const auto &row : rows) {
+        EXPECT_EQ(_driver_video_metrics(row.w, row.h, row.dw, row.dh), row.applied) << row.name;
+        int w = 0, h = 0;
+        driver_get_size(&w, &h);
+        EXPECT_EQ(w, row.want_w) << row.name;
+        EXPECT_EQ(h, row.want_h) << row.name;
+        EXPECT_FLOAT_EQ(driver_get_aspect(), row.want_aspect) << row.name;
+        EXPECT_FLOAT_EQ(driver_get_scale(), row.want_scale) << row.name;
+        EXPECT_TRUE(std::isfinite(driver_get_aspect()) && std::isfinite(driver_get_scale())) << row.name;
+    }
+}
+
 TEST_F(WindowTest, GlEntryPointsLoaded) {
     driver_video_init(320, 240, 0, 0, 240, 160, 0);
     ASSERT_TRUE(kiv_glext_has_active_texture());

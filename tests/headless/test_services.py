@@ -9,12 +9,14 @@ import kivrun as k
 
 
 def test_params():
-    code, lines = k.run(["-mod", k.mod_path("params.lua"), "-foo", "bar", "-platform", "X", "-n", "5"])
-    k.check(code == 0, "params: exit code", "0, saw %d" % code, lines)
-    for want in ["$ foo=bar string", "$ platform=Win32 string", "$ n=5 string", "$ headless=-mod string",
-                 "$ vinfo=test-Desktop-Win32-Steamworks string", "$ speed=1 number", "$ ticks=1 number",
-                 "$ view_scale=1 number"]:
-        k.check(want in lines, "params: " + want, repr(want), lines)
+    # The same mod by full path, and by bare name from its own directory (the working directory is its directory).
+    for label, mod, cwd in [("full path", k.mod_path("params.lua"), None), ("bare name", "params.lua", k.MODS)]:
+        code, lines = k.run(["-mod", mod, "-foo", "bar", "-platform", "X", "-n", "5"], cwd=cwd)
+        k.check(code == 0, "params (%s): exit code" % label, "0, saw %d" % code, lines)
+        for want in ["$ foo=bar string", "$ platform=Win32 string", "$ n=5 string", "$ headless=-mod string",
+                     "$ vinfo=test-Desktop-Win32-Steamworks string", "$ speed=1 number", "$ ticks=1 number",
+                     "$ view_scale=1 number"]:
+            k.check(want in lines, "params (%s): %s" % (label, want), repr(want), lines)
 
 
 def test_services():

@@ -968,6 +968,22 @@ size_t JSON_parser_chars(JSON_parser jc, const char *text, size_t length) {
                         i++;
                         continue;
                     }
+                    if (next_state <= MX && next_state >= IX) {
+                        // A number begins: the same as its action, which only sets the type and the state.
+                        buf[count++] = (char)c;
+                        jc->type = JSON_T_INTEGER;
+                        keep_blanks = true;
+                        state = next_state == MX ? MI : next_state == ZX ? ZE : IT;
+                        i++;
+                        continue;
+                    }
+                    if (next_state == DF || next_state == DE) {
+                        buf[count++] = (char)c;
+                        jc->type = JSON_T_FLOAT;
+                        state = next_state == DF ? FX : E1;
+                        i++;
+                        continue;
+                    }
                     if (next_state == -2 && jc->top >= 0 && jc->stack[jc->top] == MODE_KEY) {
                         jc->stack[jc->top] = MODE_OBJECT;
                         count = 0;
@@ -1060,7 +1076,7 @@ int JSON_parser_done(JSON_parser jc) {
 }
 
 int JSON_parser_get_last_error(JSON_parser jc) {
-    return jc ? jc->error : JSON_E_NONE;
+    return jc ? (int)jc->error : (int)JSON_E_NONE;
 }
 
 int JSON_parser_is_legal_white_space_string(const char *s) {
