@@ -67,6 +67,17 @@ static std::string _write_sample_wav() {
     return path;
 }
 
+// Mixes one block per iteration; reports seconds of sound mixed per CPU second (the share of real time is its
+// inverse).
+static void _mix_blocks(benchmark::State &state) {
+    std::vector<float> out(2 * FRAMES);
+    for (auto _ : state) {
+        driver_audio_mix(out.data(), FRAMES);
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.counters["x_realtime"] = benchmark::Counter(BLOCK_SECONDS, benchmark::Counter::kIsIterationInvariantRate);
+}
+
 static void BM_MixSamples(benchmark::State &state) {
     driver_init(DRIVER_AUDIO);
     driver_audio_pause_device(1);
@@ -81,13 +92,7 @@ static void BM_MixSamples(benchmark::State &state) {
         _sdl_audio_data->playing.push_back(p);
     }
     driver_audio_unlock();
-    std::vector<float> out(2 * FRAMES);
-    for (auto _ : state) {
-        driver_audio_mix(out.data(), FRAMES);
-        benchmark::DoNotOptimize(out.data());
-    }
-    // Seconds of sound mixed per CPU second; the share of real time is its inverse.
-    state.counters["x_realtime"] = benchmark::Counter(BLOCK_SECONDS, benchmark::Counter::kIsIterationInvariantRate);
+    _mix_blocks(state);
     driver_deinit();
 }
 BENCHMARK(BM_MixSamples)->Arg(1)->Arg(8)->Arg(32)->Arg(128)->Unit(benchmark::kMicrosecond);
@@ -97,13 +102,7 @@ static void BM_MixOggStream(benchmark::State &state) {
     driver_audio_pause_device(1);
     int id = driver_audio_stream_load(_music_path().c_str(), false);
     driver_audio_stream_play(id, 1, 0);
-    std::vector<float> out(2 * FRAMES);
-    for (auto _ : state) {
-        driver_audio_mix(out.data(), FRAMES);
-        benchmark::DoNotOptimize(out.data());
-    }
-    // Seconds of sound mixed per CPU second; the share of real time is its inverse.
-    state.counters["x_realtime"] = benchmark::Counter(BLOCK_SECONDS, benchmark::Counter::kIsIterationInvariantRate);
+    _mix_blocks(state);
     driver_deinit();
 }
 BENCHMARK(BM_MixOggStream)->Unit(benchmark::kMicrosecond);

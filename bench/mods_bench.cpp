@@ -7,6 +7,7 @@
 
 #include "game.h"
 #include "mods.h"
+#include "../tests/mods_testutil.h"
 
 namespace {
 
@@ -14,21 +15,8 @@ int _empty(lua_State *) {
     return 0;
 }
 
-struct Rig {
-    Game game;
-    ModsAPI *api;
-    ModsLua *mod;
-    Rig() {
-        api = new ModsAPI(game);
-        game.data.mods.api = api;
-        mod = static_cast<ModsLua *>(mods_lua(*api));
-        game.data.mods.mod = mod;
-        lua_register(mod->L, "empty", _empty);
-    }
-    ~Rig() {
-        delete mod;
-        delete api;
-    }
+struct Rig : modstest::ModsRig {
+    Rig() { lua_register(mod->L, "empty", _empty); }
 };
 
 void run_calls(benchmark::State &state, const char *code) {

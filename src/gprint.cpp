@@ -23,9 +23,6 @@ std::string _gprint_compose(const char *info, const char *stamp, const char *fil
         func = "";
     if (!msg)
         msg = "";
-    const char *slash = strrchr(file, '/');
-    if (slash)
-        file = slash + 1;
     std::string out;
     if (strcmp(info, "0") != 0) {
         out += "[";
@@ -34,13 +31,7 @@ std::string _gprint_compose(const char *info, const char *stamp, const char *fil
         out += stamp;
         out += "]";
     }
-    out += "[";
-    out += file;
-    out += ":";
-    out += func;
-    out += ":";
-    out += std::to_string(line);
-    out += "] ";
+    out += kiv_log_where(file, func, line);
     out += msg;
     size_t len = strlen(msg);
     if (len == 0 || msg[len - 1] != '\n')
@@ -49,8 +40,6 @@ std::string _gprint_compose(const char *info, const char *stamp, const char *fil
 }
 
 void _gprint(const char *file, int line, const char *func, int level, const char *fmt, ...) {
-    if (!fmt)
-        fmt = "";
     va_list ap;
     va_start(ap, fmt);
     std::string msg = kiv_vformat(fmt, ap);

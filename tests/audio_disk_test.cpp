@@ -33,16 +33,7 @@ TEST(AudioDiskTest, SampleAndStreamReachTheDevice) {
     int rate = 0, ch = 0;
     std::vector<float> tune = decode_ogg(testdata("tone44_stereo.ogg"), &rate, &ch);
     ASSERT_FALSE(tune.empty()) << "test sound missing";
-    std::string ogg;
-    {
-        FILE *f = fopen(testdata("tone44_stereo.ogg").c_str(), "rb");
-        char buf[4096];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof buf, f)) > 0)
-            ogg.append(buf, n);
-        fclose(f);
-    }
-    write_text(dir + "/tune.ogg", ogg);
+    write_text(dir + "/tune.ogg", read_file(testdata("tone44_stereo.ogg")));
 
     driver_init(DRIVER_AUDIO);
     ASSERT_NE(_sdl_audio_data, nullptr) << "disk audio driver did not open";
@@ -65,18 +56,9 @@ TEST(AudioDiskTest, SampleAndStreamReachTheDevice) {
     unsetenv("SDL_AUDIODRIVER");
 
     std::string raw;
-    FILE *f = fopen(out.c_str(), "rb");
-    ASSERT_NE(f, nullptr);
-    char buf[65536];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0)
-        raw.append(buf, n);
-    fclose(f);
-    std::vector<int16_t> pcm(raw.size() / 2);
-    memcpy(pcm.data(), raw.data(), pcm.size() * 2);
-    size_t start = 0;
-    while (start < pcm.size() && pcm[start] == 0)
-        start++;
+    ASSERT_TRUE(read_file(out, raw)) << "the device wrote no file " << out;
+    std::vector<int16_t> pcm = pcm16_of(raw);
+    size_t start = first_sound(pcm);
     ASSERT_LT(start, pcm.size()) << "the device wrote only silence";
     ASSERT_EQ(start % 2048, 0u) << "voices must begin on a block boundary";
     ASSERT_GE(pcm.size() - start, (size_t)want_frames * 2) << "device output too short";

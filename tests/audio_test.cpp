@@ -336,15 +336,8 @@ TEST_F(AudioTest, FailedStreamIsRetriedOnlyFromMainThread) {
     EXPECT_EQ(log, "") << "the mix must not reload the file";
     EXPECT_EQ(driver_audio_memused(), before);
     // The file appears: the next play on the main thread loads it.
-    std::string src = testdata("tone44_mono.ogg");
-    FILE *in = fopen(src.c_str(), "rb");
-    ASSERT_NE(in, nullptr);
     std::string bytes;
-    char buf[4096];
-    size_t got;
-    while ((got = fread(buf, 1, sizeof buf, in)) > 0)
-        bytes.append(buf, got);
-    fclose(in);
+    ASSERT_TRUE(read_file(testdata("tone44_mono.ogg"), bytes)) << "test sound missing";
     write_text(path, bytes);
     driver_audio_stream_play(id, 1, 0);
     EXPECT_EQ(driver_audio_memused(), before + bytes.size());
@@ -489,15 +482,7 @@ namespace {
 
 TEST_F(AudioTest, DamagedOggStreamsPlayWhatTheyHold) {
     std::string ogg;
-    {
-        FILE *f = fopen(testdata("tone44_stereo.ogg").c_str(), "rb");
-        ASSERT_NE(f, nullptr);
-        char buf[4096];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof buf, f)) > 0)
-            ogg.append(buf, n);
-        fclose(f);
-    }
+    ASSERT_TRUE(read_file(testdata("tone44_stereo.ogg"), ogg)) << "test sound missing";
     std::string flipped = ogg;
     for (size_t i = flipped.size() / 3; i < flipped.size(); i += 97)
         flipped[i] ^= 0x5a;

@@ -17,29 +17,11 @@
 
 #include "kiv_driver.h"
 #include "kiv_platform.h"
+#include "stdout_testutil.h"
 
 namespace {
 
-std::string capture_stdout(const std::function<void()> &fn) {
-    fflush(stdout);
-    char path[] = "/tmp/kiv_driver_test_XXXXXX";
-    int fd = mkstemp(path);
-    int saved = dup(1);
-    dup2(fd, 1);
-    fn();
-    fflush(stdout);
-    dup2(saved, 1);
-    close(saved);
-    std::string out;
-    lseek(fd, 0, SEEK_SET);
-    char buf[4096];
-    ssize_t n;
-    while ((n = read(fd, buf, sizeof(buf))) > 0)
-        out.append(buf, (size_t)n);
-    close(fd);
-    unlink(path);
-    return out;
-}
+using stdouttest::capture_stdout;
 
 void write_file(const std::string &path, const std::string &data) {
     FILE *f = fopen(path.c_str(), "wb");

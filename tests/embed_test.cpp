@@ -11,6 +11,7 @@
 #include "game.h"
 #include "mods.h"
 #include "mods_embed.h"
+#include "mods_testutil.h"
 
 namespace {
 
@@ -72,35 +73,11 @@ TEST(Embed, DecoderLimits) {
     }
 }
 
-struct Rig {
-    Game game;
-    ModsAPI *api;
-    ModsLua *mod;
-    Rig() {
-        api = new ModsAPI(game);
-        game.data.mods.api = api;
-        mod = static_cast<ModsLua *>(mods_lua(*api));
-        game.data.mods.mod = mod;
-        api->require("api");
-    }
-    ~Rig() {
-        delete mod;
-        delete api;
-    }
-    std::string eval(const std::string &code) {
-        lua_State *L = mod->L;
-        std::string r;
-        if (luaL_loadbuffer(L, code.data(), code.size(), "=eval") || lua_pcall(L, 0, 1, 0))
-            r = std::string("error: ") + lua_tostring(L, -1);
-        else
-            r = luaL_tolstring(L, -1, nullptr);
-        lua_settop(L, 0);
-        return r;
-    }
+struct Rig : modstest::ModsRig {
+    Rig() { api->require("api"); }
 };
 
 TEST(Embed, ApiGlue) {
-    const char *wrap = "local ok, e = pcall(function() %s end) return tostring(ok) .. ':' .. tostring(e)";
     struct Row {
         const char *name;
         const char *body;
@@ -123,9 +100,7 @@ TEST(Embed, ApiGlue) {
     };
     for (auto &row : rows) {
         Rig r;
-        char code[512];
-        snprintf(code, sizeof(code), wrap, row.body);
-        EXPECT_EQ(r.eval(code), row.want) << row.name;
+        EXPECT_EQ(r.pcall_eval(row.body, "=eval"), row.want) << row.name;
     }
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "ext_header.h"
+#include "mods_testutil.h"
 
 namespace {
 
@@ -43,38 +44,7 @@ TEST(ExtRegistry, CallsNobodyAnswers) {
     }
 }
 
-// A real script host over a real Lua state, as the shell builds it.
-struct Host {
-    Game game;
-    ModsAPI *api;
-    ModsLua *mod;
-    Host() {
-        api = new ModsAPI(game);
-        game.data.mods.api = api;
-        mod = static_cast<ModsLua *>(mods_lua(*api));
-        game.data.mods.mod = mod;
-    }
-    ~Host() {
-        game.data.mods.mod = nullptr;
-        game.data.mods.api = nullptr;
-        delete mod;
-        delete api;
-    }
-    std::string eval(const std::string &code) {
-        lua_State *L = mod->L;
-        int top = lua_gettop(L);
-        std::string r;
-        if (luaL_loadbuffer(L, code.data(), code.size(), "eval") || lua_pcall(L, 0, 1, 0)) {
-            r = std::string("LOAD/RUN FAILED: ") + lua_tostring(L, -1);
-        } else {
-            size_t n = 0;
-            const char *t = luaL_tolstring(L, -1, &n);
-            r.assign(t, n);
-        }
-        lua_settop(L, top);
-        return r;
-    }
-};
+using Host = modstest::ModsRig;
 
 TEST(ExtRegistry, EventsReachTheScript) {
     var no_value = var_dict();

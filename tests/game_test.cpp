@@ -16,27 +16,16 @@
 #include "kiv_driver.h"
 #include "kiv_event.h"
 #include "mods.h"
+#include "mods_testutil.h"
 
 namespace {
 
 // A headless game with a mod that records what reaches _event and _loop.
-struct Rig {
-    Game game;
-    ModsAPI *api;
-    ModsLua *mod;
-    Rig() {
-        game._headless = 1;
-        api = new ModsAPI(game);
-        game.data.mods.api = api;
-        mod = static_cast<ModsLua *>(mods_lua(*api));
-        game.data.mods.mod = mod;
+struct Rig : modstest::ModsRig {
+    Rig() : ModsRig([](Game &g) { g._headless = 1; }) {
         mod->script("seen = {} function _event(e) seen[#seen + 1] = e.type end "
                     "steps = {} function _loop(t) steps[#steps + 1] = string.format('%.3f', t) end",
                     "rig");
-    }
-    ~Rig() {
-        delete game.data.mods.mod;
-        delete game.data.mods.api;
     }
     std::string joined(const char *global) {
         lua_State *L = game.data.mods.mod ? static_cast<ModsLua *>(game.data.mods.mod)->L : nullptr;

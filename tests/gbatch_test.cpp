@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "gbatch_testutil.h"
 #include "mods_gbatch.h"
 
 namespace {
@@ -34,17 +35,7 @@ struct Recorder {
 };
 
 GCommand image(float x, float y, float w, float h, float rotate = 0, int color = 0xFFFFFF, int alpha = 255) {
-    GCommand c;
-    c.type = 2;
-    c.name = "img";
-    c.x = x;
-    c.y = y;
-    c.w = w;
-    c.h = h;
-    c.rotate = rotate;
-    c.color = color;
-    c.alpha = alpha;
-    return c;
+    return gbatchtest::image("img", x, y, w, h, rotate, color, alpha);
 }
 
 // Corner of a quad in push order: the triangles are (TL, TR, BL), (TR, BL, BR).
@@ -277,12 +268,7 @@ TEST(GBatch, RectCommandArea) {
         {"zero height fills nothing", 10, 20, 30, 0, false, GfxRect()},
     };
     for (const Row &r : rows) {
-        GCommand c;
-        c.type = 4;
-        c.x = r.x;
-        c.y = r.y;
-        c.w = r.w;
-        c.h = r.h;
+        GCommand c = gbatchtest::rect(0, r.x, r.y, r.w, r.h);
         GfxRect got;
         EXPECT_EQ(_batch_rect_cmd(c, &got), r.fills) << r.name;
         EXPECT_EQ(got.x, r.expect.x) << r.name;

@@ -10,25 +10,11 @@
 
 #include "kiv_html.h"
 #include "kiv_json.h"
+#include "locale_testutil.h"
 
 namespace {
 
-// A locale in which bytes above 127 are letters (Latin-1), built from the Debian locale sources into the
-// build dir under its own folder; answers false when it cannot be set.
-bool set_latin1_locale(const char *folder) {
-    const char *dir = getenv("KIV_BUILD_DIR");
-    std::string base = std::string(dir ? dir : ".") + "/" + folder;
-    std::string probe = base + "/de_DE.ISO-8859-1/LC_CTYPE";
-    // glibc remembers a failed lookup, so the locale is built before the first setlocale asks for it.
-    if (access(probe.c_str(), R_OK) != 0) {
-        std::string cmd = "mkdir -p '" + base + "' && localedef -i de_DE -f ISO-8859-1 '" + base +
-                          "/de_DE.ISO-8859-1' >/dev/null 2>&1";
-        if (system(cmd.c_str()) < 0)
-            return false;
-    }
-    setenv("LOCPATH", base.c_str(), 1);
-    return setlocale(LC_ALL, "de_DE.ISO-8859-1") != nullptr;
-}
+using localetest::set_latin1_locale;
 
 TEST(Html, Scan) {
     struct Row {

@@ -16,6 +16,7 @@
 #include "json/JSON_parser.h"
 #include "kiv_json.h"
 #include "kiv_var.h"
+#include "locale_testutil.h"
 
 namespace {
 
@@ -424,18 +425,7 @@ TEST(JsonEncode, Texts) {
 
 // glibc has no comma locale preinstalled here; build one from the Debian locale sources into the build dir.
 bool set_comma_locale() {
-    const char *dir = getenv("KIV_BUILD_DIR");
-    std::string base = std::string(dir ? dir : ".") + "/json_test_locale";
-    std::string probe = base + "/de_DE.UTF-8/LC_NUMERIC";
-    // glibc remembers a failed lookup, so the locale is built before the first setlocale asks for it.
-    if (access(probe.c_str(), R_OK) != 0) {
-        std::string cmd =
-            "mkdir -p '" + base + "' && localedef -i de_DE -f UTF-8 '" + base + "/de_DE.UTF-8' >/dev/null 2>&1";
-        if (system(cmd.c_str()) < 0)
-            return false;
-    }
-    setenv("LOCPATH", base.c_str(), 1);
-    return setlocale(LC_ALL, "de_DE.UTF-8") != nullptr;
+    return localetest::set_de_locale("json_test_locale", "UTF-8");
 }
 
 TEST(JsonLocale, NumbersIgnoreTheCLocale) {

@@ -44,26 +44,13 @@ protected:
 };
 std::string MixerTest::alt, MixerTest::doc;
 
-std::string file_bytes(const std::string &path) {
-    std::string s;
-    FILE *f = fopen(path.c_str(), "rb");
-    if (!f)
-        return s;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0)
-        s.append(buf, n);
-    fclose(f);
-    return s;
-}
-
 void set_mtime(const std::string &path, time_t t) {
     struct utimbuf u = {t, t};
     utime(path.c_str(), &u);
 }
 
 TEST_F(MixerTest, NameSearchAndCache) {
-    std::string ogg = file_bytes(testdata("tone44_mono.ogg"));
+    std::string ogg = read_file(testdata("tone44_mono.ogg"));
     ASSERT_FALSE(ogg.empty()) << "test sound missing";
     std::vector<int16_t> tone(2000, 4000);
     write_text(alt + "/click.ogg", ogg);
@@ -134,7 +121,7 @@ TEST_F(MixerTest, RefusesNamesTooLongAndNull) {
 TEST_F(MixerTest, ReloadNoticesChangedFilesOnce) {
     std::vector<int16_t> tone(1000, 3000);
     write_wav(alt + "/rl.wav", 44100, 2, tone);
-    write_text(alt + "/rlm.ogg", file_bytes(testdata("tone44_mono.ogg")));
+    write_text(alt + "/rlm.ogg", read_file(testdata("tone44_mono.ogg")));
     time_t t = time(nullptr);
     set_mtime(alt + "/rl.wav", t - 100);
     set_mtime(alt + "/rlm.ogg", t - 100);
@@ -175,10 +162,10 @@ TEST_F(MixerTest, ReloadedFilesAreHeard) {
     auto wav_bytes = [](int16_t v, int values) {
         std::string path = alt + "/tmp_make.wav";
         write_wav(path, 44100, 2, std::vector<int16_t>(values, v));
-        return file_bytes(path);
+        return read_file(path);
     };
     std::string quiet = wav_bytes(3277, 8 * N), loud = wav_bytes(9830, 8 * N), cut = wav_bytes(9830, N / 2);
-    std::string ogg44 = file_bytes(testdata("tone44_stereo.ogg")), ogg22 = file_bytes(testdata("tone22_mono.ogg"));
+    std::string ogg44 = read_file(testdata("tone44_stereo.ogg")), ogg22 = read_file(testdata("tone22_mono.ogg"));
     ASSERT_FALSE(ogg44.empty() || ogg22.empty()) << "test sounds missing";
     int rate = 0, ch = 0;
     std::vector<float> ref44 = decode_ogg(testdata("tone44_stereo.ogg"), &rate, &ch);
@@ -273,7 +260,7 @@ TEST_F(MixerTest, ReloadedFilesAreHeard) {
 }
 
 TEST_F(MixerTest, CallsPassThroughToVoices) {
-    write_text(alt + "/loop.ogg", file_bytes(testdata("tone44_stereo.ogg")));
+    write_text(alt + "/loop.ogg", read_file(testdata("tone44_stereo.ogg")));
     std::vector<int16_t> tone(4096, 8192);
     write_wav(alt + "/hit.wav", 44100, 2, tone);
     int music = mixer_stream_load("loop"), hit = mixer_sample_load("hit");

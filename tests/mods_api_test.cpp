@@ -16,30 +16,13 @@
 #include "kiv_driver.h"
 #include "kiv_event.h"
 #include "mods.h"
+#include "mods_testutil.h"
 
 namespace {
 
-struct Rig {
-    Game game;
-    ModsAPI *api;
-    ModsLua *mod;
-    explicit Rig(const std::string &main_path = "main.lua") {
-        snprintf(game.data.mods.fname, sizeof(game.data.mods.fname), "%s", main_path.c_str());
-        api = new ModsAPI(game);
-        game.data.mods.api = api;
-        mod = static_cast<ModsLua *>(mods_lua(*api));
-        game.data.mods.mod = mod;
-    }
-    ~Rig() {
-        delete mod;
-        delete api;
-    }
-    std::string log_text() const {
-        std::string s;
-        for (auto it = api->log.rbegin(); it != api->log.rend(); ++it)
-            s += *it + "\n";
-        return s;
-    }
+struct Rig : modstest::ModsRig {
+    explicit Rig(const std::string &main_path = "main.lua")
+        : ModsRig([&](Game &g) { modstest::set_main_path(g, main_path); }) {}
 };
 
 void write_file(const std::string &path, const std::string &text) {

@@ -8,45 +8,11 @@
 
 #include "game.h"
 #include "mods.h"
+#include "mods_testutil.h"
 
 namespace {
 
-struct Rig {
-    Game game;
-    ModsAPI *api;
-    ModsLua *mod;
-    Rig() {
-        api = new ModsAPI(game);
-        game.data.mods.api = api;
-        mod = static_cast<ModsLua *>(mods_lua(*api));
-        game.data.mods.mod = mod;
-    }
-    ~Rig() {
-        delete mod;
-        delete api;
-    }
-    // Runs a chunk that returns one value and answers its text ("nil" when it returns none).
-    std::string eval(const std::string &code) {
-        lua_State *L = mod->L;
-        int top = lua_gettop(L);
-        std::string r;
-        if (luaL_loadbuffer(L, code.data(), code.size(), "eval") || lua_pcall(L, 0, 1, 0)) {
-            r = std::string("LOAD/RUN FAILED: ") + lua_tostring(L, -1);
-        } else {
-            size_t n = 0;
-            const char *s = luaL_tolstring(L, -1, &n);
-            r.assign(s, n);
-        }
-        lua_settop(L, top);
-        return r;
-    }
-    std::string log_text() const {
-        std::string s;
-        for (auto it = api->log.rbegin(); it != api->log.rend(); ++it)
-            s += *it + "\n";
-        return s;
-    }
-};
+using Rig = modstest::ModsRig;
 
 TEST(ModsLua, ValueTexts) {
     var nested = var_dict();
@@ -280,7 +246,6 @@ TEST(ModsLua, LoopRoundsToSixDecimals) {
 }
 
 TEST(ModsLua, BindingArgumentChecks) {
-    const char *wrap = "local ok, e = pcall(function() %s end) return tostring(ok) .. ':' .. tostring(e)";
     struct Row {
         const char *name;
         const char *body;
@@ -325,9 +290,7 @@ TEST(ModsLua, BindingArgumentChecks) {
     };
     for (auto &row : rows) {
         Rig r;
-        char code[512];
-        snprintf(code, sizeof(code), wrap, row.body);
-        EXPECT_EQ(r.eval(code), row.want) << row.name;
+        EXPECT_EQ(r.pcall_eval(row.body), row.want) << row.name;
     }
 }
 

@@ -12,31 +12,11 @@
 #include "gprint.h"
 #include "kiv_printf.h"
 #include "kiv_util.h"
+#include "stdout_testutil.h"
 
 namespace {
 
-// Runs fn with stdout sent to a file and returns what it wrote.
-std::string capture_stdout(const std::function<void()> &fn) {
-    fflush(stdout);
-    char path[] = "/tmp/kiv_printf_test_XXXXXX";
-    int fd = mkstemp(path);
-    EXPECT_GE(fd, 0);
-    int saved = dup(1);
-    dup2(fd, 1);
-    fn();
-    fflush(stdout);
-    dup2(saved, 1);
-    close(saved);
-    std::string out;
-    lseek(fd, 0, SEEK_SET);
-    char buf[4096];
-    ssize_t n;
-    while ((n = read(fd, buf, sizeof(buf))) > 0)
-        out.append(buf, (size_t)n);
-    close(fd);
-    unlink(path);
-    return out;
-}
+using stdouttest::capture_stdout;
 
 TEST(PrintfTest, KivPrintfLineFormats) {
     const std::string big(10000, 'x');

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -62,6 +63,40 @@ inline void write_text(const std::string &path, const std::string &text) {
         return;
     fwrite(text.data(), 1, text.size(), f);
     fclose(f);
+}
+
+// The whole file; false when it cannot be opened.
+inline bool read_file(const std::string &path, std::string &out) {
+    out.clear();
+    FILE *f = fopen(path.c_str(), "rb");
+    if (!f)
+        return false;
+    char buf[65536];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0)
+        out.append(buf, n);
+    fclose(f);
+    return true;
+}
+
+inline std::string read_file(const std::string &path) {
+    std::string s;
+    read_file(path, s);
+    return s;
+}
+
+// What a disk audio device wrote, as its 16-bit values, and the index of the first that is not silence.
+inline std::vector<int16_t> pcm16_of(const std::string &raw) {
+    std::vector<int16_t> pcm(raw.size() / 2);
+    memcpy(pcm.data(), raw.data(), pcm.size() * 2);
+    return pcm;
+}
+
+inline size_t first_sound(const std::vector<int16_t> &pcm) {
+    size_t start = 0;
+    while (start < pcm.size() && pcm[start] == 0)
+        start++;
+    return start;
 }
 
 // The whole file decoded as float stereo at its own rate (mono copied to both sides); rate and channels returned.

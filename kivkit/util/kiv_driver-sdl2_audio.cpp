@@ -316,6 +316,18 @@ static int _driver_audio_register(AudioSource *s, const char *what, const char *
     return id;
 }
 
+// A new voice on source id, handed to the device thread whole.
+static void _driver_audio_voice_add(int id, float vol, float pan, int loop) {
+    AudioPlaying p;
+    p.src = id;
+    p.vol = vol;
+    p.pan = pan;
+    p.loop = loop;
+    driver_audio_lock();
+    _sdl_audio_data->playing.push_back(p);
+    driver_audio_unlock();
+}
+
 // The source behind a caller's id, or null (logged) for an id no load returned. Id 0 is silently none.
 static AudioSource *_driver_audio_source(int v, const char *op) {
     _SDL_audioData *d = _sdl_audio_data;
@@ -511,13 +523,7 @@ void driver_audio_sample_play(int v, float vol, float pan) {
         kiv_printf("_mixer: sample_play: %d is a stream, not a sample\n", v);
         return;
     }
-    AudioPlaying p;
-    p.src = v;
-    p.vol = vol;
-    p.pan = std::isfinite(pan) ? pan : 0;
-    driver_audio_lock();
-    _sdl_audio_data->playing.push_back(p);
-    driver_audio_unlock();
+    _driver_audio_voice_add(v, vol, std::isfinite(pan) ? pan : 0, 0);
 }
 
 int driver_audio_stream_load(const char *s, bool preload) {
@@ -546,13 +552,7 @@ void driver_audio_stream_play(int v, float vol, float pos) {
     driver_audio_unlock();
     // Loading happens here on the main thread only; a failed load leaves a silent voice until the next play.
     s->load();
-    AudioPlaying p;
-    p.src = v;
-    p.vol = vol;
-    p.loop = 1;
-    driver_audio_lock();
-    _sdl_audio_data->playing.push_back(p);
-    driver_audio_unlock();
+    _driver_audio_voice_add(v, vol, 0, 1);
 }
 
 void driver_audio_stream_stop(int v) {
@@ -667,13 +667,7 @@ int driver_audio_callback_add(AudioCallback *callback, float vol) {
         return 0;
     }
     int id = _driver_audio_register(new AudioSourceCallback(callback), nullptr, nullptr);
-    AudioPlaying p;
-    p.src = id;
-    p.vol = vol;
-    p.loop = 1;
-    driver_audio_lock();
-    _sdl_audio_data->playing.push_back(p);
-    driver_audio_unlock();
+    _driver_audio_voice_add(id, vol, 0, 1);
     return id;
 }
 

@@ -141,44 +141,37 @@ unsigned char *_driver_tex_pad(const unsigned char *p, int w, int h, int tw, int
     return out;
 }
 
-// The kernels read rows of the full source width, so an odd width drops its last column instead of shearing rows.
-void _driver_tex_load_downscale_both(unsigned char *p, int w, int h) {
-    int nw = w / 2, nh = h / 2;
-    size_t stride = (size_t)w * 4;
+// Each new pixel is the rounded mean of the SX by SY block it covers, written in place. The kernels read rows of
+// the full source width, so an odd width drops its last column instead of shearing rows.
+template <int SX, int SY> static void _driver_tex_load_halve(unsigned char *p, int w, int h) {
+    static_assert(SX >= 1 && SX <= 2 && SY >= 1 && SY <= 2, "halves along x, y or both");
+    const int nw = w / SX, nh = h / SY;
+    const unsigned n = SX * SY;
+    const size_t stride = (size_t)w * 4;
     for (int y = 0; y < nh; y++)
         for (int x = 0; x < nw; x++) {
-            const unsigned char *a = p + stride * (2 * y) + (size_t)x * 8, *b = a + stride;
+            // b is the block's second row, a itself when only the width halves; likewise the second column.
+            const unsigned char *a = p + stride * ((size_t)SY * y) + (size_t)x * 4 * SX, *b = a + stride * (SY - 1);
+            const int dx = 4 * (SX - 1);
             unsigned char px[4];
-            for (int c = 0; c < 4; c++)
-                px[c] = (unsigned char)((a[c] + a[c + 4] + b[c] + b[c + 4] + 2) >> 2);
+            for (int c = 0; c < 4; c++) {
+                unsigned sum = a[c] + (SX > 1 ? a[c + dx] : 0) + (SY > 1 ? b[c] + (SX > 1 ? b[c + dx] : 0) : 0);
+                px[c] = (unsigned char)((sum + n / 2) / n);
+            }
             memcpy(p + ((size_t)y * nw + x) * 4, px, 4);
         }
+}
+
+void _driver_tex_load_downscale_both(unsigned char *p, int w, int h) {
+    _driver_tex_load_halve<2, 2>(p, w, h);
 }
 
 void _driver_tex_load_downscale_horz(unsigned char *p, int w, int h) {
-    int nw = w / 2;
-    size_t stride = (size_t)w * 4;
-    for (int y = 0; y < h; y++)
-        for (int x = 0; x < nw; x++) {
-            const unsigned char *a = p + stride * y + (size_t)x * 8;
-            unsigned char px[4];
-            for (int c = 0; c < 4; c++)
-                px[c] = (unsigned char)((a[c] + a[c + 4] + 1) >> 1);
-            memcpy(p + ((size_t)y * nw + x) * 4, px, 4);
-        }
+    _driver_tex_load_halve<2, 1>(p, w, h);
 }
 
 void _driver_tex_load_downscale_vert(unsigned char *p, int w, int h) {
-    int nh = h / 2;
-    size_t stride = (size_t)w * 4;
-    for (int y = 0; y < nh; y++)
-        for (int x = 0; x < w; x++) {
-            const unsigned char *a = p + stride * (2 * y) + (size_t)x * 4, *b = a + stride;
-            unsigned char px[4];
-            for (int c = 0; c < 4; c++)
-                px[c] = (unsigned char)((a[c] + b[c] + 1) >> 1);
-            memcpy(p + ((size_t)y * w + x) * 4, px, 4);
-        }
+    _driver_tex_load_halve<1, 2>(p, w, h);
 }
 
 void _driver_tex_load_downscale(unsigned char *p, int *w, int *h) {

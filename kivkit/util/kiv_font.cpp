@@ -73,6 +73,20 @@ static float _font_line_x(const FontInfo &f, float width, float w, int align) {
     return x0;
 }
 
+// Walks the wrapped lines of s in a box of width w at (x, y): fn(first, end, width, left, top) per line, where
+// first..end are its byte offsets into s.
+template <class F>
+static void _font_each_line(const FontInfo &f, int fid, const char *s, float x, float y, float w, int align, F fn) {
+    FontWrap wrap;
+    _font_wrap_calc(fid, s, w, wrap);
+    float y1 = y + f.m_top * f.scale;
+    for (int k = 0; k < wrap.total; k++) {
+        float width = (float)wrap.lines[k][2];
+        fn(wrap.lines[k][0], wrap.lines[k][1], width, x + _font_line_x(f, width, w, align), y1);
+        y1 += f.yinc;
+    }
+}
+
 static void _font_draw_n(int fid, const char *s, int n, float x, float y);
 
 // The caret distance without a range limit: rows first, then columns.
@@ -359,18 +373,12 @@ void _font_layout(int fid, const char *s, float x, float y, float w, int align, 
     if (!f)
         return;
     s = _font_filter(s ? s : "");
-    FontWrap wrap;
-    _font_wrap_calc(fid, s, w, wrap);
-    float y1 = y + f->m_top * f->scale;
-    for (int k = 0; k < wrap.total; k++) {
+    _font_each_line(*f, fid, s, x, y, w, align, [&](int first, int end, float width, float lx, float y1) {
         FontLine line;
-        float lx = x + _font_line_x(*f, (float)wrap.lines[k][2], w, align);
-        line.box = GfxRect(lx, y1, (float)wrap.lines[k][2], f->height * f->scale);
-        _font_line_glyphs(fid, s + wrap.lines[k][0], wrap.lines[k][1] - wrap.lines[k][0], lx, y1, page_w, page_h,
-                          line.glyphs);
+        line.box = GfxRect(lx, y1, width, f->height * f->scale);
+        _font_line_glyphs(fid, s + first, end - first, lx, y1, page_w, page_h, line.glyphs);
         out.push_back(line);
-        y1 += f->yinc;
-    }
+    });
 }
 
 // Glyph coordinates are fractions of the GL texture, which the loader pads to a power of two; the file's page
@@ -431,16 +439,11 @@ void font_draw(int fid, const char *s, float x, float y, float w, int align) {
     if (!f)
         return;
     s = _font_filter(s ? s : "");
-    FontWrap wrap;
-    _font_wrap_calc(fid, s, w, wrap);
-    float y1 = y + f->m_top * f->scale;
-    for (int k = 0; k < wrap.total; k++) {
-        float lx = x + _font_line_x(*f, (float)wrap.lines[k][2], w, align);
-        GfxRect box(lx, y1, (float)wrap.lines[k][2], f->height * f->scale);
+    _font_each_line(*f, fid, s, x, y, w, align, [&](int first, int end, float width, float lx, float y1) {
+        GfxRect box(lx, y1, width, f->height * f->scale);
         if (_gfx_clip(&box, nullptr))
-            _font_draw_n(fid, s + wrap.lines[k][0], wrap.lines[k][1] - wrap.lines[k][0], lx, y1);
-        y1 += f->yinc;
-    }
+            _font_draw_n(fid, s + first, end - first, lx, y1);
+    });
 }
 
 GfxRect font_crect(int fid, const char *s, int pos, float w, int align) {
@@ -469,15 +472,11 @@ int font_cnear(int fid, const char *s, int x, int y, float w, int align) {
     if (!f)
         return 0;
     s = _font_filter(s ? s : "");
-    FontWrap wrap;
-    _font_wrap_calc(fid, s, w, wrap);
-    float y1 = f->m_top * f->scale;
     int best = 0;
     double best_dist = HUGE_VAL;
     bool found = false;
-    for (int k = 0; k < wrap.total; k++) {
-        float cx = _font_line_x(*f, (float)wrap.lines[k][2], w, align);
-        for (int i = wrap.lines[k][0]; i <= wrap.lines[k][1]; i++) {
+    _font_each_line(*f, fid, s, 0, 0, w, align, [&](int first, int end, float, float cx, float y1) {
+        for (int i = first; i <= end; i++) {
             float adv = _font_adv(*f, (unsigned char)s[i]);
             GfxRect r(cx, y1, adv, f->yinc);
             double d = _font_dist_wide(r, x, y);
@@ -488,8 +487,7 @@ int font_cnear(int fid, const char *s, int x, int y, float w, int align) {
             }
             cx += adv;
         }
-        y1 += f->yinc;
-    }
+    });
     return best;
 }
 

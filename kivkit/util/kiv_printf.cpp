@@ -37,29 +37,25 @@ std::string kiv_format(const char *fmt, ...) {
     return out;
 }
 
-static const char *_kiv_basename(const char *file) {
+std::string kiv_log_where(const char *file, const char *func, int line) {
     const char *slash = strrchr(file, '/');
-    return slash ? slash + 1 : file;
+    std::string out = "[";
+    out += slash ? slash + 1 : file;
+    out += ":";
+    out += func;
+    out += ":";
+    out += std::to_string(line);
+    out += "] ";
+    return out;
 }
 
 void _kiv_iprintf(const char *file, int line, const char *func, int level, const char *fmt, ...) {
-    if (!fmt)
-        fmt = "";
     va_list ap;
     va_start(ap, fmt);
     std::string msg = kiv_vformat(fmt, ap);
     va_end(ap);
 
-    std::string prefix;
-    if (file && func && line) {
-        prefix = "[";
-        prefix += _kiv_basename(file);
-        prefix += ":";
-        prefix += func;
-        prefix += ":";
-        prefix += std::to_string(line);
-        prefix += "] ";
-    }
+    std::string prefix = (file && func && line) ? kiv_log_where(file, func, line) : std::string();
     const char *nl = (!msg.empty() && msg.back() == '\n') ? "" : "\n";
     printf("%s%s%s", prefix.c_str(), msg.c_str(), nl);
     fflush(stdout);

@@ -20,4 +20,7 @@ void _kiv_iprintf(const char *file, int line, const char *func, int level, const
 std::string kiv_vformat(const char *fmt, va_list ap);
 std::string kiv_format(const char *fmt, ...) KIV_PRINTF_FORMAT(1, 2);
 
+// "[file:func:line] " with the directories of file cut: the call-site prefix of every log line.
+std::string kiv_log_where(const char *file, const char *func, int line);
+
 #define kiv_printf(...) _kiv_iprintf(__FILE__, __LINE__, __func__, 0, __VA_ARGS__)

@@ -468,6 +468,25 @@ var var_object::__div__(const var &) const {
     return var();
 }
 
+// ---------------------------------------------------------------- value kinds
+
+// A new object of the same kind holding a copy of the value.
+template <class T> static var_object *_var_copy_of(const T *self) {
+    T *o = new T();
+    o->value = self->value;
+    return o;
+}
+
+// Slice ends as Python reads them: negative from the end, start at least 0, end at most n.
+static void _var_slice_bounds(int n, int &a, int &b) {
+    if (a < 0)
+        a += n;
+    a = std::max(0, a);
+    if (b < 0)
+        b += n;
+    b = std::min(n, b);
+}
+
 // ---------------------------------------------------------------- none
 
 int _var_none::__type__() const {
@@ -514,9 +533,7 @@ void _var_number::__init__(var_cnumber d) {
     value = d;
 }
 var_object *_var_number::__copy__() const {
-    _var_number *o = new _var_number();
-    o->value = value;
-    return o;
+    return _var_copy_of(this);
 }
 int _var_number::__type__() const {
     return VAR_NUMBER;
@@ -557,9 +574,7 @@ void _var_string::__init__(const std::string &s) {
     value = s;
 }
 var_object *_var_string::__copy__() const {
-    _var_string *o = new _var_string();
-    o->value = value;
-    return o;
+    return _var_copy_of(this);
 }
 int _var_string::__type__() const {
     return VAR_STRING;
@@ -573,12 +588,7 @@ int _var_string::__len__() const {
 
 var _var_string::__slice__(int a, int b) const {
     int n = (int)value.size();
-    if (a < 0)
-        a += n;
-    a = std::max(0, a);
-    if (b < 0)
-        b += n;
-    b = std::min(n, b);
+    _var_slice_bounds(n, a, b);
     if (a > n)
         return var("");
     if (a <= b)
@@ -638,9 +648,7 @@ void _var_bool::__init__(var_cnumber d) {
     value = (d != 0);
 }
 var_object *_var_bool::__copy__() const {
-    _var_bool *o = new _var_bool();
-    o->value = value;
-    return o;
+    return _var_copy_of(this);
 }
 int _var_bool::__type__() const {
     return VAR_BOOL;
@@ -679,9 +687,7 @@ void _var_list::__init__(int, int n, const var *items) {
 }
 
 var_object *_var_list::__copy__() const {
-    _var_list *o = new _var_list();
-    o->value = value;
-    return o;
+    return _var_copy_of(this);
 }
 int _var_list::__type__() const {
     return VAR_LIST;
@@ -719,13 +725,7 @@ bool _var_list::__bool__() const {
 }
 
 var _var_list::__slice__(int a, int b) const {
-    int n = (int)value.size();
-    if (a < 0)
-        a += n;
-    a = std::max(0, a);
-    if (b < 0)
-        b += n;
-    b = std::min(n, b);
+    _var_slice_bounds((int)value.size(), a, b);
     _var_list *o = new _var_list();
     if (a <= b)
         o->value.assign(value.begin() + a, value.begin() + b);
@@ -866,9 +866,7 @@ void _var_dict::__init__(int, int n, const var *items) {
 }
 
 var_object *_var_dict::__copy__() const {
-    _var_dict *o = new _var_dict();
-    o->value = value;
-    return o;
+    return _var_copy_of(this);
 }
 int _var_dict::__type__() const {
     return VAR_DICT;

@@ -15,6 +15,8 @@
 #include "kiv_glext.h"
 #include "mods_gbatch.h"
 
+#include "../gbatch_testutil.h"
+
 namespace {
 
 const int W = 320, H = 240;
@@ -81,44 +83,9 @@ protected:
 SDL_Window *DrawTest::win = nullptr;
 SDL_GLContext DrawTest::ctx = nullptr;
 
-GCommand rect(int color, float x, float y, float w, float h) {
-    GCommand c;
-    c.type = 4;
-    c.color = color;
-    c.x = x;
-    c.y = y;
-    c.w = w;
-    c.h = h;
-    return c;
-}
-
-GCommand image(const char *name, float x, float y, float w, float h, float rotate = 0, int color = 0xFFFFFF,
-               int alpha = 255) {
-    GCommand c;
-    c.type = 2;
-    c.name = name;
-    c.x = x;
-    c.y = y;
-    c.w = w;
-    c.h = h;
-    c.rotate = rotate;
-    c.color = color;
-    c.alpha = alpha;
-    return c;
-}
-
-GCommand text(const char *s, float x, float y, int color = 0xFFFFFF, int alpha = 255, const char *font = "console") {
-    GCommand c;
-    c.type = 3;
-    c.name = font;
-    c.points = 24;
-    c.text = s;
-    c.x = x;
-    c.y = y;
-    c.color = color;
-    c.alpha = alpha;
-    return c;
-}
+using gbatchtest::image;
+using gbatchtest::rect;
+using gbatchtest::text;
 
 std::string px_str(Px p) {
     return "(" + std::to_string(p.r) + ", " + std::to_string(p.g) + ", " + std::to_string(p.b) + ")";

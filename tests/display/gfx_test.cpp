@@ -75,6 +75,19 @@ protected:
         gfx_clear();
         gfx_ortho();
     }
+    struct Probe {
+        const char *name;
+        int x, y;
+        Px want;
+    };
+    // Every probe's pixel must show exactly its colour.
+    void ExpectPixels(const std::vector<Probe> &probes) {
+        for (const Probe &r : probes) {
+            Px p = At(r.x, r.y);
+            EXPECT_TRUE(p.r == r.want.r && p.g == r.want.g && p.b == r.want.b)
+                << r.name << ": expected " << P(r.want) << " saw " << P(p);
+        }
+    }
     Px At(int x, int y) {
         glFinish();
         Px p;
@@ -125,11 +138,7 @@ TEST_F(GfxDisplay, BlitOneToOne) {
     EXPECT_EQ(20, gfx_img_get_height(img));
     EXPECT_FLOAT_EQ(2.0f, gfx_img_get_ratio(img));
     gfx_img_blit(img, 10, 30, 0, 0);
-    struct Row {
-        const char *name;
-        int x, y;
-        Px want;
-    } rows[] = {
+    ExpectPixels({
         {"top left red", 10, 30, {254, 0, 0}},
         {"red edge", 29, 39, {254, 0, 0}},
         {"green", 30, 30, {0, 254, 0}},
@@ -138,12 +147,7 @@ TEST_F(GfxDisplay, BlitOneToOne) {
         {"left of the image", 9, 30, {0, 0, 0}},
         {"below the image", 10, 50, {0, 0, 0}},
         {"right of the image", 50, 35, {0, 0, 0}},
-    };
-    for (const Row &r : rows) {
-        Px p = At(r.x, r.y);
-        EXPECT_TRUE(p.r == r.want.r && p.g == r.want.g && p.b == r.want.b)
-            << r.name << ": expected " << P(r.want) << " saw " << P(p);
-    }
+    });
 }
 
 TEST_F(GfxDisplay, FillAndClip) {
@@ -282,20 +286,14 @@ TEST_F(GfxDisplay, TilesAreCutByTheirBox) {
     gfx_img_tile(img, 100, 100, 40, 40, 0);
     gfx_img_tile(img, 100, 100, 40, 40, -3);
     gfx_img_tile(img, 100, 100, 2000000000, 2000000000, 1); // refused, not drawn for hours
-    struct Row {
-        const char *name;
-        int x, y;
-        Px want;
-    } rows[] = {
-        {"first tile left", 2, 2, {254, 0, 0}},  {"first tile right", 10, 2, {0, 254, 0}},
-        {"third tile cut", 34, 34, {254, 0, 0}}, {"right of the box", 41, 34, {0, 0, 0}},
-        {"below the box", 34, 41, {0, 0, 0}},    {"zero tile size", 110, 110, {0, 0, 0}},
-    };
-    for (const Row &r : rows) {
-        Px p = At(r.x, r.y);
-        EXPECT_TRUE(p.r == r.want.r && p.g == r.want.g && p.b == r.want.b)
-            << r.name << ": expected " << P(r.want) << " saw " << P(p);
-    }
+    ExpectPixels({
+        {"first tile left", 2, 2, {254, 0, 0}},
+        {"first tile right", 10, 2, {0, 254, 0}},
+        {"third tile cut", 34, 34, {254, 0, 0}},
+        {"right of the box", 41, 34, {0, 0, 0}},
+        {"below the box", 34, 41, {0, 0, 0}},
+        {"zero tile size", 110, 110, {0, 0, 0}},
+    });
 }
 
 TEST_F(GfxDisplay, TextureNineSliceSlowIsFinite) {
@@ -383,21 +381,12 @@ TEST_F(GfxDisplay, Atlas) {
     EXPECT_EQ(Path("sheet.json"), std::string(t.atlas_fname)) << "the description is read from where it was found";
     SetNearest(_gfx_get_img(right).tid);
     gfx_img_blit(right, 100, 100, 0, 0);
-    struct Row {
-        const char *name;
-        int x, y;
-        Px want;
-    } rows[] = {
+    ExpectPixels({
         {"trim offset left empty", 101, 101, {0, 0, 0}},
         {"frame at its offset", 104, 108, {0, 254, 0}},
         {"frame end", 119, 123, {0, 254, 0}},
         {"past the frame", 120, 123, {0, 0, 0}},
-    };
-    for (const Row &r : rows) {
-        Px p = At(r.x, r.y);
-        EXPECT_TRUE(p.r == r.want.r && p.g == r.want.g && p.b == r.want.b)
-            << r.name << ": expected " << P(r.want) << " saw " << P(p);
-    }
+    });
     // A reload keeps the ids and takes the new rectangles.
     Text("sheet.json", R"({"frames":{"right.png":{"frame":{"x":32,"y":0,"w":8,"h":8},
         "spriteSourceSize":{"x":0,"y":0,"w":8,"h":8},"sourceSize":{"w":8,"h":8}}}})");

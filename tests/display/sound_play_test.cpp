@@ -18,27 +18,14 @@ using namespace soundtest;
 
 namespace {
 
-std::string read_all(const std::string &path) {
-    std::string s;
-    FILE *f = fopen(path.c_str(), "rb");
-    if (!f)
-        return s;
-    char buf[65536];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0)
-        s.append(buf, n);
-    fclose(f);
-    return s;
-}
-
 TEST(SoundPlayTest, ScriptSoundsReachTheDevice) {
     const char *build = getenv("KIV_BUILD_DIR"), *source = getenv("KIV_SOURCE_DIR");
     ASSERT_TRUE(build && source) << "KIV_BUILD_DIR and KIV_SOURCE_DIR must be set";
     std::string dir = make_tmpdir(), out = dir + "/out.raw", mod = dir + "/sound_play.lua";
-    write_text(mod, read_all(std::string(source) + "/tests/mods/sound_play.lua"));
+    write_text(mod, read_file(std::string(source) + "/tests/mods/sound_play.lua"));
     const int blip_frames = 4410;
     write_wav(dir + "/blip.wav", 44100, 2, std::vector<int16_t>(2 * blip_frames, 8192));
-    write_text(dir + "/tune.ogg", read_all(testdata("tone44_stereo.ogg")));
+    write_text(dir + "/tune.ogg", read_file(testdata("tone44_stereo.ogg")));
     int rate = 0, ch = 0;
     std::vector<float> tune = decode_ogg(testdata("tone44_stereo.ogg"), &rate, &ch);
     ASSERT_FALSE(tune.empty()) << "test sound missing";
@@ -63,12 +50,9 @@ TEST(SoundPlayTest, ScriptSoundsReachTheDevice) {
     }
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "game status " << status;
 
-    std::string raw = read_all(out);
-    std::vector<int16_t> pcm(raw.size() / 2);
-    memcpy(pcm.data(), raw.data(), pcm.size() * 2);
-    size_t start = 0;
-    while (start < pcm.size() && pcm[start] == 0)
-        start++;
+    std::string raw = read_file(out);
+    std::vector<int16_t> pcm = pcm16_of(raw);
+    size_t start = first_sound(pcm);
     ASSERT_LT(start, pcm.size()) << "the device wrote only silence";
     ASSERT_EQ(start % 2048, 0u) << "the sample must begin on a block boundary";
     // The stream starts at the first block that differs from the sample alone.

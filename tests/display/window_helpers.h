@@ -21,38 +21,9 @@
 #include "kiv_driver.h"
 #include "kiv_event.h"
 
-// Sends standard output (where the engine logs) into a temporary file while alive.
-class StdoutCapture {
-public:
-    StdoutCapture() {
-        fflush(stdout);
-        file_ = tmpfile();
-        saved_ = dup(fileno(stdout));
-        dup2(fileno(file_), fileno(stdout));
-    }
-    ~StdoutCapture() { text(); }
-    // Ends the capture (once) and returns everything written.
-    std::string text() {
-        if (saved_ >= 0) {
-            fflush(stdout);
-            dup2(saved_, fileno(stdout));
-            close(saved_);
-            saved_ = -1;
-            rewind(file_);
-            char buf[4096];
-            size_t n;
-            while ((n = fread(buf, 1, sizeof(buf), file_)) > 0)
-                text_.append(buf, n);
-            fclose(file_);
-        }
-        return text_;
-    }
+#include "../stdout_testutil.h"
 
-private:
-    FILE *file_ = nullptr;
-    int saved_ = -1;
-    std::string text_;
-};
+using stdouttest::StdoutCapture;
 
 // Polls the driver until an event satisfies pred; the X server answers asynchronously, so the wait
 // is bounded by a number of rounds, never asserted on as a duration.
