@@ -55,12 +55,34 @@ int lua_int(Game &g, const char *code) {
     return v;
 }
 
-TEST(ShellPaint, QueueReplayAndLatch) {
+// The paint mod in a 320 by 240 window.
+Game *start_paint_mod() {
     std::string mod = std::string(getenv("KIV_SOURCE_DIR") ? getenv("KIV_SOURCE_DIR") : "..") + "/tests/mods/paint.lua";
     const char *argv[] = {"kivgame", "-mod", mod.c_str(), "-width", "320", "-height", "240"};
     pin_gl_driver();
     game_init(7, const_cast<char **>(argv));
-    Game *g = game_self();
+    return game_self();
+}
+
+// Delivers one SDL event through the driver's poll and the shell's filter.
+void deliver(SDL_Event ev) {
+    ASSERT_EQ(SDL_PushEvent(&ev), 1) << SDL_GetError();
+    Event e(EVT_NONE);
+    while (driver_event_poll(&e))
+        game_event(e);
+}
+
+// The text a Lua expression gives in the running mod.
+std::string lua_text(Game &g, const char *expr) {
+    lua_State *L = static_cast<ModsLua *>(g.data.mods.mod)->L;
+    luaL_dostring(L, expr);
+    std::string v = lua_tostring(L, -1) ? lua_tostring(L, -1) : "";
+    lua_pop(L, 1);
+    return v;
+}
+
+TEST(ShellPaint, QueueReplayAndLatch) {
+    Game *g = start_paint_mod();
     ASSERT_NE(g, nullptr);
     ASSERT_GT(game_get_sw(), 0) << "no window";
     struct Step {
@@ -99,14 +121,8 @@ TEST(ShellPaint, QueueReplayAndLatch) {
     ev.key.keysym.sym = SDLK_a;
     ev.key.keysym.scancode = SDL_SCANCODE_A;
     ev.key.windowID = SDL_GetWindowID(driver_sdl2_window());
-    ASSERT_EQ(SDL_PushEvent(&ev), 1) << SDL_GetError();
-    Event e(EVT_NONE);
-    while (driver_event_poll(&e))
-        game_event(e);
-    lua_State *L = static_cast<ModsLua *>(g->data.mods.mod)->L;
-    luaL_dostring(L, "return table.concat(keys, ',')");
-    EXPECT_STREQ(lua_tostring(L, -1), "97:A:0");
-    lua_pop(L, 1);
+    deliver(ev);
+    EXPECT_EQ(lua_text(*g, "return table.concat(keys, ',')"), "97:A:0");
 
     game_deinit();
     EXPECT_EQ(game_self(), nullptr) << "the game pointer outlived the game";
@@ -115,11 +131,7 @@ TEST(ShellPaint, QueueReplayAndLatch) {
 // A script that never sets a view keeps the one it started with: after a resize the picture and the pointer
 // both use that view fitted into the new window, so a click lands where the script drew.
 TEST(ShellPaint, ResizedWindowKeepsPictureAndPointerTogether) {
-    std::string mod = std::string(getenv("KIV_SOURCE_DIR") ? getenv("KIV_SOURCE_DIR") : "..") + "/tests/mods/paint.lua";
-    const char *argv[] = {"kivgame", "-mod", mod.c_str(), "-width", "320", "-height", "240"};
-    pin_gl_driver();
-    game_init(7, const_cast<char **>(argv));
-    Game *g = game_self();
+    Game *g = start_paint_mod();
     ASSERT_NE(g, nullptr);
     ASSERT_EQ(game_get_sw(), 320);
     g->data.mods.mod->script("clicks = {} function _event(e) if e.type == 'down' then "
@@ -157,13 +169,8 @@ TEST(ShellPaint, ResizedWindowKeepsPictureAndPointerTogether) {
     ev.button.x = 170;
     ev.button.y = 20;
     ev.button.windowID = SDL_GetWindowID(driver_sdl2_window());
-    ASSERT_EQ(SDL_PushEvent(&ev), 1) << SDL_GetError();
-    while (driver_event_poll(&e))
-        game_event(e);
-    lua_State *L = static_cast<ModsLua *>(g->data.mods.mod)->L;
-    luaL_dostring(L, "return table.concat(clicks, ';')");
-    EXPECT_STREQ(lua_tostring(L, -1), "10,20");
-    lua_pop(L, 1);
+    deliver(ev);
+    EXPECT_EQ(lua_text(*g, "return table.concat(clicks, ';')"), "10,20");
 
     game_deinit();
 }
