@@ -1,6 +1,8 @@
 // Float helpers; plain ordered comparisons, so NaN falls to the "else" branch of each.
 #include "kiv_util.h"
 
+#include <cmath>
+
 float myabs(float x) {
     return x < 0 ? -x : x;
 }
@@ -39,4 +41,13 @@ int kiv_d2i(double d) {
     if (d <= -2147483648.0)
         return -2147483647 - 1;
     return (int)d;
+}
+
+unsigned kiv_d2color(double d) {
+    if (!(d - d == 0))
+        return 0;
+    double m = std::fmod(std::trunc(d), 4294967296.0);
+    if (m < 0)
+        m += 4294967296.0;
+    return (unsigned)(unsigned long long)m;
 }
