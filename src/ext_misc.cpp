@@ -15,6 +15,7 @@
 #include <string>
 
 #include "ext_header.h"
+#include "jpge.h"
 #include "kiv_driver.h"
 #include "kiv_event.h"
 #include "kiv_gfx.h"
@@ -206,6 +207,10 @@ int ext_misc_write_image(const char *path, int width, int height, const unsigned
 }
 
 int jpge_write_jpg(const char *path, int width, int height, int channels, void *pixels) {
-    kiv_printf("jpge_write_jpg: no JPEG encoder in this build\n");
-    return 0;
+    jpge::params p;
+    p.m_quality = 85;
+    p.m_subsampling = jpge::H2V2;
+    p.m_two_pass_flag = true;
+    p.m_no_chroma_discrim_flag = false;
+    return jpge::compress_image_to_jpeg_file(path, width, height, channels, (const jpge::uint8 *)pixels, p) ? 1 : 0;
 }

@@ -109,6 +109,16 @@ TEST_F(MiscTest, SheetCutDrawnAndScreenshots) {
               run_pumping("/usr/bin/python3 -c \"from PIL import Image; im = Image.open('" + shot +
                           "').convert('RGBA'); print(im.size, im.tobytes() == open('" + tmp +
                           "/frame.rgba', 'rb').read(), im.getpixel((80, 60)))\""));
+    // The default: a JPEG in the temporary directory that djpeg reads without a word, close to the frame.
+    std::string jpg = tmp + "/misc_screenshot.jpg";
+    EXPECT_EQ("\"" + jpg + "\"", call("screenshot", ""));
+    EXPECT_EQ("rc=0\n", run_pumping("djpeg -outfile " + tmp + "/shot.ppm " + jpg + " 2>&1; echo rc=$?"));
+    EXPECT_EQ(
+        "(320, 240) True\n",
+        run_pumping(
+            "/usr/bin/python3 -c \"from PIL import Image; im = Image.open('" + tmp +
+            "/shot.ppm'); want = {(80, 60): (0, 255, 0), (240, 180): (255, 255, 255), (240, 60): (0, 0, 0)}; "
+            "print(im.size, all(abs(a - b) <= 8 for p, e in want.items() for a, b in zip(im.getpixel(p), e)))\""));
     EXPECT_EQ("\"" + tmp + "/rel.png\"", call("screenshot", R"({"filename":"rel.png"})"));
     EXPECT_EQ("\"\"", call("screenshot", R"({"filename":"x.bmp"})"));
     EXPECT_EQ("\"\"", call("screenshot", R"({"filename":"/nonexistent-dir/x.png"})"));
@@ -116,7 +126,9 @@ TEST_F(MiscTest, SheetCutDrawnAndScreenshots) {
     glViewport(0, 0, 0, 0);
     EXPECT_EQ("\"\"", call("screenshot", R"({"filename":"empty.png"})"));
     glViewport(0, 0, W, H);
-    EXPECT_EQ("", run_pumping("ls " + tmp + " | grep -v -x -e shot.png -e rel.png -e frame.rgba")) << "stray files";
+    EXPECT_EQ("", run_pumping("ls " + tmp +
+                              " | grep -v -x -e shot.png -e rel.png -e frame.rgba -e misc_screenshot.jpg -e shot.ppm"))
+        << "stray files";
 }
 
 TEST_F(MiscTest, ClipboardKeyboardTicksResize) {
@@ -125,6 +137,9 @@ TEST_F(MiscTest, ClipboardKeyboardTicksResize) {
     EXPECT_EQ("true", call("clipboard:set", "12.5"));
     EXPECT_EQ("\"12.5\"", call("clipboard:get", ""));
     run_pumping("printf 'from xclip' | xclip -i -selection clipboard >/dev/null 2>&1");
+    // xclip takes the selection from its background process: wait until the server says it has.
+    for (int i = 0; i < 100 && run_pumping("xclip -o -selection clipboard") != "from xclip"; i++)
+        SDL_Delay(10);
     EXPECT_EQ("\"from xclip\"", call("clipboard:get", ""));
 
     call("keyboard:show", R"({"x":1,"y":2,"height":4})");
