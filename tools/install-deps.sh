@@ -9,7 +9,7 @@ pkgs=(
     libgl-dev libgl1-mesa-dri xvfb xauth xdotool x11-utils
     googletest libgtest-dev libbenchmark-dev
     nlohmann-json3-dev libssl-dev rapidjson-dev libvorbis-dev
-    clang libclang-rt-14-dev locales libjpeg-turbo-progs python3-pil
+    clang libclang-rt-14-dev locales libjpeg-turbo-progs python3-pil xclip
 )
 if [ "${1:-}" = "bench" ]; then
     pkgs+=(love libsdl2-mixer-dev time libjpeg-dev)
