@@ -172,8 +172,12 @@ int ext_misc_screenshot(const char *path) {
     unsigned char *tmp = (unsigned char *)malloc(row);
     int ok = 0;
     if (pixels && tmp) {
+        // Rows are packed tightly whatever alignment the rest of the program left set.
+        GLint align = 4;
+        glGetIntegerv(GL_PACK_ALIGNMENT, &align);
         glPixelStorei(GL_PACK_ALIGNMENT, 1);
         glReadPixels(vp[0], vp[1], w, h, GL_RGBA, GL_UNSIGNED_BYTE, pixels);
+        glPixelStorei(GL_PACK_ALIGNMENT, align);
         for (int i = 0; i < h / 2; i++) {
             unsigned char *a = pixels + row * (size_t)i, *b = pixels + row * (size_t)(h - 1 - i);
             memcpy(tmp, a, row);

@@ -94,13 +94,13 @@ TEST(PlatformStore, SignedInUserFriendsStatsAndOverlay) {
     EXPECT_EQ("[{\"id\":7,\"t\":\"a\"},{\"id\":null,\"t\":\"b\"}]", ext_do_call(game, "store:products", ""));
     for (const char *arg : {"480.9", "\"abc\"", "1e300", "-1e300"})
         ext_do_call(game, "store:buy", arg);
-    EXPECT_EQ(0, driver_open_url_steam("http://127.0.0.1/x"));
+    EXPECT_EQ(0, driver_open_url_steam("http://127.0.0.1/x\nfake"));
     driver_steam_trigger_screenshot();
     social_deinit();
     EXPECT_FALSE(driver_steam_is_init()) << "down after shutdown";
     EXPECT_EQ(std::vector<std::string>({"login s:00000000000000ff", "logout s:00000000000000ff"}), events);
     EXPECT_EQ("store_stats {\"A\":true,\"B\":true}\noverlay Achievements\noverlay Friends\nstore 480 2\nstore 0 2\n"
-              "store 2147483647 2\nstore 2147483648 2\nwebpage http://127.0.0.1/x\nscreenshot\n"
+              "store 2147483647 2\nstore 2147483648 2\nwebpage http://127.0.0.1/x?fake\nscreenshot\n"
               "store_stats {\"A\":true,\"B\":true,\"C\":true}\n",
               d.calls());
 }

@@ -50,15 +50,19 @@ static bool _store_flag(var &user, const char *key, bool def) {
     return user.__has__(var(key)) ? user[key].__bool__() : def;
 }
 
-static void _store_log(const char *fmt, const char *a = "", long long n = 0) {
+// One line per call; control bytes in the game's texts become '?' so a text cannot forge further lines.
+static void _store_log(const std::string &line) {
     if (!_store)
         return;
+    std::string clean = line;
+    for (char &c : clean)
+        if ((unsigned char)c < 0x20 || c == 0x7f)
+            c = '?';
     std::string path = _store->dir + "/calls.log";
     FILE *f = fopen(path.c_str(), "ab");
     if (!f)
         return;
-    fprintf(f, fmt, a, n);
-    fputc('\n', f);
+    fprintf(f, "%s\n", clean.c_str());
     fclose(f);
 }
 
@@ -161,17 +165,17 @@ uint64_t ISteamFriends_GetFriendByIndex(int index, int flags) {
 }
 
 void ISteamFriends_ActivateGameOverlay(const char *dialog) {
-    _store_log("overlay %s", dialog ? dialog : "");
+    _store_log(std::string("overlay ") + (dialog ? dialog : ""));
 }
 
 void ISteamFriends_ActivateGameOverlayToStore(uint32_t appid, int flag) {
     char buf[64];
-    snprintf(buf, sizeof(buf), "%" PRIu32, appid);
-    _store_log("store %s %lld", buf, flag);
+    snprintf(buf, sizeof(buf), "store %" PRIu32 " %d", appid, flag);
+    _store_log(buf);
 }
 
 void ISteamFriends_ActivateGameOverlayToWebPage(const char *url) {
-    _store_log("webpage %s", url ? url : "");
+    _store_log(std::string("webpage ") + (url ? url : ""));
 }
 
 bool ISteamUtils_IsOverlayEnabled() {
@@ -227,7 +231,7 @@ bool ISteamUserStats_StoreStats() {
     for (auto &a : _store->achievements)
         all[a.first] = var(a.second);
     std::string text = json_encode(all);
-    _store_log("store_stats %s", text.c_str());
+    _store_log("store_stats " + text);
     return kiv_platform_file_write_atomic((_store->dir + "/achievements.json").c_str(), text.data(), text.size());
 }
 
