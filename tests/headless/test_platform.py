@@ -8,8 +8,8 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import kivrun as k
 
 
-def read(path):
-    with open(path) as f:
+def read(d, *name):
+    with open(os.path.join(d, *name)) as f:
         return f.read()
 
 
@@ -32,11 +32,11 @@ def test_modes():
         if signed_in:
             k.check(any(l.endswith("social_login name: Ann, uuid: s:0000000000000abc") for l in lines),
                     "login logged", "the social_login line", lines)
-            k.check(read(os.path.join(d, "remote", "cloud.txt")) == "saved", "remote file", "saved", lines)
-            k.check(read(os.path.join(d, "calls.log")) == "overlay Friends\nstore 480 2\n", "calls.log",
-                    "the overlay and the store page", [read(os.path.join(d, "calls.log"))])
+            k.check(read(d, "remote", "cloud.txt") == "saved", "remote file", "saved", lines)
+            k.check(read(d, "calls.log") == "overlay Friends\nstore 480 2\n", "calls.log",
+                    "the overlay and the store page", [read(d, "calls.log")])
         else:
-            k.check(read(os.path.join(d, "cloud.txt")) == "saved", "document file", "saved", lines)
+            k.check(read(d, "cloud.txt") == "saved", "document file", "saved", lines)
         k.check(not os.path.exists(os.path.join(d, "x.png")), mode + ": no screenshot", "no x.png", lines)
         shutil.rmtree(d)
 
