@@ -313,7 +313,7 @@ bool cfile_stream::put_buf(const void *pBuf, int len) {
         m_bStatus = false;
         return false;
     }
-    m_bStatus = m_bStatus && fwrite(pBuf, len, 1, m_pFile) == 1;
+    m_bStatus = m_bStatus && fwrite(pBuf, 1, len, m_pFile) == static_cast<size_t>(len);
     return m_bStatus;
 }
 
@@ -620,6 +620,12 @@ void jpeg_encoder::_code_coefficients_pass_one(int component_num) {
         ac_count[0]++;
 }
 
+// A symbol the statistics pass never saw (the rows of the two passes differ) has no code: writing on would give a
+// corrupt file, so the encoding stops as after a failed write.
+void jpeg_encoder::_no_code() {
+    m_all_stream_writes_succeeded = false;
+}
+
 void jpeg_encoder::_code_coefficients_pass_two(int component_num) {
     const int t = component_num > 0;
     const uint *dc_codes = m_huff_codes[t], *ac_codes = m_huff_codes[2 + t];
@@ -632,6 +638,8 @@ void jpeg_encoder::_code_coefficients_pass_two(int component_num) {
         temp2--;
     }
     uint nbits = _bit_count(static_cast<uint>(temp1));
+    if (!dc_sizes[nbits])
+        return _no_code();
     _put_bits(dc_codes[nbits], dc_sizes[nbits]);
     if (nbits)
         _put_bits(static_cast<uint>(temp2) & ((1u << nbits) - 1), nbits);
@@ -639,8 +647,11 @@ void jpeg_encoder::_code_coefficients_pass_two(int component_num) {
     for (unsigned long long mask = _nonzero_mask(src) & ~1ULL; mask; mask &= mask - 1) {
         const int i = __builtin_ctzll(mask);
         int run_len = i - last - 1;
-        for (; run_len >= 16; run_len -= 16)
+        for (; run_len >= 16; run_len -= 16) {
+            if (!ac_sizes[0xF0])
+                return _no_code();
             _put_bits(ac_codes[0xF0], ac_sizes[0xF0]);
+        }
         temp1 = temp2 = src[i];
         if (temp1 < 0) {
             temp1 = -temp1;
@@ -648,12 +659,17 @@ void jpeg_encoder::_code_coefficients_pass_two(int component_num) {
         }
         nbits = _bit_count(static_cast<uint>(temp1));
         const int sym = (run_len << 4) + static_cast<int>(nbits);
+        if (!ac_sizes[sym])
+            return _no_code();
         _put_bits(ac_codes[sym], ac_sizes[sym]);
         _put_bits(static_cast<uint>(temp2) & ((1u << nbits) - 1), nbits);
         last = i;
     }
-    if (last != 63)
+    if (last != 63) {
+        if (!ac_sizes[0])
+            return _no_code();
         _put_bits(ac_codes[0], ac_sizes[0]);
+    }
 }
 
 void jpeg_encoder::_code_block(int component_num) {
