@@ -6,6 +6,9 @@
 #include <cstring>
 #include <string>
 #include <unistd.h>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace jpge {
 
@@ -67,21 +70,16 @@ static const uint8 s_ac_chroma_val[AC_CHROMA_CODES] = {
 
 // Colour conversion weights in 16-bit fixed point.
 static const int YR = 19595, YG = 38470, YB = 7471;
-static const int CB_R = -11059, CB_G = -21709, CB_B = 32768;
-static const int CR_R = 32768, CR_G = -27439, CR_B = -5329;
+static const int CB_R = -11059, CB_G = -21709;
+static const int CR_G = -27439, CR_B = -5329;
 
 struct sym_freq {
     uint m_key, m_sym_index;
 };
 
+// Chroma reaches 256 for pure blue or red.
 static inline uint8 _clamp(int i) {
-    if (static_cast<uint>(i) > 255U) {
-        if (i < 0)
-            i = 0;
-        else if (i > 255)
-            i = 255;
-    }
-    return static_cast<uint8>(i);
+    return static_cast<uint8>(i < 0 ? 0 : (i > 255 ? 255 : i));
 }
 
 // Bits needed for |v|: the JPEG magnitude category.
@@ -89,18 +87,56 @@ static inline uint _bit_count(uint v) {
     return v ? 32 - __builtin_clz(v) : 0;
 }
 
-static void _rgb_to_ycc(uint8 *pY, uint8 *pCb, uint8 *pCr, const uint8 *pSrc, int num_pixels, int bpp) {
-    for (; num_pixels; pY++, pCb++, pCr++, pSrc += bpp, num_pixels--) {
-        const int r = pSrc[0], g = pSrc[1], b = pSrc[2];
-        *pY = static_cast<uint8>((r * YR + g * YG + b * YB + 32768) >> 16);
-        *pCb = _clamp(128 + ((r * CB_R + g * CB_G + b * CB_B + 32768) >> 16));
-        *pCr = _clamp(128 + ((r * CR_R + g * CR_G + b * CR_B + 32768) >> 16));
+// Bit i set when coefficient i is not zero: the coders walk only the non-zero ones, without a branch per zero.
+static inline unsigned long long _nonzero_mask(const int16 *c) {
+#ifdef __SSE2__
+    const __m128i zero = _mm_setzero_si128();
+    unsigned long long mask = 0;
+    for (int i = 0; i < 64; i += 16) {
+        const __m128i a = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(c + i)), zero);
+        const __m128i b = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(c + i + 8)), zero);
+        mask |= static_cast<unsigned long long>(static_cast<uint16>(~_mm_movemask_epi8(_mm_packs_epi16(a, b)))) << i;
+    }
+    return mask;
+#else
+    unsigned long long mask = 0;
+    for (int i = 0; i < 64; i++)
+        mask |= static_cast<unsigned long long>(c[i] != 0) << i;
+    return mask;
+#endif
+}
+
+// Pixels are split into 16-bit planes a chunk at a time and every product is an unsigned 16 x 16 -> 32-bit one, so
+// that the compiler turns the arithmetic into plain SSE2 vector code. The results are those of the signed weights.
+template <int Bpp> static void _rgb_to_ycc(uint8 *pY, uint8 *pCb, uint8 *pCr, const uint8 *pSrc, int num_pixels) {
+    const int CHUNK = 64;
+    uint16 r[CHUNK], g[CHUNK], b[CHUNK];
+    for (int ofs = 0; ofs < num_pixels; ofs += CHUNK) {
+        const int n = num_pixels - ofs < CHUNK ? num_pixels - ofs : CHUNK;
+        const uint8 *p = pSrc + ofs * Bpp;
+        for (int i = 0; i < n; i++) {
+            r[i] = p[i * Bpp];
+            g[i] = p[i * Bpp + 1];
+            b[i] = p[i * Bpp + 2];
+        }
+        for (int i = 0; i < n; i++) {
+            const uint32 y = static_cast<uint32>(r[i]) * YR + static_cast<uint32>(g[i]) * YG +
+                             static_cast<uint32>(b[i]) * YB + 32768;
+            const int32 cb = static_cast<int32>((static_cast<uint32>(b[i]) << 15) + 32768) -
+                             static_cast<int32>(static_cast<uint32>(r[i]) * -CB_R + static_cast<uint32>(g[i]) * -CB_G);
+            const int32 cr = static_cast<int32>((static_cast<uint32>(r[i]) << 15) + 32768) -
+                             static_cast<int32>(static_cast<uint32>(g[i]) * -CR_G + static_cast<uint32>(b[i]) * -CR_B);
+            pY[ofs + i] = static_cast<uint8>(y >> 16);
+            pCb[ofs + i] = _clamp(128 + (cb >> 16));
+            pCr[ofs + i] = _clamp(128 + (cr >> 16));
+        }
     }
 }
 
-static void _rgb_to_y(uint8 *pY, const uint8 *pSrc, int num_pixels, int bpp) {
-    for (; num_pixels; pY++, pSrc += bpp, num_pixels--)
-        *pY = static_cast<uint8>((pSrc[0] * YR + pSrc[1] * YG + pSrc[2] * YB + 32768) >> 16);
+template <int Bpp> static void _rgb_to_y(uint8 *pY, const uint8 *pSrc, int num_pixels) {
+    for (int i = 0; i < num_pixels; i++)
+        pY[i] =
+            static_cast<uint8>((pSrc[i * Bpp] * YR + pSrc[i * Bpp + 1] * YG + pSrc[i * Bpp + 2] * YB + 32768) >> 16);
 }
 
 // Radix sort by count, least significant byte first; stable, so equal counts keep their listed order.
@@ -277,7 +313,7 @@ bool cfile_stream::put_buf(const void *pBuf, int len) {
         m_bStatus = false;
         return false;
     }
-    m_bStatus = m_bStatus && fwrite(pBuf, len, 1, m_pFile) == 1;
+    m_bStatus = m_bStatus && fwrite(pBuf, 1, len, m_pFile) == static_cast<size_t>(len);
     return m_bStatus;
 }
 
@@ -570,28 +606,30 @@ void jpeg_encoder::_code_coefficients_pass_one(int component_num) {
     const int dc_delta = src[0] - m_last_dc_val[component_num];
     m_last_dc_val[component_num] = src[0];
     dc_count[_bit_count(static_cast<uint>(dc_delta < 0 ? -dc_delta : dc_delta))]++;
-    int run_len = 0;
-    for (int i = 1; i < 64; i++) {
-        const int ac_val = src[i];
-        if (ac_val == 0) {
-            run_len++;
-            continue;
-        }
-        while (run_len >= 16) {
+    int last = 0;
+    for (unsigned long long mask = _nonzero_mask(src) & ~1ULL; mask; mask &= mask - 1) {
+        const int i = __builtin_ctzll(mask);
+        int run_len = i - last - 1;
+        for (; run_len >= 16; run_len -= 16)
             ac_count[0xF0]++;
-            run_len -= 16;
-        }
+        const int ac_val = src[i];
         ac_count[(run_len << 4) + _bit_count(static_cast<uint>(ac_val < 0 ? -ac_val : ac_val))]++;
-        run_len = 0;
+        last = i;
     }
-    if (run_len)
+    if (last != 63)
         ac_count[0]++;
+}
+
+// A symbol the statistics pass never saw (the rows of the two passes differ) has no code: writing on would give a
+// corrupt file, so the encoding stops as after a failed write.
+void jpeg_encoder::_no_code() {
+    m_all_stream_writes_succeeded = false;
 }
 
 void jpeg_encoder::_code_coefficients_pass_two(int component_num) {
     const int t = component_num > 0;
-    const uint *codes[2] = {m_huff_codes[t], m_huff_codes[2 + t]};
-    const uint8 *code_sizes[2] = {m_huff_code_sizes[t], m_huff_code_sizes[2 + t]};
+    const uint *dc_codes = m_huff_codes[t], *ac_codes = m_huff_codes[2 + t];
+    const uint8 *dc_sizes = m_huff_code_sizes[t], *ac_sizes = m_huff_code_sizes[2 + t];
     const int16 *src = m_coefficient_array;
     int temp1 = src[0] - m_last_dc_val[component_num], temp2 = temp1;
     m_last_dc_val[component_num] = src[0];
@@ -600,33 +638,38 @@ void jpeg_encoder::_code_coefficients_pass_two(int component_num) {
         temp2--;
     }
     uint nbits = _bit_count(static_cast<uint>(temp1));
-    _put_bits(codes[0][nbits], code_sizes[0][nbits]);
+    if (!dc_sizes[nbits])
+        return _no_code();
+    _put_bits(dc_codes[nbits], dc_sizes[nbits]);
     if (nbits)
         _put_bits(static_cast<uint>(temp2) & ((1u << nbits) - 1), nbits);
-    int run_len = 0;
-    for (int i = 1; i < 64; i++) {
-        temp1 = src[i];
-        if (temp1 == 0) {
-            run_len++;
-            continue;
+    int last = 0;
+    for (unsigned long long mask = _nonzero_mask(src) & ~1ULL; mask; mask &= mask - 1) {
+        const int i = __builtin_ctzll(mask);
+        int run_len = i - last - 1;
+        for (; run_len >= 16; run_len -= 16) {
+            if (!ac_sizes[0xF0])
+                return _no_code();
+            _put_bits(ac_codes[0xF0], ac_sizes[0xF0]);
         }
-        while (run_len >= 16) {
-            _put_bits(codes[1][0xF0], code_sizes[1][0xF0]);
-            run_len -= 16;
-        }
-        temp2 = temp1;
+        temp1 = temp2 = src[i];
         if (temp1 < 0) {
             temp1 = -temp1;
             temp2--;
         }
         nbits = _bit_count(static_cast<uint>(temp1));
         const int sym = (run_len << 4) + static_cast<int>(nbits);
-        _put_bits(codes[1][sym], code_sizes[1][sym]);
+        if (!ac_sizes[sym])
+            return _no_code();
+        _put_bits(ac_codes[sym], ac_sizes[sym]);
         _put_bits(static_cast<uint>(temp2) & ((1u << nbits) - 1), nbits);
-        run_len = 0;
+        last = i;
     }
-    if (run_len)
-        _put_bits(codes[1][0], code_sizes[1][0]);
+    if (last != 63) {
+        if (!ac_sizes[0])
+            return _no_code();
+        _put_bits(ac_codes[0], ac_sizes[0]);
+    }
 }
 
 void jpeg_encoder::_code_block(int component_num) {
@@ -745,14 +788,18 @@ void jpeg_encoder::_load_mcu(const void *pSrc) {
     if (m_num_components == 1) {
         if (m_image_bpp == 1)
             memcpy(pY, Psrc, m_image_x);
+        else if (m_image_bpp == 3)
+            _rgb_to_y<3>(pY, Psrc, m_image_x);
         else
-            _rgb_to_y(pY, Psrc, m_image_x, m_image_bpp);
+            _rgb_to_y<4>(pY, Psrc, m_image_x);
     } else if (m_image_bpp == 1) {
         memcpy(pY, Psrc, m_image_x);
         memset(pCb, 128, m_image_x);
         memset(pCr, 128, m_image_x);
+    } else if (m_image_bpp == 3) {
+        _rgb_to_ycc<3>(pY, pCb, pCr, Psrc, m_image_x);
     } else {
-        _rgb_to_ycc(pY, pCb, pCr, Psrc, m_image_x, m_image_bpp);
+        _rgb_to_ycc<4>(pY, pCb, pCr, Psrc, m_image_x);
     }
     // Pad to whole MCUs by repeating the last pixel of each plane.
     for (int c = 0; c < m_num_components; c++) {

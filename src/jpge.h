@@ -14,7 +14,8 @@ typedef unsigned short uint16;
 typedef unsigned int uint32;
 typedef unsigned int uint;
 
-enum subsampling_t { Y_ONLY = 0, H1V1 = 1, H2V1 = 2, H2V2 = 3 };
+// A fixed underlying type, so that a caller's out-of-range value is well defined and refused by params::check.
+enum subsampling_t : int { Y_ONLY = 0, H1V1 = 1, H2V1 = 2, H2V2 = 3 };
 
 struct params {
     params() : m_quality(85), m_subsampling(H2V2), m_no_chroma_discrim_flag(false), m_two_pass_flag(false) {}
@@ -147,6 +148,7 @@ private:
     void _load_block_16_8_8(int x, int c);
     void _load_quantized_coefficients(int component_num);
     void _code_coefficients_pass_one(int component_num);
+    void _no_code();
     void _code_coefficients_pass_two(int component_num);
     void _code_block(int component_num);
     void _process_mcu_row();

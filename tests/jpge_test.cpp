@@ -205,6 +205,21 @@ TEST(JpgeTest, BadCallsFail) {
                 EXPECT_FALSE(enc.process_scanline(nullptr)) << "a failed encoder stays failed";
             }
 
+    // Rows that differ between the passes may need a code the first pass never counted: no file then.
+    for (int second : {0, 1}) {
+        const Image flat{img.w, img.h, 3, Bytes(img.px.size(), 90)}, *rows[2] = {&flat, second ? &img : &flat};
+        Bytes buf(1 << 16);
+        jpge::memory_stream ms(buf.data(), buf.size());
+        jpge::jpeg_encoder enc;
+        bool ok = enc.init(&ms, img.w, img.h, 3, make_params(85, 3, true));
+        for (int pass = 0; pass < 2; pass++) {
+            for (int y = 0; y < img.h; y++)
+                ok = ok && enc.process_scanline(&rows[pass]->px[y * img.w * 3]);
+            ok = ok && enc.process_scanline(nullptr);
+        }
+        EXPECT_EQ(ok, !second) << (second ? "a busy second pass after a flat first one" : "two flat passes");
+    }
+
     // Output that does not fit: in the header, or by one byte at the end.
     const jpge::params p = make_params(85, 3, true);
     const Bytes whole = encode(img, p);
