@@ -35,9 +35,7 @@ struct StoreDir {
         dir = mkdtemp(tmpl);
         std::ofstream(dir + "/user.json") << user;
         setenv(KIV_PLATFORM_DIR_ENV, dir.c_str(), 1);
-        setenv("XDG_DATA_HOME", dir.c_str(), 1);
         driver_init(0);
-        driver_set_gamename("KivStoreTest");
         events.clear();
         social_set_event_handler(on_event);
     }
@@ -60,9 +58,6 @@ TEST(PlatformStore, DownFallsBack) {
                 !social_achievements_show());
     EXPECT_EQ(-3, driver_steam_open_overlay("Friends") + driver_steam_open_overlay_to_store(480) +
                       driver_open_url_steam("http://127.0.0.1/"));
-    driver_cloud_save("save.json", "abc", 3);
-    EXPECT_EQ("abc", slurp(d.dir + "/KivStoreTest/save.json")) << "the document directory holds cloud files";
-    EXPECT_EQ("abc", driver_cloud_load("save.json"));
     EXPECT_EQ("[]", (ext_do_call(game, "store:init", "[{\"id\":1}]"), ext_do_call(game, "store:products", "")));
     EXPECT_TRUE(events.empty());
 }
@@ -107,7 +102,6 @@ TEST(PlatformStore, RemoteStorageAndFailureSwitches) {
     driver_cloud_save("dir/save.json", "hello", 5);
     EXPECT_EQ("hello", slurp(d.dir + "/remote/dir/save.json"));
     EXPECT_EQ("hello", driver_cloud_load("dir/save.json"));
-    EXPECT_EQ(5, driver_cloud_fsize("dir/save.json"));
     for (const char *bad : {"/tmp/abs.json", "../up.json", "a/../../b", ""})
         driver_cloud_save(bad, "x", 1);
     EXPECT_TRUE(access("/tmp/abs.json", F_OK) && access((d.dir + "/up.json").c_str(), F_OK) &&

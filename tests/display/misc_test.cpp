@@ -55,25 +55,15 @@ std::string run_pumping(const std::string &cmd) {
     return out;
 }
 
-class MiscTest : public ::testing::Test {
-protected:
-    std::string tmp;
-    void SetUp() override {
-        char tmpl[] = "/tmp/kiv_misc_XXXXXX";
-        tmp = mkdtemp(tmpl);
-        setenv("TMPDIR", tmp.c_str(), 1);
-        std::string mod = std::string(getenv("KIV_SOURCE_DIR")) + "/tests/mods/misc.lua";
-        const char *argv[] = {"kivgame", "-mod", mod.c_str(), "-width", "320", "-height", "240"};
-        game_init(7, const_cast<char **>(argv));
-        ASSERT_EQ(game_get_sw(), W);
-    }
-    void TearDown() override {
-        game_deinit();
-        std::system(("rm -rf " + tmp).c_str());
-    }
-};
+TEST(Misc, VerbsFromAScript) {
+    char tmpl[] = "/tmp/kiv_misc_XXXXXX";
+    std::string tmp = mkdtemp(tmpl);
+    setenv("TMPDIR", tmp.c_str(), 1);
+    std::string mod = std::string(getenv("KIV_SOURCE_DIR")) + "/tests/mods/misc.lua";
+    const char *argv[] = {"kivgame", "-mod", mod.c_str(), "-width", "320", "-height", "240"};
+    game_init(7, const_cast<char **>(argv));
+    ASSERT_EQ(game_get_sw(), W);
 
-TEST_F(MiscTest, SheetCutDrawnAndScreenshots) {
     EXPECT_EQ("null", call("image:load", R"({"name":"quad","filter":"nearest"})"));
     EXPECT_EQ("", lua("return tostring(kiv_params_get('filter'))")) << "the filter is restored as text";
     EXPECT_EQ("null", call("image:sub", R"({"name":"q_g","source":"quad","x":0.5,"y":0,"width":0.5,"height":0.5})"));
@@ -111,9 +101,7 @@ TEST_F(MiscTest, SheetCutDrawnAndScreenshots) {
     EXPECT_EQ("", run_pumping("ls " + tmp +
                               " | grep -v -x -e shot.png -e rel.png -e frame.rgba -e misc_screenshot.jpg -e shot.ppm"))
         << "stray files";
-}
 
-TEST_F(MiscTest, ClipboardKeyboardTicksResize) {
     EXPECT_EQ("true", call("clipboard:set", "\"from the game\""));
     EXPECT_EQ("from the game", run_pumping("xclip -o -selection clipboard"));
     EXPECT_EQ("true", call("clipboard:set", "12.5"));
@@ -137,6 +125,8 @@ TEST_F(MiscTest, ClipboardKeyboardTicksResize) {
     EXPECT_EQ(400, game_get_sw());
     EXPECT_EQ(300, game_get_sh());
     EXPECT_EQ("400.5x300;", lua("return resizes"));
+    game_deinit();
+    std::system(("rm -rf " + tmp).c_str());
 }
 
 } // namespace
