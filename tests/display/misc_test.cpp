@@ -69,7 +69,10 @@ TEST(Misc, VerbsFromAScript) {
     EXPECT_EQ("null", call("image:sub", R"({"name":"q_g","source":"quad","x":0.5,"y":0,"width":0.5,"height":0.5})"));
     EXPECT_EQ("null", call("image:sub", R"({"name":"q_w","source":"quad","x":0.5,"y":0.5,"width":0.5,"height":0.5})"));
     EXPECT_EQ("null", call("image:sub", R"({"name":"bad","source":"nope","x":1e999,"y":-1e999,"width":0})"));
-    lua("draws = {{'q_g', 0, 0, 160, 120}, {'q_w', 160, 120, 160, 120}}");
+    EXPECT_EQ("null",
+              call("image:sub", R"({"name":"huge","source":"quad","x":1e30,"y":-1e300,"width":1e300,"height":0})"));
+    lua("draws = {{'huge', 0, 0, 10, 10}, {'huge', -1e30, 1e30, 1e38, 1e38}, {'q_g', 0, 0, 160, 120}, {'q_w', 160, "
+        "120, 160, 120}}");
 
     // The screenshot replays the queue itself. The PNG holds exactly the frame read back, top row first; the
     // default, a JPEG in the temporary directory, is read by djpeg without a word. Both show the cut images.
