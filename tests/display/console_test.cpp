@@ -1,0 +1,146 @@
+// The console of the real binary driven by real keys (xdotool): a typed line runs and is logged, Up recalls it,
+// F1 hides the overlay and leaves the status strip, F2 empties the log, F5 restarts the mod, Esc hides.
+#include "window_helpers.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+namespace {
+
+class Binary {
+public:
+    pid_t pid = -1;
+    std::string out;
+
+    explicit Binary(const std::vector<std::string> &args) {
+        int fd[2];
+        if (pipe(fd) != 0)
+            return;
+        pid = fork();
+        if (pid == 0) {
+            dup2(fd[1], 1);
+            dup2(fd[1], 2);
+            close(fd[0]);
+            std::vector<char *> argv;
+            for (const std::string &a : args)
+                argv.push_back(const_cast<char *>(a.c_str()));
+            argv.push_back(nullptr);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        close(fd[1]);
+        rd = fd[0];
+    }
+    ~Binary() {
+        if (pid > 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+        if (rd >= 0)
+            close(rd);
+    }
+    // Reads output until `text` occurs `times` times; bounded by rounds of 50 ms.
+    bool wait_for(const std::string &text, int times = 1, int rounds = 400) {
+        for (int i = 0; i < rounds; i++) {
+            if (occurrences(text) >= times)
+                return true;
+            pollfd p = {rd, POLLIN, 0};
+            if (poll(&p, 1, 50) > 0) {
+                char buf[4096];
+                ssize_t n = read(rd, buf, sizeof(buf));
+                if (n <= 0)
+                    return occurrences(text) >= times;
+                out.append(buf, (size_t)n);
+            }
+        }
+        return false;
+    }
+    int occurrences(const std::string &text) const {
+        int n = 0;
+        for (size_t p = out.find(text); p != std::string::npos; p = out.find(text, p + 1))
+            n++;
+        return n;
+    }
+
+private:
+    int rd = -1;
+};
+
+std::string env(const char *k, const char *def) {
+    const char *v = getenv(k);
+    return v ? v : def;
+}
+
+// One pixel of another client's window, 0xRRGGBB.
+unsigned pixel(Display *dpy, unsigned long xid, int x, int y) {
+    XImage *img = XGetImage(dpy, xid, x, y, 1, 1, AllPlanes, ZPixmap);
+    if (!img)
+        return 0xDEAD;
+    unsigned v = (unsigned)img->f.get_pixel(img, 0, 0) & 0xFFFFFF; // XGetPixel, whose header needs Bool
+    img->f.destroy_image(img);
+    return v;
+}
+
+// Waits, by rounds, until the pixel satisfies pred.
+bool pixel_until(Display *dpy, unsigned long xid, int x, int y, bool (*pred)(unsigned), unsigned *seen) {
+    for (int i = 0; i < 200; i++) {
+        *seen = pixel(dpy, xid, x, y);
+        if (pred(*seen))
+            return true;
+        SDL_Delay(25);
+    }
+    return false;
+}
+
+bool white(unsigned v) {
+    return v == 0xFFFFFF;
+}
+
+bool darkened(unsigned v) {
+    return v != 0xDEAD && (v & 0xFF) < 128;
+}
+
+TEST(Console, RunsLinesAndAnswersItsKeysInTheRealBinary) {
+    std::string build = env("KIV_BUILD_DIR", "."), src = env("KIV_SOURCE_DIR", "..");
+    Binary game({build + "/kivgame", "-mod", src + "/tests/mods/console.lua", "-width", "640", "-height", "480"});
+    ASSERT_TRUE(game.wait_for("$ console mod init")) << game.out;
+
+    std::string ids;
+    FILE *p = popen(("xdotool search --sync --pid " + std::to_string(game.pid) + " 2>/dev/null").c_str(), "r");
+    char line[64];
+    while (p && fgets(line, sizeof(line), p))
+        ids = line;
+    if (p)
+        pclose(p);
+    unsigned long xid = strtoul(ids.c_str(), nullptr, 10);
+    ASSERT_NE(xid, 0ul) << "the game's window";
+    ASSERT_TRUE(xdotool("windowfocus --sync " + std::to_string(xid)));
+    Display *dpy = XOpenDisplay(nullptr);
+    ASSERT_NE(dpy, nullptr);
+    unsigned seen = 0;
+
+    ASSERT_TRUE(xdotool("type --delay 20 'print(1+1)'"));
+    ASSERT_TRUE(xdotool("key Return"));
+    ASSERT_TRUE(game.wait_for("$ 2")) << game.out;
+    EXPECT_LT(game.out.find("$ > print(1+1)"), game.out.find("$ 2")) << "the line is logged before its output";
+    ASSERT_TRUE(xdotool("key Up Return"));
+    EXPECT_TRUE(game.wait_for("$ 2", 2)) << "Up recalls the last line\n" << game.out;
+
+    ASSERT_TRUE(xdotool("key F1"));
+    EXPECT_TRUE(pixel_until(dpy, xid, 320, 240, white, &seen)) << "F1 hides the overlay: " << std::hex << seen;
+    EXPECT_TRUE(pixel_until(dpy, xid, 636, 478, darkened, &seen)) << "the strip stays: " << std::hex << seen;
+    ASSERT_TRUE(xdotool("key F2"));
+    EXPECT_TRUE(pixel_until(dpy, xid, 636, 478, white, &seen))
+        << "F2 empties the log, so no strip: " << std::hex << seen;
+
+    ASSERT_TRUE(xdotool("key F5"));
+    EXPECT_TRUE(game.wait_for("$ console mod init", 2)) << "F5 runs _init again\n" << game.out;
+    EXPECT_TRUE(pixel_until(dpy, xid, 320, 240, darkened, &seen)) << "the first line opens the console";
+    ASSERT_TRUE(xdotool("key Escape"));
+    EXPECT_TRUE(pixel_until(dpy, xid, 320, 240, white, &seen)) << "Esc hides it: " << std::hex << seen;
+    XCloseDisplay(dpy);
+}
+
+} // namespace
