@@ -5,67 +5,45 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/wait.h>
 
 namespace {
 
-class Binary {
-public:
+// The real binary with its output read as it comes; the shell prints its pid before becoming the game.
+struct Binary {
+    FILE *f = nullptr;
     pid_t pid = -1;
     std::string out;
-
-    explicit Binary(const std::vector<std::string> &args) {
-        int fd[2];
-        if (pipe(fd) != 0)
-            return;
-        pid = fork();
-        if (pid == 0) {
-            dup2(fd[1], 1);
-            dup2(fd[1], 2);
-            close(fd[0]);
-            std::vector<char *> argv;
-            for (const std::string &a : args)
-                argv.push_back(const_cast<char *>(a.c_str()));
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-        close(fd[1]);
-        rd = fd[0];
+    explicit Binary(const std::string &cmd) {
+        f = popen(("echo $$; exec " + cmd + " 2>&1").c_str(), "r");
+        char line[32];
+        if (f && fgets(line, sizeof(line), f))
+            pid = atoi(line);
+        if (f)
+            fcntl(fileno(f), F_SETFL, O_NONBLOCK);
     }
     ~Binary() {
-        if (pid > 0) {
+        if (pid > 0)
             kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
-        }
-        if (rd >= 0)
-            close(rd);
+        if (f)
+            pclose(f);
     }
-    // Reads output until `text` occurs `times` times; bounded by rounds of 50 ms.
-    bool wait_for(const std::string &text, int times = 1, int rounds = 400) {
-        for (int i = 0; i < rounds; i++) {
-            if (occurrences(text) >= times)
-                return true;
-            pollfd p = {rd, POLLIN, 0};
-            if (poll(&p, 1, 50) > 0) {
-                char buf[4096];
-                ssize_t n = read(rd, buf, sizeof(buf));
-                if (n <= 0)
-                    return occurrences(text) >= times;
-                out.append(buf, (size_t)n);
-            }
-        }
-        return false;
-    }
-    int occurrences(const std::string &text) const {
+    int count(const std::string &text) const {
         int n = 0;
         for (size_t p = out.find(text); p != std::string::npos; p = out.find(text, p + 1))
             n++;
         return n;
     }
-
-private:
-    int rd = -1;
+    // Reads output until `text` occurs `times` times; bounded by rounds, not by a duration.
+    bool wait_for(const std::string &text, int times = 1) {
+        char buf[4096];
+        for (int i = 0; i < 400 && count(text) < times; i++) {
+            pollfd p = {fileno(f), POLLIN, 0};
+            ssize_t n = poll(&p, 1, 50) > 0 ? read(fileno(f), buf, sizeof(buf)) : 0;
+            if (n > 0)
+                out.append(buf, (size_t)n);
+        }
+        return count(text) >= times;
+    }
 };
 
 std::string env(const char *k, const char *def) {
@@ -83,28 +61,20 @@ unsigned pixel(Display *dpy, unsigned long xid, int x, int y) {
     return v;
 }
 
-// Waits, by rounds, until the pixel satisfies pred.
-bool pixel_until(Display *dpy, unsigned long xid, int x, int y, bool (*pred)(unsigned), unsigned *seen) {
+// Waits, by rounds, until the pixel is white, or with white false, darkened by the console's backdrop.
+bool pixel_is(Display *dpy, unsigned long xid, int x, int y, bool white, unsigned *seen) {
     for (int i = 0; i < 200; i++) {
         *seen = pixel(dpy, xid, x, y);
-        if (pred(*seen))
+        if (white ? *seen == 0xFFFFFF : (*seen != 0xDEAD && (*seen & 0xFF) < 128))
             return true;
         SDL_Delay(25);
     }
     return false;
 }
 
-bool white(unsigned v) {
-    return v == 0xFFFFFF;
-}
-
-bool darkened(unsigned v) {
-    return v != 0xDEAD && (v & 0xFF) < 128;
-}
-
 TEST(Console, RunsLinesAndAnswersItsKeysInTheRealBinary) {
     std::string build = env("KIV_BUILD_DIR", "."), src = env("KIV_SOURCE_DIR", "..");
-    Binary game({build + "/kivgame", "-mod", src + "/tests/mods/console.lua", "-width", "640", "-height", "480"});
+    Binary game(build + "/kivgame -mod " + src + "/tests/mods/console.lua -width 640 -height 480");
     ASSERT_TRUE(game.wait_for("$ console mod init")) << game.out;
 
     std::string ids;
@@ -129,17 +99,16 @@ TEST(Console, RunsLinesAndAnswersItsKeysInTheRealBinary) {
     EXPECT_TRUE(game.wait_for("$ 2", 2)) << "Up recalls the last line\n" << game.out;
 
     ASSERT_TRUE(xdotool("key F1"));
-    EXPECT_TRUE(pixel_until(dpy, xid, 320, 240, white, &seen)) << "F1 hides the overlay: " << std::hex << seen;
-    EXPECT_TRUE(pixel_until(dpy, xid, 636, 478, darkened, &seen)) << "the strip stays: " << std::hex << seen;
+    EXPECT_TRUE(pixel_is(dpy, xid, 320, 240, true, &seen)) << "F1 hides the overlay: " << std::hex << seen;
+    EXPECT_TRUE(pixel_is(dpy, xid, 636, 478, false, &seen)) << "the strip stays: " << std::hex << seen;
     ASSERT_TRUE(xdotool("key F2"));
-    EXPECT_TRUE(pixel_until(dpy, xid, 636, 478, white, &seen))
-        << "F2 empties the log, so no strip: " << std::hex << seen;
+    EXPECT_TRUE(pixel_is(dpy, xid, 636, 478, true, &seen)) << "F2 empties the log, so no strip: " << std::hex << seen;
 
     ASSERT_TRUE(xdotool("key F5"));
     EXPECT_TRUE(game.wait_for("$ console mod init", 2)) << "F5 runs _init again\n" << game.out;
-    EXPECT_TRUE(pixel_until(dpy, xid, 320, 240, darkened, &seen)) << "the first line opens the console";
+    EXPECT_TRUE(pixel_is(dpy, xid, 320, 240, false, &seen)) << "the first line opens the console";
     ASSERT_TRUE(xdotool("key Escape"));
-    EXPECT_TRUE(pixel_until(dpy, xid, 320, 240, white, &seen)) << "Esc hides it: " << std::hex << seen;
+    EXPECT_TRUE(pixel_is(dpy, xid, 320, 240, true, &seen)) << "Esc hides it: " << std::hex << seen;
     XCloseDisplay(dpy);
 }
 
