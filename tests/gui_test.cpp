@@ -60,17 +60,14 @@ TEST_F(Gui, RoutesPointerAndKeysWithFocusMarkers) {
         Event e;
         const char *want;
     } rows[] = {
-        {"press in the overlap reaches the topmost with v 24 after its focus", ev(EVT_DOWN, 45, 5),
+        {"press in the overlap: topmost, v 24 after its focus", ev(EVT_DOWN, 45, 5),
          "b:26/0@0,0 b:24/0@0,0 b:8/24@5,5 "},
         {"second press: v 0", ev(EVT_DOWN, 45, 5), "b:8/0@5,5 "},
-        {"release over the focused child: release, then click there", ev(EVT_UP, 60, 5), "b:10/0@20,5 b:28/0@20,5 "},
-        {"the right edge is outside: a release at 90 hovers nothing and clicks nothing", ev(EVT_UP, 90, 5),
-         "b:27/0@0,0 b:10/0@50,5 "},
-        {"motion with a button held hovers nothing new and goes to the focused child", ev(EVT_MOTION, 10, 5, 0, 1),
-         "b:9/0@-30,5 "},
+        {"release over the focus: release, then click", ev(EVT_UP, 60, 5), "b:10/0@20,5 b:28/0@20,5 "},
+        {"right edge outside: release at 90, no click", ev(EVT_UP, 90, 5), "b:27/0@0,0 b:10/0@50,5 "},
+        {"held motion: no new hover, to the focus", ev(EVT_MOTION, 10, 5, 0, 1), "b:9/0@-30,5 "},
         {"space released: click at the centre with v 7", ev(EVT_KEYUP, 0, 0, KEY_SPACE), "b:7/27@-40,0 b:28/7@25,10 "},
-        {"orientation reaches every child, topmost first, untranslated", ev(EVT_ORIENT, 3, 4),
-         "b:19/0@3,4 a:19/0@3,4 "},
+        {"orient: every child, topmost first, as is", ev(EVT_ORIENT, 3, 4), "b:19/0@3,4 a:19/0@3,4 "},
     };
     for (const Row &r : rows) {
         log.clear();
@@ -81,6 +78,9 @@ TEST_F(Gui, RoutesPointerAndKeysWithFocusMarkers) {
     b->onclick = var("B");
     Event up = ev(EVT_UP, 45, 5);
     EXPECT_EQ(root.event(&up).__str__(), "B") << "the answer is the reacting widget's callback value";
+    Container *inner = new Container();
+    root.add(inner, 0, 0), root.add(b, 0, 0), inner->add(&root, 0, 0);
+    EXPECT_TRUE(root.widgets.size() == 3 && inner->widgets.empty()) << "no widget twice, no container in itself";
     root = Container();
     EXPECT_TRUE(root.widgets.empty() && !root.hover && !root.focus) << "assigning an empty container drops the tree";
 }
@@ -88,14 +88,14 @@ TEST_F(Gui, RoutesPointerAndKeysWithFocusMarkers) {
 TEST_F(Gui, NavigatesByWeightedDistanceAndTab) {
     std::string log;
     Container root;
-    Probe *o = new Probe("o", &log, 10, 10), *gap = new Probe("gap", &log, 10, 10);
-    Probe *low = new Probe("low", &log, 10, 10), *tie = new Probe("tie", &log, 10, 10);
-    Probe *up = new Probe("up", &log, 10, 10);
-    root.add(o, 100, 100);
-    root.add(gap, 130, 100); // right of o: gap 20, centres level: distance 20
-    root.add(low, 110, 110); // right of o: gap 0, centre 10 lower (counts twice): also 20, but later in pre-order
-    root.add(tie, 100, 120);
-    root.add(up, 100, 0);
+    // gap: right of o, gap 20, centres level (distance 20); low: gap 0, centre 10 lower, counted twice (also 20,
+    // but later in pre-order); up: above.
+    const char *names[] = {"o", "gap", "low", "tie", "up"};
+    const int at[][2] = {{100, 100}, {130, 100}, {110, 110}, {100, 120}, {100, 0}};
+    Probe *w[5];
+    for (int i = 0; i < 5; i++)
+        root.add(w[i] = new Probe(names[i], &log, 10, 10), at[i][0], at[i][1]);
+    Probe *o = w[0], *gap = w[1], *low = w[2], *tie = w[3], *up = w[4];
     root.resize();
     root.loop(); // first focus: the first useful widget
     ASSERT_TRUE(o->style.focus);
@@ -279,8 +279,7 @@ TEST_F(Gui, EditsTextWithSelectionHistoryAndLimits) {
     EXPECT_EQ(t.txt, "abcdx") << "the length limit cuts an insert";
     t._change(0, 5, "a\tb\nc");
     EXPECT_EQ(t.txt, "a?b c") << "tab becomes ?, line feed a space without wrap";
-    t.wrap = 1;
-    t._change(0, 5, "a\nb");
+    t.wrap = 1, t._change(0, 5, "a\nb");
     EXPECT_EQ(t.txt, "a\nb");
     for (int i = 0; i < 300; i++)
         t._change(0, 0, "");
@@ -289,9 +288,8 @@ TEST_F(Gui, EditsTextWithSelectionHistoryAndLimits) {
     TextInput s(f, "", 3);
     s.set_value_s("abcdef");
     EXPECT_TRUE(s.txt == "abc" && s.pos == 3) << "set_value_s is limited and leaves the cursor at the end";
-    s.maxlen = 1;
     Event bs = ev(EVT_KEYDOWN, 0, 0, KEY_BACKSPACE);
-    s.event(&bs);
+    s.maxlen = 1, s.event(&bs);
     EXPECT_EQ(s.txt, "ab") << "a limit below the length still lets the text shrink";
     s.txt = "";
     Event ops[] = {ev(EVT_KEYDOWN, 0, 0, KEY_z, 2), ev(EVT_KEYDOWN, 0, 0, KEY_z, 3), ev(EVT_KEYDOWN, 0, 0, KEY_c, 2)};
@@ -304,17 +302,14 @@ TEST_F(Gui, EditsTextWithSelectionHistoryAndLimits) {
     EXPECT_TRUE(s.txt.empty() && nul.txt.empty() && nl.txt.empty() && !nul.find(nullptr));
 
     TextInput pw(f, "abc", 9);
-    pw.passwd = 1;
-    pw.reveal = 1;
-    pw._mktxt2();
+    pw.passwd = pw.reveal = 1, pw._mktxt2();
     EXPECT_EQ(pw.txt2, "**c");
     pw.onchange = var("enter");
     Event ret = ev(EVT_KEYDOWN, 0, 0, KEY_RETURN);
     EXPECT_EQ(pw.event(&ret).__str__(), "enter");
     Event focus = ev(EVT_FOCUS);
-    pw.event(&focus);
+    pw.event(&focus), pw.paint(); // painting without a graphics module draws nothing
     EXPECT_TRUE(pw._pos == 0 && pw.pos == 3) << "focus selects all";
-    pw.paint();
 }
 
 } // namespace

@@ -500,9 +500,21 @@ void Container::_container_destroy() {
         delete w;
 }
 
+// A widget given twice, or a container given to its own descendant, would be deleted twice or walked forever.
+static bool _container_can_own(Container *c, Widget *w) {
+    for (Widget *a = c; a; a = a->parent)
+        if (a == w)
+            return false;
+    return std::find(c->widgets.begin(), c->widgets.end(), w) == c->widgets.end();
+}
+
 void Container::add(Widget *w, int x, int y) {
-    if (!w || w == this)
+    if (!w)
         return;
+    if (!_container_can_own(this, w)) {
+        kiv_printf("Container::add: widget \"%s\" is already in this tree's path; not added\n", w->name.c_str());
+        return;
+    }
     w->_rect.x = (MyRectNumber)x;
     w->_rect.y = (MyRectNumber)y;
     widgets.push_back(w);
