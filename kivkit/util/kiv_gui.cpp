@@ -1,5 +1,6 @@
 // Retained widget toolkit: widgets and their event defaults, containers (routing, focus, hover, first focus),
-// styles and their animation, the box model, boxes, tables, labels and the text input. The console owns the one tree.
+// styles and their animation, the box model, boxes, tables, labels and the text input. An owner builds a tree in
+// code and drives its root once per frame (event, loop, resize, paint).
 #include "kiv_gui.h"
 
 #include <GL/gl.h>
@@ -283,17 +284,11 @@ void Widget::set_value(var v) {}
 static var _widget_chain(Widget *self, int StyleSheet::*flag, int leave, int arrive, Widget *Container::*slot) {
     if (self->style.*flag)
         return var();
-    Event ev(EVT_NONE);
-    var r;
-    ev.type = leave;
-    var a = self->_find_top()->event(&ev);
-    if (!_none(a))
-        r = a;
+    Event ev(leave);
+    var r = self->_find_top()->event(&ev);
     for (Widget *w = self; w; w = w->parent) {
         ev = Event(arrive);
-        a = w->_event(&ev);
-        if (!_none(a))
-            r = a;
+        _keep(r, w->_event(&ev));
         if (w->parent)
             w->parent->*slot = w;
     }

@@ -1,6 +1,6 @@
 // Retained widget toolkit: widgets, containers that route events, focus, hover and keyboard navigation, animated
-// styles, the box model (Theme), boxes, tables, labels and the text input. Trees are built in code; the console of
-// the shell is the owner in this program. Layout, routing and editing run without a window; drawing needs one.
+// styles, the box model (Theme), boxes, tables, labels and the text input. Trees are built in code by their owner,
+// who drives the root once per frame. Layout, routing and editing run without a window; drawing needs one.
 #pragma once
 
 #include <string>
