@@ -130,11 +130,11 @@ TEST_F(GuiPaint, CutsAndPastesThroughTheXClipboard) {
 
     paste.v = KEY_v;
     paste.b = KIV_MOD_CTRL;
-    // SDL gives up on a selection owner that answers after a second, which a loaded machine may exceed.
-    for (int i = 0; i < 3 && in.txt.empty(); i++) {
-        run_pumping("printf 'tab\\there\\nnext' | xclip -i -selection clipboard >/dev/null 2>&1");
-        in.event(&paste);
-    }
+    run_pumping("printf 'tab\\there\\nnext' | xclip -i -selection clipboard >/dev/null 2>&1");
+    // xclip's background child takes the selection a moment after the command returns: wait until it answers.
+    for (int i = 0; i < 100 && run_pumping("timeout 5 xclip -o -selection clipboard") != "tab\there\nnext"; i++)
+        SDL_Delay(20);
+    in.event(&paste);
     EXPECT_EQ(in.txt, "tab?here next") << "pasted text passes the single-line filter";
 }
 
