@@ -1,5 +1,6 @@
 // The console of the real binary driven by real keys (xdotool): a typed line runs and is logged, Up recalls it,
-// F1 hides the overlay and leaves the status strip, F2 empties the log, F5 restarts the mod, Esc hides.
+// F1 hides the overlay and leaves the status strip, F2 empties the log, F5 restarts the mod, Esc hides, and a
+// resize rebuilds the widgets.
 #include "window_helpers.h"
 
 #include <fcntl.h>
@@ -109,6 +110,8 @@ TEST(Console, RunsLinesAndAnswersItsKeysInTheRealBinary) {
     EXPECT_TRUE(pixel_is(dpy, xid, 320, 240, false, &seen)) << "the first line opens the console";
     ASSERT_TRUE(xdotool("key Escape"));
     EXPECT_TRUE(pixel_is(dpy, xid, 320, 240, true, &seen)) << "Esc hides it: " << std::hex << seen;
+    ASSERT_TRUE(xdotool("windowsize " + std::to_string(xid) + " 800 600"));
+    EXPECT_TRUE(game.wait_for("GAME_SW: 800 GAME_SH: 600")) << "a resize rebuilds the console\n" << game.out;
     XCloseDisplay(dpy);
 }
 
