@@ -320,6 +320,8 @@ bool cfile_stream::put_buf(const void *pBuf, int len) {
 bool memory_stream::put_buf(const void *pBuf, int len) {
     if (len < 0 || static_cast<uint>(len) > m_buf_size - m_buf_ofs)
         return false;
+    if (len == 0)
+        return true;
     memcpy(m_pBuf + m_buf_ofs, pBuf, len);
     m_buf_ofs += static_cast<uint>(len);
     return true;
