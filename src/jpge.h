@@ -102,9 +102,10 @@ private:
     uint8 m_mcu_y_ofs;
     int m_rows_in_pass;
     int32 m_sample_array[64];
-    int16 m_coefficient_array[64];
+    int16 m_coefficient_array[64]; // natural order
+    unsigned long long m_ac_mask;  // bit i: the AC coefficient at zig-zag position i is not zero
     int32 m_quantization_tables[2][64];
-    uint32 m_quant_recip[2][64];
+    uint16 m_quant_recip_hi[2][64], m_quant_recip_lo[2][64], m_quant_half[2][64]; // natural order
     uint m_huff_codes[4][256];
     uint8 m_huff_code_sizes[4][256];
     uint8 m_huff_bits[4][17];
