@@ -323,12 +323,83 @@ template <int Stride, int EvShift, int OdShift> static inline void _dct_pass(int
 
 // Forward DCT by the Loeffler-Ligtenberg-Moschytz factorisation in 13-bit fixed point: rows keep two extra bits,
 // columns remove them and the factor 8, so the results are true DCT coefficients.
-static void _dct2d(int32 *p) {
+[[maybe_unused]] static void _dct2d(int32 *p) {
     for (int r = 0; r < 8; r++)
         _dct_pass<1, 0, 11>(p + r * 8);
     for (int c = 0; c < 8; c++)
         _dct_pass<8, 5, 18>(p + c);
 }
+
+#ifdef __SSE2__
+// The same DCT on eight 16-bit lanes at once, with pmaddwd for the products. Each product of the scalar version
+// whose factor is a sum is split into products of the summands (for example (t12 + t13) c = t12 c + t13 c, merged
+// with the neighbouring products into one pmaddwd per output); every sum and summand fits in 16 bits for 8-bit
+// samples, so the results are exactly those of _dct2d.
+static inline __m128i _pair(int lo, int hi) {
+    return _mm_set1_epi32(
+        static_cast<int>(static_cast<uint16>(lo) | (static_cast<uint32>(static_cast<uint16>(hi)) << 16)));
+}
+
+static inline void _transpose8x8(__m128i *r) {
+    const __m128i a0 = _mm_unpacklo_epi16(r[0], r[1]), a1 = _mm_unpackhi_epi16(r[0], r[1]);
+    const __m128i a2 = _mm_unpacklo_epi16(r[2], r[3]), a3 = _mm_unpackhi_epi16(r[2], r[3]);
+    const __m128i a4 = _mm_unpacklo_epi16(r[4], r[5]), a5 = _mm_unpackhi_epi16(r[4], r[5]);
+    const __m128i a6 = _mm_unpacklo_epi16(r[6], r[7]), a7 = _mm_unpackhi_epi16(r[6], r[7]);
+    const __m128i b0 = _mm_unpacklo_epi32(a0, a2), b1 = _mm_unpackhi_epi32(a0, a2);
+    const __m128i b2 = _mm_unpacklo_epi32(a1, a3), b3 = _mm_unpackhi_epi32(a1, a3);
+    const __m128i b4 = _mm_unpacklo_epi32(a4, a6), b5 = _mm_unpackhi_epi32(a4, a6);
+    const __m128i b6 = _mm_unpacklo_epi32(a5, a7), b7 = _mm_unpackhi_epi32(a5, a7);
+    r[0] = _mm_unpacklo_epi64(b0, b4), r[1] = _mm_unpackhi_epi64(b0, b4);
+    r[2] = _mm_unpacklo_epi64(b1, b5), r[3] = _mm_unpackhi_epi64(b1, b5);
+    r[4] = _mm_unpacklo_epi64(b2, b6), r[5] = _mm_unpackhi_epi64(b2, b6);
+    r[6] = _mm_unpacklo_epi64(b3, b7), r[7] = _mm_unpackhi_epi64(b3, b7);
+}
+
+// pmaddwd of the interleaved pair (a, b) with the weights k, descaled by Shift bits and packed back to 16 bits.
+template <int Shift> static inline __m128i _madd_descale(__m128i a, __m128i b, __m128i k, __m128i add) {
+    const __m128i lo = _mm_madd_epi16(_mm_unpacklo_epi16(a, b), k);
+    const __m128i hi = _mm_madd_epi16(_mm_unpackhi_epi16(a, b), k);
+    return _mm_packs_epi32(_mm_srai_epi32(_mm_add_epi32(lo, add), Shift),
+                           _mm_srai_epi32(_mm_add_epi32(hi, add), Shift));
+}
+
+// Like _madd_descale, for two pairs: (a, b) with ka plus (c, d) with kc.
+template <int Shift>
+static inline __m128i _madd2_descale(__m128i a, __m128i b, __m128i ka, __m128i c, __m128i d, __m128i kc, __m128i add) {
+    const __m128i lo =
+        _mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(a, b), ka), _mm_madd_epi16(_mm_unpacklo_epi16(c, d), kc));
+    const __m128i hi =
+        _mm_add_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(a, b), ka), _mm_madd_epi16(_mm_unpackhi_epi16(c, d), kc));
+    return _mm_packs_epi32(_mm_srai_epi32(_mm_add_epi32(lo, add), Shift),
+                           _mm_srai_epi32(_mm_add_epi32(hi, add), Shift));
+}
+
+// One 8-point pass down the lanes of d[0..7]. EvShift 0: outputs 0 and 4 keep two extra bits.
+template <int EvShift, int OdShift> static inline void _dct_pass_sse2(__m128i *d) {
+    const __m128i t0 = _mm_add_epi16(d[0], d[7]), t7 = _mm_sub_epi16(d[0], d[7]);
+    const __m128i t1 = _mm_add_epi16(d[1], d[6]), t6 = _mm_sub_epi16(d[1], d[6]);
+    const __m128i t2 = _mm_add_epi16(d[2], d[5]), t5 = _mm_sub_epi16(d[2], d[5]);
+    const __m128i t3 = _mm_add_epi16(d[3], d[4]), t4 = _mm_sub_epi16(d[3], d[4]);
+    const __m128i t10 = _mm_add_epi16(t0, t3), t13 = _mm_sub_epi16(t0, t3);
+    const __m128i t11 = _mm_add_epi16(t1, t2), t12 = _mm_sub_epi16(t1, t2);
+    const __m128i od_add = _mm_set1_epi32(1 << (OdShift - 1));
+    if constexpr (EvShift == 0) {
+        d[0] = _mm_slli_epi16(_mm_add_epi16(t10, t11), 2);
+        d[4] = _mm_slli_epi16(_mm_sub_epi16(t10, t11), 2);
+    } else {
+        const __m128i ev_add = _mm_set1_epi32(1 << (EvShift - 1));
+        d[0] = _madd_descale<EvShift>(t10, t11, _pair(1, 1), ev_add);
+        d[4] = _madd_descale<EvShift>(t10, t11, _pair(1, -1), ev_add);
+    }
+    d[2] = _madd_descale<OdShift>(t13, t12, _pair(4433 + 6270, 4433), od_add);
+    d[6] = _madd_descale<OdShift>(t13, t12, _pair(4433, 4433 - 15137), od_add);
+    const __m128i z3p = _mm_add_epi16(t4, t6), z4p = _mm_add_epi16(t5, t7);
+    d[7] = _madd2_descale<OdShift>(t4, t7, _pair(2446 - 7373, -7373), z3p, z4p, _pair(9633 - 16069, 9633), od_add);
+    d[1] = _madd2_descale<OdShift>(t4, t7, _pair(-7373, 12299 - 7373), z3p, z4p, _pair(9633, 9633 - 3196), od_add);
+    d[5] = _madd2_descale<OdShift>(t5, t6, _pair(16819 - 20995, -20995), z3p, z4p, _pair(9633, 9633 - 3196), od_add);
+    d[3] = _madd2_descale<OdShift>(t5, t6, _pair(-20995, 25172 - 20995), z3p, z4p, _pair(9633 - 16069, 9633), od_add);
+}
+#endif
 
 bool params::check() const {
     if (m_quality < 1 || m_quality > 100)
@@ -591,57 +662,76 @@ void jpeg_encoder::_put_bits(uint bits, uint len) {
     }
 }
 
-void jpeg_encoder::_load_block_8_8_grey(int x) {
-    int32 *pDst = m_sample_array;
-    x <<= 3;
+// Block loaders: level-shifted samples of one 8x8 block, from full-resolution or subsampled chroma rows. Restrict
+// pointers tell the compiler that the samples do not overlap the rows, so each row becomes a few vector operations.
+static inline void _load_8x8(int32 *__restrict pDst, uint8 *const *lines, int x) {
     for (int i = 0; i < 8; i++, pDst += 8) {
-        const uint8 *pSrc = m_mcu_lines[i] + x;
+        const uint8 *__restrict pSrc = lines[i] + x;
         for (int j = 0; j < 8; j++)
             pDst[j] = pSrc[j] - 128;
     }
+}
+
+void jpeg_encoder::_load_block_8_8_grey(int x) {
+    _load_8x8(m_sample_array, m_mcu_lines, x << 3);
 }
 
 void jpeg_encoder::_load_block_8_8(int x, int y, int c) {
-    int32 *pDst = m_sample_array;
-    x = (x << 3) + c * m_image_x_mcu;
-    y <<= 3;
-    for (int i = 0; i < 8; i++, pDst += 8) {
-        const uint8 *pSrc = m_mcu_lines[y + i] + x;
-        for (int j = 0; j < 8; j++)
-            pDst[j] = pSrc[j] - 128;
-    }
+    _load_8x8(m_sample_array, m_mcu_lines + (y << 3), (x << 3) + c * m_image_x_mcu);
 }
 
 void jpeg_encoder::_load_block_16_8(int x, int c) {
-    int32 *pDst = m_sample_array;
+    int32 *__restrict pDst = m_sample_array;
     x = (x << 4) + c * m_image_x_mcu;
     for (int i = 0; i < 8; i++, pDst += 8) {
-        const uint8 *pSrc = m_mcu_lines[i] + x;
+        const uint8 *__restrict pSrc = m_mcu_lines[i] + x;
         for (int j = 0; j < 8; j++)
             pDst[j] = ((pSrc[2 * j] + pSrc[2 * j + 1]) >> 1) - 128;
     }
 }
 
 void jpeg_encoder::_load_block_16_8_8(int x, int c) {
-    int32 *pDst = m_sample_array;
+    // Alternating rounding bias, shifted by one on every other row, so no direction of rounding dominates.
+    static const int32 bias[2][8] = {{0, 2, 0, 2, 0, 2, 0, 2}, {2, 0, 2, 0, 2, 0, 2, 0}};
+    int32 *__restrict pDst = m_sample_array;
     x = (x << 4) + c * m_image_x_mcu;
     for (int i = 0; i < 8; i++, pDst += 8) {
-        const uint8 *pSrc1 = m_mcu_lines[i * 2] + x;
-        const uint8 *pSrc2 = m_mcu_lines[i * 2 + 1] + x;
-        // Alternating rounding bias, shifted by one on every other row, so no direction of rounding dominates.
-        for (int j = 0; j < 8; j++) {
-            const int bias = ((i + j) & 1) << 1;
-            pDst[j] = ((pSrc1[2 * j] + pSrc1[2 * j + 1] + pSrc2[2 * j] + pSrc2[2 * j + 1] + bias) >> 2) - 128;
-        }
+        const uint8 *__restrict pSrc1 = m_mcu_lines[i * 2] + x;
+        const uint8 *__restrict pSrc2 = m_mcu_lines[i * 2 + 1] + x;
+        const int32 *b = bias[i & 1];
+        for (int j = 0; j < 8; j++)
+            pDst[j] = ((pSrc1[2 * j] + pSrc1[2 * j + 1] + pSrc2[2 * j] + pSrc2[2 * j + 1] + b[j]) >> 2) - 128;
     }
 }
 
-// Quantised in natural order in 16-bit lanes, which vectorises; the coders read the non-zero ones in zig-zag order.
-// The reciprocal is split in 16-bit halves: (a * hi + ((a * lo) >> 16)) >> 3 equals (a * recip) >> 19.
+// DCT of the samples, then quantisation in natural order in 16-bit lanes; the coders read the non-zero
+// coefficients in zig-zag order. The reciprocal is split in 16-bit halves: (a * hi + ((a * lo) >> 16)) >> 3 equals
+// (a * recip) >> 19.
 void jpeg_encoder::_load_quantized_coefficients(int component_num) {
     const int t = component_num > 0;
     const uint16 *half = m_quant_half[t], *rhi = m_quant_recip_hi[t], *rlo = m_quant_recip_lo[t];
     int16 *pDst = m_coefficient_array;
+#ifdef __SSE2__
+    __m128i d[8];
+    for (int i = 0; i < 8; i++)
+        d[i] = _mm_packs_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(m_sample_array + i * 8)),
+                               _mm_loadu_si128(reinterpret_cast<const __m128i *>(m_sample_array + i * 8 + 4)));
+    _transpose8x8(d);
+    _dct_pass_sse2<0, 11>(d);
+    _transpose8x8(d);
+    _dct_pass_sse2<5, 18>(d);
+    for (int i = 0; i < 8; i++) {
+        const __m128i v = d[i], sign = _mm_srai_epi16(v, 15);
+        const __m128i a = _mm_add_epi16(_mm_sub_epi16(_mm_xor_si128(v, sign), sign),
+                                        _mm_loadu_si128(reinterpret_cast<const __m128i *>(half + i * 8)));
+        const __m128i q = _mm_srli_epi16(
+            _mm_add_epi16(_mm_mullo_epi16(a, _mm_loadu_si128(reinterpret_cast<const __m128i *>(rhi + i * 8))),
+                          _mm_mulhi_epu16(a, _mm_loadu_si128(reinterpret_cast<const __m128i *>(rlo + i * 8)))),
+            3);
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(pDst + i * 8), _mm_sub_epi16(_mm_xor_si128(q, sign), sign));
+    }
+#else
+    _dct2d(m_sample_array);
     for (int i = 0; i < 64; i++) {
         const int32 v = m_sample_array[i];
         const uint16 a = static_cast<uint16>((v < 0 ? -v : v) + half[i]);
@@ -649,6 +739,7 @@ void jpeg_encoder::_load_quantized_coefficients(int component_num) {
             static_cast<uint16>(static_cast<uint16>(a * rhi[i]) + ((static_cast<uint32>(a) * rlo[i]) >> 16)) >> 3;
         pDst[i] = static_cast<int16>(v < 0 ? -q : q);
     }
+#endif
     // Zig-zag positions of the non-zero AC coefficients.
     unsigned long long zz = 0;
     for (unsigned long long mask = _nonzero_mask(pDst) & ~1ULL; mask; mask &= mask - 1)
@@ -731,7 +822,6 @@ void jpeg_encoder::_code_coefficients_pass_two(int component_num) {
 }
 
 void jpeg_encoder::_code_block(int component_num) {
-    _dct2d(m_sample_array);
     _load_quantized_coefficients(component_num);
     if (m_pass_num == 1)
         _code_coefficients_pass_one(component_num);
