@@ -335,11 +335,6 @@ template <int Stride, int EvShift, int OdShift> static inline void _dct_pass(int
 // whose factor is a sum is split into products of the summands (for example (t12 + t13) c = t12 c + t13 c, merged
 // with the neighbouring products into one pmaddwd per output); every sum and summand fits in 16 bits for 8-bit
 // samples, so the results are exactly those of _dct2d.
-static inline __m128i _pair(int lo, int hi) {
-    return _mm_set1_epi32(
-        static_cast<int>(static_cast<uint16>(lo) | (static_cast<uint32>(static_cast<uint16>(hi)) << 16)));
-}
-
 static inline void _transpose8x8(__m128i *r) {
     const __m128i a0 = _mm_unpacklo_epi16(r[0], r[1]), a1 = _mm_unpackhi_epi16(r[0], r[1]);
     const __m128i a2 = _mm_unpacklo_epi16(r[2], r[3]), a3 = _mm_unpackhi_epi16(r[2], r[3]);
@@ -388,16 +383,18 @@ template <int EvShift, int OdShift> static inline void _dct_pass_sse2(__m128i *d
         d[4] = _mm_slli_epi16(_mm_sub_epi16(t10, t11), 2);
     } else {
         const __m128i ev_add = _mm_set1_epi32(1 << (EvShift - 1));
-        d[0] = _madd_descale<EvShift>(t10, t11, _pair(1, 1), ev_add);
-        d[4] = _madd_descale<EvShift>(t10, t11, _pair(1, -1), ev_add);
+        d[0] = _madd_descale<EvShift>(t10, t11, _pair16(1, 1), ev_add);
+        d[4] = _madd_descale<EvShift>(t10, t11, _pair16(1, -1), ev_add);
     }
-    d[2] = _madd_descale<OdShift>(t13, t12, _pair(4433 + 6270, 4433), od_add);
-    d[6] = _madd_descale<OdShift>(t13, t12, _pair(4433, 4433 - 15137), od_add);
+    d[2] = _madd_descale<OdShift>(t13, t12, _pair16(4433 + 6270, 4433), od_add);
+    d[6] = _madd_descale<OdShift>(t13, t12, _pair16(4433, 4433 - 15137), od_add);
     const __m128i z3p = _mm_add_epi16(t4, t6), z4p = _mm_add_epi16(t5, t7);
-    d[7] = _madd2_descale<OdShift>(t4, t7, _pair(2446 - 7373, -7373), z3p, z4p, _pair(9633 - 16069, 9633), od_add);
-    d[1] = _madd2_descale<OdShift>(t4, t7, _pair(-7373, 12299 - 7373), z3p, z4p, _pair(9633, 9633 - 3196), od_add);
-    d[5] = _madd2_descale<OdShift>(t5, t6, _pair(16819 - 20995, -20995), z3p, z4p, _pair(9633, 9633 - 3196), od_add);
-    d[3] = _madd2_descale<OdShift>(t5, t6, _pair(-20995, 25172 - 20995), z3p, z4p, _pair(9633 - 16069, 9633), od_add);
+    d[7] = _madd2_descale<OdShift>(t4, t7, _pair16(2446 - 7373, -7373), z3p, z4p, _pair16(9633 - 16069, 9633), od_add);
+    d[1] = _madd2_descale<OdShift>(t4, t7, _pair16(-7373, 12299 - 7373), z3p, z4p, _pair16(9633, 9633 - 3196), od_add);
+    d[5] =
+        _madd2_descale<OdShift>(t5, t6, _pair16(16819 - 20995, -20995), z3p, z4p, _pair16(9633, 9633 - 3196), od_add);
+    d[3] =
+        _madd2_descale<OdShift>(t5, t6, _pair16(-20995, 25172 - 20995), z3p, z4p, _pair16(9633 - 16069, 9633), od_add);
 }
 #endif
 
