@@ -80,7 +80,6 @@ public:
 
     // Width and height 1 to 65535, src_channels 1, 3 or 4.
     bool init(output_stream *pStream, int width, int height, int src_channels, const params &comp_params = params());
-    const params &get_params() const { return m_params; }
     void deinit();
     uint get_total_passes() const { return m_params.m_two_pass_flag ? 2 : 1; }
     // A null row ends the pass; a pass given fewer or more rows than the height fails.
