@@ -31,6 +31,11 @@ static const uint32 MAX_COUNT_TOTAL = 1u << 30;
 static const uint8 s_zag[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
                                 41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
                                 30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+// The zig-zag position of each coefficient in natural order.
+static const uint8 s_zag_pos[64] = {0,  1,  5,  6,  14, 15, 27, 28, 2,  4,  7,  13, 16, 26, 29, 42,
+                                    3,  8,  12, 17, 25, 30, 41, 43, 9,  11, 18, 24, 31, 40, 44, 53,
+                                    10, 19, 23, 32, 39, 45, 52, 54, 20, 22, 33, 38, 46, 51, 55, 60,
+                                    21, 34, 37, 47, 50, 56, 59, 61, 35, 36, 48, 49, 57, 58, 62, 63};
 // Luminance and chrominance quantisation tables of T.81 Annex K (K.1, K.2), in zig-zag order.
 static const uint8 s_std_lum_quant[64] = {16, 11, 12,  14,  12,  10, 16, 14,  13,  14,  18,  17,  16, 19,  24,  40,
                                           26, 24, 22,  22,  24,  49, 35, 37,  29,  40,  58,  51,  61, 60,  57,  51,
@@ -70,8 +75,7 @@ static const uint8 s_ac_chroma_val[AC_CHROMA_CODES] = {
 
 // Colour conversion weights in 16-bit fixed point.
 static const int YR = 19595, YG = 38470, YB = 7471;
-static const int CB_R = -11059, CB_G = -21709;
-static const int CR_G = -27439, CR_B = -5329;
+static const int CB_R = -11059, CB_G = -21709, CR_G = -27439, CR_B = -5329;
 
 struct sym_freq {
     uint m_key, m_sym_index;
@@ -106,32 +110,76 @@ static inline unsigned long long _nonzero_mask(const int16 *c) {
 #endif
 }
 
-// Pixels are split into 16-bit planes a chunk at a time and every product is an unsigned 16 x 16 -> 32-bit one, so
-// that the compiler turns the arithmetic into plain SSE2 vector code. The results are those of the signed weights.
-template <int Bpp> static void _rgb_to_ycc(uint8 *pY, uint8 *pCb, uint8 *pCr, const uint8 *pSrc, int num_pixels) {
-    const int CHUNK = 64;
-    uint16 r[CHUNK], g[CHUNK], b[CHUNK];
-    for (int ofs = 0; ofs < num_pixels; ofs += CHUNK) {
-        const int n = num_pixels - ofs < CHUNK ? num_pixels - ofs : CHUNK;
-        const uint8 *p = pSrc + ofs * Bpp;
-        for (int i = 0; i < n; i++) {
-            r[i] = p[i * Bpp];
-            g[i] = p[i * Bpp + 1];
-            b[i] = p[i * Bpp + 2];
-        }
-        for (int i = 0; i < n; i++) {
-            const uint32 y = static_cast<uint32>(r[i]) * YR + static_cast<uint32>(g[i]) * YG +
-                             static_cast<uint32>(b[i]) * YB + 32768;
-            const int32 cb = static_cast<int32>((static_cast<uint32>(b[i]) << 15) + 32768) -
-                             static_cast<int32>(static_cast<uint32>(r[i]) * -CB_R + static_cast<uint32>(g[i]) * -CB_G);
-            const int32 cr = static_cast<int32>((static_cast<uint32>(r[i]) << 15) + 32768) -
-                             static_cast<int32>(static_cast<uint32>(g[i]) * -CR_G + static_cast<uint32>(b[i]) * -CR_B);
-            pY[ofs + i] = static_cast<uint8>(y >> 16);
-            pCb[ofs + i] = _clamp(128 + (cb >> 16));
-            pCr[ofs + i] = _clamp(128 + (cr >> 16));
-        }
+template <int Bpp> static void _rgb_to_ycc_scalar(uint8 *pY, uint8 *pCb, uint8 *pCr, const uint8 *pSrc, int n) {
+    for (int i = 0; i < n; i++, pSrc += Bpp) {
+        const int r = pSrc[0], g = pSrc[1], b = pSrc[2];
+        pY[i] = static_cast<uint8>((r * YR + g * YG + b * YB + 32768) >> 16);
+        pCb[i] = _clamp(128 + ((r * CB_R + g * CB_G + b * 32768 + 32768) >> 16));
+        pCr[i] = _clamp(128 + ((r * 32768 + g * CR_G + b * CR_B + 32768) >> 16));
     }
 }
+
+#ifdef __SSE2__
+static inline __m128i _pair16(int lo, int hi) {
+    return _mm_set1_epi32(
+        static_cast<int>(static_cast<uint16>(lo) | (static_cast<uint32>(static_cast<uint16>(hi)) << 16)));
+}
+
+static inline uint32 _load_u32(const uint8 *p) {
+    uint32 w;
+    memcpy(&w, p, 4);
+    return w;
+}
+
+// Four pixels as 32-bit lanes holding R, G, B in their low three bytes.
+template <int Bpp> static inline __m128i _load4(const uint8 *p) {
+    if constexpr (Bpp == 4)
+        return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+    else
+        return _mm_setr_epi32(static_cast<int>(_load_u32(p)), static_cast<int>(_load_u32(p + 3)),
+                              static_cast<int>(_load_u32(p + 6)), static_cast<int>(_load_u32(p + 9)));
+}
+
+// Eight pixels at a time with pmaddwd on (R, G) and (B, 2) pairs of 16-bit lanes. Weights above 32767 are split:
+// 38470 G = -27066 G + (G << 16) and 32768 B = 32767 B + B; the rounding constant 32768 is 2 x 16384. The sums
+// equal the scalar ones exactly, and the final pack to bytes clamps to 0..255.
+template <int Bpp> static void _rgb_to_ycc(uint8 *pY, uint8 *pCb, uint8 *pCr, const uint8 *pSrc, int num_pixels) {
+    const __m128i ky_rg = _pair16(YR, -27066), ky_b1 = _pair16(YB, 16384);
+    const __m128i kcb_rg = _pair16(CB_R, CB_G), kcb_b1 = _pair16(32767, 16384);
+    const __m128i kcr_rg = _pair16(32767, CR_G), kcr_b1 = _pair16(CR_B, 16384);
+    const __m128i lo8 = _mm_set1_epi32(0xFF), g8 = _mm_set1_epi32(0xFF00), two = _mm_set1_epi32(2 << 16);
+    const __m128i lo16 = _mm_set1_epi32(0xFFFF), bias = _mm_set1_epi16(128);
+    // Three-byte pixels are read four bytes at a time, so the last pixel of the row is left to the scalar loop.
+    const int vec_end = num_pixels - (Bpp == 3);
+    int i = 0;
+    for (; i + 8 <= vec_end; i += 8) {
+        __m128i y[2], cb[2], cr[2];
+        for (int h = 0; h < 2; h++) {
+            const __m128i w = _load4<Bpp>(pSrc + (i + 4 * h) * Bpp);
+            const __m128i r = _mm_and_si128(w, lo8);
+            const __m128i RG = _mm_or_si128(r, _mm_slli_epi32(_mm_and_si128(w, g8), 8));
+            const __m128i B1 = _mm_or_si128(_mm_and_si128(_mm_srli_epi32(w, 16), lo8), two);
+            __m128i v = _mm_add_epi32(_mm_madd_epi16(RG, ky_rg), _mm_madd_epi16(B1, ky_b1));
+            y[h] = _mm_srli_epi32(_mm_add_epi32(v, _mm_andnot_si128(lo16, RG)), 16);
+            v = _mm_add_epi32(_mm_madd_epi16(RG, kcb_rg), _mm_madd_epi16(B1, kcb_b1));
+            cb[h] = _mm_srai_epi32(_mm_add_epi32(v, _mm_and_si128(B1, lo16)), 16);
+            v = _mm_add_epi32(_mm_madd_epi16(RG, kcr_rg), _mm_madd_epi16(B1, kcr_b1));
+            cr[h] = _mm_srai_epi32(_mm_add_epi32(v, r), 16);
+        }
+        const __m128i y16 = _mm_packs_epi32(y[0], y[1]);
+        const __m128i cb16 = _mm_add_epi16(_mm_packs_epi32(cb[0], cb[1]), bias);
+        const __m128i cr16 = _mm_add_epi16(_mm_packs_epi32(cr[0], cr[1]), bias);
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(pY + i), _mm_packus_epi16(y16, y16));
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(pCb + i), _mm_packus_epi16(cb16, cb16));
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(pCr + i), _mm_packus_epi16(cr16, cr16));
+    }
+    _rgb_to_ycc_scalar<Bpp>(pY + i, pCb + i, pCr + i, pSrc + i * Bpp, num_pixels - i);
+}
+#else
+template <int Bpp> static void _rgb_to_ycc(uint8 *pY, uint8 *pCb, uint8 *pCr, const uint8 *pSrc, int num_pixels) {
+    _rgb_to_ycc_scalar<Bpp>(pY, pCb, pCr, pSrc, num_pixels);
+}
+#endif
 
 template <int Bpp> static void _rgb_to_y(uint8 *pY, const uint8 *pSrc, int num_pixels) {
     for (int i = 0; i < num_pixels; i++)
@@ -275,12 +323,80 @@ template <int Stride, int EvShift, int OdShift> static inline void _dct_pass(int
 
 // Forward DCT by the Loeffler-Ligtenberg-Moschytz factorisation in 13-bit fixed point: rows keep two extra bits,
 // columns remove them and the factor 8, so the results are true DCT coefficients.
-static void _dct2d(int32 *p) {
+[[maybe_unused]] static void _dct2d(int32 *p) {
     for (int r = 0; r < 8; r++)
         _dct_pass<1, 0, 11>(p + r * 8);
     for (int c = 0; c < 8; c++)
         _dct_pass<8, 5, 18>(p + c);
 }
+
+#ifdef __SSE2__
+// The same DCT on eight 16-bit lanes at once, with pmaddwd for the products. Each product of the scalar version
+// whose factor is a sum is split into products of the summands (for example (t12 + t13) c = t12 c + t13 c, merged
+// with the neighbouring products into one pmaddwd per output); every sum and summand fits in 16 bits for 8-bit
+// samples, so the results are exactly those of _dct2d.
+static inline void _transpose8x8(__m128i *r) {
+    const __m128i a0 = _mm_unpacklo_epi16(r[0], r[1]), a1 = _mm_unpackhi_epi16(r[0], r[1]);
+    const __m128i a2 = _mm_unpacklo_epi16(r[2], r[3]), a3 = _mm_unpackhi_epi16(r[2], r[3]);
+    const __m128i a4 = _mm_unpacklo_epi16(r[4], r[5]), a5 = _mm_unpackhi_epi16(r[4], r[5]);
+    const __m128i a6 = _mm_unpacklo_epi16(r[6], r[7]), a7 = _mm_unpackhi_epi16(r[6], r[7]);
+    const __m128i b0 = _mm_unpacklo_epi32(a0, a2), b1 = _mm_unpackhi_epi32(a0, a2);
+    const __m128i b2 = _mm_unpacklo_epi32(a1, a3), b3 = _mm_unpackhi_epi32(a1, a3);
+    const __m128i b4 = _mm_unpacklo_epi32(a4, a6), b5 = _mm_unpackhi_epi32(a4, a6);
+    const __m128i b6 = _mm_unpacklo_epi32(a5, a7), b7 = _mm_unpackhi_epi32(a5, a7);
+    r[0] = _mm_unpacklo_epi64(b0, b4), r[1] = _mm_unpackhi_epi64(b0, b4);
+    r[2] = _mm_unpacklo_epi64(b1, b5), r[3] = _mm_unpackhi_epi64(b1, b5);
+    r[4] = _mm_unpacklo_epi64(b2, b6), r[5] = _mm_unpackhi_epi64(b2, b6);
+    r[6] = _mm_unpacklo_epi64(b3, b7), r[7] = _mm_unpackhi_epi64(b3, b7);
+}
+
+// pmaddwd of the interleaved pair (a, b) with the weights k, descaled by Shift bits and packed back to 16 bits.
+template <int Shift> static inline __m128i _madd_descale(__m128i a, __m128i b, __m128i k, __m128i add) {
+    const __m128i lo = _mm_madd_epi16(_mm_unpacklo_epi16(a, b), k);
+    const __m128i hi = _mm_madd_epi16(_mm_unpackhi_epi16(a, b), k);
+    return _mm_packs_epi32(_mm_srai_epi32(_mm_add_epi32(lo, add), Shift),
+                           _mm_srai_epi32(_mm_add_epi32(hi, add), Shift));
+}
+
+// Like _madd_descale, for two pairs: (a, b) with ka plus (c, d) with kc.
+template <int Shift>
+static inline __m128i _madd2_descale(__m128i a, __m128i b, __m128i ka, __m128i c, __m128i d, __m128i kc, __m128i add) {
+    const __m128i lo =
+        _mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(a, b), ka), _mm_madd_epi16(_mm_unpacklo_epi16(c, d), kc));
+    const __m128i hi =
+        _mm_add_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(a, b), ka), _mm_madd_epi16(_mm_unpackhi_epi16(c, d), kc));
+    return _mm_packs_epi32(_mm_srai_epi32(_mm_add_epi32(lo, add), Shift),
+                           _mm_srai_epi32(_mm_add_epi32(hi, add), Shift));
+}
+
+// One 8-point pass down the lanes of d[0..7]. EvShift 0: outputs 0 and 4 keep two extra bits.
+template <int EvShift, int OdShift> static inline void _dct_pass_sse2(__m128i *d) {
+    const __m128i t0 = _mm_add_epi16(d[0], d[7]), t7 = _mm_sub_epi16(d[0], d[7]);
+    const __m128i t1 = _mm_add_epi16(d[1], d[6]), t6 = _mm_sub_epi16(d[1], d[6]);
+    const __m128i t2 = _mm_add_epi16(d[2], d[5]), t5 = _mm_sub_epi16(d[2], d[5]);
+    const __m128i t3 = _mm_add_epi16(d[3], d[4]), t4 = _mm_sub_epi16(d[3], d[4]);
+    const __m128i t10 = _mm_add_epi16(t0, t3), t13 = _mm_sub_epi16(t0, t3);
+    const __m128i t11 = _mm_add_epi16(t1, t2), t12 = _mm_sub_epi16(t1, t2);
+    const __m128i od_add = _mm_set1_epi32(1 << (OdShift - 1));
+    if constexpr (EvShift == 0) {
+        d[0] = _mm_slli_epi16(_mm_add_epi16(t10, t11), 2);
+        d[4] = _mm_slli_epi16(_mm_sub_epi16(t10, t11), 2);
+    } else {
+        const __m128i ev_add = _mm_set1_epi32(1 << (EvShift - 1));
+        d[0] = _madd_descale<EvShift>(t10, t11, _pair16(1, 1), ev_add);
+        d[4] = _madd_descale<EvShift>(t10, t11, _pair16(1, -1), ev_add);
+    }
+    d[2] = _madd_descale<OdShift>(t13, t12, _pair16(4433 + 6270, 4433), od_add);
+    d[6] = _madd_descale<OdShift>(t13, t12, _pair16(4433, 4433 - 15137), od_add);
+    const __m128i z3p = _mm_add_epi16(t4, t6), z4p = _mm_add_epi16(t5, t7);
+    d[7] = _madd2_descale<OdShift>(t4, t7, _pair16(2446 - 7373, -7373), z3p, z4p, _pair16(9633 - 16069, 9633), od_add);
+    d[1] = _madd2_descale<OdShift>(t4, t7, _pair16(-7373, 12299 - 7373), z3p, z4p, _pair16(9633, 9633 - 3196), od_add);
+    d[5] =
+        _madd2_descale<OdShift>(t5, t6, _pair16(16819 - 20995, -20995), z3p, z4p, _pair16(9633, 9633 - 3196), od_add);
+    d[3] =
+        _madd2_descale<OdShift>(t5, t6, _pair16(-20995, 25172 - 20995), z3p, z4p, _pair16(9633 - 16069, 9633), od_add);
+}
+#endif
 
 bool params::check() const {
     if (m_quality < 1 || m_quality > 100)
@@ -320,6 +436,8 @@ bool cfile_stream::put_buf(const void *pBuf, int len) {
 bool memory_stream::put_buf(const void *pBuf, int len) {
     if (len < 0 || static_cast<uint>(len) > m_buf_size - m_buf_ofs)
         return false;
+    if (len == 0)
+        return true;
     memcpy(m_pBuf + m_buf_ofs, pBuf, len);
     m_buf_ofs += static_cast<uint>(len);
     return true;
@@ -458,7 +576,10 @@ void jpeg_encoder::_compute_quant_table(int table_num, const uint8 *pSrc) {
         pDst[i] = j;
         // Rounded-up reciprocal: (n * recip) >> 19 equals n / j for every n below 2^19 / j, and the rounded
         // coefficient magnitudes stay below 1,200.
-        m_quant_recip[table_num][i] = ((1u << 19) + j - 1) / j;
+        const uint32 recip = ((1u << 19) + j - 1) / j;
+        m_quant_recip_hi[table_num][s_zag[i]] = static_cast<uint16>(recip >> 16);
+        m_quant_recip_lo[table_num][s_zag[i]] = static_cast<uint16>(recip);
+        m_quant_half[table_num][s_zag[i]] = static_cast<uint16>(j >> 1);
     }
 }
 
@@ -538,64 +659,89 @@ void jpeg_encoder::_put_bits(uint bits, uint len) {
     }
 }
 
-void jpeg_encoder::_load_block_8_8_grey(int x) {
-    int32 *pDst = m_sample_array;
-    x <<= 3;
+// Block loaders: level-shifted samples of one 8x8 block, from full-resolution or subsampled chroma rows. Restrict
+// pointers tell the compiler that the samples do not overlap the rows, so each row becomes a few vector operations.
+static inline void _load_8x8(int32 *__restrict pDst, uint8 *const *lines, int x) {
     for (int i = 0; i < 8; i++, pDst += 8) {
-        const uint8 *pSrc = m_mcu_lines[i] + x;
+        const uint8 *__restrict pSrc = lines[i] + x;
         for (int j = 0; j < 8; j++)
             pDst[j] = pSrc[j] - 128;
     }
+}
+
+void jpeg_encoder::_load_block_8_8_grey(int x) {
+    _load_8x8(m_sample_array, m_mcu_lines, x << 3);
 }
 
 void jpeg_encoder::_load_block_8_8(int x, int y, int c) {
-    int32 *pDst = m_sample_array;
-    x = (x << 3) + c * m_image_x_mcu;
-    y <<= 3;
-    for (int i = 0; i < 8; i++, pDst += 8) {
-        const uint8 *pSrc = m_mcu_lines[y + i] + x;
-        for (int j = 0; j < 8; j++)
-            pDst[j] = pSrc[j] - 128;
-    }
+    _load_8x8(m_sample_array, m_mcu_lines + (y << 3), (x << 3) + c * m_image_x_mcu);
 }
 
 void jpeg_encoder::_load_block_16_8(int x, int c) {
-    int32 *pDst = m_sample_array;
+    int32 *__restrict pDst = m_sample_array;
     x = (x << 4) + c * m_image_x_mcu;
     for (int i = 0; i < 8; i++, pDst += 8) {
-        const uint8 *pSrc = m_mcu_lines[i] + x;
+        const uint8 *__restrict pSrc = m_mcu_lines[i] + x;
         for (int j = 0; j < 8; j++)
             pDst[j] = ((pSrc[2 * j] + pSrc[2 * j + 1]) >> 1) - 128;
     }
 }
 
 void jpeg_encoder::_load_block_16_8_8(int x, int c) {
-    int32 *pDst = m_sample_array;
+    // Alternating rounding bias, shifted by one on every other row, so no direction of rounding dominates.
+    static const int32 bias[2][8] = {{0, 2, 0, 2, 0, 2, 0, 2}, {2, 0, 2, 0, 2, 0, 2, 0}};
+    int32 *__restrict pDst = m_sample_array;
     x = (x << 4) + c * m_image_x_mcu;
     for (int i = 0; i < 8; i++, pDst += 8) {
-        const uint8 *pSrc1 = m_mcu_lines[i * 2] + x;
-        const uint8 *pSrc2 = m_mcu_lines[i * 2 + 1] + x;
-        // Alternating rounding bias, shifted by one on every other row, so no direction of rounding dominates.
-        for (int j = 0; j < 8; j++) {
-            const int bias = ((i + j) & 1) << 1;
-            pDst[j] = ((pSrc1[2 * j] + pSrc1[2 * j + 1] + pSrc2[2 * j] + pSrc2[2 * j + 1] + bias) >> 2) - 128;
-        }
+        const uint8 *__restrict pSrc1 = m_mcu_lines[i * 2] + x;
+        const uint8 *__restrict pSrc2 = m_mcu_lines[i * 2 + 1] + x;
+        const int32 *b = bias[i & 1];
+        for (int j = 0; j < 8; j++)
+            pDst[j] = ((pSrc1[2 * j] + pSrc1[2 * j + 1] + pSrc2[2 * j] + pSrc2[2 * j + 1] + b[j]) >> 2) - 128;
     }
 }
 
+// DCT of the samples, then quantisation in natural order in 16-bit lanes; the coders read the non-zero
+// coefficients in zig-zag order. The reciprocal is split in 16-bit halves: (a * hi + ((a * lo) >> 16)) >> 3 equals
+// (a * recip) >> 19.
 void jpeg_encoder::_load_quantized_coefficients(int component_num) {
     const int t = component_num > 0;
-    const int32 *q = m_quantization_tables[t];
-    const uint32 *recip = m_quant_recip[t];
+    const uint16 *half = m_quant_half[t], *rhi = m_quant_recip_hi[t], *rlo = m_quant_recip_lo[t];
     int16 *pDst = m_coefficient_array;
-    for (int i = 0; i < 64; i++) {
-        const int32 v = m_sample_array[s_zag[i]];
-        const uint32 half = static_cast<uint32>(q[i] >> 1);
-        if (v >= 0)
-            pDst[i] = static_cast<int16>(((static_cast<uint32>(v) + half) * recip[i]) >> 19);
-        else
-            pDst[i] = static_cast<int16>(-static_cast<int32>(((static_cast<uint32>(-v) + half) * recip[i]) >> 19));
+#ifdef __SSE2__
+    __m128i d[8];
+    for (int i = 0; i < 8; i++)
+        d[i] = _mm_packs_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(m_sample_array + i * 8)),
+                               _mm_loadu_si128(reinterpret_cast<const __m128i *>(m_sample_array + i * 8 + 4)));
+    _transpose8x8(d);
+    _dct_pass_sse2<0, 11>(d);
+    _transpose8x8(d);
+    _dct_pass_sse2<5, 18>(d);
+    for (int i = 0; i < 8; i++) {
+        const __m128i v = d[i], sign = _mm_srai_epi16(v, 15);
+        const __m128i a = _mm_add_epi16(_mm_sub_epi16(_mm_xor_si128(v, sign), sign),
+                                        _mm_loadu_si128(reinterpret_cast<const __m128i *>(half + i * 8)));
+        const __m128i q = _mm_srli_epi16(
+            _mm_add_epi16(_mm_mullo_epi16(a, _mm_loadu_si128(reinterpret_cast<const __m128i *>(rhi + i * 8))),
+                          _mm_mulhi_epu16(a, _mm_loadu_si128(reinterpret_cast<const __m128i *>(rlo + i * 8)))),
+            3);
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(pDst + i * 8), _mm_sub_epi16(_mm_xor_si128(q, sign), sign));
     }
+#else
+    _dct2d(m_sample_array);
+    for (int i = 0; i < 64; i++) {
+        const int32 v = m_sample_array[i];
+        const uint16 a = static_cast<uint16>((v < 0 ? -v : v) + half[i]);
+        const uint16 q =
+            static_cast<uint16>(static_cast<uint16>(a * rhi[i]) + ((static_cast<uint32>(a) * rlo[i]) >> 16)) >> 3;
+        pDst[i] = static_cast<int16>(v < 0 ? -q : q);
+    }
+#endif
+    // Zig-zag positions of the non-zero AC coefficients.
+    unsigned long long zz = 0;
+    for (unsigned long long mask = _nonzero_mask(pDst) & ~1ULL; mask; mask &= mask - 1)
+        zz |= 1ULL << s_zag_pos[__builtin_ctzll(mask)];
+    m_ac_mask = zz;
 }
 
 void jpeg_encoder::_code_coefficients_pass_one(int component_num) {
@@ -607,12 +753,12 @@ void jpeg_encoder::_code_coefficients_pass_one(int component_num) {
     m_last_dc_val[component_num] = src[0];
     dc_count[_bit_count(static_cast<uint>(dc_delta < 0 ? -dc_delta : dc_delta))]++;
     int last = 0;
-    for (unsigned long long mask = _nonzero_mask(src) & ~1ULL; mask; mask &= mask - 1) {
+    for (unsigned long long mask = m_ac_mask; mask; mask &= mask - 1) {
         const int i = __builtin_ctzll(mask);
         int run_len = i - last - 1;
         for (; run_len >= 16; run_len -= 16)
             ac_count[0xF0]++;
-        const int ac_val = src[i];
+        const int ac_val = src[s_zag[i]];
         ac_count[(run_len << 4) + _bit_count(static_cast<uint>(ac_val < 0 ? -ac_val : ac_val))]++;
         last = i;
     }
@@ -644,7 +790,7 @@ void jpeg_encoder::_code_coefficients_pass_two(int component_num) {
     if (nbits)
         _put_bits(static_cast<uint>(temp2) & ((1u << nbits) - 1), nbits);
     int last = 0;
-    for (unsigned long long mask = _nonzero_mask(src) & ~1ULL; mask; mask &= mask - 1) {
+    for (unsigned long long mask = m_ac_mask; mask; mask &= mask - 1) {
         const int i = __builtin_ctzll(mask);
         int run_len = i - last - 1;
         for (; run_len >= 16; run_len -= 16) {
@@ -652,7 +798,7 @@ void jpeg_encoder::_code_coefficients_pass_two(int component_num) {
                 return _no_code();
             _put_bits(ac_codes[0xF0], ac_sizes[0xF0]);
         }
-        temp1 = temp2 = src[i];
+        temp1 = temp2 = src[s_zag[i]];
         if (temp1 < 0) {
             temp1 = -temp1;
             temp2--;
@@ -673,7 +819,6 @@ void jpeg_encoder::_code_coefficients_pass_two(int component_num) {
 }
 
 void jpeg_encoder::_code_block(int component_num) {
-    _dct2d(m_sample_array);
     _load_quantized_coefficients(component_num);
     if (m_pass_num == 1)
         _code_coefficients_pass_one(component_num);

@@ -80,7 +80,6 @@ public:
 
     // Width and height 1 to 65535, src_channels 1, 3 or 4.
     bool init(output_stream *pStream, int width, int height, int src_channels, const params &comp_params = params());
-    const params &get_params() const { return m_params; }
     void deinit();
     uint get_total_passes() const { return m_params.m_two_pass_flag ? 2 : 1; }
     // A null row ends the pass; a pass given fewer or more rows than the height fails.
@@ -102,9 +101,10 @@ private:
     uint8 m_mcu_y_ofs;
     int m_rows_in_pass;
     int32 m_sample_array[64];
-    int16 m_coefficient_array[64];
+    int16 m_coefficient_array[64]; // natural order
+    unsigned long long m_ac_mask;  // bit i: the AC coefficient at zig-zag position i is not zero
     int32 m_quantization_tables[2][64];
-    uint32 m_quant_recip[2][64];
+    uint16 m_quant_recip_hi[2][64], m_quant_recip_lo[2][64], m_quant_half[2][64]; // natural order
     uint m_huff_codes[4][256];
     uint8 m_huff_code_sizes[4][256];
     uint8 m_huff_bits[4][17];

@@ -91,6 +91,18 @@ Image game_like(int w, int h) {
     return im;
 }
 
+// Pixel checkers of black and white and pure primaries: the largest coefficients 8-bit samples can give.
+Image extreme(int w, int h) {
+    Image im{w, h, 3, Bytes(w * h * 3)};
+    static const unsigned char colours[4][3] = {{255, 0, 0}, {0, 0, 255}, {0, 255, 0}, {255, 255, 255}};
+    for (int y = 0; y < h; y++)
+        for (int x = 0; x < w; x++)
+            for (int c = 0; c < 3; c++)
+                im.px[(y * w + x) * 3 + c] = ((x / 8 + y / 8) & 1) ? colours[(x / 16 + y / 8) & 3][c] * ((x + y) & 1)
+                                                                   : ((x / 4 + y / 4) & 1) * 255;
+    return im;
+}
+
 // Smooth shading with grain, like a camera picture.
 Image photo_like(int w, int h) {
     Image im{w, h, 3, Bytes(w * h * 3)};
@@ -304,6 +316,43 @@ TEST(JpgeTest, EverySizeAndModeDecodes) {
     }
 }
 
+// The marker segments a decoder reads, byte for byte; two passes change only the Huffman tables and the data.
+TEST(JpgeTest, HeaderSegments) {
+    const Image img = game_like(300, 70);
+    const std::string app0("\xFF\xE0\x00\x10JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00", 18);
+    struct Row {
+        int sub;
+        std::string sof, sos;
+    } rows[] = {
+        {0, std::string("\xFF\xC0\x00\x0B\x08\x00\x46\x01\x2C\x01\x01\x11\x00", 13),
+         std::string("\xFF\xDA\x00\x08\x01\x01\x00\x00\x3F\x00", 10)},
+        {1, std::string("\xFF\xC0\x00\x11\x08\x00\x46\x01\x2C\x03\x01\x11\x00\x02\x11\x01\x03\x11\x01", 19),
+         std::string("\xFF\xDA\x00\x0C\x03\x01\x00\x02\x11\x03\x11\x00\x3F\x00", 14)},
+        {2, std::string("\xFF\xC0\x00\x11\x08\x00\x46\x01\x2C\x03\x01\x21\x00\x02\x11\x01\x03\x11\x01", 19), ""},
+        {3, std::string("\xFF\xC0\x00\x11\x08\x00\x46\x01\x2C\x03\x01\x22\x00\x02\x11\x01\x03\x11\x01", 19), ""},
+    };
+    for (const Row &r : rows) {
+        std::string files[2];
+        for (int two = 0; two < 2; two++) {
+            const Bytes f = encode(img, make_params(85, r.sub, two));
+            // Every segment but DHT, up to the start of the scan.
+            for (size_t i = 2; i + 4 <= f.size() && f[i] == 0xFF;) {
+                const size_t len = f[i + 2] * 256 + f[i + 3];
+                if (f[i + 1] != 0xC4)
+                    files[two].append(f.begin() + i, f.begin() + i + 2 + len);
+                if (f[i + 1] == 0xDA)
+                    break;
+                i += 2 + len;
+            }
+            EXPECT_EQ(std::string(f.begin(), f.begin() + 2) + std::string(f.end() - 2, f.end()), "\xFF\xD8\xFF\xD9");
+        }
+        EXPECT_EQ(files[0], files[1]) << "mode " << r.sub << ": one and two passes differ outside DHT";
+        EXPECT_EQ(files[0].substr(0, app0.size()), app0) << "mode " << r.sub;
+        EXPECT_NE(files[0].find(r.sof), std::string::npos) << "mode " << r.sub << " SOF";
+        EXPECT_NE(files[0].find(r.sos.empty() ? rows[1].sos : r.sos), std::string::npos) << "mode " << r.sub << " SOS";
+    }
+}
+
 TEST(JpgeTest, QuantTablesEqualCjpeg) {
     TempDir dir;
     const Image img = game_like(16, 16);
@@ -327,11 +376,14 @@ TEST(JpgeTest, PsnrWithinHalfDbOfCjpeg) {
         int quality, sub;
         bool two_pass;
     } rows[] = {
-        {"game", 85, 3, true},  {"game", 50, 1, false}, {"game", 95, 2, true},   {"game", 75, 0, true},
-        {"photo", 85, 3, true}, {"photo", 30, 1, true}, {"photo", 90, 2, false}, {"photo", 60, 0, false},
+        {"game", 85, 3, true},     {"game", 50, 1, false},    {"game", 95, 2, true},    {"game", 75, 0, true},
+        {"photo", 85, 3, true},    {"photo", 30, 1, true},    {"photo", 90, 2, false},  {"photo", 60, 0, false},
+        {"extreme", 100, 1, true}, {"extreme", 90, 3, false}, {"extreme", 95, 0, true},
     };
     for (const Row &r : rows) {
-        const Image img = r.image[0] == 'g' ? game_like(320, 240) : photo_like(320, 240);
+        const Image img = r.image[0] == 'g'   ? game_like(320, 240)
+                          : r.image[0] == 'p' ? photo_like(320, 240)
+                                              : extreme(320, 240);
         const Image ref = with_channels(img, r.sub == 0 ? 1 : 3);
         write_pnm(dir / "in.ppm", img);
         write_file(dir / "k.jpg", encode(img, make_params(r.quality, r.sub, r.two_pass)));
