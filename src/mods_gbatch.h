@@ -29,7 +29,7 @@ struct GTri {
 // Where the current drawing coordinates land in window pixels, when one unit is one pixel and nothing rotates.
 struct GPixelMap {
     bool exact = false;
-    float ox = 0, oy = 0; // window pixel (from the top left) of the coordinate origin, integral when exact
+    float ox = 0, oy = 0; // GL window coordinates (y up) of the drawing origin, whole when exact
 };
 
 class GBatch {

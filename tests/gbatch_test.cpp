@@ -278,4 +278,102 @@ TEST(GBatch, RectCommandArea) {
     }
 }
 
+float turn(const GTri &t) {
+    const GVert &a = t.verts[0], &b = t.verts[1], &c = t.verts[2];
+    return (b.vx - a.vx) * (c.vy - a.vy) - (b.vy - a.vy) * (c.vx - a.vx);
+}
+
+// Both triangles of every quad turn alike on the fast path (the plain path keeps its mixed order), and a run is
+// handed to GL in calls of at most 682 quads.
+TEST(GBatch, WindingAndCallLengths) {
+    for (bool fast : {true, false}) {
+        Recorder rec;
+        rec.b.fast = fast;
+        GfxImage img{};
+        img.rect = img.shape = GfxRect(0, 0, 8, 8);
+        GfxTexture tex{};
+        tex.tex = 3;
+        _batch_img_cmd(rec.b, image(5, 5, 8, 8), img, tex);
+        _batch_img_cmd(rec.b, image(5, 5, -8, 8, 30), img, tex);
+        rec.b.flush();
+        ASSERT_EQ(rec.tris.size(), 4u);
+        for (int q = 0; q < 2; q++)
+            EXPECT_EQ(turn(rec.tris[2 * q]) * turn(rec.tris[2 * q + 1]) > 0, fast) << "fast " << fast << " quad " << q;
+    }
+    struct Row {
+        int tris;
+        bool fast;
+        std::vector<int> calls;
+    } rows[] = {
+        {2, true, {2}},          {1364, true, {1364}},
+        {1366, true, {1364, 2}}, {8192, true, {1364, 1364, 1364, 1364, 1364, 1364, 8}},
+        {8192, false, {8192}},
+    };
+    for (const Row &r : rows)
+        EXPECT_EQ(GBatch::call_lengths(r.tris, r.fast), r.calls) << r.tris << " triangles, fast " << r.fast;
+}
+
+// Which runs may skip blending, the colour stage or linear sampling.
+TEST(GBatch, RunFacts) {
+    struct Row {
+        const char *name;
+        GCommand cmd;
+        bool opaque_tex, pixels;
+        bool white, exact, opaque;
+    } rows[] = {
+        {"1:1 white on an opaque texture", image(4, 6, 8, 8), true, true, true, true, true},
+        {"translucent texture blends", image(4, 6, 8, 8), false, true, true, true, false},
+        {"tinted needs colours", image(4, 6, 8, 8, 0, 0xFFFFFE), true, true, false, true, true},
+        {"alpha 254 blends", image(4, 6, 8, 8, 0, 0xFFFFFF, 254), true, true, false, true, false},
+        {"additive blends", image(4, 6, 8, 8, 0, 0xFFFFFF, -255), true, true, true, true, false},
+        {"fractional position is not 1:1", image(4.5f, 6, 8, 8), true, true, true, false, true},
+        {"scaled is not 1:1", image(4, 6, 9, 8), true, true, true, false, true},
+        {"mirrored is not 1:1", image(4, 6, -8, 8), true, true, true, false, true},
+        {"rotated is not 1:1", image(4, 6, 8, 8, 360), true, true, true, false, true},
+        {"a view that is not pixels is not 1:1", image(4, 6, 8, 8), true, false, true, false, true},
+    };
+    for (const Row &r : rows) {
+        Recorder rec;
+        bool white = false, exact = false, opaque = false;
+        rec.b.observer = [&](const GBatch &g) { white = g.run_white, exact = g.run_exact, opaque = g.run_opaque; };
+        rec.b.pixels.exact = r.pixels;
+        GfxImage img{};
+        img.rect = img.shape = GfxRect(0, 0, 8, 8);
+        GfxTexture tex{};
+        tex.tex = 3;
+        tex.rect = GfxRect(0, 0, 64, 64);
+        tex.opaque = r.opaque_tex;
+        _batch_img_cmd(rec.b, r.cmd, img, tex);
+        rec.b.flush();
+        EXPECT_EQ(white, r.white) << r.name;
+        EXPECT_EQ(exact, r.exact) << r.name;
+        EXPECT_EQ(opaque, r.opaque) << r.name;
+    }
+}
+
+// Window pixels of the drawing coordinates from the matrices a view sets up.
+TEST(GBatch, PixelMap) {
+    const int vp[4] = {0, 0, 640, 480};
+    // glOrtho(0, 640, 480, 0, -1, 1), column-major.
+    const float P[16] = {2.0f / 640, 0, 0, 0, 0, -2.0f / 480, 0, 0, 0, 0, -1, 0, -1, 1, 0, 1};
+    struct Row {
+        const char *name;
+        float sx, tx, ty;
+        bool exact;
+        float ox, oy;
+    } rows[] = {
+        {"window pixels", 1, 0, 0, true, 0, 480},
+        {"whole-pixel offset", 1, 3, -2, true, 3, 482},
+        {"half-pixel offset", 1, 0.5f, 0, false, 0, 0},
+        {"scaled by 2", 2, 0, 0, false, 0, 0},
+    };
+    for (const Row &r : rows) {
+        const float V[16] = {r.sx, 0, 0, 0, 0, r.sx, 0, 0, 0, 0, 1, 0, r.tx, r.ty, 0, 1};
+        GPixelMap m = _batch_pixel_map(P, V, vp);
+        EXPECT_EQ(m.exact, r.exact) << r.name;
+        EXPECT_EQ(m.ox, r.ox) << r.name;
+        EXPECT_EQ(m.oy, r.oy) << r.name;
+    }
+}
+
 } // namespace

@@ -220,5 +220,11 @@ int main(int argc, char **argv) {
                         ((unsigned)(32 * x + 16) << 24) | ((unsigned)(32 * y + 8) << 16) |
                             ((unsigned)((x ^ y) * 36) << 8) | 0xFFu);
     ok = ok && write_png("bench_opaque.png", opaque);
+    // An opaque picture of odd size, padded on upload, for the pixel tests of the batcher.
+    Image odd(13, 7);
+    for (int y = 0; y < 7; y++)
+        for (int x = 0; x < 13; x++)
+            odd.fill(x, y, 1, 1, ((unsigned)(19 * x) << 24) | ((unsigned)(255 - 30 * y) << 16) | 0x4000FFu);
+    ok = ok && write_png("odd.png", odd);
     return ok ? 0 : 1;
 }
