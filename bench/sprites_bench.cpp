@@ -147,7 +147,7 @@ int main(int argc, char **argv) {
 
     // The queue push alone, without Lua: what one command costs the engine before replay.
     float sz = (float)(size ? size : 4);
-    std::string sprite_name = strcmp(kind, "opaque") ? "bench_sprite" : "bench_opaque";
+    GName sprite_name(strcmp(kind, "opaque") ? "bench_sprite" : "bench_opaque");
     double p0 = _now(CLOCK_MONOTONIC);
     size_t pushes = 0;
     for (int frame = 0; frame < 100 && n > 0; frame++) {

@@ -355,7 +355,7 @@ void CBatch::draw() {
     GBatch &gb = _gbatch_get();
     _color_set(0xFFFFFF, 255);
     _batch_pixels_update(gb);
-    std::string img_name, font_name;
+    GName img_name, font_name;
     int img_id = 0, font_size = 0, font_id = 0;
     for (const GCommand &c : queue) {
         switch (c.type) {
