@@ -65,6 +65,10 @@ int main(int argc, char **argv) {
         fprintf(stderr, "SDL_Init: %s\n", SDL_GetError());
         return 1;
     }
+    // The game's window attributes: no depth or stencil buffer (the software rasteriser takes its fast paths only
+    // without one).
+    SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 0);
+    SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, 0);
     SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
     SDL_Window *win = SDL_CreateWindow("sprites_bench", 0, 0, W, H, SDL_WINDOW_OPENGL);
     SDL_GLContext ctx = win ? SDL_GL_CreateContext(win) : nullptr;

@@ -80,6 +80,10 @@ Frame render(const std::vector<GCommand> &cmds, bool fast, float tx, float ty) {
 
 TEST(GBatchPixels, FastPathsDrawTheSamePicture) {
     ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO), 0) << SDL_GetError();
+    // The game's window: without a depth buffer the software rasteriser takes its rectangle paths.
+    SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 0);
+    SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, 0);
+    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
     SDL_Window *win = SDL_CreateWindow("gbatch_pixels_test", 0, 0, W, H, SDL_WINDOW_OPENGL);
     ASSERT_NE(win, nullptr) << SDL_GetError();
     SDL_GLContext ctx = SDL_GL_CreateContext(win);
