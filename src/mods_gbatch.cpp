@@ -86,19 +86,19 @@ GPixelMap _batch_pixel_map(const float P[16], const float V[16], const int vp[4]
 
 // Both triangles of a quad turn the same way, so the rasteriser can recognise the pair as one rectangle; the
 // plain order is kept for the reference path.
-void GBatch::push_quad(const GfxTexture &t, const GVert &tl, const GVert &tr, const GVert &bl, const GVert &br, int bl_,
-                       bool exact) {
+void GBatch::push_quad(const GfxTexture &t, const GVert &tl, const GVert &tr, const GVert &bl, const GVert &br,
+                       int mode, bool exact) {
     GTri tris[2] = {{{tl, tr, bl}}, {{tr, bl, br}}};
     if (fast)
         tris[1] = {{bl, tr, br}};
     bool white = tl.r == 255 && tl.g == 255 && tl.b == 255 && tl.a == 255;
-    bool opaque = t.opaque && tl.a == 255 && bl_ == GL_ONE_MINUS_SRC_ALPHA;
+    bool opaque = t.opaque && tl.a == 255 && mode == GL_ONE_MINUS_SRC_ALPHA;
     for (GTri &tri : tris) {
-        if (t.tex != tex || bl_ != blend) {
+        if (t.tex != tex || mode != blend) {
             if (!data.empty())
                 flush();
             tex = t.tex;
-            blend = bl_;
+            blend = mode;
         }
         if (data.empty()) {
             run_min = t.tex_filter_min;
@@ -207,10 +207,8 @@ void GBatch::_gl_draw() {
         glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, replace ? GL_REPLACE : GL_MODULATE);
         gl.replace = replace;
     }
-    if (!gl.known || gl.tex != tex) {
-        glBindTexture(GL_TEXTURE_2D, tex);
-        gl.tex = tex;
-    }
+    // Bound every time: loading an image between two runs binds its new texture.
+    glBindTexture(GL_TEXTURE_2D, tex);
     gl.known = true;
     if (tex)
         _gl_filters(run_exact);

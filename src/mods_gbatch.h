@@ -55,7 +55,7 @@ public:
 
     void push(int tex, GTri &tri, int blend);
     // One image quad; exact when it maps texels one to one onto whole window pixels.
-    void push_quad(const GfxTexture &t, const GVert &tl, const GVert &tr, const GVert &bl, const GVert &br, int blend,
+    void push_quad(const GfxTexture &t, const GVert &tl, const GVert &tr, const GVert &bl, const GVert &br, int mode,
                    bool exact);
     void flush();
     // Flushes and puts the GL state back as the rest of the frame expects it (text, fills, the GUI).
@@ -68,7 +68,6 @@ private:
         bool known = false;
         int blend_func = 0;
         bool blend_on = true, color_array = false, replace = false;
-        int tex = -1;
     } gl;
     struct Switched {
         int tex, min, mag;
