@@ -15,10 +15,30 @@ class Game;
 struct Event;
 struct lua_State;
 
+// An image or font name, interned for the life of the program: commands copy and compare one pointer. Equal
+// texts give equal names; the empty name is the default.
+class GName {
+public:
+    GName();
+    GName(const char *s);
+    GName(const std::string &s);
+    GName(const char *s, size_t len);
+    const std::string &str() const { return *p; }
+    const char *c_str() const { return p->c_str(); }
+    bool operator==(const GName &o) const { return p == o.p; }
+    bool operator!=(const GName &o) const { return p != o.p; }
+    // The interned text behind a name, and back: lets a binding cache a name as a plain pointer.
+    const void *key() const { return p; }
+    static GName from_key(const void *key);
+
+private:
+    const std::string *p;
+};
+
 // One queued draw command: 1 view, 2 image, 3 text, 4 rect.
 struct GCommand {
     int type = 0;
-    std::string name;
+    GName name;
     int points = 0;
     std::string text;
     float x = 0, y = 0, w = 0, h = 0;
@@ -89,9 +109,9 @@ public:
     void file_save(std::string name, std::string data, bool cloud);
 
     void view_set(float x, float y, float w, float h);
-    void image_draw(std::string name, float x, float y, float w, float h, float rotate, int color, int alpha);
+    void image_draw(GName name, float x, float y, float w, float h, float rotate, int color, int alpha);
     void rect_draw(int color, float x, float y, float w, float h);
-    void font_draw(std::string name, int size, std::string text, float x, float y, int color, int alpha);
+    void font_draw(GName name, int size, std::string text, float x, float y, int color, int alpha);
     void font_size(std::string name, int size, std::string text, float *w, float *h);
 
     void sample_play(std::string name, float vol, float pan);

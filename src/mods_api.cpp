@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstdarg>
 #include <cstring>
+#include <unordered_set>
 
 #include "ext_header.h"
 #include "game.h"
@@ -208,42 +209,39 @@ void ModsAPI::file_save(std::string name, std::string data, bool cloud) {
         driver_doc_save(name.c_str(), data.data(), (int)data.size());
 }
 
+// Commands are built in place at the end of the queue: no copy of the record per call.
 void ModsAPI::view_set(float x, float y, float w, float h) {
-    GCommand c;
+    GCommand &c = batch.queue.emplace_back();
     c.type = 1;
     c.x = x, c.y = y, c.w = w, c.h = h;
-    batch.queue.push_back(c);
 }
 
-void ModsAPI::image_draw(std::string name, float x, float y, float w, float h, float rotate, int color, int alpha) {
-    GCommand c;
+void ModsAPI::image_draw(GName name, float x, float y, float w, float h, float rotate, int color, int alpha) {
+    GCommand &c = batch.queue.emplace_back();
     c.type = 2;
     c.name = name;
     c.x = x, c.y = y, c.w = w, c.h = h;
     c.rotate = rotate;
     c.color = color;
     c.alpha = alpha;
-    batch.queue.push_back(c);
 }
 
 void ModsAPI::rect_draw(int color, float x, float y, float w, float h) {
-    GCommand c;
+    GCommand &c = batch.queue.emplace_back();
     c.type = 4;
     c.color = color;
     c.x = x, c.y = y, c.w = w, c.h = h;
-    batch.queue.push_back(c);
 }
 
-void ModsAPI::font_draw(std::string name, int size, std::string text, float x, float y, int color, int alpha) {
-    GCommand c;
+void ModsAPI::font_draw(GName name, int size, std::string text, float x, float y, int color, int alpha) {
+    GCommand &c = batch.queue.emplace_back();
     c.type = 3;
     c.name = name;
     c.points = size;
-    c.text = text;
+    c.text = std::move(text);
     c.x = x, c.y = y;
     c.color = color;
     c.alpha = alpha;
-    batch.queue.push_back(c);
 }
 
 void ModsAPI::font_size(std::string name, int size, std::string text, float *w, float *h) {
@@ -294,6 +292,30 @@ std::string ModsAPI::ext_call(std::string name, std::string args) {
     if (name == "md5_digest")
         return md5_digest(args);
     return ext_do_call(game, name, args);
+}
+
+// Names are few (the images and fonts a game draws with), so the table keeps every one it was given; its nodes
+// never move, so a name stays one pointer.
+static std::unordered_set<std::string> &_gname_table() {
+    static std::unordered_set<std::string> *table = new std::unordered_set<std::string>();
+    return *table;
+}
+
+static const std::string *_gname_empty() {
+    static const std::string *empty = &*_gname_table().emplace().first;
+    return empty;
+}
+
+GName::GName() : p(_gname_empty()) {}
+GName::GName(const char *s) : p(&*_gname_table().emplace(s ? s : "").first) {}
+GName::GName(const std::string &s) : p(&*_gname_table().emplace(s).first) {}
+GName::GName(const char *s, size_t len) : p(&*_gname_table().emplace(s, len).first) {}
+
+GName GName::from_key(const void *key) {
+    GName n;
+    if (key)
+        n.p = (const std::string *)key;
+    return n;
 }
 
 void CBatch::clear() {

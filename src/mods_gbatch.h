@@ -10,6 +10,9 @@
 
 // Triangles pending at most before the batch is drawn.
 #define KIV_GBATCH_MAX 8192
+// Quads handed to GL in one draw call at most: Mesa's software rasteriser looks for screen-aligned rectangles only
+// in draws of fewer than 4,096 vertices.
+#define KIV_GBATCH_CALL_QUADS 682
 
 // One vertex as the GL client arrays read it (20 bytes).
 struct GVert {
@@ -23,18 +26,57 @@ struct GTri {
     GVert verts[3];
 };
 
+// Where the current drawing coordinates land in window pixels, when one unit is one pixel and nothing rotates.
+struct GPixelMap {
+    bool exact = false;
+    float ox = 0, oy = 0; // GL window coordinates (y up) of the drawing origin, whole when exact
+};
+
 class GBatch {
 public:
     std::vector<GTri> data;
     int tex = 0;   // GL texture name of the pending triangles
     int blend = 0; // GL destination blend factor of the pending triangles
 
+    // What the pending run allows; each holds only while every triangle pushed since the run began allows it.
+    bool run_white = true;        // every vertex is full white at full alpha: no colour stage needed
+    bool run_exact = true;        // every quad maps texels one to one onto whole window pixels: nearest sampling
+    bool run_opaque = true;       // a fully opaque texture drawn at alpha 255 over normal blending: no blending
+    int run_min = 0, run_mag = 0; // the texture's own filters, put back after nearest sampling
+
+    // false draws every run the plain way (one call, blending and colour array on, the texture's filters):
+    // the reference the pixel tests compare the fast paths with.
+    bool fast = true;
+    GPixelMap pixels;
+
     // Seams for tests and benchmarks: observer sees every run before it is drawn; draw_gl false skips GL.
     std::function<void(const GBatch &)> observer;
     bool draw_gl = true;
 
     void push(int tex, GTri &tri, int blend);
+    // One image quad; exact when it maps texels one to one onto whole window pixels.
+    void push_quad(const GfxTexture &t, const GVert &tl, const GVert &tr, const GVert &bl, const GVert &br, int mode,
+                   bool exact);
     void flush();
+    // Flushes and puts the GL state back as the rest of the frame expects it (text, fills, the GUI).
+    void finish();
+    // The lengths of the draw calls a run of n triangles is handed to GL in.
+    static std::vector<int> call_lengths(int n, bool fast);
+
+private:
+    struct GlState {
+        bool known = false;
+        int blend_func = 0;
+        bool blend_on = true, color_array = false, replace = false;
+    } gl;
+    struct Switched {
+        int tex, min, mag;
+        bool nearest;
+    };
+    std::vector<Switched> switched; // textures whose filters this replay changed
+    void _run_begin(int tex, int blend);
+    void _gl_draw();
+    void _gl_filters(bool nearest);
 };
 
 void _color_set(int color, int alpha);
@@ -51,5 +93,7 @@ void _batch_img_r(GBatch &b, GfxImage &img, GfxTexture &tex, float x, float y, f
 void _batch_img_cmd(GBatch &b, const GCommand &c, GfxImage &img, GfxTexture &tex);
 // The rectangle a rect command fills; false when it fills nothing.
 bool _batch_rect_cmd(const GCommand &c, GfxRect *out);
+// Window pixels of the drawing coordinates from the GL matrices (column-major) and viewport.
+GPixelMap _batch_pixel_map(const float proj[16], const float model[16], const int viewport[4]);
 // The program's one batcher, created on first use.
 GBatch &_gbatch_get();

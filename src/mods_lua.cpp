@@ -14,6 +14,7 @@
 #include "ext_net.h"
 #include "gprint.h"
 #include "kiv_printf.h"
+#include "kiv_util.h"
 #include "mods_plugin.h"
 
 static const char *_LUA_PROGNAME = "zorbit";
@@ -331,22 +332,46 @@ static int _l_file_save(lua_State *L) {
     return 0;
 }
 
+// The draw calls run thousands of times a frame: they find the services in their first upvalue instead of the
+// registry, and kiv_image_draw keeps the last name it was given (the Lua string itself, so it cannot be collected
+// and its address reused) next to its interned name, so a repeated name costs one pointer comparison.
+static ModsAPI *_lua_draw_api(lua_State *L) {
+    return (ModsAPI *)lua_touserdata(L, lua_upvalueindex(1));
+}
+
 static int _l_view_set(lua_State *L) {
     _lua_argc(L, 4, 4);
-    ModsAPI *api = _lua_api(L);
+    ModsAPI *api = _lua_draw_api(L);
     api->view_set(_lua_float(L, 1), _lua_float(L, 2), _lua_float(L, 3), _lua_float(L, 4));
     _lua_check_error(L, api);
     return 0;
 }
 
+static GName _lua_image_name(lua_State *L) {
+    size_t len = 0;
+    const char *s = lua_tolstring(L, 1, &len);
+    if (!s) {
+        lua_pushstring(L, "null string");
+        lua_error(L);
+    }
+    if (s == lua_tostring(L, lua_upvalueindex(2)))
+        return GName::from_key(lua_touserdata(L, lua_upvalueindex(3)));
+    GName name(s, len);
+    lua_pushvalue(L, 1);
+    lua_replace(L, lua_upvalueindex(2));
+    lua_pushlightuserdata(L, const_cast<void *>(name.key()));
+    lua_replace(L, lua_upvalueindex(3));
+    return name;
+}
+
 static int _l_image_draw(lua_State *L) {
     _lua_argc(L, 5, 8);
     int n = lua_gettop(L);
-    ModsAPI *api = _lua_api(L);
-    std::string name = my_lua_tostring(L, 1);
+    ModsAPI *api = _lua_draw_api(L);
+    GName name = _lua_image_name(L);
     float x = _lua_float(L, 2), y = _lua_float(L, 3), w = _lua_float(L, 4), h = _lua_float(L, 5);
     float rotate = n >= 6 ? _lua_float(L, 6) : 0.0f;
-    int color = n >= 7 ? _lua_trunc(L, 7) : 0xFFFFFF;
+    int color = n >= 7 ? (int)kiv_d2color(lua_tonumber(L, 7)) : 0xFFFFFF;
     int alpha = n >= 8 ? _lua_trunc(L, 8) : 255;
     api->image_draw(name, x, y, w, h, rotate, color, alpha);
     _lua_check_error(L, api);
@@ -355,8 +380,9 @@ static int _l_image_draw(lua_State *L) {
 
 static int _l_rect_draw(lua_State *L) {
     _lua_argc(L, 5, 5);
-    ModsAPI *api = _lua_api(L);
-    api->rect_draw(_lua_int(L, 1), _lua_float(L, 2), _lua_float(L, 3), _lua_float(L, 4), _lua_float(L, 5));
+    ModsAPI *api = _lua_draw_api(L);
+    api->rect_draw((int)kiv_d2color(lua_tonumber(L, 1)), _lua_float(L, 2), _lua_float(L, 3), _lua_float(L, 4),
+                   _lua_float(L, 5));
     _lua_check_error(L, api);
     return 0;
 }
@@ -396,14 +422,14 @@ static int _l_stream_stop(lua_State *L) {
 static int _l_font_draw(lua_State *L) {
     _lua_argc(L, 5, 7);
     int n = lua_gettop(L);
-    ModsAPI *api = _lua_api(L);
-    std::string name = my_lua_tostring(L, 1);
+    ModsAPI *api = _lua_draw_api(L);
+    GName name(my_lua_tostring(L, 1));
     int size = _lua_int(L, 2);
     std::string text = my_lua_tostring(L, 3);
     float x = _lua_float(L, 4), y = _lua_float(L, 5);
-    int color = n >= 6 ? _lua_trunc(L, 6) : 0xFFFFFF;
+    int color = n >= 6 ? (int)kiv_d2color(lua_tonumber(L, 6)) : 0xFFFFFF;
     int alpha = n >= 7 ? _lua_trunc(L, 7) : 255;
-    api->font_draw(name, size, text, x, y, color, alpha);
+    api->font_draw(name, size, std::move(text), x, y, color, alpha);
     _lua_check_error(L, api);
     return 0;
 }
@@ -502,8 +528,13 @@ void ModsLua::lua_init() {
     luaL_openlibs(L);
     lua_pushlightuserdata(L, (void *)&g);
     lua_setfield(L, LUA_REGISTRYINDEX, _LUA_API_KEY);
-    for (const luaL_Reg *r = _lua_bindings; r->name; r++)
-        lua_register(L, r->name, r->func);
+    for (const luaL_Reg *r = _lua_bindings; r->name; r++) {
+        lua_pushlightuserdata(L, (void *)&g);
+        lua_pushnil(L);                    // kiv_image_draw: the last name
+        lua_pushlightuserdata(L, nullptr); // and its interned name
+        lua_pushcclosure(L, r->func, 3);
+        lua_setglobal(L, r->name);
+    }
     lua_net_init(L);
     lua_mods_plugin_init(L);
 }

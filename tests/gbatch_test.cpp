@@ -278,4 +278,39 @@ TEST(GBatch, RectCommandArea) {
     }
 }
 
+float turn(const GTri &t) {
+    const GVert &a = t.verts[0], &b = t.verts[1], &c = t.verts[2];
+    return (b.vx - a.vx) * (c.vy - a.vy) - (b.vy - a.vy) * (c.vx - a.vx);
+}
+
+// Both triangles of every quad turn alike on the fast path (the plain path keeps its mixed order), and a run is
+// handed to GL in calls of at most 682 quads.
+TEST(GBatch, WindingAndCallLengths) {
+    for (bool fast : {true, false}) {
+        Recorder rec;
+        rec.b.fast = fast;
+        GfxImage img{};
+        img.rect = img.shape = GfxRect(0, 0, 8, 8);
+        GfxTexture tex{};
+        tex.tex = 3;
+        _batch_img_cmd(rec.b, image(5, 5, 8, 8), img, tex);
+        _batch_img_cmd(rec.b, image(5, 5, -8, 8, 30), img, tex);
+        rec.b.flush();
+        ASSERT_EQ(rec.tris.size(), 4u);
+        for (int q = 0; q < 2; q++)
+            EXPECT_EQ(turn(rec.tris[2 * q]) * turn(rec.tris[2 * q + 1]) > 0, fast) << "fast " << fast << " quad " << q;
+    }
+    struct Row {
+        int tris;
+        bool fast;
+        std::vector<int> calls;
+    } rows[] = {
+        {2, true, {2}},          {1364, true, {1364}},
+        {1366, true, {1364, 2}}, {8192, true, {1364, 1364, 1364, 1364, 1364, 1364, 8}},
+        {8192, false, {8192}},
+    };
+    for (const Row &r : rows)
+        EXPECT_EQ(GBatch::call_lengths(r.tris, r.fast), r.calls) << r.tris << " triangles, fast " << r.fast;
+}
+
 } // namespace

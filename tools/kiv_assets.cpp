@@ -212,5 +212,19 @@ int main(int argc, char **argv) {
     sprite.fill(0, 0, 32, 32, 0xFFFFFF80u);
     sprite.fill(2, 2, 28, 28, 0xFFFFFFFFu);
     ok = ok && write_png("bench_sprite.png", sprite);
+    // The 1:1 sprite of the benchmarks and pixel tests: opaque, every texel different from its neighbours.
+    Image opaque(8, 8);
+    for (int y = 0; y < 8; y++)
+        for (int x = 0; x < 8; x++)
+            opaque.fill(x, y, 1, 1,
+                        ((unsigned)(32 * x + 16) << 24) | ((unsigned)(32 * y + 8) << 16) |
+                            ((unsigned)((x ^ y) * 36) << 8) | 0xFFu);
+    ok = ok && write_png("bench_opaque.png", opaque);
+    // An opaque picture of odd size, padded on upload, for the pixel tests of the batcher.
+    Image odd(13, 7);
+    for (int y = 0; y < 7; y++)
+        for (int x = 0; x < 13; x++)
+            odd.fill(x, y, 1, 1, ((unsigned)(19 * x) << 24) | ((unsigned)(255 - 30 * y) << 16) | 0x4000FFu);
+    ok = ok && write_png("odd.png", odd);
     return ok ? 0 : 1;
 }

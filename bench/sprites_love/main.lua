@@ -1,20 +1,27 @@
--- The comparison side of the sprite benchmark: KIV_BENCH_SCENE = "sprites N SIZE" or "text"; the data files and
+-- The comparison side of the sprite benchmark: KIV_BENCH_SCENE = "sprites N SIZE", "opaque N" or "text"; the data files and
 -- sprites_scene.lua are copied next to this file by sprites_bench.sh. Prints one result line and quits.
 local scene = require("sprites_scene")
 local spec = os.getenv("KIV_BENCH_SCENE") or "sprites 10000 4"
 local kind, n, size = spec:match("^(%a+)%s*(%d*)%s*(%d*)")
 n, size = tonumber(n) or 0, tonumber(size) or 0
-local warm, frames = 60, 600
+local warm = tonumber(os.getenv("KIV_BENCH_WARM") or "") or 60
+local frames = tonumber(os.getenv("KIV_BENCH_FRAMES") or "") or 600
+local ww, wh = love.graphics.getDimensions()
 
 function love.run()
-    scene.init(kind, n, size, 800, 600)
-    local img = love.graphics.newImage("bench_sprite.png")
+    local file = "bench_sprite.png"
+    if kind == "opaque" then
+        file, size = "bench_opaque.png", 8
+    end
+    scene.init(kind, n, size, ww, wh)
+    local img = love.graphics.newImage(file)
+    local iw = img:getWidth()
     local font = love.graphics.newFont("small.fnt")
     love.graphics.setFont(font)
     local draw = love.graphics.draw
     local print_ = love.graphics.print
     local function sprite(x, y, s)
-        draw(img, x, y, 0, s / 32, s / 32)
+        draw(img, x, y, 0, s / iw, s / iw)
     end
     local function text(t, x, y)
         print_(t, x, y)

@@ -450,6 +450,24 @@ int gfx_tex_load(const char *name) {
     return id;
 }
 
+int _gfx_rgba_opaque(const unsigned char *p, long n) {
+    for (long i = 0; i < n; i++)
+        if (p[4 * i + 3] != 255)
+            return 0;
+    return 1;
+}
+
+// Reads the bound texture's level 0 back once at upload; very large textures are taken as translucent rather
+// than doubled in memory for the check.
+static int _gfx_tex_opaque(int tw, int th) {
+    if (tw <= 0 || th <= 0 || (long)tw * th > 4096L * 2048)
+        return 0;
+    std::vector<unsigned char> px((size_t)tw * th * 4);
+    glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, px.data());
+    return _gfx_rgba_opaque(px.data(), (long)tw * th);
+}
+
 void gfx_tex_reload(int id) {
     if (!_gfx_tex_ok(id))
         return;
@@ -469,10 +487,12 @@ void gfx_tex_reload(int id) {
         t->tex_filter_min = _kiv_gl_texture_min_filter();
     }
     // A failed upload has no texture of its own; binding 0 would change the filters of the default texture.
+    t->opaque = 0;
     if (t->tex) {
         glBindTexture(GL_TEXTURE_2D, (GLuint)t->tex);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, t->tex_filter_mag);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, t->tex_filter_min);
+        t->opaque = _gfx_tex_opaque(tw, th);
     }
     t->rect = GfxRect(0, 0, (float)tw, (float)th);
     t->tex_memused = (unsigned long)tw * (unsigned long)th * 16 / 3;

@@ -37,6 +37,7 @@ struct GfxTexture {
     char atlas_fname[512];
     time_t atlas_mtime;
     time_t tex_atime;
+    int opaque; // 1 when every texel has full alpha: drawn at alpha 255 it needs no blending
 };
 
 struct GfxImage {
@@ -153,6 +154,9 @@ std::vector<GfxQuad> _gfx_tex_box_slow_parts(int x, int y, int w, int h, int sz)
 // Destination and source of an image blit before clipping; false when nothing can be drawn.
 bool _gfx_img_blit_rects(const GfxImage &i, const GfxRect &T, float sx, float sy, float sw, float sh, float x, float y,
                          float w, float h, GfxRect *dst, GfxRect *src);
+
+// 1 when every one of n RGBA pixels has alpha 255.
+int _gfx_rgba_opaque(const unsigned char *p, long n);
 
 // --- texture upload helpers (kiv_driver-tex_load.cpp)
 int _driver_tex_load(const char *path, int *w, int *h, int *tw, int *th);
