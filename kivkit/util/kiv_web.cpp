@@ -157,6 +157,8 @@ kiv_web *kiv_web_create_n(const char *host, size_t hostlen, int port, const char
         return nullptr;
     }
     page->sockfd = -1;
+    // The answer starts as if after a line end, so an empty first line ends an empty head.
+    page->_scan_prev = '\n';
     page->port = port;
     page->_timeout = timeout;
     kiv_web_reset_timeout(page);
