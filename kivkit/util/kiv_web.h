@@ -16,7 +16,7 @@ constexpr int KIV_WEB_ANSWER_MAX = 32 << 20;
 // A head that has not ended within this many bytes fails the exchange.
 constexpr int KIV_WEB_HEAD_MAX = 64 << 10;
 // Bytes one kiv_web_poll reads at most, so a fast server cannot hold up a frame.
-constexpr int KIV_WEB_POLL_READ_MAX = 64 << 10;
+constexpr int KIV_WEB_POLL_READ_MAX = 256 << 10;
 
 struct kiv_web_buffer {
     int len;
