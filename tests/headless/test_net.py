@@ -18,8 +18,8 @@ def test_session():
     join.until(lambda l: l == "$ join echo exact", "the first echo")
     join.until(lambda l: l == "$ join echo exact", "the second echo")
     host.until(lambda l: l == "$ host disconnect 1 0", "the client's disconnect")
-    host.p.wait(timeout=k.TIMEOUT)  # the host ends by itself once its peer has left
     for live, name in ((join, "join"), (host, "host")):
+        live.p.wait(timeout=k.TIMEOUT)  # both end by themselves: the client after its close, the host after it
         code = live.stop()
         k.check(code == 0, name + " exit", "0, saw %s" % code, live.lines)
     k.check(host.lines.count("$ host message 1 8") == 2, "messages", "two messages of 8 bytes from peer 1",
