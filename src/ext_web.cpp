@@ -37,6 +37,11 @@ var ext_web_call(Game &game, std::string action, var value) {
 }
 
 void ext_web_loop(Game &game) {
+    static std::vector<kiv_web *> pages;
+    pages.clear();
+    for (WebRequestExt *r : web_reqs)
+        pages.push_back(r->page);
+    kiv_web_ready_all(pages.data(), (int)pages.size());
     // By index: an event handler may queue a new request, which moves the vector.
     for (size_t i = 0; i < web_reqs.size();) {
         WebRequestExt *r = web_reqs[i];

@@ -100,8 +100,8 @@ TEST(Web, RefusedAtCreation) {
     };
     for (const Row &row : rows) {
         stdouttest::StdoutCapture cap;
-        kiv_web *page = kiv_web_create_n(row.host.data(), row.host.size(), 80, row.path.data(), row.path.size(),
-                                         nullptr, 0, 30);
+        kiv_web *page =
+            kiv_web_create_n(row.host.data(), row.host.size(), 80, row.path.data(), row.path.size(), nullptr, 0, 30);
         EXPECT_EQ(1, page->error) << row.name;
         EXPECT_EQ(0, page->state) << row.name;
         EXPECT_EQ(1, kiv_web_poll(page)) << row.name;
@@ -206,9 +206,9 @@ TEST(Web, UrlEncode) {
         int out_len; // 0: as long as needed
         std::string want;
     } rows[] = {
-        {"a b", 0, "a%20b"},     {"a b", 4, "a"},        {"-_.~", 0, "%2d%5f%2e%7e"},
-        {"\xe9", 0, "%e9"},      {"", 0, ""},            {std::string("a\0b", 3), 0, "a%00b"},
-        {"Az09", 5, "Az09"},     {"Az09", 4, "Az0"},
+        {"a b", 0, "a%20b"}, {"a b", 4, "a"},    {"-_.~", 0, "%2d%5f%2e%7e"},
+        {"\xe9", 0, "%e9"},  {"", 0, ""},        {std::string("a\0b", 3), 0, "a%00b"},
+        {"Az09", 5, "Az09"}, {"Az09", 4, "Az0"},
     };
     for (const Row &row : rows) {
         EXPECT_EQ(row.out_len ? 0 : (int)row.want.size() + 1,

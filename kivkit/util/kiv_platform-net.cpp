@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 static bool _kiv_net_no_progress(int e) {
     return e == EAGAIN || e == EWOULDBLOCK || e == EINTR;
@@ -77,6 +78,22 @@ long kiv_net_ready(int fd, bool *readable, bool *writable) {
     bool bad = (p.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0;
     *readable = bad || (p.revents & POLLIN);
     *writable = bad || (p.revents & POLLOUT);
+    return 0;
+}
+
+long kiv_net_ready_many(const int *fds, int n, unsigned char *flags) {
+    static std::vector<pollfd> set;
+    set.resize((size_t)n);
+    for (int i = 0; i < n; i++)
+        set[(size_t)i] = pollfd{fds[i], POLLIN | POLLOUT, 0};
+    int rc = poll(set.data(), (nfds_t)n, 0);
+    if (rc < 0 && errno != EINTR)
+        return KIV_NET_FAIL;
+    for (int i = 0; i < n; i++) {
+        short r = rc > 0 ? set[(size_t)i].revents : 0;
+        bool bad = (r & (POLLERR | POLLHUP | POLLNVAL)) != 0;
+        flags[i] = (unsigned char)((bad || (r & POLLIN) ? 1 : 0) | (bad || (r & POLLOUT) ? 2 : 0));
+    }
     return 0;
 }
 

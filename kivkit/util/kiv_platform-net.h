@@ -27,6 +27,9 @@ long kiv_net_connect(int fd, const sockaddr_in *addr);
 // Asks with a zero timeout whether the socket may be read or written; KIV_NET_FAIL when the poll itself fails,
 // else 0 and the flags (a socket with an error or hang-up counts as both, so the next call reports it).
 long kiv_net_ready(int fd, bool *readable, bool *writable);
+// The same for n sockets in one poll: bit 1 readable, bit 2 writable in flags[i]; KIV_NET_FAIL when the poll
+// fails.
+long kiv_net_ready_many(const int *fds, int n, unsigned char *flags);
 // Bytes sent, KIV_NET_AGAIN or KIV_NET_FAIL; a closed peer never raises SIGPIPE.
 long kiv_net_send(int fd, const void *data, size_t len);
 // Bytes received, 0 when the peer closed, KIV_NET_AGAIN or KIV_NET_FAIL.

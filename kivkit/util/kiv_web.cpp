@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 #include <map>
+#include <vector>
 
 #include "kiv_platform-net.h"
 #include "kiv_printf.h"
@@ -265,7 +266,11 @@ int _kiv_web_poll(kiv_web *page) {
         kiv_web_reset_timeout(page);
     }
     bool rd = false, wr = false;
-    if (kiv_net_ready(page->sockfd, &rd, &wr) == KIV_NET_FAIL) {
+    if (page->_ready & 1) {
+        rd = (page->_ready & 2) != 0;
+        wr = (page->_ready & 4) != 0;
+        page->_ready = 0;
+    } else if (kiv_net_ready(page->sockfd, &rd, &wr) == KIV_NET_FAIL) {
         _kiv_web_perror("select");
         _kiv_web_fail(page);
         return 1;
@@ -311,6 +316,26 @@ int _kiv_web_poll(kiv_web *page) {
         return 0;
     }
     return 1;
+}
+
+void kiv_web_ready_all(kiv_web *const *pages, int n) {
+    static std::vector<int> fds;
+    static std::vector<kiv_web *> waiting;
+    static std::vector<unsigned char> flags;
+    fds.clear();
+    waiting.clear();
+    for (int i = 0; i < n; i++) {
+        kiv_web *p = pages[i];
+        if (p && !p->error && (p->state == 2 || p->state == 3) && p->sockfd >= 0) {
+            fds.push_back(p->sockfd);
+            waiting.push_back(p);
+        }
+    }
+    flags.resize(fds.size());
+    if (fds.empty() || kiv_net_ready_many(fds.data(), (int)fds.size(), flags.data()) == KIV_NET_FAIL)
+        return; // each step asks on its own and reports the failure
+    for (size_t i = 0; i < waiting.size(); i++)
+        waiting[i]->_ready = 1 | (flags[i] & 1 ? 2 : 0) | (flags[i] & 2 ? 4 : 0);
 }
 
 int kiv_web_poll(kiv_web *page) {

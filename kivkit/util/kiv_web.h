@@ -46,6 +46,9 @@ struct kiv_web {
     int _scan;
     int _scan_prev;
     int _head_done;
+    // Readiness asked for many exchanges at once by kiv_web_ready_all, used by the next step instead of its own
+    // query: bit 0 known, bit 1 readable, bit 2 writable.
+    int _ready;
 };
 
 int kiv_web_init();
@@ -57,6 +60,9 @@ kiv_web *kiv_web_create_n(const char *host, size_t hostlen, int port, const char
 // 1 when the exchange is over (done or failed), 0 while it goes on.
 int kiv_web_poll(kiv_web *page);
 int _kiv_web_poll(kiv_web *page);
+// One readiness query for every exchange that waits on its socket, so that stepping many costs one system call
+// instead of one each; the next kiv_web_poll of each uses the answer.
+void kiv_web_ready_all(kiv_web *const *pages, int n);
 int kiv_web_get_status(kiv_web *page);
 void kiv_web_get_header(kiv_web *page, char *dest, int dlen, const char *name);
 void kiv_web_destroy(kiv_web *page);
