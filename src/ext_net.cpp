@@ -259,3 +259,8 @@ void net_deinit() {
 bool net_is_open() {
     return _my_net && _my_net->net;
 }
+
+void net_set_last_id(NetID id) {
+    if (_my_net)
+        _my_net->ids_v = id;
+}

@@ -33,8 +33,9 @@ void net_flush();
 // True with one event in *out; false when there is none (or no open host).
 bool net_poll(NetEvent *out);
 void net_deinit();
-// Whether a host is open; for tests.
+// Whether a host is open, and the last id handed out set by hand; for tests.
 bool net_is_open();
+void net_set_last_id(NetID id);
 
 // Registers the net_* globals on a new Lua state after net_reset (mods_lua.cpp).
 void lua_net_init(lua_State *L);

@@ -180,14 +180,17 @@ TEST(Net, ServerAgainstRawPeers) {
     EXPECT_EQ(1, a.count(ENET_EVENT_TYPE_DISCONNECT)) << "the peer saw its disconnect";
     EXPECT_FALSE(net_is_open());
 
-    // A restart of the mod counts ids from 1 again; a taken port leaves the module closed.
+    // A restart of the mod counts ids from 1 again; after 65535 the count wraps past ids still in use.
     modstest::ModsRig again;
     net_host(port);
-    Raw d(0, true);
+    Raw d(0, true), e(0, true);
     d.connect(port, 1);
     got.clear();
     ASSERT_TRUE(pump({&d}, got, [&] { return got.size() == 1; }));
-    EXPECT_EQ("connect 1 []\n", show(got));
+    net_set_last_id(65535);
+    e.connect(port, 1);
+    ASSERT_TRUE(pump({&d, &e}, got, [&] { return got.size() == 2; }));
+    EXPECT_EQ("connect 1 []\nconnect 2 []\n", show(got));
     Raw holder(free_port(), false);
     ASSERT_TRUE(holder.h);
     stdouttest::StdoutCapture cap2;
