@@ -53,26 +53,26 @@ struct kiv_web {
 
 int kiv_web_init();
 void kiv_web_deinit();
+in_addr *kiv_gethostbyname(const char *name);
 kiv_web *kiv_web_create(const char *host, int port, const char *path, const void *post, int postlen, int timeout);
 // The same with explicit text lengths, so a NUL inside script text is seen and refused.
 kiv_web *kiv_web_create_n(const char *host, size_t hostlen, int port, const char *path, size_t pathlen,
                           const void *post, int postlen, int timeout);
-// 1 when the exchange is over (done or failed), 0 while it goes on.
-int kiv_web_poll(kiv_web *page);
+// Appends received bytes to the answer and finds the end of its head: the receive step and the fuzzer share it.
+// 0 on success, -1 (error set) when the answer outgrows its limits.
+int _kiv_web_take(kiv_web *page, const void *bytes, int n);
+// One step; 1 when the exchange is over.
 int _kiv_web_poll(kiv_web *page);
 // One readiness query for every exchange that waits on its socket, so that stepping many costs one system call
 // instead of one each; the next kiv_web_poll of each uses the answer.
 void kiv_web_ready_all(kiv_web *const *pages, int n);
+// 1 when the exchange is over (done or failed), 0 while it goes on.
+int kiv_web_poll(kiv_web *page);
 int kiv_web_get_status(kiv_web *page);
 void kiv_web_get_header(kiv_web *page, char *dest, int dlen, const char *name);
 void kiv_web_destroy(kiv_web *page);
 int kiv_web_urlencode_len(const char *in, int l);
 void kiv_web_urlencode(char *out, int len, const char *in, int l);
-in_addr *kiv_gethostbyname(const char *name);
-
-// Appends received bytes to the answer and finds the end of its head: the receive step and the fuzzer share it.
-// 0 on success, -1 (error set) when the answer outgrows its limits.
-int _kiv_web_take(kiv_web *page, const void *bytes, int n);
 // Replaces the seconds clock of the inactivity allowance (null restores the monotonic clock); for tests.
 void kiv_web_set_clock(long (*source)());
 
