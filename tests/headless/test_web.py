@@ -48,7 +48,9 @@ def test_hostile():
     # reset before and during, refused, unresolvable, endless head and body; close may fail or end empty.
     k.check(failures >= 6, "failures logged", "at least 6 failure lines, saw %d" % failures, lines)
     longest = [float(l.split()[2]) for l in lines if l.startswith("$ longest ")]
-    k.check(longest and longest[0] < 0.25, "frame steps", "no step of 250 ms or more, saw %s" % longest, lines)
+    # A frame held by the network would wait for the silent server: a step of a second (the cap). The margin
+    # below that is for a loaded machine running the sanitizer build.
+    k.check(longest and longest[0] < 0.5, "frame steps", "no step of 500 ms or more, saw %s" % longest, lines)
 
 
 if __name__ == "__main__":
