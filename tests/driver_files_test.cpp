@@ -18,6 +18,7 @@
 #include <SDL.h>
 
 #include "kiv_driver.h"
+#include "kiv_event.h"
 #include "kiv_platform.h"
 #include "stdout_testutil.h"
 
@@ -421,6 +422,14 @@ TEST_F(DriverFiles, TimerResetAndStepCounter) {
             got = driver_timer_get_ticks();
         EXPECT_EQ(got, r.want) << r.name;
     }
+}
+
+TEST_F(DriverFiles, HeadlessPollStartsNoJoysticks) {
+    driver_init(DRIVER_TIMER);
+    Event e(EVT_NONE);
+    for (int i = 0; i < 3; i++)
+        driver_event_poll(&e);
+    EXPECT_FALSE(SDL_WasInit(SDL_INIT_JOYSTICK)) << "the event poll of a headless run started the joysticks";
 }
 
 TEST_F(DriverFiles, OpenUrlPassesTheLinkAsOneArgument) {
