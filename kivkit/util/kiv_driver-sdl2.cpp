@@ -443,8 +443,10 @@ const char *driver_data_fname(const char *_fname) {
     const std::string &base = _driver_base_dir();
     bool named = _driver && _driver->gamename[0];
     for (const char *rel : {named ? "data" : "../data", named ? "../data" : "data"}) {
+        if (base.empty())
+            break;
         std::string d = base + rel;
-        if (!base.empty() && _driver_join(_driver_data_fname_buf, sizeof(_driver_data_fname_buf), d.c_str(), _fname) &&
+        if (_driver_join(_driver_data_fname_buf, sizeof(_driver_data_fname_buf), d.c_str(), _fname) &&
             driver_file_exists(_driver_data_fname_buf))
             return _driver_data_fname_buf;
     }
