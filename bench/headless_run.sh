@@ -42,22 +42,24 @@ LUA
 measure() {
     local label="$1" n="$2"
     shift 2
-    local total=0 peak=0
+    local total=0 peak=0 bad=0
     for _ in $(seq "$n"); do
-        /usr/bin/time -f "%e %M" -o "$work/t" "$@" >/dev/null 2>&1 || true
+        /usr/bin/time -f "%e %M" -o "$work/t" "$@" >/dev/null 2>&1 || bad=1
         read -r wall rss < <(tail -n 1 "$work/t")
         total=$(python3 -c "print($total + $wall)")
         [ "$rss" -gt "$peak" ] && peak=$rss
     done
     printf "%-34s wall %.3f s (mean of %d)   peak RSS %d kB\n" "$label" "$(python3 -c "print($total / $n)")" "$n" "$peak"
+    [ "$bad" -eq 0 ] || { echo "$label: a run failed"; return 1; }
 }
 
 cd "$build"
+status=0
 echo "== headless start to exit"
-measure "kivgame -headless (exit in _loop)" 10 env SDL_AUDIODRIVER=dummy "$bin" -headless -mod "$work/exit.lua"
+measure "kivgame -headless (exit in _loop)" 10 env SDL_AUDIODRIVER=dummy "$bin" -headless -mod "$work/exit.lua" || status=1
 if command -v love >/dev/null; then
     # With the window and graphics modules off love needs no display.
-    measure "love 11.4 (quit in love.update)" 10 env -u DISPLAY SDL_AUDIODRIVER=dummy love "$work/love_exit"
+    measure "love 11.4 (quit in love.update)" 10 env -u DISPLAY SDL_AUDIODRIVER=dummy love "$work/love_exit" || true
 else
     echo "love not installed (tools/install-deps.sh bench)"
 fi
@@ -67,3 +69,4 @@ echo "== idle headless, empty _loop, 10 s at 60 passes a second"
     -mod "$work/idle.lua" >/dev/null 2>&1 || true
 read -r wall user sys < <(tail -n 1 "$work/idle")
 python3 -c "w,u,s=$wall,$user,$sys; print('wall %.2f s  cpu %.3f s  = %.2f%% of one core' % (w, u+s, 100*(u+s)/w))"
+exit $status

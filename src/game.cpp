@@ -62,7 +62,9 @@ void Game::args(int argc, char **argv) {
         if (!strcmp(arg, "-headless")) {
             _headless = 1;
         } else if (!strcmp(arg, "-mod") && has) {
-            if (!game_copy_field(_mod, sizeof(_mod), argv[i + 1]))
+            if (game_copy_field(_mod, sizeof(_mod), argv[i + 1]))
+                _mod_arg = 1;
+            else
                 gprint("Game::args: -mod path longer than %d bytes refused\n", (int)sizeof(_mod) - 1);
         } else if (!strcmp(arg, "-width") && has) {
             _width = _game_atoi(argv[i + 1]);

@@ -24,6 +24,7 @@ public:
     int quit = 0;
     int suspendable = 0;
     char _mod[512] = {};
+    int _mod_arg = 0; // the main script was named by -mod: the file at that path, never an embedded one
     int _argc = 0;
     char **_argv = nullptr;
     int _full = 0;

@@ -123,7 +123,9 @@ void ModsAPI::require(std::string fname) {
     for (const ModScript &s : scripts)
         if (s.name == name)
             return;
-    if (mods_embed_load(this, game.data.mods.mod, fname, name))
+    // A main script named by -mod is the author's file, even when an embedded script has its base name.
+    bool main_file = game._mod_arg && fname == game.data.mods.fname;
+    if (!main_file && mods_embed_load(this, game.data.mods.mod, fname, name))
         return;
 
     std::string dir = _mods_altdir(params);
@@ -132,7 +134,9 @@ void ModsAPI::require(std::string fname) {
     driver_set_altdir(dir.empty() ? nullptr : dir.c_str());
 
     std::string path;
-    if (!dir.empty()) {
+    if (main_file && driver_file_exists(fname.c_str()))
+        path = fname;
+    if (path.empty() && !dir.empty()) {
         path = (dir == "/" ? dir : dir + "/") + name;
         if (path.size() >= _MODS_PATH_MAX) {
             log_printf("ModsAPI::require(\"%s\") path too long\n", fname.c_str());

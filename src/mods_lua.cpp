@@ -150,6 +150,11 @@ static int _lua_trunc(lua_State *L, int i) {
     return kiv_d2i(lua_tonumber(L, i));
 }
 
+// Colours keep the low 32 bits of the number's integer value, so 0xFFRRGGBB written as ARGB draws RRGGBB.
+static int _lua_color(lua_State *L, int i) {
+    return (int)kiv_d2color(lua_tonumber(L, i));
+}
+
 // --- error functions
 
 static void l_message(const char *pname, const char *msg) {
@@ -371,7 +376,7 @@ static int _l_image_draw(lua_State *L) {
     GName name = _lua_image_name(L);
     float x = _lua_float(L, 2), y = _lua_float(L, 3), w = _lua_float(L, 4), h = _lua_float(L, 5);
     float rotate = n >= 6 ? _lua_float(L, 6) : 0.0f;
-    int color = n >= 7 ? (int)kiv_d2color(lua_tonumber(L, 7)) : 0xFFFFFF;
+    int color = n >= 7 ? _lua_color(L, 7) : 0xFFFFFF;
     int alpha = n >= 8 ? _lua_trunc(L, 8) : 255;
     api->image_draw(name, x, y, w, h, rotate, color, alpha);
     _lua_check_error(L, api);
@@ -381,8 +386,7 @@ static int _l_image_draw(lua_State *L) {
 static int _l_rect_draw(lua_State *L) {
     _lua_argc(L, 5, 5);
     ModsAPI *api = _lua_draw_api(L);
-    api->rect_draw((int)kiv_d2color(lua_tonumber(L, 1)), _lua_float(L, 2), _lua_float(L, 3), _lua_float(L, 4),
-                   _lua_float(L, 5));
+    api->rect_draw(_lua_color(L, 1), _lua_float(L, 2), _lua_float(L, 3), _lua_float(L, 4), _lua_float(L, 5));
     _lua_check_error(L, api);
     return 0;
 }
@@ -427,7 +431,7 @@ static int _l_font_draw(lua_State *L) {
     int size = _lua_int(L, 2);
     std::string text = my_lua_tostring(L, 3);
     float x = _lua_float(L, 4), y = _lua_float(L, 5);
-    int color = n >= 6 ? (int)kiv_d2color(lua_tonumber(L, 6)) : 0xFFFFFF;
+    int color = n >= 6 ? _lua_color(L, 6) : 0xFFFFFF;
     int alpha = n >= 7 ? _lua_trunc(L, 7) : 255;
     api->font_draw(name, size, std::move(text), x, y, color, alpha);
     _lua_check_error(L, api);

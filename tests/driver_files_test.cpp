@@ -15,7 +15,10 @@
 #include <unistd.h>
 #include <vector>
 
+#include <SDL.h>
+
 #include "kiv_driver.h"
+#include "kiv_event.h"
 #include "kiv_platform.h"
 #include "stdout_testutil.h"
 
@@ -107,12 +110,18 @@ protected:
         size_t p;
         while ((p = s.find("{R}")) != std::string::npos)
             s.replace(p, 3, root);
+        if ((p = s.find("{B}")) != std::string::npos) {
+            char *base = SDL_GetBasePath();
+            s.replace(p, 3, base ? base : "");
+            SDL_free(base);
+        }
         return s;
     }
 };
 
 TEST_F(DriverFiles, PathRules) {
     write_file(root + "/alt/a.png", "alt");
+    write_file(root + "/data/black.png", "relative"); // the build's own data/ (beside the test program) has one too
     struct Row {
         const char *name;
         const char *gamename; // null: none set
@@ -129,6 +138,11 @@ TEST_F(DriverFiles, PathRules) {
         {"empty altdir is no directory, not the root", nullptr, "", true, 'd', "a.png", "../data/a.png"},
         {"subdirectory names are kept", nullptr, nullptr, true, 'd', "fonts/x.fnt", "../data/fonts/x.fnt"},
         {"dots inside a name are fine", nullptr, nullptr, true, 'd', "a..b", "../data/a..b"},
+        {"relative data directory first", nullptr, nullptr, true, 'd', "black.png", "../data/black.png"},
+        {"then the program's folder, game name's place first", "G", nullptr, true, 'd', "console.fnt",
+         "{B}data/console.fnt"},
+        {"then the program's folder, the other place too", nullptr, nullptr, true, 'd', "console.fnt",
+         "{B}data/console.fnt"},
         {"document without game name", nullptr, nullptr, true, 'o', "save.json", "./save.json"},
         {"document under XDG_DATA_HOME", "G", nullptr, true, 'o', "save.json", "{R}/xdg/G/save.json"},
         {"document under HOME without XDG", "G", nullptr, false, 'o', "save.json", "{R}/home/.local/share/G/save.json"},
@@ -408,6 +422,14 @@ TEST_F(DriverFiles, TimerResetAndStepCounter) {
             got = driver_timer_get_ticks();
         EXPECT_EQ(got, r.want) << r.name;
     }
+}
+
+TEST_F(DriverFiles, HeadlessPollStartsNoJoysticks) {
+    driver_init(DRIVER_TIMER);
+    Event e(EVT_NONE);
+    for (int i = 0; i < 3; i++)
+        driver_event_poll(&e);
+    EXPECT_FALSE(SDL_WasInit(SDL_INIT_JOYSTICK)) << "the event poll of a headless run started the joysticks";
 }
 
 TEST_F(DriverFiles, OpenUrlPassesTheLinkAsOneArgument) {

@@ -1,19 +1,31 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and (with "bench") the benchmarks need.
+# Installs the Debian packages a make target needs: "run" (build and start the game), "test" (also the test
+# suites, the default) or "bench" (also the benchmarks and their comparison programs).
 # Idempotent: only what is missing is installed.
 set -euo pipefail
 
-pkgs=(
-    build-essential cmake pkg-config python3
-    libsdl2-dev liblua5.2-dev libstb-dev zlib1g-dev libenet-dev
-    libgl-dev libgl1-mesa-dri xvfb xauth xdotool x11-utils xclip libx11-dev
-    googletest libgtest-dev libbenchmark-dev
-    nlohmann-json3-dev libssl-dev rapidjson-dev libvorbis-dev
-    clang libclang-rt-14-dev locales libjpeg-turbo-progs python3-pil xclip
+what="${1:-test}"
+run_pkgs=(
+    make build-essential cmake pkg-config
+    libsdl2-dev liblua5.2-dev libstb-dev zlib1g-dev libenet-dev libgl-dev libgl1-mesa-dri
 )
-if [ "${1:-}" = "bench" ]; then
-    pkgs+=(love libsdl2-mixer-dev time libjpeg-dev)
-fi
+# Tests and benchmarks: references (OpenSSL, nlohmann-json, RapidJSON), the test sound encoder (libvorbis-dev),
+# the virtual display, the fuzzers' compiler and the locales of the number-format tests.
+check_pkgs=(
+    python3 googletest libgtest-dev libbenchmark-dev nlohmann-json3-dev libssl-dev rapidjson-dev libvorbis-dev
+    xvfb xauth xdotool x11-utils xclip libx11-dev clang libclang-rt-14-dev locales
+    libjpeg-turbo-progs python3-pil
+)
+bench_pkgs=(love libsdl2-mixer-dev time libjpeg-dev)
+case "$what" in
+run) pkgs=("${run_pkgs[@]}") ;;
+test) pkgs=("${run_pkgs[@]}" "${check_pkgs[@]}") ;;
+bench) pkgs=("${run_pkgs[@]}" "${check_pkgs[@]}" "${bench_pkgs[@]}") ;;
+*)
+    echo "usage: $0 [run|test|bench]" >&2
+    exit 2
+    ;;
+esac
 
 missing=()
 for p in "${pkgs[@]}"; do
@@ -23,9 +35,15 @@ for p in "${pkgs[@]}"; do
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
-echo "installing: ${missing[*]}"
 sudo=""
-[ "$(id -u)" -ne 0 ] && sudo="sudo"
+if [ "$(id -u)" -ne 0 ]; then
+    if ! command -v sudo >/dev/null; then
+        echo "missing packages and no sudo: as root run  apt-get install -y ${missing[*]}  then run make again" >&2
+        exit 1
+    fi
+    sudo="sudo"
+fi
+echo "installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 $sudo apt-get update -qq
 $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -132,6 +132,17 @@ static const char *_driver_data_dir() {
     return _driver_data_dir_buf;
 }
 
+// The program's own folder with its trailing separator; "" when the system cannot tell.
+static const std::string &_driver_base_dir() {
+    static const std::string base = [] {
+        char *p = SDL_GetBasePath();
+        std::string s = p ? p : "";
+        SDL_free(p);
+        return s;
+    }();
+    return base;
+}
+
 static const char *_driver_doc_dir() {
     if (!_driver || !_driver->gamename[0]) {
         snprintf(_driver_doc_dir_buf, sizeof(_driver_doc_dir_buf), ".");
@@ -423,7 +434,23 @@ const char *driver_data_fname(const char *_fname) {
             driver_file_exists(_driver_data_fname_buf))
             return _driver_data_fname_buf;
     }
-    _driver_join(_driver_data_fname_buf, sizeof(_driver_data_fname_buf), _driver_data_dir(), _fname);
+    const char *dir = _driver_data_dir();
+    if (_driver_join(_driver_data_fname_buf, sizeof(_driver_data_fname_buf), dir, _fname) &&
+        driver_file_exists(_driver_data_fname_buf))
+        return _driver_data_fname_buf;
+    // The program may be started from any folder: the engine's own data beside it is found there too, in the
+    // same places, the one the game name selects first.
+    const std::string &base = _driver_base_dir();
+    bool named = _driver && _driver->gamename[0];
+    for (const char *rel : {named ? "data" : "../data", named ? "../data" : "data"}) {
+        if (base.empty())
+            break;
+        std::string d = base + rel;
+        if (_driver_join(_driver_data_fname_buf, sizeof(_driver_data_fname_buf), d.c_str(), _fname) &&
+            driver_file_exists(_driver_data_fname_buf))
+            return _driver_data_fname_buf;
+    }
+    _driver_join(_driver_data_fname_buf, sizeof(_driver_data_fname_buf), dir, _fname);
     return _driver_data_fname_buf;
 }
 
@@ -515,7 +542,8 @@ void driver_timer_set(int fps) {
 }
 
 int driver_timer_tick() {
-    if (!_driver || _driver->fps <= 0) return 0;
+    if (!_driver || _driver->fps <= 0)
+        return 0;
     long long rate = _driver->fps;
     long long now = driver_timer_get_ticks();
     if (!_driver_tick_started) {

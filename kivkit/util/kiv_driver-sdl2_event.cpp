@@ -203,8 +203,8 @@ int _driver_sdl_sym2key(int sym) {
     }
 }
 
-// Starts the joystick subsystem when needed and opens every attached device not open yet, so a
-// joystick attached while running is picked up by the next poll and no device is opened twice.
+// Starts the joystick subsystem when needed and opens every attached device not open yet; run when video
+// starts and when a device is added, so no device is opened twice and a headless run never starts it.
 void _driver_joystick_scan() {
     if (!SDL_WasInit(SDL_INIT_JOYSTICK)) {
         // A shutdown of SDL closed every joystick behind our back: forget them.
@@ -254,7 +254,6 @@ void _driver_joystick_close_all() {
 int driver_event_poll(Event *r) {
     if (!r)
         return 0;
-    _driver_joystick_scan();
     *r = Event(EVT_NONE);
     if (!_driver_text.empty())
         _driver_text_convert();
@@ -345,6 +344,9 @@ int driver_event_poll(Event *r) {
         r->type = e.type == SDL_JOYBUTTONDOWN ? EVT_JOYDOWN : EVT_JOYUP;
         r->device = e.jbutton.which;
         r->b = e.jbutton.button;
+        break;
+    case SDL_JOYDEVICEADDED:
+        _driver_joystick_scan();
         break;
     case SDL_JOYDEVICEREMOVED:
         _driver_joystick_remove(e.jdevice.which);

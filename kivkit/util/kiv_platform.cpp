@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -55,6 +56,36 @@ bool kiv_platform_mkdir_p(const char *path) {
     return _kiv_platform_isdir(p);
 }
 
+// The one temporary file of a target: ".<name>.kivtmp" beside it. A save killed mid-write leaves at most this
+// file, and the next save of the same name takes it over.
+static std::string _kiv_platform_tmp_name(const std::string &path) {
+    size_t slash = path.rfind('/');
+    size_t b = slash == std::string::npos ? 0 : slash + 1;
+    return path.substr(0, b) + "." + path.substr(b) + ".kivtmp";
+}
+
+// Opens the temporary file locked for this writer alone. A concurrent writer of the same name may rename it
+// away while we wait for the lock; then the file we hold is its finished save, and we start again.
+static int _kiv_platform_tmp_open(const std::string &tmp) {
+    for (int tries = 0; tries < 100; tries++) {
+        int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
+        if (fd < 0)
+            return -1;
+        struct stat held, named;
+        if (flock(fd, LOCK_EX) != 0 || fstat(fd, &held) != 0 || !S_ISREG(held.st_mode)) {
+            close(fd);
+            return -1;
+        }
+        bool same = stat(tmp.c_str(), &named) == 0 && held.st_ino == named.st_ino && held.st_dev == named.st_dev;
+        if (same && ftruncate(fd, 0) == 0)
+            return fd;
+        close(fd);
+        if (same)
+            return -1;
+    }
+    return -1;
+}
+
 bool kiv_platform_file_write_atomic(const char *path, const void *data, size_t len) {
     if (!path || !*path || (len > 0 && !data))
         return false;
@@ -63,8 +94,8 @@ bool kiv_platform_file_write_atomic(const char *path, const void *data, size_t l
     if (stat(path, &st) == 0 && !S_ISREG(st.st_mode))
         return false;
 
-    std::string tmp = std::string(path) + ".XXXXXX";
-    int fd = mkstemp(&tmp[0]);
+    std::string tmp = _kiv_platform_tmp_name(path);
+    int fd = _kiv_platform_tmp_open(tmp);
     if (fd < 0)
         return false;
     const char *p = (const char *)data;
@@ -81,22 +112,16 @@ bool kiv_platform_file_write_atomic(const char *path, const void *data, size_t l
         p += n;
         left -= (size_t)n;
     }
-    // Keep the usual permissions of a newly created file rather than mkstemp's 0600.
-    if (ok) {
-        mode_t mask = umask(0);
-        umask(mask);
-        fchmod(fd, 0666 & ~mask);
-    }
     if (ok && fsync(fd) != 0)
         ok = false;
-    if (close(fd) != 0)
-        ok = false;
+    // Renamed while still locked, so no other writer can truncate the finished file.
     if (ok && rename(tmp.c_str(), path) != 0)
         ok = false;
-    if (!ok) {
+    if (!ok)
         unlink(tmp.c_str());
+    close(fd);
+    if (!ok)
         return false;
-    }
     // Make the rename itself durable.
     std::string dir(path);
     size_t slash = dir.rfind('/');

@@ -14,8 +14,9 @@ bool kiv_platform_file_stat(const char *path, long long *size, time_t *mtime);
 // Creates the directory and its missing parents; true when it exists afterwards.
 bool kiv_platform_mkdir_p(const char *path);
 
-// Writes len bytes to a temporary file in the same directory, syncs it and renames it over path,
-// so a failed write never destroys the previous file. False (and nothing replaced) on any failure.
+// Writes len bytes to the target's one temporary file in the same directory, syncs it and renames it over
+// path, so a failed write never destroys the previous file and a killed one leaves at most that temporary
+// file, which the next save of the name takes over. False (and nothing replaced) on any failure.
 bool kiv_platform_file_write_atomic(const char *path, const void *data, size_t len);
 
 // Per-user data root (XDG_DATA_HOME, else $HOME/.local/share); "" when neither is known.

@@ -211,6 +211,8 @@ protected:
         int index = SDL_JoystickAttachVirtual(SDL_JOYSTICK_TYPE_GAMECONTROLLER, axes, buttons, hats);
         EXPECT_GE(index, 0) << SDL_GetError();
         SDL_JoystickID id = SDL_JoystickGetDeviceInstanceID(index);
+        // Opened on its "added" event; the state SDL reports on opening arrives with the next pass.
+        poll_all();
         poll_all();
         EXPECT_NE(SDL_JoystickFromInstanceID(id), nullptr) << "the poll opens an attached joystick";
         return id;

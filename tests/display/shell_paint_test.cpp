@@ -94,12 +94,13 @@ TEST(ShellPaint, QueueReplayAndLatch) {
     } steps[] = {
         {"first frame", nullptr, 0xFF0000, 1, true},
         {"colour change", "colour = 0x00FF00", 0x00FF00, 2, true},
+        {"ARGB colour draws its RGB", "colour = 0xFF2040C0", 0x2040C0, 3, true},
         {"failing _paint keeps what it queued",
          "function _paint() paints = paints + 1 kiv_rect_draw(0x0000FF, 0, 0, 10000, 10000) error('late') end",
-         0x0000FF, 3, false},
-        {"latched: replayed, not called", nullptr, 0x0000FF, 3, false},
+         0x0000FF, 4, false},
+        {"latched: replayed, not called", nullptr, 0x0000FF, 4, false},
         {"a script run revives it",
-         "function _paint() paints = paints + 1 kiv_rect_draw(0xFFFFFF, 0, 0, 10000, 10000) end", 0xFFFFFF, 4, true},
+         "function _paint() paints = paints + 1 kiv_rect_draw(0xFFFFFF, 0, 0, 10000, 10000) end", 0xFFFFFF, 5, true},
     };
     for (auto &s : steps) {
         if (s.script)

@@ -65,8 +65,17 @@ def test_long_mod_path():
             run.lines)
 
 
+def test_own_main():
+    # A mod named main.lua, by path and by bare name from its folder: the author's file, not the embedded one.
+    folder = k.mod_path("own_main")
+    for label, mod, cwd in [("path", os.path.join(folder, "main.lua"), None), ("bare name", "main.lua", folder)]:
+        code, lines = k.run(["-mod", mod], cwd=cwd)
+        k.check("$ own main: kiv=table helper=folder" in lines, "own main.lua (%s)" % label, "its line", lines)
+        k.check(code == 0, "own main.lua (%s): exit code" % label, "0, saw %d" % code, lines)
+
+
 if __name__ == "__main__":
-    for t in (test_params, test_services, test_default_embedded, test_long_mod_path):
+    for t in (test_params, test_services, test_default_embedded, test_long_mod_path, test_own_main):
         try:
             t()
         except Exception as e:

@@ -1,0 +1,1 @@
+helper_from = "folder"
