@@ -157,7 +157,8 @@ int _driver_tex_load(const char *path, int *w, int *h, int *tw, int *th);
 int _driver_tex_load_from_data(unsigned char *rgba, int w, int h, int *ow, int *oh, int *tw, int *th);
 // The upload behind _driver_tex_load_from_data, with the halving the configuration asks for given explicitly.
 int _driver_tex_upload(unsigned char *rgba, int w, int h, bool downscale, int *ow, int *oh, int *tw, int *th);
-unsigned char *_stbi_load(const char *path, int *w, int *h, int *comp, int req);
+// The checked decode of an image file to RGBA (free() the pixels); null with *why set when it is refused.
+unsigned char *_stbi_load(const char *path, int *w, int *h, const char **why);
 void _driver_tex_load_downscale(unsigned char *p, int *w, int *h);
 void _driver_tex_load_downscale_both(unsigned char *p, int w, int h);
 void _driver_tex_load_downscale_horz(unsigned char *p, int w, int h);
@@ -180,3 +181,10 @@ unsigned char *_driver_tex_pad(const unsigned char *p, int w, int h, int tw, int
 int _driver_tex_fit(int w, int h, int maxsize);
 // Checks a file's picture size before decoding: 0 when it can be drawn at maxsize (after halving), -1 otherwise.
 int _driver_tex_check_size(const unsigned char *data, int len, int maxsize, int *w, int *h);
+
+// --- image decoding (kiv_driver-image.cpp): PNG, JPEG and TGA only, chosen by the leading bytes
+enum { KIV_IMAGE_NONE = 0, KIV_IMAGE_PNG, KIV_IMAGE_JPEG, KIV_IMAGE_TGA };
+// The format the bytes hold and the picture size its header claims; KIV_IMAGE_NONE for anything else.
+int _driver_image_info(const unsigned char *data, int len, int *w, int *h);
+// RGBA pixels (free()) of an image held in memory; null with *why (valid until the next call) on refusal.
+unsigned char *_driver_image_decode(const unsigned char *data, int len, int *w, int *h, const char **why);

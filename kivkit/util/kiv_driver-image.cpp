@@ -1,0 +1,172 @@
+// Checked image decoding for textures and the window icon: the file's leading bytes choose the decoder, and only
+// PNG (libpng), JPEG and TGA (stb_image, compiled here with just those two) are decoded. Called by the texture
+// upload and the window icon through _stbi_load.
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include <png.h>
+
+// Our own copy of the decoder, private to this file: stb's other formats (PNM, PSD, GIF, HDR, ...) are not built
+// at all, and its PNG reader is not used.
+#define STB_IMAGE_IMPLEMENTATION
+#define STB_IMAGE_STATIC
+#define STBI_ONLY_JPEG
+#define STBI_ONLY_TGA
+#define STBI_NO_STDIO
+#define STBI_NO_LINEAR
+#define STBI_NO_HDR
+#define STBI_NO_FAILURE_STRINGS
+#include <stb/stb_image.h>
+
+#include "kiv_gfx.h"
+
+// Largest picture decoded at all (pixels): a header may claim any size, and decoding allocates 4 bytes a pixel.
+static const long long _IMAGE_PIXMAX = 1LL << 26;
+
+static char _image_why[128];
+
+static unsigned _image_be32(const unsigned char *p) {
+    return (unsigned)p[0] << 24 | (unsigned)p[1] << 16 | (unsigned)p[2] << 8 | p[3];
+}
+
+// TGA has no magic: a header is accepted only when every field holds a value the format defines and the file is
+// long enough for the pixels it claims (uncompressed), or for one shortest run packet per 128 pixels (RLE).
+static bool _image_tga_info(const unsigned char *d, int len, int *w, int *h) {
+    if (len < 18)
+        return false;
+    int idlen = d[0], maptype = d[1], type = d[2], maplen = d[5] | d[6] << 8, mapbits = d[7], bpp = d[16];
+    int base = type & ~8;
+    bool mapped = base == 1;
+    if (maptype > 1 || (type != 1 && type != 2 && type != 3 && type != 9 && type != 10 && type != 11) ||
+        mapped != (maptype == 1))
+        return false;
+    if (mapped ? (bpp != 8 && bpp != 16) || maplen < 1 ||
+                     (mapbits != 8 && mapbits != 15 && mapbits != 16 && mapbits != 24 && mapbits != 32)
+        : base == 2 ? bpp != 15 && bpp != 16 && bpp != 24 && bpp != 32
+                    : bpp != 8 && bpp != 16)
+        return false;
+    *w = d[12] | d[13] << 8;
+    *h = d[14] | d[15] << 8;
+    if (*w < 1 || *h < 1)
+        return false;
+    long long pixels = (long long)*w * *h, bytes = (bpp + 7) / 8;
+    long long need = 18 + idlen + (mapped ? (long long)maplen * ((mapbits + 7) / 8) : 0);
+    need += (type & 8) ? (pixels + 127) / 128 * (1 + bytes) : pixels * bytes;
+    return len >= need;
+}
+
+int _driver_image_info(const unsigned char *data, int len, int *w, int *h) {
+    *w = *h = 0;
+    if (!data || len <= 0)
+        return KIV_IMAGE_NONE;
+    if (len >= 24 && memcmp(data, "\x89PNG\r\n\x1a\n", 8) == 0 && memcmp(data + 12, "IHDR", 4) == 0) {
+        unsigned pw = _image_be32(data + 16), ph = _image_be32(data + 20);
+        if (pw > 0x7fffffff || ph > 0x7fffffff)
+            return KIV_IMAGE_NONE;
+        *w = (int)pw;
+        *h = (int)ph;
+        return KIV_IMAGE_PNG;
+    }
+    if (len >= 3 && data[0] == 0xff && data[1] == 0xd8 && data[2] == 0xff) {
+        int comp = 0;
+        return stbi_info_from_memory(data, len, w, h, &comp) ? KIV_IMAGE_JPEG : KIV_IMAGE_NONE;
+    }
+    if (_image_tga_info(data, len, w, h))
+        return KIV_IMAGE_TGA;
+    *w = *h = 0;
+    return KIV_IMAGE_NONE;
+}
+
+// --- PNG through libpng (stb's reader copies from a null buffer on an empty first IDAT chunk)
+
+struct _ImagePngSource {
+    const unsigned char *p;
+    size_t n, at;
+};
+
+static void _image_png_read(png_structp png, png_bytep out, size_t len) {
+    _ImagePngSource *s = (_ImagePngSource *)png_get_io_ptr(png);
+    if (len > s->n - s->at)
+        png_error(png, "file ends early");
+    memcpy(out, s->p + s->at, len);
+    s->at += len;
+}
+
+static void _image_png_error(png_structp png, png_const_charp msg) {
+    snprintf(_image_why, sizeof(_image_why), "%s", msg ? msg : "bad PNG");
+    png_longjmp(png, 1);
+}
+
+static void _image_png_warning(png_structp, png_const_charp) {}
+
+static unsigned char *_image_png(const unsigned char *data, int len, int *w, int *h) {
+    _ImagePngSource src = {data, (size_t)len, 0};
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, _image_png_error, _image_png_warning);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    // Only plain pointers live across the jump; they are freed on both ways out.
+    unsigned char *volatile px = nullptr;
+    png_bytep *volatile rows = nullptr;
+    if (!info) {
+        png_destroy_read_struct(&png, nullptr, nullptr);
+        snprintf(_image_why, sizeof(_image_why), "out of memory");
+        return nullptr;
+    }
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        free(px);
+        free(rows);
+        return nullptr;
+    }
+    png_set_read_fn(png, &src, _image_png_read);
+    png_read_info(png, info);
+    png_uint_32 iw = png_get_image_width(png, info), ih = png_get_image_height(png, info);
+    if ((long long)iw * ih > _IMAGE_PIXMAX)
+        png_error(png, "image too large");
+    png_set_expand(png);
+    png_set_strip_16(png);
+    png_set_gray_to_rgb(png);
+    png_set_add_alpha(png, 0xff, PNG_FILLER_AFTER);
+    png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+    if (png_get_rowbytes(png, info) != (size_t)iw * 4)
+        png_error(png, "unsupported pixel layout");
+    px = (unsigned char *)malloc((size_t)iw * ih * 4);
+    rows = (png_bytep *)malloc(sizeof(png_bytep) * ih);
+    if (!px || !rows)
+        png_error(png, "out of memory");
+    for (png_uint_32 y = 0; y < ih; y++)
+        rows[y] = px + (size_t)y * iw * 4;
+    png_read_image(png, rows);
+    png_destroy_read_struct(&png, &info, nullptr);
+    free(rows);
+    *w = (int)iw;
+    *h = (int)ih;
+    return px;
+}
+
+unsigned char *_driver_image_decode(const unsigned char *data, int len, int *w, int *h, const char **why) {
+    int iw = 0, ih = 0;
+    unsigned char *px = nullptr;
+    *w = *h = 0;
+    int kind = _driver_image_info(data, len, &iw, &ih);
+    _image_why[0] = 0;
+    if (kind == KIV_IMAGE_NONE) {
+        snprintf(_image_why, sizeof(_image_why), "not a PNG, JPEG or TGA file");
+    } else if (iw <= 0 || ih <= 0 || (long long)iw * ih > _IMAGE_PIXMAX) {
+        snprintf(_image_why, sizeof(_image_why), "image too large");
+    } else if (kind == KIV_IMAGE_PNG) {
+        px = _image_png(data, len, w, h);
+    } else {
+        int comp = 0;
+        px = stbi_load_from_memory(data, len, w, h, &comp, 4);
+        if (!px)
+            snprintf(_image_why, sizeof(_image_why), "corrupt %s file", kind == KIV_IMAGE_JPEG ? "JPEG" : "TGA");
+    }
+    if (!px)
+        *w = *h = 0;
+    if (why)
+        *why = _image_why;
+    return px;
+}
