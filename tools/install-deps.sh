@@ -5,10 +5,10 @@ set -euo pipefail
 
 pkgs=(
     build-essential cmake pkg-config python3
-    libsdl2-dev liblua5.2-dev libstb-dev zlib1g-dev libenet-dev
+    libsdl2-dev liblua5.2-dev libstb-dev zlib1g-dev libenet-dev libvorbis-dev libpng-dev libjpeg62-turbo-dev
     libgl-dev libgl1-mesa-dri xvfb xauth xdotool x11-utils
     googletest libgtest-dev libbenchmark-dev
-    nlohmann-json3-dev libssl-dev rapidjson-dev libvorbis-dev
+    nlohmann-json3-dev libssl-dev rapidjson-dev
     clang libclang-rt-14-dev locales
 )
 if [ "${1:-}" = "bench" ]; then

@@ -1,18 +1,19 @@
 // Checked image decoding for textures and the window icon: the file's leading bytes choose the decoder, and only
-// PNG (libpng), JPEG and TGA (stb_image, compiled here with just those two) are decoded. Called by the texture
-// upload and the window icon through _stbi_load.
+// PNG (libpng), JPEG (libjpeg-turbo) and TGA (stb_image, compiled here with TGA alone) are decoded. Called by the
+// texture upload and the window icon through _stbi_load.
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include <jpeglib.h>
 #include <png.h>
 
 // Our own copy of the decoder, private to this file: stb's other formats (PNM, PSD, GIF, HDR, ...) are not built
-// at all, and its PNG reader is not used.
+// at all. Its PNG and JPEG readers are not used either: fuzzing made them copy from a null buffer (an empty first
+// IDAT chunk) and read wild addresses (damaged Huffman tables).
 #define STB_IMAGE_IMPLEMENTATION
 #define STB_IMAGE_STATIC
-#define STBI_ONLY_JPEG
 #define STBI_ONLY_TGA
 #define STBI_NO_STDIO
 #define STBI_NO_LINEAR
@@ -25,7 +26,12 @@
 // Largest picture decoded at all (pixels): a header may claim any size, and decoding allocates 4 bytes a pixel.
 static const long long _IMAGE_PIXMAX = 1LL << 26;
 
-static char _image_why[128];
+// Decoder memory for one JPEG (progressive files keep every coefficient) and the scans and warnings a damaged
+// file may cost before it is refused: a few hostile bytes must not keep the main thread for seconds.
+static const long _IMAGE_JPEG_MEMMAX = 1L << 28;
+static const int _IMAGE_JPEG_SCANMAX = 256, _IMAGE_JPEG_WARNMAX = 100;
+
+static char _image_why[JMSG_LENGTH_MAX];
 
 static unsigned _image_be32(const unsigned char *p) {
     return (unsigned)p[0] << 24 | (unsigned)p[1] << 16 | (unsigned)p[2] << 8 | p[3];
@@ -57,6 +63,80 @@ static bool _image_tga_info(const unsigned char *d, int len, int *w, int *h) {
     return len >= need;
 }
 
+// --- JPEG through libjpeg-turbo
+
+struct _ImageJpegError {
+    jpeg_error_mgr mgr;
+    jmp_buf jump;
+};
+
+static void _image_jpeg_fail(j_common_ptr c) {
+    c->err->format_message(c, _image_why);
+    longjmp(((_ImageJpegError *)c->err)->jump, 1);
+}
+
+static void _image_jpeg_message(j_common_ptr c, int level) {
+    if (level < 0 && ++c->err->num_warnings > _IMAGE_JPEG_WARNMAX) {
+        snprintf(_image_why, sizeof(_image_why), "corrupt JPEG file");
+        longjmp(((_ImageJpegError *)c->err)->jump, 1);
+    }
+}
+
+static void _image_jpeg_progress(j_common_ptr c) {
+    if (((j_decompress_ptr)c)->input_scan_number > _IMAGE_JPEG_SCANMAX) {
+        snprintf(_image_why, sizeof(_image_why), "too many JPEG scans");
+        longjmp(((_ImageJpegError *)c->err)->jump, 1);
+    }
+}
+
+// The header's size, and with `decode` the RGBA pixels (null when the header alone was asked for or on failure).
+static unsigned char *_image_jpeg(const unsigned char *data, int len, int *w, int *h, bool decode) {
+    jpeg_decompress_struct cinfo;
+    _ImageJpegError err;
+    jpeg_progress_mgr progress;
+    unsigned char *volatile px = nullptr;
+    cinfo.err = jpeg_std_error(&err.mgr);
+    err.mgr.error_exit = _image_jpeg_fail;
+    err.mgr.emit_message = _image_jpeg_message;
+    progress.progress_monitor = _image_jpeg_progress;
+    if (setjmp(err.jump)) {
+        jpeg_destroy_decompress(&cinfo);
+        free(px);
+        return nullptr;
+    }
+    jpeg_create_decompress(&cinfo);
+    cinfo.mem->max_memory_to_use = _IMAGE_JPEG_MEMMAX;
+    cinfo.progress = &progress;
+    jpeg_mem_src(&cinfo, data, (unsigned long)len);
+    jpeg_read_header(&cinfo, TRUE);
+    *w = (int)cinfo.image_width;
+    *h = (int)cinfo.image_height;
+    if (decode) {
+        if ((long long)*w * *h > _IMAGE_PIXMAX) {
+            snprintf(_image_why, sizeof(_image_why), "image too large");
+            longjmp(err.jump, 1);
+        }
+        cinfo.out_color_space = JCS_EXT_RGBA;
+        jpeg_start_decompress(&cinfo);
+        if (cinfo.output_components != 4 || (int)cinfo.output_width != *w || (int)cinfo.output_height != *h) {
+            snprintf(_image_why, sizeof(_image_why), "unsupported JPEG layout");
+            longjmp(err.jump, 1);
+        }
+        px = (unsigned char *)malloc((size_t)*w * *h * 4);
+        if (!px) {
+            snprintf(_image_why, sizeof(_image_why), "out of memory");
+            longjmp(err.jump, 1);
+        }
+        while (cinfo.output_scanline < cinfo.output_height) {
+            JSAMPROW row = px + (size_t)cinfo.output_scanline * *w * 4;
+            jpeg_read_scanlines(&cinfo, &row, 1);
+        }
+    }
+    unsigned char *out = px;
+    jpeg_destroy_decompress(&cinfo);
+    return out;
+}
+
 int _driver_image_info(const unsigned char *data, int len, int *w, int *h) {
     *w = *h = 0;
     if (!data || len <= 0)
@@ -70,8 +150,8 @@ int _driver_image_info(const unsigned char *data, int len, int *w, int *h) {
         return KIV_IMAGE_PNG;
     }
     if (len >= 3 && data[0] == 0xff && data[1] == 0xd8 && data[2] == 0xff) {
-        int comp = 0;
-        return stbi_info_from_memory(data, len, w, h, &comp) ? KIV_IMAGE_JPEG : KIV_IMAGE_NONE;
+        _image_jpeg(data, len, w, h, false);
+        return *w > 0 && *h > 0 ? KIV_IMAGE_JPEG : KIV_IMAGE_NONE;
     }
     if (_image_tga_info(data, len, w, h))
         return KIV_IMAGE_TGA;
@@ -158,11 +238,13 @@ unsigned char *_driver_image_decode(const unsigned char *data, int len, int *w, 
         snprintf(_image_why, sizeof(_image_why), "image too large");
     } else if (kind == KIV_IMAGE_PNG) {
         px = _image_png(data, len, w, h);
+    } else if (kind == KIV_IMAGE_JPEG) {
+        px = _image_jpeg(data, len, w, h, true);
     } else {
         int comp = 0;
         px = stbi_load_from_memory(data, len, w, h, &comp, 4);
         if (!px)
-            snprintf(_image_why, sizeof(_image_why), "corrupt %s file", kind == KIV_IMAGE_JPEG ? "JPEG" : "TGA");
+            snprintf(_image_why, sizeof(_image_why), "corrupt TGA file");
     }
     if (!px)
         *w = *h = 0;

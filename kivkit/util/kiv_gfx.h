@@ -117,6 +117,13 @@ void gfx_atlas_load(const char *name);
 void gfx_atlas_reload(int tid, const char *fname);
 class var;
 GfxRect _gfx_json_rect(var &v);
+// One frame of an atlas description: the image name (its file suffix cut), its pixels on the page, its shape.
+struct GfxAtlasFrame {
+    std::string name;
+    GfxRect rect, shape;
+};
+// The frames of an atlas description's JSON text, without a window; false (logged with fname) when it is not JSON.
+bool _gfx_atlas_parse(const std::string &text, const char *fname, std::vector<GfxAtlasFrame> &out);
 void gfx_tex_blit(int gltex, int x, int y, int w, int h);
 void gfx_tex_blit2(int gltex, float sx, float sy, float sw, float sh, float dx, float dy, float dw, float dh);
 void gfx_tex_quad(int gltex, float x0, float y0, float z0, float x1, float y1, float z1, float x2, float y2, float z2,
