@@ -515,8 +515,7 @@ void driver_timer_set(int fps) {
 }
 
 int driver_timer_tick() {
-    if (!_driver || _driver->fps <= 0)
-        return 0;
+    if (!_driver || _driver->fps <= 0) return 0;
     long long rate = _driver->fps;
     long long now = driver_timer_get_ticks();
     if (!_driver_tick_started) {
