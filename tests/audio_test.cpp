@@ -530,6 +530,7 @@ TEST_F(AudioTest, HostileSoundFiles) {
         const char *log;       // the failure line after "_mixer: error in "
     } rows[] = {
         {"data_claims_2gb.wav", "big.wav", 0, "_sample_load_wav '%s'"},
+        {"riff_zero_data_4gb.wav", "zero.wav", 0, "_sample_load_wav '%s'"},
         {"damaged_164.ogg", "d.ogg", 0, "_sample_load_ogg '%s' (stb_vorbis_decode_memory)"},
         {"damaged_164.ogg", "d.ogg", 1, "_stream_load_ogg '%s' (stb_vorbis_open_memory)"},
         {"data_claims_2gb.wav", "w.ogg", 1, "_stream_load_ogg '%s' (stb_vorbis_open_memory)"},

@@ -1,5 +1,6 @@
 // Audio device and voices: sound sources by id, the voice list, and the mix callback on SDL's audio thread.
 // Called by the mixer (kiv_mixer) and, for start and stop, by driver_init/driver_deinit.
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -139,29 +140,12 @@ static KivVorbis *_vorbis_open_mem(const void *mem, int size, bool *unsupported)
     return v;
 }
 
-// One output frame from planar input: mono on both sides, stereo as is, surround layouts (Vorbis channel order)
-// folded to the mean of each side, centre and LFE counting half on both.
+// One output frame from planar input: mono on both sides, stereo as is, and the front pair of a surround layout
+// (Vorbis order: left, centre, right, ... from three channels on, except left, right, rear pair for four).
 static void _vorbis_fold(float **pcm, int channels, long i, float *lr) {
-    static const char *const sides[MAX_CHANNELS + 1] = {"",      "c",      "lr",      "lcr",     "lrlr",
-                                                        "lcrlr", "lcrlrc", "lcrlrcc", "lcrlrlrc"};
-    if (channels == 1) {
-        lr[0] = lr[1] = pcm[0][i];
-        return;
-    }
-    if (channels == 2) {
-        lr[0] = pcm[0][i];
-        lr[1] = pcm[1][i];
-        return;
-    }
-    float l = 0, r = 0, wl = 0, wr = 0;
-    for (int c = 0; c < channels; c++) {
-        char side = sides[channels][c];
-        float wa = side == 'r' ? 0.0f : side == 'l' ? 1.0f : 0.5f, wb = side == 'l' ? 0.0f : side == 'r' ? 1.0f : 0.5f;
-        l += pcm[c][i] * wa, wl += wa;
-        r += pcm[c][i] * wb, wr += wb;
-    }
-    lr[0] = l / wl;
-    lr[1] = r / wr;
+    int right = channels == 1 ? 0 : channels == 2 || channels == 4 ? 1 : 2;
+    lr[0] = pcm[0][i];
+    lr[1] = pcm[right][i];
 }
 
 // Reads a file and opens it; logs one line and leaves `f` empty on failure.
@@ -432,37 +416,40 @@ static AudioSource *_sample_load_ogg(const char *path) {
     return s;
 }
 
-// RIFF chunk sizes checked against the file before SDL reads it: SDL allocates whatever a chunk header claims.
-static bool _wav_chunks_ok(const unsigned char *p, size_t n) {
+// The bytes of a WAV file's RIFF chunk that SDL may read, with every chunk size inside them checked first (SDL
+// allocates whatever a chunk header claims); 0 when a size points past the file. A RIFF size of 0 stands for the
+// whole file, as SDL reads it.
+static size_t _wav_checked_size(const unsigned char *p, size_t n) {
     auto le32 = [p](size_t at) {
         return (size_t)p[at] | (size_t)p[at + 1] << 8 | (size_t)p[at + 2] << 16 | (size_t)p[at + 3] << 24;
     };
     if (n < 12 || memcmp(p, "RIFF", 4) != 0 || memcmp(p + 8, "WAVE", 4) != 0)
-        return false;
+        return 0;
+    size_t end = le32(4) ? le32(4) + 8 : n;
     // One missing pad byte at the end of the file is common and harmless.
-    size_t end = le32(4) + 8;
     if (end > n + 1)
-        return false;
+        return 0;
     if (end > n)
         end = n;
     for (size_t at = 12; at + 8 <= end;) {
         size_t size = le32(at + 4);
         if (size > end - at - 8)
-            return false;
+            return 0;
         at += 8 + size + (size & 1);
     }
-    return true;
+    return end;
 }
 
 static AudioSource *_sample_load_wav(const char *path) {
     int size = 0;
     void *mem = driver_file_alloc(path, &size);
     AudioSource *s = nullptr;
-    if (mem && _wav_chunks_ok((const unsigned char *)mem, (size_t)size)) {
+    size_t riff = mem ? _wav_checked_size((const unsigned char *)mem, (size_t)size) : 0;
+    if (riff) {
         SDL_AudioSpec spec;
         Uint8 *buf = nullptr;
         Uint32 bytes = 0;
-        if (SDL_LoadWAV_RW(SDL_RWFromConstMem(mem, size), 1, &spec, &buf, &bytes)) {
+        if (SDL_LoadWAV_RW(SDL_RWFromConstMem(mem, (int)riff), 1, &spec, &buf, &bytes)) {
             s = _driver_audio_convert(spec.format, spec.channels, spec.freq, buf, bytes);
             SDL_FreeWAV(buf);
         }
@@ -560,15 +547,17 @@ static void _driver_audio_normalize(float *stream, int len) {
             newpeak = m;
     }
     float startpeak = d->peak > newpeak ? d->peak : newpeak;
+    // The gain is rounded, and tiny (subnormal) for absurd peaks from hostile float files: the result is clamped
+    // so that rounding never carries a value past full scale.
     if (startpeak == 1 && newpeak == 1) {
     } else if (startpeak == newpeak) {
         float g = 1 / startpeak;
         for (int i = 0; i < len; i++)
-            stream[i] *= g;
+            stream[i] = std::max(-1.0f, std::min(1.0f, stream[i] * g));
     } else {
         float g = 1 / startpeak, step = (1 / newpeak - 1 / startpeak) / (float)len;
         for (int i = 0; i < len; i++)
-            stream[i] *= g + i * step;
+            stream[i] = std::max(-1.0f, std::min(1.0f, stream[i] * (g + i * step)));
     }
     d->peak = newpeak;
 }
