@@ -533,6 +533,7 @@ TEST_F(AudioTest, HostileSoundFiles) {
         {"riff_zero_data_4gb.wav", "zero.wav", 0, "_sample_load_wav '%s'"},
         {"damaged_164.ogg", "d.ogg", 0, "_sample_load_ogg '%s' (stb_vorbis_decode_memory)"},
         {"damaged_164.ogg", "d.ogg", 1, "_stream_load_ogg '%s' (stb_vorbis_open_memory)"},
+        {"stalls_stb_4057.ogg", "s.ogg", 0, "_sample_load_ogg '%s' (stb_vorbis_decode_memory)"},
         {"data_claims_2gb.wav", "w.ogg", 1, "_stream_load_ogg '%s' (stb_vorbis_open_memory)"},
     };
     for (const Row &r : rows) {
