@@ -4,7 +4,11 @@
 
 #include <GL/gl.h>
 #include <SDL.h>
-#include <stb_image_write.h>
+
+// The PNG writer is compiled here, private to this file: the engine links no prebuilt stb library.
+#define STB_IMAGE_WRITE_STATIC
+#define STB_IMAGE_WRITE_IMPLEMENTATION
+#include <stb/stb_image_write.h>
 
 #include <cfloat>
 #include <cmath>

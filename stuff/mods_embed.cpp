@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include <stb/stb_image.h>
+#include <zlib.h>
 
 static const int _MODS_EMBED_MAX = 65536;
 static char _mods_embed_zlib_data[_MODS_EMBED_MAX];
@@ -19,8 +19,8 @@ std::string _mods_embed_decode(const unsigned char *zdata, int zsize) {
     if (!zdata || zsize <= 0)
         return "";
     memset(_mods_embed_zlib_data, 0, sizeof(_mods_embed_zlib_data));
-    int n = stbi_zlib_decode_buffer(_mods_embed_zlib_data, _MODS_EMBED_MAX, (const char *)zdata, zsize);
-    if (n <= 0)
+    uLongf n = _MODS_EMBED_MAX;
+    if (uncompress((Bytef *)_mods_embed_zlib_data, &n, zdata, (uLong)zsize) != Z_OK || n == 0)
         return "";
     return std::string(_mods_embed_zlib_data, n);
 }

@@ -2,6 +2,7 @@
 // the Ogg streaming source against a direct decode, refusals of bad ids and volumes, and the memory count.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <string>
@@ -514,6 +515,53 @@ TEST_F(AudioTest, DamagedOggStreamsPlayWhatTheyHold) {
                 ASSERT_TRUE(std::isfinite(x) && fabsf(x) <= 1.0f) << row.name << ": mix holds " << x;
         }
         EXPECT_EQ(voices(), 1) << row.name << ": the looping voice stays";
+        driver_audio_stream_stop(id);
+    }
+}
+
+// Files that crashed, stalled or flooded the log: each refused with the loader's one line and id 0, or, as a stream,
+// registered but silent, its failure logged once until the file changes.
+TEST_F(AudioTest, HostileSoundFiles) {
+    const std::string corpus =
+        std::string(getenv("KIV_SOURCE_DIR") ? getenv("KIV_SOURCE_DIR") : "..") + "/tests/fuzz/corpus/sound/";
+    struct Row {
+        const char *file, *as; // the corpus file and the name it is loaded under
+        int kind;              // 0: sample, 1: stream
+        const char *log;       // the failure line after "_mixer: error in "
+    } rows[] = {
+        {"data_claims_2gb.wav", "big.wav", 0, "_sample_load_wav '%s'"},
+        {"riff_zero_data_4gb.wav", "zero.wav", 0, "_sample_load_wav '%s'"},
+        {"damaged_164.ogg", "d.ogg", 0, "_sample_load_ogg '%s' (stb_vorbis_decode_memory)"},
+        {"damaged_164.ogg", "d.ogg", 1, "_stream_load_ogg '%s' (stb_vorbis_open_memory)"},
+        {"stalls_stb_4057.ogg", "s.ogg", 0, "_sample_load_ogg '%s' (stb_vorbis_decode_memory)"},
+        {"data_claims_2gb.wav", "w.ogg", 1, "_stream_load_ogg '%s' (stb_vorbis_open_memory)"},
+    };
+    for (const Row &r : rows) {
+        std::string bytes, path = dir + "/" + r.as;
+        ASSERT_TRUE(read_file(corpus + r.file, bytes)) << r.file;
+        write_text(path, bytes);
+        unsigned long before = driver_audio_memused();
+        char want[512];
+        snprintf(want, sizeof want, (std::string("_mixer: error in ") + r.log + "\n").c_str(), path.c_str());
+        testing::internal::CaptureStdout();
+        int id = r.kind ? driver_audio_stream_load(path.c_str(), false) : driver_audio_sample_load(path.c_str());
+        if (r.kind)
+            driver_audio_stream_play(id, 1, 0);
+        std::string log = testing::internal::GetCapturedStdout();
+        EXPECT_NE(log.find(want), std::string::npos) << r.file << ": expected '" << want << "' in '" << log << "'";
+        EXPECT_EQ(driver_audio_memused(), before) << r.file;
+        if (!r.kind) {
+            EXPECT_EQ(id, 0) << r.file;
+            continue;
+        }
+        testing::internal::CaptureStdout();
+        driver_audio_stream_play(id, 1, 0);
+        std::vector<float> out = block();
+        log = testing::internal::GetCapturedStdout();
+        std::string line = "_mixer: stream_play " + std::to_string(id) + "\n";
+        EXPECT_TRUE(std::count(log.begin(), log.end(), '\n') == 1 && log.find(line) != std::string::npos)
+            << r.file << ": an unchanged file is not tried again: " << log;
+        EXPECT_EQ(*std::max_element(out.begin(), out.end()), 0.0f) << r.file;
         driver_audio_stream_stop(id);
     }
 }

@@ -1,5 +1,5 @@
 // Graphics logic without a window: clip stack, virtual-screen conversions, event correction, upload kernels,
-// size checks before decoding and the geometry of nine-slices.
+// size checks and hostile files before decoding, and the geometry of nine-slices.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -453,6 +453,36 @@ TEST(GfxUpload, SizeCheckBeforeDecoding) {
             EXPECT_EQ(r.want_w, w) << r.name;
             EXPECT_EQ(r.want_h, h) << r.name;
         }
+    }
+}
+
+// Files that crashed or stalled the decoders, and neighbours of them: refused with the loader's one line, or
+// decoded at their header's size; never a crash.
+TEST(GfxUpload, HostileImageFiles) {
+    const std::string corpus =
+        std::string(getenv("KIV_SOURCE_DIR") ? getenv("KIV_SOURCE_DIR") : "..") + "/tests/fuzz/corpus/image/";
+    struct Row {
+        const char *file;
+        int w, h;        // decoded size; 0 when refused
+        const char *why; // the refusal's reason in the log line
+    } rows[] = {
+        {"pnm16_named.png", 0, 0, "not a PNG, JPEG or TGA file"},
+        {"truncated_big.tga", 0, 0, "not a PNG, JPEG or TGA file"},
+        {"empty_first_idat.png", 1, 1, nullptr},
+        {"jpeg_bad_huffman.jpg", 0, 0, "Quantization table 0x01 was not defined"},
+        {"mapped_2x1.tga", 2, 1, nullptr},
+        {"missing.png", 0, 0, "file not found"},
+    };
+    for (const Row &r : rows) {
+        std::string path = corpus + r.file;
+        int w = -1, h = -1, tw = -1, th = -1;
+        testing::internal::CaptureStdout();
+        int tex = _driver_tex_load(path.c_str(), &w, &h, &tw, &th);
+        std::string log = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(0, tex) << r.file << ": no texture without a window";
+        std::string want = r.why ? "stbi_load failed " + path + " - " + r.why + "\n"
+                                 : "loaded " + path + " as 0 (" + std::to_string(r.w) + "," + std::to_string(r.h) + ")";
+        EXPECT_NE(std::string::npos, log.find(want)) << r.file << ": expected '" << want << "' in '" << log << "'";
     }
 }
 

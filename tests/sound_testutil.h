@@ -1,5 +1,5 @@
 // Helpers shared by the sound suites: WAV files synthesised in code, the build's Ogg test files, and a
-// reference decode of an Ogg file straight through stb_vorbis.
+// reference decode of an Ogg file straight through libvorbisfile.
 #pragma once
 
 #include <cstdint>
@@ -9,8 +9,7 @@
 #include <string>
 #include <vector>
 
-#define STB_VORBIS_HEADER_ONLY
-#include <stb_vorbis.h>
+#include <vorbis/vorbisfile.h>
 
 namespace soundtest {
 
@@ -102,21 +101,21 @@ inline size_t first_sound(const std::vector<int16_t> &pcm) {
 // The whole file decoded as float stereo at its own rate (mono copied to both sides); rate and channels returned.
 inline std::vector<float> decode_ogg(const std::string &path, int *rate, int *channels) {
     std::vector<float> out;
-    int err = 0;
-    stb_vorbis *v = stb_vorbis_open_filename(path.c_str(), &err, nullptr);
-    if (!v)
+    OggVorbis_File vf;
+    if (ov_fopen(path.c_str(), &vf) != 0)
         return out;
-    stb_vorbis_info info = stb_vorbis_get_info(v);
-    *rate = (int)info.sample_rate;
-    *channels = info.channels;
-    float buf[2048];
-    int n;
-    while ((n = stb_vorbis_get_samples_float_interleaved(v, 2, buf, 2048)) > 0)
-        for (int i = 0; i < n; i++) {
-            out.push_back(buf[2 * i]);
-            out.push_back(info.channels == 1 ? buf[2 * i] : buf[2 * i + 1]);
+    vorbis_info *info = ov_info(&vf, -1);
+    *rate = (int)info->rate;
+    *channels = info->channels;
+    float **pcm;
+    int link = 0;
+    long n;
+    while ((n = ov_read_float(&vf, &pcm, 1024, &link)) > 0)
+        for (long i = 0; i < n; i++) {
+            out.push_back(pcm[0][i]);
+            out.push_back(pcm[info->channels == 1 ? 0 : 1][i]);
         }
-    stb_vorbis_close(v);
+    ov_clear(&vf);
     return out;
 }
 

@@ -5,12 +5,14 @@
 #include <SDL.h>
 
 #include <atomic>
+#include <ctime>
 #include <string>
 #include <vector>
 
 #include "kiv_driver.h"
 
-struct stb_vorbis;
+// An Ogg Vorbis decoder reading a file image in memory (kiv_driver-sdl2_audio.cpp).
+struct KivVorbis;
 
 // Implemented by a caller that synthesises sound; the callback source owns it.
 class AudioCallback {
@@ -45,7 +47,7 @@ public:
 // An Ogg Vorbis file read whole into memory with its decoder open; fields are swapped in and out of a stream.
 struct VorbisFile {
     void *mem = nullptr;
-    stb_vorbis *dec = nullptr;
+    KivVorbis *dec = nullptr;
     int size = 0, channels = 0, rate = 0;
 };
 
@@ -54,13 +56,16 @@ struct VorbisFile {
 class AudioSourceVorbis : public AudioSource {
 public:
     char fname[1024] = {0};
-    stb_vorbis *data = nullptr;
+    KivVorbis *data = nullptr;
     int channels = 0;
     int rate = 0;
     void *file_mem = nullptr;
     int len = 0;
     int _memused = 0;
     bool failed = false; // the last load failed: the mix plays silence until the main thread loads again
+    // Size and time of the file the last failed load read: an unchanged file is not tried (nor logged) again.
+    long long failed_size = -1;
+    time_t failed_mtime = 0;
 
     explicit AudioSourceVorbis(const char *path);
     int get_length() override;
@@ -83,6 +88,7 @@ private:
     int in_pos = 0, in_count = 0;
     void _restart();
     bool _next_frame(float *f);
+    int _read(float *out, int frames);
 };
 
 class AudioSourceCallback : public AudioSource {

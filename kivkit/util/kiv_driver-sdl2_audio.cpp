@@ -1,16 +1,18 @@
 // Audio device and voices: sound sources by id, the voice list, and the mix callback on SDL's audio thread.
 // Called by the mixer (kiv_mixer) and, for start and stop, by driver_init/driver_deinit.
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
+#include <vector>
 
-#define STB_VORBIS_HEADER_ONLY
-#include <stb_vorbis.h>
+#include <vorbis/vorbisfile.h>
 
 #include "kiv_driver-audio.h"
+#include "kiv_platform.h"
 #include "kiv_printf.h"
 
 static const int WORK_RATE = 44100;
@@ -18,6 +20,12 @@ static const int WORK_RATE = 44100;
 static const int MAX_FILE_RATE = 384000;
 // Input frames decoded per refill by the resampling stream reader.
 static const int STREAM_CHUNK = 512;
+// Channel layouts the reader folds to stereo (Vorbis defines orders up to 7.1).
+static const int MAX_CHANNELS = 8;
+// Damaged stretches skipped in a row before a reader gives up on the rest of the file.
+static const int MAX_HOLES = 32;
+// Work-format values one decoded sample may hold: 128 MB, about six minutes.
+static const int MAX_SAMPLE_VALUES = 1 << 25;
 
 _SDL_audioData *_sdl_audio_data = nullptr;
 std::atomic<unsigned long> _sdl_audio_memused{0};
@@ -62,7 +70,85 @@ AudioSourceVorbis::AudioSourceVorbis(const char *path) {
     snprintf(fname, sizeof(fname), "%s", path);
 }
 
-// Reads and opens the file; logs one line and leaves `f` empty on failure.
+// --- Ogg Vorbis over a file image in memory (libvorbisfile)
+
+struct KivVorbis {
+    OggVorbis_File vf;
+    const unsigned char *mem = nullptr;
+    size_t size = 0, pos = 0;
+};
+
+static size_t _vorbis_mem_read(void *ptr, size_t size, size_t n, void *src) {
+    KivVorbis *v = (KivVorbis *)src;
+    if (size == 0 || n == 0)
+        return 0;
+    size_t items = (v->size - v->pos) / size;
+    if (items > n)
+        items = n;
+    memcpy(ptr, v->mem + v->pos, items * size);
+    v->pos += items * size;
+    return items;
+}
+
+static int _vorbis_mem_seek(void *src, ogg_int64_t off, int whence) {
+    KivVorbis *v = (KivVorbis *)src;
+    long long base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? (long long)v->pos : (long long)v->size;
+    if (whence != SEEK_SET && whence != SEEK_CUR && whence != SEEK_END)
+        return -1;
+    if (off < -base || off > (long long)v->size - base)
+        return -1;
+    v->pos = (size_t)(base + off);
+    return 0;
+}
+
+static long _vorbis_mem_tell(void *src) {
+    return (long)((KivVorbis *)src)->pos;
+}
+
+static void _vorbis_free(KivVorbis *v) {
+    if (!v)
+        return;
+    ov_clear(&v->vf);
+    delete v;
+}
+
+// A decoder over `size` bytes at `mem`, which the caller keeps alive; null when the file does not open, with
+// *unsupported set when it is Vorbis of a layout we refuse. Chained parts must share channels and rate.
+static KivVorbis *_vorbis_open_mem(const void *mem, int size, bool *unsupported) {
+    *unsupported = false;
+    KivVorbis *v = new KivVorbis();
+    v->mem = (const unsigned char *)mem;
+    v->size = size > 0 ? (size_t)size : 0;
+    ov_callbacks cb = {_vorbis_mem_read, _vorbis_mem_seek, nullptr, _vorbis_mem_tell};
+    // A failed open clears the decoder itself.
+    if (ov_open_callbacks(v, &v->vf, nullptr, 0, cb) != 0) {
+        delete v;
+        return nullptr;
+    }
+    vorbis_info *first = ov_info(&v->vf, 0);
+    bool ok = first && first->channels >= 1 && first->channels <= MAX_CHANNELS && first->rate >= 1 &&
+              first->rate <= MAX_FILE_RATE && ov_pcm_total(&v->vf, -1) >= 0;
+    for (long i = 1; ok && i < ov_streams(&v->vf); i++) {
+        vorbis_info *vi = ov_info(&v->vf, (int)i);
+        ok = vi && vi->channels == first->channels && vi->rate == first->rate;
+    }
+    if (!ok) {
+        *unsupported = true;
+        _vorbis_free(v);
+        return nullptr;
+    }
+    return v;
+}
+
+// One output frame from planar input: mono on both sides, stereo as is, and the front pair of a surround layout
+// (Vorbis order: left, centre, right, ... from three channels on, except left, right, rear pair for four).
+static void _vorbis_fold(float **pcm, int channels, long i, float *lr) {
+    int right = channels == 1 ? 0 : channels == 2 || channels == 4 ? 1 : 2;
+    lr[0] = pcm[0][i];
+    lr[1] = pcm[right][i];
+}
+
+// Reads a file and opens it; logs one line and leaves `f` empty on failure.
 static bool _vorbis_open(const char *fname, VorbisFile &f) {
     int size = 0;
     void *mem = driver_file_alloc(fname, &size);
@@ -70,32 +156,29 @@ static bool _vorbis_open(const char *fname, VorbisFile &f) {
         kiv_printf("_mixer: error in _stream_load_ogg '%s' (driver_file_alloc)\n", fname);
         return false;
     }
-    int err = 0;
-    stb_vorbis *v = stb_vorbis_open_memory((const unsigned char *)mem, size, &err, nullptr);
+    bool unsupported = false;
+    KivVorbis *v = _vorbis_open_mem(mem, size, &unsupported);
     if (!v) {
         free(mem);
-        kiv_printf("_mixer: error in _stream_load_ogg '%s' (stb_vorbis_open_memory)\n", fname);
+        // The log keeps its historic wording so that tools reading it need no change.
+        if (unsupported)
+            kiv_printf("_mixer: error in _stream_load_ogg '%s' (unsupported rate, channels or chained layout)\n",
+                       fname);
+        else
+            kiv_printf("_mixer: error in _stream_load_ogg '%s' (stb_vorbis_open_memory)\n", fname);
         return false;
     }
-    stb_vorbis_info info = stb_vorbis_get_info(v);
-    if (info.channels < 1 || info.sample_rate < 1 || info.sample_rate > (unsigned)MAX_FILE_RATE) {
-        stb_vorbis_close(v);
-        free(mem);
-        kiv_printf("_mixer: error in _stream_load_ogg '%s' (unsupported rate %u, channels %d)\n", fname,
-                   info.sample_rate, info.channels);
-        return false;
-    }
+    vorbis_info *vi = ov_info(&v->vf, 0);
     f.mem = mem;
     f.dec = v;
     f.size = size;
-    f.channels = info.channels;
-    f.rate = (int)info.sample_rate;
+    f.channels = vi->channels;
+    f.rate = (int)vi->rate;
     return true;
 }
 
 static void _vorbis_close(VorbisFile &f) {
-    if (f.dec)
-        stb_vorbis_close(f.dec);
+    _vorbis_free(f.dec);
     free(f.mem);
     f = VorbisFile();
 }
@@ -103,8 +186,17 @@ static void _vorbis_close(VorbisFile &f) {
 bool AudioSourceVorbis::load() {
     if (data)
         return true;
+    long long size = -1;
+    time_t mtime = 0;
+    if (!kiv_platform_file_stat(fname, &size, &mtime))
+        size = -1;
+    // A file that failed and has not changed since fails silently: no read and no log line on every play.
+    if (failed && size == failed_size && mtime == failed_mtime)
+        return false;
     kiv_printf("_mixer: AudioSourceVorbis.load '%s' ...\n", fname);
     failed = true;
+    failed_size = size;
+    failed_mtime = mtime;
     VorbisFile f;
     if (!_vorbis_open(fname, f))
         return false;
@@ -124,8 +216,10 @@ void AudioSourceVorbis::swap_file(VorbisFile &f) {
     if (!data)
         return;
     // Frames at the work rate: one per step of rate/44100 input frames while the position is inside the file.
-    long long in_frames = stb_vorbis_stream_length_in_samples(data);
-    long long out_frames = (in_frames * WORK_RATE + rate - 1) / rate;
+    long long in_frames = ov_pcm_total(&data->vf, -1);
+    if (in_frames < 0)
+        in_frames = 0;
+    long long out_frames = in_frames > INT_MAX ? INT_MAX / 4 : (in_frames * WORK_RATE + rate - 1) / rate;
     if (out_frames > INT_MAX / 4)
         out_frames = INT_MAX / 4;
     len = (int)out_frames * 2;
@@ -140,27 +234,41 @@ int AudioSourceVorbis::get_length() {
 }
 
 void AudioSourceVorbis::_restart() {
-    stb_vorbis_seek_start(data);
     phase = 0;
     primed = false;
-    ended = false;
     have_b = false;
     spent = false;
     in_pos = in_count = 0;
+    // A file that cannot seek back plays on as silence.
+    ended = ov_pcm_seek(&data->vf, 0) != 0;
+}
+
+int AudioSourceVorbis::_read(float *out, int frames) {
+    int made = 0, holes = 0;
+    while (made < frames && !ended) {
+        float **pcm = nullptr;
+        int link = 0;
+        long got = ov_read_float(&data->vf, &pcm, frames - made, &link);
+        vorbis_info *vi = got > 0 ? ov_info(&data->vf, link) : nullptr;
+        if (got == OV_HOLE && ++holes < MAX_HOLES)
+            continue;
+        if (got <= 0 || !vi || vi->channels != channels) {
+            ended = true;
+            break;
+        }
+        holes = 0;
+        for (long i = 0; i < got; i++)
+            _vorbis_fold(pcm, channels, i, out + 2 * (made + i));
+        made += (int)got;
+    }
+    return made;
 }
 
 bool AudioSourceVorbis::_next_frame(float *f) {
     if (in_pos >= in_count) {
-        if (ended)
+        int got = _read(in.data(), STREAM_CHUNK);
+        if (got <= 0)
             return false;
-        int got = stb_vorbis_get_samples_float_interleaved(data, 2, in.data(), STREAM_CHUNK * 2);
-        if (got <= 0) {
-            ended = true;
-            return false;
-        }
-        if (channels == 1)
-            for (int i = 0; i < got; i++)
-                in[2 * i + 1] = in[2 * i];
         in_pos = 0;
         in_count = got;
     }
@@ -178,12 +286,7 @@ int AudioSourceVorbis::get_samples(int start, int length, float *r) {
     int want = (start >= 0 && start < len) ? (length < len - start ? length : len - start) : 0;
     int frames = want / 2, made = 0;
     if (rate == WORK_RATE) {
-        made = frames ? stb_vorbis_get_samples_float_interleaved(data, 2, r, frames * 2) : 0;
-        if (made < 0)
-            made = 0;
-        if (channels == 1)
-            for (int i = 0; i < made; i++)
-                r[2 * i + 1] = r[2 * i];
+        made = frames ? _read(r, frames) : 0;
     } else {
         // Linear interpolation between the input frames a and b; past the last frame b holds a.
         if (!primed && frames > 0) {
@@ -221,7 +324,7 @@ void AudioSourceVorbis::unload() {
     if (!data)
         return;
     kiv_printf("_mixer: AudioSourceVorbis.unload '%s' ...\n", fname);
-    stb_vorbis_close(data);
+    _vorbis_free(data);
     data = nullptr;
     free(file_mem);
     file_mem = nullptr;
@@ -274,28 +377,84 @@ static AudioSource *_sample_load_ogg(const char *path) {
         kiv_printf("_mixer: error in _sample_load_ogg '%s' (driver_file_alloc)\n", path);
         return nullptr;
     }
-    int channels = 0, freq = 0;
-    short *pcm = nullptr;
-    int frames = stb_vorbis_decode_memory((const unsigned char *)mem, size, &channels, &freq, &pcm);
-    free(mem);
+    bool unsupported = false;
+    KivVorbis *v = _vorbis_open_mem(mem, size, &unsupported);
     AudioSource *s = nullptr;
-    if (frames > 0 && pcm)
-        s = _driver_audio_convert(AUDIO_S16SYS, channels, freq, (const Uint8 *)pcm, 2LL * frames * channels);
-    free(pcm);
+    if (v) {
+        vorbis_info *vi = ov_info(&v->vf, 0);
+        int channels = vi->channels, rate = (int)vi->rate;
+        // A few bytes of hostile Ogg can hold hours of silence: the decode stops at what a sample may hold.
+        long long max_bytes = (long long)MAX_SAMPLE_VALUES / 2 * rate / WORK_RATE * channels * 2;
+        if (max_bytes > MAX_SAMPLE_VALUES * 4LL)
+            max_bytes = MAX_SAMPLE_VALUES * 4LL;
+        std::vector<char> pcm;
+        int holes = 0;
+        bool ok = true;
+        for (;;) {
+            size_t at = pcm.size();
+            pcm.resize(at + 16384);
+            int link = 0;
+            long got = ov_read(&v->vf, pcm.data() + at, 16384, 0, 2, 1, &link);
+            pcm.resize(at + (got > 0 ? got : 0));
+            if (got == OV_HOLE && ++holes < MAX_HOLES)
+                continue;
+            if (got <= 0)
+                break;
+            holes = 0;
+            if ((long long)pcm.size() > max_bytes) {
+                ok = false;
+                break;
+            }
+        }
+        _vorbis_free(v);
+        if (ok && !pcm.empty())
+            s = _driver_audio_convert(AUDIO_S16LSB, channels, rate, (const Uint8 *)pcm.data(), (long long)pcm.size());
+    }
+    free(mem);
     if (!s)
         kiv_printf("_mixer: error in _sample_load_ogg '%s' (stb_vorbis_decode_memory)\n", path);
     return s;
 }
 
-static AudioSource *_sample_load_wav(const char *path) {
-    SDL_AudioSpec spec;
-    Uint8 *buf = nullptr;
-    Uint32 bytes = 0;
-    AudioSource *s = nullptr;
-    if (SDL_LoadWAV_RW(SDL_RWFromFile(path, "rb"), 1, &spec, &buf, &bytes)) {
-        s = _driver_audio_convert(spec.format, spec.channels, spec.freq, buf, bytes);
-        SDL_FreeWAV(buf);
+// The bytes of a WAV file's RIFF chunk that SDL may read, with every chunk size inside them checked first (SDL
+// allocates whatever a chunk header claims); 0 when a size points past the file. A RIFF size of 0 stands for the
+// whole file, as SDL reads it.
+static size_t _wav_checked_size(const unsigned char *p, size_t n) {
+    auto le32 = [p](size_t at) {
+        return (size_t)p[at] | (size_t)p[at + 1] << 8 | (size_t)p[at + 2] << 16 | (size_t)p[at + 3] << 24;
+    };
+    if (n < 12 || memcmp(p, "RIFF", 4) != 0 || memcmp(p + 8, "WAVE", 4) != 0)
+        return 0;
+    size_t end = le32(4) ? le32(4) + 8 : n;
+    // One missing pad byte at the end of the file is common and harmless.
+    if (end > n + 1)
+        return 0;
+    if (end > n)
+        end = n;
+    for (size_t at = 12; at + 8 <= end;) {
+        size_t size = le32(at + 4);
+        if (size > end - at - 8)
+            return 0;
+        at += 8 + size + (size & 1);
     }
+    return end;
+}
+
+static AudioSource *_sample_load_wav(const char *path) {
+    int size = 0;
+    void *mem = driver_file_alloc(path, &size);
+    AudioSource *s = nullptr;
+    size_t riff = mem ? _wav_checked_size((const unsigned char *)mem, (size_t)size) : 0;
+    if (riff) {
+        SDL_AudioSpec spec;
+        Uint8 *buf = nullptr;
+        Uint32 bytes = 0;
+        if (SDL_LoadWAV_RW(SDL_RWFromConstMem(mem, (int)riff), 1, &spec, &buf, &bytes)) {
+            s = _driver_audio_convert(spec.format, spec.channels, spec.freq, buf, bytes);
+            SDL_FreeWAV(buf);
+        }
+    }
+    free(mem);
     if (!s)
         kiv_printf("_mixer: error in _sample_load_wav '%s'\n", path);
     return s;
@@ -388,15 +547,17 @@ static void _driver_audio_normalize(float *stream, int len) {
             newpeak = m;
     }
     float startpeak = d->peak > newpeak ? d->peak : newpeak;
+    // The gain is rounded, and tiny (subnormal) for absurd peaks from hostile float files: the result is clamped
+    // so that rounding never carries a value past full scale.
     if (startpeak == 1 && newpeak == 1) {
     } else if (startpeak == newpeak) {
         float g = 1 / startpeak;
         for (int i = 0; i < len; i++)
-            stream[i] *= g;
+            stream[i] = std::max(-1.0f, std::min(1.0f, stream[i] * g));
     } else {
         float g = 1 / startpeak, step = (1 / newpeak - 1 / startpeak) / (float)len;
         for (int i = 0; i < len; i++)
-            stream[i] *= g + i * step;
+            stream[i] = std::max(-1.0f, std::min(1.0f, stream[i] * (g + i * step)));
     }
     d->peak = newpeak;
 }

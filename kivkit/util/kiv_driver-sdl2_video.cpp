@@ -2,7 +2,6 @@
 // driver_init/driver_deinit call the video start/stop; the shell opens and re-opens the window
 // through driver_video_init and presents each frame with driver_video_flip.
 #include <SDL.h>
-#include <stb_image.h>
 
 #include <climits>
 #include <cstdlib>
@@ -48,21 +47,19 @@ static void _driver_icon_apply(SDL_Window *win) {
     const char *path = driver_get_icon();
     if (!win || !path || !*path || !driver_file_exists(path))
         return;
-    int len = 0;
-    void *data = driver_file_alloc(path, &len);
-    if (!data)
+    int w = 0, h = 0;
+    const char *why = "";
+    unsigned char *px = _stbi_load(path, &w, &h, &why);
+    if (!px) {
+        kiv_printf("stbi_load failed %s - %s\n", path, why);
         return;
-    int w = 0, h = 0, comp = 0;
-    unsigned char *px = stbi_load_from_memory((const unsigned char *)data, len, &w, &h, &comp, 4);
-    free(data);
-    if (!px)
-        return;
+    }
     SDL_Surface *wrap = SDL_CreateRGBSurfaceFrom(px, w, h, 32, w * 4, 0x000000FF, 0x0000FF00, 0x00FF0000, 0xFF000000);
     // The wrapper only borrows the pixels: convert into a surface that owns its copy.
     SDL_Surface *icon = wrap ? SDL_ConvertSurface(wrap, wrap->format, 0) : nullptr;
     if (wrap)
         SDL_FreeSurface(wrap);
-    stbi_image_free(px);
+    free(px);
     if (!icon)
         return;
     SDL_SetWindowIcon(win, icon);

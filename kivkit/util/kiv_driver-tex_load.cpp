@@ -5,8 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include <stb_image.h>
-
 #include "kiv_driver.h"
 #include "kiv_gfx.h"
 #include "kiv_glext.h"
@@ -26,8 +24,6 @@ static const int _driver_tex_sizes[] = {64, 128, 256, 512, 1024, 2048, 4096, 0};
 static const long long _driver_tex_pixmax = 1LL << 26;
 
 static long _driver_tex_mip_total = 0;
-// Why the last _stbi_load failed: the decoder's reason, or ours when the size check refused the file.
-static const char *_driver_tex_fail = "";
 
 static int _driver_tex_gl_max() {
     if (!glGetString(GL_VERSION))
@@ -43,45 +39,40 @@ int driver_tex_load(const char *fname, int *rw, int *rh, int *rtw, int *rth) {
 }
 
 int _driver_tex_load(const char *path, int *w, int *h, int *tw, int *th) {
-    int pw = 0, ph = 0, comp = 0;
+    int pw = 0, ph = 0;
+    const char *why = "";
     if (!path)
         return 0;
-    unsigned char *p = _stbi_load(path, &pw, &ph, &comp, 4);
+    unsigned char *p = _stbi_load(path, &pw, &ph, &why);
     if (!p) {
-        kiv_printf("stbi_load failed %s - %s\n", path, _driver_tex_fail);
+        kiv_printf("stbi_load failed %s - %s\n", path, why);
         return 0;
     }
     int tex = _driver_tex_load_from_data(p, pw, ph, w, h, tw, th);
-    stbi_image_free(p);
+    free(p);
     kiv_printf("loaded %s as %d (%d,%d)->(%d,%d):(%d,%d)\n", path, tex, pw, ph, *w, *h, *tw, *th);
     return tex;
 }
 
-unsigned char *_stbi_load(const char *path, int *w, int *h, int *comp, int req) {
+unsigned char *_stbi_load(const char *path, int *w, int *h, const char **why) {
     int len = 0;
-    _driver_tex_fail = "file not found";
+    *w = *h = 0;
+    *why = "file not found";
     unsigned char *data = (unsigned char *)driver_file_alloc(path, &len);
     if (!data)
         return nullptr;
     unsigned char *p = nullptr;
     int iw = 0, ih = 0;
-    if (_driver_tex_check_size(data, len, _driver_tex_gl_max(), &iw, &ih) != 0) {
-        _driver_tex_fail = iw > 0 && ih > 0 ? "image too large" : stbi_failure_reason();
-    } else {
-        p = stbi_load_from_memory(data, len, w, h, comp, req);
-        if (!p)
-            _driver_tex_fail = stbi_failure_reason();
-    }
+    if (_driver_tex_check_size(data, len, _driver_tex_gl_max(), &iw, &ih) != 0)
+        *why = iw > 0 && ih > 0 ? "image too large" : "not a PNG, JPEG or TGA file";
+    else
+        p = _driver_image_decode(data, len, w, h, why);
     free(data);
     return p;
 }
 
 int _driver_tex_check_size(const unsigned char *data, int len, int maxsize, int *w, int *h) {
-    int comp = 0;
-    *w = *h = 0;
-    if (!data || len <= 0 || !stbi_info_from_memory(data, len, w, h, &comp))
-        return -1;
-    if (*w <= 0 || *h <= 0)
+    if (_driver_image_info(data, len, w, h) == KIV_IMAGE_NONE)
         return -1;
     if ((long long)*w * (long long)*h > _driver_tex_pixmax)
         return -1;

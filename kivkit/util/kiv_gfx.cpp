@@ -663,17 +663,25 @@ void gfx_atlas_reload(int tid, const char *fname) {
         return;
     _gfx->tex_data[tid].atlas_mtime = driver_file_mtime(fname);
     // The file found at load time, wherever it lies, not a name looked up again in the data directory.
-    std::string text = driver_file_load(fname);
+    std::vector<GfxAtlasFrame> frames;
+    if (!_gfx_atlas_parse(driver_file_load(fname), fname, frames))
+        return;
+    for (const GfxAtlasFrame &f : frames)
+        gfx_img_add(f.name.c_str(), tid, f.rect, f.shape);
+}
+
+bool _gfx_atlas_parse(const std::string &text, const char *fname, std::vector<GfxAtlasFrame> &out) {
+    out.clear();
     var doc;
     if (text.empty() || json_decode(doc, text.c_str(), (int)text.size()) != 0) {
         kiv_printf("gfx_atlas_reload: unable to read %s\n", fname);
-        return;
+        return false;
     }
     if (doc.__type__() != VAR_DICT || !doc.__has__(var("frames")))
-        return;
+        return true;
     var frames = doc["frames"];
     if (frames.__type__() != VAR_DICT)
-        return;
+        return true;
     var it(frames.__iter__());
     var k, v;
     while (it.__pair__(k, v)) {
@@ -694,8 +702,9 @@ void gfx_atlas_reload(int tid, const char *fname) {
             if (v.__has__(var("sourceSize")))
                 src = _gfx_json_rect(v["sourceSize"]);
         }
-        gfx_img_add(key.c_str(), tid, rect, GfxRect(s.x, s.y, src.w, src.h));
+        out.push_back(GfxAtlasFrame{key, rect, GfxRect(s.x, s.y, src.w, src.h)});
     }
+    return true;
 }
 
 GfxRect _gfx_json_rect(var &v) {

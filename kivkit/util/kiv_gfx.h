@@ -120,6 +120,13 @@ void gfx_atlas_load(const char *name);
 void gfx_atlas_reload(int tid, const char *fname);
 class var;
 GfxRect _gfx_json_rect(var &v);
+// One frame of an atlas description: the image name (its file suffix cut), its pixels on the page, its shape.
+struct GfxAtlasFrame {
+    std::string name;
+    GfxRect rect, shape;
+};
+// The frames of an atlas description's JSON text, without a window; false (logged with fname) when it is not JSON.
+bool _gfx_atlas_parse(const std::string &text, const char *fname, std::vector<GfxAtlasFrame> &out);
 void gfx_tex_blit(int gltex, int x, int y, int w, int h);
 void gfx_tex_blit2(int gltex, float sx, float sy, float sw, float sh, float dx, float dy, float dw, float dh);
 void gfx_tex_quad(int gltex, float x0, float y0, float z0, float x1, float y1, float z1, float x2, float y2, float z2,
@@ -163,7 +170,8 @@ int _driver_tex_load(const char *path, int *w, int *h, int *tw, int *th);
 int _driver_tex_load_from_data(unsigned char *rgba, int w, int h, int *ow, int *oh, int *tw, int *th);
 // The upload behind _driver_tex_load_from_data, with the halving the configuration asks for given explicitly.
 int _driver_tex_upload(unsigned char *rgba, int w, int h, bool downscale, int *ow, int *oh, int *tw, int *th);
-unsigned char *_stbi_load(const char *path, int *w, int *h, int *comp, int req);
+// The checked decode of an image file to RGBA (free() the pixels); null with *why set when it is refused.
+unsigned char *_stbi_load(const char *path, int *w, int *h, const char **why);
 void _driver_tex_load_downscale(unsigned char *p, int *w, int *h);
 void _driver_tex_load_downscale_both(unsigned char *p, int w, int h);
 void _driver_tex_load_downscale_horz(unsigned char *p, int w, int h);
@@ -186,3 +194,10 @@ unsigned char *_driver_tex_pad(const unsigned char *p, int w, int h, int tw, int
 int _driver_tex_fit(int w, int h, int maxsize);
 // Checks a file's picture size before decoding: 0 when it can be drawn at maxsize (after halving), -1 otherwise.
 int _driver_tex_check_size(const unsigned char *data, int len, int maxsize, int *w, int *h);
+
+// --- image decoding (kiv_driver-image.cpp): PNG, JPEG and TGA only, chosen by the leading bytes
+enum { KIV_IMAGE_NONE = 0, KIV_IMAGE_PNG, KIV_IMAGE_JPEG, KIV_IMAGE_TGA };
+// The format the bytes hold and the picture size its header claims; KIV_IMAGE_NONE for anything else.
+int _driver_image_info(const unsigned char *data, int len, int *w, int *h);
+// RGBA pixels (free()) of an image held in memory; null with *why (valid until the next call) on refusal.
+unsigned char *_driver_image_decode(const unsigned char *data, int len, int *w, int *h, const char **why);

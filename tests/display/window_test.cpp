@@ -396,6 +396,10 @@ TEST_F(WindowTest, IconAppliedAtOpenAndOnChange) {
         {"changed at the next swap", green, "4, 4, 4278255360"},
         {"missing file keeps the icon", "no_such_icon.png", "4, 4, 4278255360"},
         {"file that does not decode keeps it", junk, "4, 4, 4278255360"},
+        {"16-bit PNM named as a PNG keeps it",
+         std::string(getenv("KIV_SOURCE_DIR") ? getenv("KIV_SOURCE_DIR") : "..") +
+             "/tests/fuzz/corpus/image/pnm16_named.png",
+         "4, 4, 4278255360"},
         {"empty path keeps it", "", "4, 4, 4278255360"},
         {"back to red", red, "16, 8, 4294901760"},
     };
