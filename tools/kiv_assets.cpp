@@ -186,7 +186,6 @@ static bool write_sheet() {
     return write_png("sprites.png", sheet) && write_text("sprites.json", json);
 }
 
-
 // The game's tile sheet "game_sheet": eight 16 by 16 cells in one row (wall, floor, gem, exit, spike, enemy, player,
 // spark), cut into named images by the game's atlas loader. Players and sparks are white so a tint colours them.
 static bool write_game_sheet() {

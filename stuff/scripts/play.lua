@@ -149,8 +149,8 @@ function play.loop(t)
         react(s, events)
         if c.world then
             note_changes(s, c.world)
-            if c.snapshots % 30 == 0 and c.snapshots ~= s.ticks then
-                s.ticks = c.snapshots
+            if c.world.tick % 30 == 0 and c.world.tick ~= s.ticks then
+                s.ticks = c.world.tick
                 print(string.format("client: tick %d level %d score %d", c.world.tick, c.world.level,
                     c.world.score))
             end

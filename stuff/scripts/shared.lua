@@ -229,15 +229,39 @@ function shared.snapshot(w)
         gems = gems, players = ps, enemies = es, events = w.events}
 end
 
--- A client's world rebuilt from a snapshot: the level's tiles, then what moved. Raises on a malformed one.
+local STATES = {play = true, cleared = true, won = true, lost = true}
+
+local function num(v)
+    assert(type(v) == "number" and v == v and v > -1e9 and v < 1e9, "bad number")
+    return v
+end
+
+-- A client's world rebuilt from a snapshot: the level's tiles, then what moved. Raises on a malformed snapshot
+-- before changing the world, so a bad message from a peer never reaches the drawing.
 function shared.apply(w, s)
     assert(type(s.level) == "number" and data.levels[s.level], "bad level")
+    assert(STATES[s.state], "bad state")
+    local left, ps, es, evs = {}, {}, {}, {}
+    for _, g in ipairs(s.gems or {}) do
+        left[num(g)] = true
+    end
+    for i, p in ipairs(s.players or {}) do
+        assert(type(p) == "table" and i <= data.max_players, "bad player")
+        ps[i] = {num(p[1]), num(p[2]), num(p[3]), num(p[4])}
+    end
+    for i, e in ipairs(s.enemies or {}) do
+        assert(type(e) == "table", "bad enemy")
+        es[i] = {num(e[1]), num(e[2])}
+    end
+    for _, ev in ipairs(s.events or {}) do
+        if type(ev) == "table" and type(ev.k) == "string" and (ev.x == nil or type(ev.x) == "number") and
+            (ev.y == nil or type(ev.y) == "number") then
+            evs[#evs + 1] = {k = ev.k, x = ev.x, y = ev.y}
+        end
+    end
+    local tick, score, lives = num(s.tick), num(s.score), num(s.lives)
     if not w or w.level ~= s.level then
         w = shared.new_world(s.level)
-    end
-    local left = {}
-    for _, g in ipairs(s.gems or {}) do
-        left[g] = true
     end
     w.gems = 0
     for y = 1, w.rows do
@@ -250,20 +274,18 @@ function shared.apply(w, s)
         end
     end
     w.open = w.gems == 0
-    w.tick, w.score, w.lives, w.state = s.tick, s.score, s.lives, s.state
-    for i, p in ipairs(s.players or {}) do
+    w.tick, w.score, w.lives, w.state = tick, score, util.clamp(lives, 0, 99), s.state
+    for i, p in ipairs(ps) do
         local m = w.players[i]
-        if m then
-            m.active, m.x, m.y, m.fx, m.fy, m.p, m.safe = p[1] == 1, p[2], p[3], p[2], p[3], 1, p[4] == 1 and 1 or 0
-        end
+        m.active, m.x, m.y, m.fx, m.fy, m.p, m.safe = p[1] == 1, p[2], p[3], p[2], p[3], 1, p[4] == 1 and 1 or 0
     end
-    for i, e in ipairs(s.enemies or {}) do
-        if w.enemies[i] then
-            local m = w.enemies[i]
+    for i, e in ipairs(es) do
+        local m = w.enemies[i]
+        if m then
             m.x, m.y, m.fx, m.fy, m.p = e[1], e[2], e[1], e[2], 1
         end
     end
-    w.events = s.events or {}
+    w.events = evs
     return w
 end
 
