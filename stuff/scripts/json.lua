@@ -121,7 +121,8 @@ local function decode_string(s, i)
         elseif c:byte() < 32 then
             fail(s, j, "control character in string")
         else
-            local k = s:find('["\\%c]', j) or #s + 1
+            -- Plain bytes up to the next quote, backslash or control character (DEL, 127, is plain text here).
+            local k = s:find('[\0-\31"\\]', j) or #s + 1
             out[#out + 1] = s:sub(j, k - 1)
             j = k
         end
