@@ -116,7 +116,7 @@ function netplay.connect(host, port)
     local c = setmetatable({host = host, port = port, state = "connecting", slot = nil, world = nil, snapshots = 0,
         sent = {0, 0}, since = 0, wait = 0}, Client)
     net_open(host, port)
-    print(string.format("client: connecting to %s:%d", host, port))
+    util.log(string.format("client: connecting to %s:%d", host, port))
     return c
 end
 
@@ -135,12 +135,12 @@ function Client:poll(t)
         elseif e.type == "disconnect" then
             self.state = "closed"
             self.reason = e.value ~= "" and e.value or "the server closed the game"
-            print("client: disconnected (" .. self.reason .. ")")
+            util.log("client: disconnected (" .. self.reason .. ")")
         elseif e.type == "message" then
             local m = json.try_decode(e.value)
             if type(m) == "table" and m.t == "welcome" and type(m.slot) == "number" then
                 self.slot, self.state = m.slot, "playing"
-                print("client: joined as player " .. m.slot)
+                util.log("client: joined as player " .. m.slot)
             elseif type(m) == "table" and m.t == "full" then
                 self.reason = "the game is full"
             elseif type(m) == "table" and m.t == "state" then
@@ -151,14 +151,14 @@ function Client:poll(t)
                         events[#events + 1] = ev
                     end
                 else
-                    print("client: dropped a malformed snapshot")
+                    util.log("client: dropped a malformed snapshot")
                 end
             end
         end
     end
     if self.state == "connecting" and self.wait > 5 then
         self.state, self.reason = "closed", "no answer from " .. self.host .. ":" .. self.port
-        print("client: " .. self.reason)
+        util.log("client: " .. self.reason)
         net_close()
     end
     return events

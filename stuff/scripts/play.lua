@@ -125,18 +125,18 @@ end
 
 local function finish(s, w)
     local rank = shared.add_score(w.score, w.level)
-    print(string.format("play: game %s with score %d on level %d", w.state, w.score, w.level))
+    util.log(string.format("play: game %s with score %d on level %d", w.state, w.score, w.level))
     switcher.go("over", {won = w.state == "won", score = w.score, level = w.level, rank = rank})
 end
 
 local function note_changes(s, w)
     if w.level ~= s.level then
         s.level = w.level
-        print(string.format("%s: level %d", s.mode == "net" and "client" or "play", w.level))
+        util.log(string.format("%s: level %d", s.mode == "net" and "client" or "play", w.level))
     end
     if w.score ~= s.score then
         s.score = w.score
-        print(string.format("%s: score %d", s.mode == "net" and "client" or "play", w.score))
+        util.log(string.format("%s: score %d", s.mode == "net" and "client" or "play", w.score))
     end
 end
 
@@ -151,7 +151,7 @@ function play.loop(t)
             note_changes(s, c.world)
             if c.world.tick % 30 == 0 and c.world.tick ~= s.ticks then
                 s.ticks = c.world.tick
-                print(string.format("client: tick %d level %d score %d", c.world.tick, c.world.level,
+                util.log(string.format("client: tick %d level %d score %d", c.world.tick, c.world.level,
                     c.world.score))
             end
         end

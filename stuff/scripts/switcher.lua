@@ -13,7 +13,7 @@ function switcher.go(name, args)
         switcher.current.stop()
     end
     switcher.name, switcher.current, switcher.args = name, s, args or {}
-    print("screen: " .. name)
+    util.log("screen: " .. name)
     s.start(switcher.args)
 end
 

@@ -90,3 +90,11 @@ function util.contains(t, v)
     end
     return false
 end
+
+-- A progress line for the log when there is no window (servers, bots, tests). In a window the first log line
+-- would open the console over the game, so only what a player must see is printed there.
+function util.log(text)
+    if kiv.params("idiom") ~= "desktop" then
+        print(text)
+    end
+end
