@@ -18,10 +18,14 @@ strict(true)
 function init()
     math.randomseed(os.time())
     shared.load_save()
-    local port = tonumber(kiv.params("server"))
-    if port then
-        switcher.go("server", {port = port})
-        return
+    local server = kiv.params("server")
+    if server ~= nil then
+        local port = tonumber(server)
+        if port and port >= 1 and port <= 65535 and port % 1 == 0 then
+            switcher.go("server", {port = port})
+            return
+        end
+        print("game: -server wants a port from 1 to 65535, not " .. tostring(server))
     end
     atlas.load()
     shared.music()
