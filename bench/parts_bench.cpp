@@ -92,7 +92,7 @@ int main() {
     }
     const char *step = strcmp(kind, "lua") ? "scene.parts_frame()" : "scene.lua_frame(draw)";
 
-    double t0 = 0, c0 = 0;
+    double t0 = 0, c0 = 0, step_s = 0, replay_s = 0;
     size_t commands = 0;
     for (int frame = 0; frame < WARM + FRAMES; frame++) {
         if (frame == WARM) {
@@ -105,18 +105,26 @@ int main() {
         gfx_clear();
         gfx_ortho();
         _bench_batch.clear();
+        double a = _now(CLOCK_MONOTONIC);
         if (luaL_dostring(L, step) != LUA_OK) {
             fprintf(stderr, "%s\n", lua_tostring(L, -1));
             return 1;
         }
+        double b = _now(CLOCK_MONOTONIC);
         _bench_batch.draw();
+        double c = _now(CLOCK_MONOTONIC);
         SDL_GL_SwapWindow(win);
-        if (frame >= WARM)
+        if (frame >= WARM) {
             commands += _bench_batch.queue.size();
+            step_s += b - a;
+            replay_s += c - b;
+        }
     }
     double wall = _now(CLOCK_MONOTONIC) - t0, cpu = _now(CLOCK_PROCESS_CPUTIME_ID) - c0;
-    printf("kivgame %-18s cpu %8.3f ms/frame  wall %8.3f ms/frame  live %zu\n", kind, cpu * 1000 / FRAMES,
-           wall * 1000 / FRAMES, commands / FRAMES);
+    printf(
+        "kivgame %-18s cpu %8.3f ms/frame  wall %8.3f ms/frame  live %zu  | update+queue %6.3f ms, replay %6.3f ms\n",
+        kind, cpu * 1000 / FRAMES, wall * 1000 / FRAMES, commands / FRAMES, step_s * 1000 / FRAMES,
+        replay_s * 1000 / FRAMES);
     fflush(stdout);
     parts_loop(*my_parts, 1e30f);
     lua_close(L);
