@@ -53,6 +53,11 @@ function loop(t)
 end
 
 function event(e)
+    if e.type == "keydown" and e.name == "F12" then
+        local path = json.try_decode(kiv.ext_call("screenshot", json.encode({filename = "kivgame_screenshot.png"})))
+        print("screenshot: " .. (path ~= nil and path ~= "" and tostring(path) or "not written"))
+        return
+    end
     switcher.event(e)
 end
 

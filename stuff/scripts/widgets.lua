@@ -89,6 +89,12 @@ function List:event(e)
         elseif it and it.kind == "field" and k == "Backspace" then
             it.value = it.value:sub(1, -2)
             return true
+        elseif it and it.kind == "field" and k == "V" and math.floor(e.button / 2) % 2 == 1 then
+            -- Ctrl+V pastes the clipboard's first line, printable bytes only.
+            local text = json.try_decode(kiv.ext_call("clipboard:get")) or ""
+            text = type(text) == "string" and text:match("^[^\r\n]*"):gsub("[^ -~]", "") or ""
+            it.value = (it.value .. text):sub(1, it.max_len or 32)
+            return true
         elseif k == "Up" then
             self:move(-1)
         elseif k == "Down" or k == "Tab" then
