@@ -19,6 +19,8 @@ var ext_misc_call(Game &game, std::string action, var value);
 void ext_web_init(Game &game);
 var ext_web_call(Game &game, std::string action, var value);
 void ext_web_loop(Game &game);
+// Frees the requests still queued; the shell calls it at shutdown, before the HTTP client stops.
+void ext_web_deinit(Game &game);
 
 inline void ext_do_init(Game &game) {
     ext_social_init(game);

@@ -1,7 +1,41 @@
-// Script networking (net_* globals): placeholder until the ENet functions land.
+// Script networking over ENet: one host per process, as server (net_host) or client (net_open); peers named by
+// small ids; events pulled one at a time. Core logic here, the net_* Lua globals in mods_lua.cpp.
 #pragma once
+
+#include <cstddef>
+#include <string>
 
 struct lua_State;
 
-void lua_net_init(lua_State *L);
+typedef int NetID;
+
+// The protocol version a client sends as its connect data; a server accepts 0 and 1.
+constexpr unsigned NET_VERSION = 1;
+// How long net_close waits for its peers to acknowledge their disconnects.
+constexpr int NET_CLOSE_BUDGET_MS = 500;
+
+// One event for the script: type "connect", "disconnect" or "message"; value the reason or the bytes.
+struct NetEvent {
+    std::string type;
+    NetID cid = 0;
+    std::string value;
+};
+
+// Drops any open host and starts a fresh state (no host, no peers, ids from 1).
+void net_reset();
+void net_host(int port);
+void net_open(const char *host, int port);
+void net_kick(NetID cid);
+void net_close();
+// mode 1 reliable, -1 unsequenced, anything else unreliable; only the low 8 bits of channel count.
+void net_send(NetID cid, const char *data, size_t len, int mode, int channel);
+void net_flush();
+// True with one event in *out; false when there is none (or no open host).
+bool net_poll(NetEvent *out);
 void net_deinit();
+// Whether a host is open, and the last id handed out set by hand; for tests.
+bool net_is_open();
+void net_set_last_id(NetID id);
+
+// Registers the net_* globals on a new Lua state after net_reset (mods_lua.cpp).
+void lua_net_init(lua_State *L);

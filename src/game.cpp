@@ -220,6 +220,7 @@ void Game::deinit() {
         data.mods.api = nullptr;
     }
     net_deinit();
+    ext_web_deinit(*this);
     kiv_web_deinit();
     if (!_headless) {
         mixer_deinit();

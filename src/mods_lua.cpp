@@ -474,6 +474,77 @@ static const luaL_Reg _lua_bindings[] = {
     {nullptr, nullptr},
 };
 
+// --- net bindings
+
+static int _l_net_host(lua_State *L) {
+    _lua_argc(L, 1, 1);
+    net_host(_lua_int(L, 1));
+    return 0;
+}
+
+static int _l_net_open(lua_State *L) {
+    _lua_argc(L, 2, 2);
+    std::string host = my_lua_tostring(L, 1);
+    net_open(host.c_str(), _lua_int(L, 2));
+    return 0;
+}
+
+static int _l_net_kick(lua_State *L) {
+    _lua_argc(L, 1, 1);
+    net_kick(_lua_int(L, 1));
+    return 0;
+}
+
+static int _l_net_close(lua_State *L) {
+    _lua_argc(L, 0, 0);
+    net_close();
+    return 0;
+}
+
+static int _l_net_send(lua_State *L) {
+    _lua_argc(L, 2, 4);
+    int n = lua_gettop(L);
+    NetID cid = _lua_int(L, 1);
+    std::string data = my_lua_tostring(L, 2);
+    int mode = n >= 3 ? _lua_trunc(L, 3) : 1;
+    // The low 8 bits of the whole number, also for values past the int range.
+    int channel = n >= 4 ? (int)(kiv_d2color(lua_tonumber(L, 4)) & 0xFF) : 0;
+    net_send(cid, data.data(), data.size(), mode, channel);
+    return 0;
+}
+
+static int _l_net_flush(lua_State *L) {
+    _lua_argc(L, 0, 0);
+    net_flush();
+    return 0;
+}
+
+static int _l_net_poll(lua_State *L) {
+    NetEvent e;
+    if (!net_poll(&e))
+        return 0;
+    lua_createtable(L, 0, 3);
+    lua_pushstring(L, e.type.c_str());
+    lua_setfield(L, -2, "type");
+    lua_pushnumber(L, e.cid);
+    lua_setfield(L, -2, "cid");
+    lua_pushlstring(L, e.value.data(), e.value.size());
+    lua_setfield(L, -2, "value");
+    return 1;
+}
+
+static const luaL_Reg _lua_net_bindings[] = {
+    {"net_host", _l_net_host}, {"net_open", _l_net_open},   {"net_kick", _l_net_kick}, {"net_close", _l_net_close},
+    {"net_send", _l_net_send}, {"net_flush", _l_net_flush}, {"net_poll", _l_net_poll}, {nullptr, nullptr},
+};
+
+// A new Lua state closes any open host and counts ids from 1 again.
+void lua_net_init(lua_State *L) {
+    net_reset();
+    for (const luaL_Reg *r = _lua_net_bindings; r->name; r++)
+        lua_register(L, r->name, r->func);
+}
+
 // --- the host
 
 ModsBase *mods_lua(ModsAPI &g) {

@@ -1,8 +1,461 @@
-// HTTP client start and stop: placeholder; sockets need no start-up on this platform.
+// The HTTP/1.0 client: non-blocking exchanges stepped by the web extension (and anyone else) once per frame,
+// percent-encoding and the process-wide cache of name lookups.
 #include "kiv_web.h"
 
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <map>
+#include <vector>
+
+#include "kiv_platform-net.h"
+#include "kiv_printf.h"
+
+static const int _KIV_WEB_READ = 4096;
+
+struct HostAddr {
+    int ok = 0;
+    in_addr value{};
+    HostAddr() {}
+    explicit HostAddr(in_addr a) : ok(1), value(a) {}
+};
+
+static int _kiv_web_is_init = 0;
+static long (*_kiv_web_clock)() = nullptr;
+
+// --- internal helpers
+
+// Seconds of a clock that never jumps with the wall clock, so an adjusted date neither fails nor prolongs an
+// exchange.
+static long kiv_web_get_ticks() {
+    if (_kiv_web_clock)
+        return _kiv_web_clock();
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (long)ts.tv_sec;
+}
+
+static void kiv_web_reset_timeout(kiv_web *page) {
+    page->timeout = kiv_web_get_ticks() + page->_timeout;
+}
+
+static std::map<std::string, HostAddr> &_kiv_web_cache() {
+    static std::map<std::string, HostAddr> cache;
+    return cache;
+}
+
+// Grows the buffer so that ext more bytes fit; the new space is zero. False when the size would pass the int
+// range or memory runs out.
+static bool kiv_web_extend(kiv_web_buffer *buf, int ext) {
+    if (ext < 0 || buf->len > INT_MAX - ext)
+        return false;
+    int target = buf->len + ext;
+    long long n = buf->alloc ? buf->alloc : 1;
+    while (n < target)
+        n *= 2;
+    if (n > INT_MAX)
+        n = target;
+    if (n <= buf->alloc)
+        return true;
+    unsigned char *p = (unsigned char *)realloc(buf->data, (size_t)n);
+    if (!p)
+        return false;
+    memset(p + buf->len, 0, (size_t)(n - buf->len));
+    buf->data = p;
+    buf->alloc = (int)n;
+    return true;
+}
+
+static void _kiv_web_perror(const char *what) {
+    int e = errno;
+    kiv_printf("perror - %s [%d]: %s", what, e, strerror(e));
+}
+
+static void _kiv_web_fail(kiv_web *page) {
+    page->error = 1;
+}
+
+// Script text that would not fit its field or would end a line of the head early.
+static bool _kiv_web_text_ok(const char *s, size_t n, size_t max) {
+    if (!s || n > max)
+        return false;
+    for (size_t i = 0; i < n; i++)
+        if (s[i] == '\r' || s[i] == '\n' || s[i] == 0)
+            return false;
+    return true;
+}
+
+// Goes on from where the last search stopped: a CR is skipped, an LF right after an LF ends the head.
+static void kiv_find_header(kiv_web *page) {
+    const unsigned char *d = page->_response.data;
+    int n = page->_response.len;
+    int i = page->_scan;
+    int prev = page->_scan_prev;
+    for (; i < n; i++) {
+        unsigned char c = d[i];
+        if (c == '\r')
+            continue;
+        if (c == '\n' && prev == '\n') {
+            page->header = i + 1;
+            page->_head_done = 1;
+            page->_scan = i + 1;
+            return;
+        }
+        prev = c;
+    }
+    page->_scan = n;
+    page->_scan_prev = prev;
+    page->header = n;
+}
+
+// --- public functions
+
 int kiv_web_init() {
+    if (kiv_net_startup() != 0) {
+        kiv_printf("WSAStartup: failure\n");
+        return -1;
+    }
+    _kiv_web_is_init = 1;
     return 0;
 }
 
-void kiv_web_deinit() {}
+void kiv_web_deinit() {
+    if (_kiv_web_is_init)
+        kiv_net_cleanup();
+    _kiv_web_is_init = 0;
+}
+
+in_addr *kiv_gethostbyname(const char *name) {
+    if (!name)
+        return nullptr;
+    auto &cache = _kiv_web_cache();
+    auto it = cache.find(name);
+    if (it == cache.end()) {
+        kiv_printf("gethostbyname ...\n");
+        in_addr a;
+        int err = 0;
+        if (!kiv_net_resolve4(name, &a, &err)) {
+            kiv_printf("gethostbyname(%s) == null; h_errno = %d\n", name, err);
+            return nullptr;
+        }
+        kiv_printf("kiv_gethostbyname('%s') cached\n", name);
+        it = cache.emplace(name, HostAddr(a)).first;
+    }
+    return it->second.ok ? &it->second.value : nullptr;
+}
+
+kiv_web *kiv_web_create(const char *host, int port, const char *path, const void *post, int postlen, int timeout) {
+    return kiv_web_create_n(host, host ? strlen(host) : 0, port, path, path ? strlen(path) : 0, post, postlen, timeout);
+}
+
+kiv_web *kiv_web_create_n(const char *host, size_t hostlen, int port, const char *path, size_t pathlen,
+                          const void *post, int postlen, int timeout) {
+    kiv_web *page = (kiv_web *)calloc(1, sizeof(kiv_web));
+    if (!page) {
+        kiv_printf("kiv_web_create: out of memory\n");
+        return nullptr;
+    }
+    page->sockfd = -1;
+    // The answer starts as if after a line end, so an empty first line ends an empty head.
+    page->_scan_prev = '\n';
+    page->port = port;
+    page->_timeout = timeout;
+    kiv_web_reset_timeout(page);
+    if (!post)
+        postlen = 0;
+    if (!_kiv_web_text_ok(host, hostlen, KIV_WEB_HOST_MAX) || !_kiv_web_text_ok(path, pathlen, KIV_WEB_PATH_MAX) ||
+        postlen < 0) {
+        kiv_printf("kiv_web_create: host or path too long or holding CR, LF or NUL; request refused\n");
+        _kiv_web_fail(page);
+        return page;
+    }
+    memcpy(page->host, host, hostlen);
+    memcpy(page->path, path, pathlen);
+
+    std::string head;
+    if (postlen == 0)
+        head = kiv_format("GET %s HTTP/1.0\nHost: %s:%d\n\n", page->path, page->host, port);
+    else
+        head = kiv_format("POST %s HTTP/1.0\nHost: %s:%d\nContent-Type: application/x-www-form-urlencoded\n"
+                          "Content-Length: %d\n\n",
+                          page->path, page->host, port, postlen);
+    if (postlen > INT_MAX - 1 - (int)head.size() || !kiv_web_extend(&page->_request, (int)head.size() + postlen)) {
+        kiv_printf("kiv_web_create: out of memory\n");
+        _kiv_web_fail(page);
+        return page;
+    }
+    memcpy(page->_request.data, head.data(), head.size());
+    if (postlen)
+        memcpy(page->_request.data + head.size(), post, (size_t)postlen);
+    page->_request.len = (int)head.size() + postlen;
+
+    in_addr *addr = kiv_gethostbyname(page->host);
+    if (!addr) {
+        kiv_printf("kiv_gethostbyname == null\n");
+        _kiv_web_fail(page);
+        return page;
+    }
+    page->their_addr.sin_family = AF_INET;
+    page->their_addr.sin_port = htons((uint16_t)(port & 0xFFFF));
+    page->their_addr.sin_addr = *addr;
+
+    page->sockfd = kiv_net_tcp_socket();
+    if (page->sockfd < 0) {
+        _kiv_web_perror("socket");
+        _kiv_web_fail(page);
+        return page;
+    }
+    if (!kiv_net_set_nonblocking(page->sockfd)) {
+        kiv_printf("ioctlsocket failed with error: %ld\n", (long)errno);
+        _kiv_web_fail(page);
+        return page;
+    }
+    page->state = 1;
+    return page;
+}
+
+int _kiv_web_take(kiv_web *page, const void *bytes, int n) {
+    if (n <= 0)
+        return 0;
+    if (page->_response.len > KIV_WEB_ANSWER_MAX - n) {
+        kiv_printf("answer larger than %d bytes\n", KIV_WEB_ANSWER_MAX);
+        _kiv_web_fail(page);
+        return -1;
+    }
+    // One byte more than the answer keeps it zero-terminated.
+    if (!kiv_web_extend(&page->_response, n + 1)) {
+        kiv_printf("answer: out of memory\n");
+        _kiv_web_fail(page);
+        return -1;
+    }
+    memcpy(page->_response.data + page->_response.len, bytes, (size_t)n);
+    page->_response.len += n;
+    if (!page->_head_done) {
+        kiv_find_header(page);
+        if (!page->_head_done && page->_response.len > KIV_WEB_HEAD_MAX) {
+            kiv_printf("header longer than %d bytes\n", KIV_WEB_HEAD_MAX);
+            _kiv_web_fail(page);
+            return -1;
+        }
+    }
+    page->data = page->_response.data + page->header;
+    page->len = page->_response.len - page->header;
+    return 0;
+}
+
+int _kiv_web_poll(kiv_web *page) {
+    if (!page)
+        return 1;
+    page->retry = 0;
+    if (page->state == 4 || page->error)
+        return 1;
+    if (kiv_web_get_ticks() > page->timeout) {
+        kiv_printf("timeout :: state = %d\n", page->state);
+        _kiv_web_fail(page);
+        return 1;
+    }
+    if (page->state == 1) {
+        if (kiv_net_connect(page->sockfd, &page->their_addr) == KIV_NET_FAIL) {
+            kiv_printf("connect: %d\n", errno);
+            _kiv_web_fail(page);
+            return 1;
+        }
+        page->state = 2;
+        kiv_web_reset_timeout(page);
+    }
+    bool rd = false, wr = false;
+    if (page->_ready & 1) {
+        rd = (page->_ready & 2) != 0;
+        wr = (page->_ready & 4) != 0;
+        page->_ready = 0;
+    } else if (kiv_net_ready(page->sockfd, &rd, &wr) == KIV_NET_FAIL) {
+        _kiv_web_perror("select");
+        _kiv_web_fail(page);
+        return 1;
+    }
+    if (page->state == 2) {
+        if (!wr)
+            return 0;
+        kiv_web_buffer &rq = page->_request;
+        long n = kiv_net_send(page->sockfd, rq.data + rq.pos, (size_t)(rq.len - rq.pos));
+        if (n == KIV_NET_FAIL) {
+            _kiv_web_perror("send");
+            _kiv_web_fail(page);
+            return 1;
+        }
+        if (n > 0) {
+            rq.pos += (int)n;
+            kiv_web_reset_timeout(page);
+        }
+        if (rq.pos >= rq.len)
+            page->state = 3;
+        return 0;
+    }
+    if (page->state == 3) {
+        if (!rd)
+            return 0;
+        unsigned char buf[_KIV_WEB_READ];
+        long n = kiv_net_recv(page->sockfd, buf, sizeof(buf));
+        if (n == KIV_NET_AGAIN)
+            return 0;
+        if (n == KIV_NET_FAIL) {
+            _kiv_web_perror("recv");
+            _kiv_web_fail(page);
+            return 1;
+        }
+        if (n == 0) {
+            page->state = 4;
+            return 1;
+        }
+        kiv_web_reset_timeout(page);
+        if (_kiv_web_take(page, buf, (int)n) != 0)
+            return 1;
+        page->retry = 1;
+        return 0;
+    }
+    return 1;
+}
+
+void kiv_web_ready_all(kiv_web *const *pages, int n) {
+    static std::vector<int> fds;
+    static std::vector<kiv_web *> waiting;
+    static std::vector<unsigned char> flags;
+    fds.clear();
+    waiting.clear();
+    for (int i = 0; i < n; i++) {
+        kiv_web *p = pages[i];
+        if (p && !p->error && (p->state == 2 || p->state == 3) && p->sockfd >= 0) {
+            fds.push_back(p->sockfd);
+            waiting.push_back(p);
+        }
+    }
+    flags.resize(fds.size());
+    if (fds.empty() || kiv_net_ready_many(fds.data(), (int)fds.size(), flags.data()) == KIV_NET_FAIL)
+        return; // each step asks on its own and reports the failure
+    for (size_t i = 0; i < waiting.size(); i++)
+        waiting[i]->_ready = 1 | (flags[i] & 1 ? 2 : 0) | (flags[i] & 2 ? 4 : 0);
+}
+
+int kiv_web_poll(kiv_web *page) {
+    if (!page)
+        return 1;
+    int start = page->_response.len;
+    for (;;) {
+        if (_kiv_web_poll(page))
+            return 1;
+        if (!page->retry || page->_response.len - start >= KIV_WEB_POLL_READ_MAX)
+            return 0;
+    }
+}
+
+// The number after the first run of spaces, read with a bounded parse: 0 when there is none or it is absurd.
+int kiv_web_get_status(kiv_web *page) {
+    if (!page || !page->header || !page->_response.data)
+        return 0;
+    const char *s = (const char *)page->_response.data;
+    const char *end = s + page->_response.len;
+    while (s < end && *s && *s != ' ')
+        s++;
+    if (s >= end || !*s)
+        return 0;
+    while (s < end && *s == ' ')
+        s++;
+    if (s >= end || !*s)
+        return 0;
+    long v = 0;
+    int digits = 0;
+    while (s < end && *s >= '0' && *s <= '9') {
+        v = v * 10 + (*s - '0');
+        if (++digits > 9)
+            return 0;
+        s++;
+    }
+    return (int)v;
+}
+
+void kiv_web_get_header(kiv_web *page, char *dest, int dlen, const char *name) {
+    if (!dest || dlen <= 0)
+        return;
+    memset(dest, 0, (size_t)dlen);
+    if (!page || !name || !page->_response.data || strlen(name) > 254)
+        return;
+    std::string key = std::string(name) + ":";
+    const char *d = (const char *)page->_response.data;
+    int h = page->header, k = (int)key.size();
+    for (int line = 0; line + k <= h;) {
+        if (!memcmp(d + line, key.data(), (size_t)k)) {
+            int i = line + k, o = 0;
+            while (i < h && d[i] == ' ')
+                i++;
+            while (i < h && d[i] != '\r' && d[i] != '\n' && o < dlen - 1)
+                dest[o++] = d[i++];
+            return;
+        }
+        const char *nl = (const char *)memchr(d + line, '\n', (size_t)(h - line));
+        if (!nl)
+            break;
+        line = (int)(nl - d) + 1;
+    }
+}
+
+void kiv_web_destroy(kiv_web *page) {
+    if (!page)
+        return;
+    if (page->sockfd != -1)
+        kiv_net_close(page->sockfd);
+    free(page->_request.data);
+    free(page->_response.data);
+    free(page);
+}
+
+static bool _kiv_web_alnum(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+}
+
+int kiv_web_urlencode_len(const char *in, int l) {
+    long long n = 1;
+    for (int i = 0; in && i < l; i++)
+        n += _kiv_web_alnum((unsigned char)in[i]) ? 1 : 3;
+    return n > INT_MAX ? INT_MAX : (int)n;
+}
+
+void kiv_web_urlencode(char *out, int len, const char *in, int l) {
+    static const char hex[] = "0123456789abcdef";
+    if (!out || len <= 0)
+        return;
+    memset(out, 0, (size_t)len);
+    int o = 0;
+    for (int i = 0; in && i < l; i++) {
+        unsigned char c = (unsigned char)in[i];
+        if (_kiv_web_alnum(c)) {
+            if (len - o < 2)
+                break;
+            out[o++] = (char)c;
+        } else {
+            if (len - o < 4)
+                break;
+            out[o++] = '%';
+            out[o++] = hex[c >> 4];
+            out[o++] = hex[c & 15];
+        }
+    }
+}
+
+void kiv_web_set_clock(long (*source)()) {
+    _kiv_web_clock = source;
+}
+
+std::string web_urlencode(const char *v, int len) {
+    int n = kiv_web_urlencode_len(v, len);
+    std::string out((size_t)n, '\0');
+    kiv_web_urlencode(&out[0], n, v, len);
+    out.resize(strlen(out.c_str()));
+    return out;
+}
+
+std::string web_urlencode(const std::string &v) {
+    int l = v.size() > (size_t)INT_MAX / 3 ? INT_MAX / 3 : (int)v.size();
+    return web_urlencode(v.data(), l);
+}

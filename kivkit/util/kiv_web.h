@@ -1,5 +1,120 @@
-// HTTP client start and stop: placeholder until the web client lands.
+// A small HTTP/1.0 client stepped from the frame loop: one record carries one exchange from name lookup to the
+// server's close; nothing blocks but the first lookup of a name. Also percent-encoding and a name cache.
+// Calling order: kiv_web_init once; per request kiv_web_create, kiv_web_poll once per frame until it answers 1,
+// then error, kiv_web_get_status, data and len, then kiv_web_destroy; kiv_web_deinit once at shutdown.
 #pragma once
+
+#include <netinet/in.h>
+
+#include <string>
+
+// Script text longer than the fields, or holding CR, LF or NUL, is refused at creation.
+constexpr int KIV_WEB_HOST_MAX = 255;
+constexpr int KIV_WEB_PATH_MAX = 1023;
+// An answer (head and body) larger than this fails the exchange.
+constexpr int KIV_WEB_ANSWER_MAX = 32 << 20;
+// A head that has not ended within this many bytes fails the exchange.
+constexpr int KIV_WEB_HEAD_MAX = 64 << 10;
+// Bytes one kiv_web_poll reads at most, so a fast server cannot hold up a frame.
+constexpr int KIV_WEB_POLL_READ_MAX = 256 << 10;
+
+struct kiv_web_buffer {
+    int len;
+    int alloc;
+    int pos; // bytes already sent (request only)
+    unsigned char *data;
+};
+
+struct kiv_web {
+    unsigned char *data; // first body byte inside the response; null before the first read
+    int len;             // body length
+    int error;
+    int retry; // the last step read something
+    char host[KIV_WEB_HOST_MAX + 1];
+    int port;
+    char path[KIV_WEB_PATH_MAX + 1];
+    kiv_web_buffer _request;
+    kiv_web_buffer _response;
+    int header; // offset of the first body byte; 0 before the first read
+    int state;  // 0 creation failed, 1 connecting, 2 sending, 3 receiving, 4 done
+    long timeout;
+    long _timeout;
+    int sockfd;
+    int numbytes;
+    sockaddr_in their_addr;
+    // Where the search for the end of the head goes on, and the last byte before it that was not CR.
+    int _scan;
+    int _scan_prev;
+    int _head_done;
+    // Readiness asked for many exchanges at once by kiv_web_ready_all, used by the next step instead of its own
+    // query: bit 0 known, bit 1 readable, bit 2 writable.
+    int _ready;
+};
 
 int kiv_web_init();
 void kiv_web_deinit();
+in_addr *kiv_gethostbyname(const char *name);
+kiv_web *kiv_web_create(const char *host, int port, const char *path, const void *post, int postlen, int timeout);
+// The same with explicit text lengths, so a NUL inside script text is seen and refused.
+kiv_web *kiv_web_create_n(const char *host, size_t hostlen, int port, const char *path, size_t pathlen,
+                          const void *post, int postlen, int timeout);
+// Appends received bytes to the answer and finds the end of its head: the receive step and the fuzzer share it.
+// 0 on success, -1 (error set) when the answer outgrows its limits.
+int _kiv_web_take(kiv_web *page, const void *bytes, int n);
+// One step; 1 when the exchange is over.
+int _kiv_web_poll(kiv_web *page);
+// One readiness query for every exchange that waits on its socket, so that stepping many costs one system call
+// instead of one each; the next kiv_web_poll of each uses the answer.
+void kiv_web_ready_all(kiv_web *const *pages, int n);
+// 1 when the exchange is over (done or failed), 0 while it goes on.
+int kiv_web_poll(kiv_web *page);
+int kiv_web_get_status(kiv_web *page);
+void kiv_web_get_header(kiv_web *page, char *dest, int dlen, const char *name);
+void kiv_web_destroy(kiv_web *page);
+int kiv_web_urlencode_len(const char *in, int l);
+void kiv_web_urlencode(char *out, int len, const char *in, int l);
+// Replaces the seconds clock of the inactivity allowance (null restores the monotonic clock); for tests.
+void kiv_web_set_clock(long (*source)());
+
+// One exchange with string fields; exec starts it, poll steps it, close ends it.
+class WebRequest {
+public:
+    std::string host;
+    int port = 80;
+    std::string request = "/";
+    std::string post;
+    float timeout = 30;
+    kiv_web *page = nullptr;
+
+    virtual ~WebRequest() { close(); }
+    void exec() {
+        if (page)
+            return;
+        int secs = timeout >= 0 && timeout < 2147483647.0f ? (int)timeout : 0;
+        page = kiv_web_create_n(host.c_str(), host.size(), port, request.c_str(), request.size(), post.data(),
+                                post.size() > (size_t)KIV_WEB_ANSWER_MAX ? -1 : (int)post.size(), secs);
+    }
+    // A request whose record could not be made is over at once, so it leaves its queue.
+    bool poll() { return !page || kiv_web_poll(page) != 0; }
+    bool has_error() const { return !page || page->error != 0; }
+    int get_status() const { return page ? kiv_web_get_status(page) : 0; }
+    std::string get_response() const {
+        if (!page || !page->data || page->len <= 0)
+            return std::string();
+        return std::string((const char *)page->data, (size_t)page->len);
+    }
+    void close() {
+        if (page) {
+            kiv_web_destroy(page);
+            page = nullptr;
+        }
+    }
+};
+
+class WebRequestExt : public WebRequest {
+public:
+    std::string _callback;
+};
+
+std::string web_urlencode(const char *v, int len);
+std::string web_urlencode(const std::string &v);

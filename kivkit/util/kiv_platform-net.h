@@ -1,0 +1,37 @@
+// Stream sockets for the HTTP client over POSIX: non-blocking TCP with "no progress yet" kept apart from real
+// failures, so a caller can step an exchange from its frame loop. The only file with socket specifics.
+#pragma once
+
+#include <netinet/in.h>
+
+#include <cstddef>
+
+// Results of the stepping calls besides a byte count.
+constexpr long KIV_NET_AGAIN = -2; // nothing happened this step (would block, interrupted, connect under way)
+constexpr long KIV_NET_FAIL = -1;  // a real failure; errno tells which
+
+// Socket layer start and stop; POSIX needs neither, the pair keeps the start-up order in one place.
+int kiv_net_startup();
+void kiv_net_cleanup();
+
+// The first IPv4 address of a name (getaddrinfo); false with the resolver's code in *err when there is none.
+bool kiv_net_resolve4(const char *name, in_addr *out, int *err);
+// Text of a resolver code.
+const char *kiv_net_resolve_error(int err);
+
+// A TCP socket, -1 on failure (errno set).
+int kiv_net_tcp_socket();
+bool kiv_net_set_nonblocking(int fd);
+// 0 connected, KIV_NET_AGAIN under way, KIV_NET_FAIL refused at once.
+long kiv_net_connect(int fd, const sockaddr_in *addr);
+// Asks with a zero timeout whether the socket may be read or written; KIV_NET_FAIL when the poll itself fails,
+// else 0 and the flags (a socket with an error or hang-up counts as both, so the next call reports it).
+long kiv_net_ready(int fd, bool *readable, bool *writable);
+// The same for n sockets in one poll: bit 1 readable, bit 2 writable in flags[i]; KIV_NET_FAIL when the poll
+// fails.
+long kiv_net_ready_many(const int *fds, int n, unsigned char *flags);
+// Bytes sent, KIV_NET_AGAIN or KIV_NET_FAIL; a closed peer never raises SIGPIPE.
+long kiv_net_send(int fd, const void *data, size_t len);
+// Bytes received, 0 when the peer closed, KIV_NET_AGAIN or KIV_NET_FAIL.
+long kiv_net_recv(int fd, void *data, size_t len);
+void kiv_net_close(int fd);

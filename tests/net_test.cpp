@@ -1,0 +1,238 @@
+// Script networking against peers of our own built on the system's libenet, on loopback: ids, flags and
+// channels as the peer sees them, exact payloads, refusals, kick, close, a taken port, failed connects, and the
+// argument checks of the Lua globals. The client side against a second engine: headless/test_net.py.
+#include <gtest/gtest.h>
+
+#include <enet/enet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ext_net.h"
+#include "mods_testutil.h"
+#include "stdout_testutil.h"
+
+namespace {
+
+// A free UDP port on loopback (another suite may take it meanwhile; the window is tiny).
+int free_port() {
+    int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t n = sizeof(a);
+    bind(fd, (sockaddr *)&a, sizeof(a));
+    getsockname(fd, (sockaddr *)&a, &n);
+    close(fd);
+    return ntohs(a.sin_port);
+}
+
+// Reads the range coder but sends plainly: a peer that can send what a compressing host must not (empty packets).
+size_t plain_compress(void *, const ENetBuffer *, size_t, size_t, enet_uint8 *, size_t) {
+    return 0;
+}
+
+struct Raw {
+    ENetHost *h;
+    ENetPeer *peer = nullptr;
+    std::vector<ENetEvent> events;
+    Raw(int bind_port, bool compress) {
+        ENetAddress a{ENET_HOST_ANY, (enet_uint16)bind_port};
+        h = enet_host_create(bind_port ? &a : nullptr, 4, 16, 0, 0);
+        if (h && compress) {
+            enet_host_compress_with_range_coder(h);
+        } else if (h) {
+            ENetCompressor c{enet_range_coder_create(), plain_compress, enet_range_coder_decompress,
+                             enet_range_coder_destroy};
+            enet_host_compress(h, &c);
+        }
+    }
+    ~Raw() {
+        for (ENetEvent &e : events)
+            if (e.type == ENET_EVENT_TYPE_RECEIVE)
+                enet_packet_destroy(e.packet);
+        if (h)
+            enet_host_destroy(h);
+    }
+    void connect(int port, unsigned data) {
+        ENetAddress a;
+        enet_address_set_host(&a, "127.0.0.1");
+        a.port = (enet_uint16)port;
+        peer = enet_host_connect(h, &a, 16, data);
+    }
+    void service() {
+        ENetEvent e;
+        while (enet_host_service(h, &e, 0) > 0)
+            events.push_back(e);
+    }
+    int count(ENetEventType t) const {
+        int n = 0;
+        for (const ENetEvent &e : events)
+            n += e.type == t;
+        return n;
+    }
+};
+
+// Services the raw peers and the engine until done() holds or the time runs out; engine events are collected.
+bool pump(std::vector<Raw *> raws, std::vector<NetEvent> &got, const std::function<bool()> &done, int ms = 3000) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (std::chrono::steady_clock::now() < end) {
+        for (Raw *r : raws)
+            r->service();
+        NetEvent e;
+        while (net_poll(&e))
+            got.push_back(e);
+        if (done())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
+}
+
+std::string show(const std::vector<NetEvent> &got) {
+    std::string s;
+    for (const NetEvent &e : got)
+        s += e.type + " " + std::to_string(e.cid) + " [" + e.value + "]\n";
+    return s;
+}
+
+TEST(Net, ServerAgainstRawPeers) {
+    modstest::ModsRig rig; // a real Lua state: its net_* globals drive the same state
+    int port = free_port();
+    net_host(port);
+    ASSERT_TRUE(net_is_open());
+    Raw a(0, true), b(0, true), c(0, false), wrong(0, true);
+    std::vector<Raw *> all = {&a, &b, &c, &wrong};
+    std::vector<NetEvent> got;
+    a.connect(port, 1);
+    ASSERT_TRUE(pump(all, got, [&] { return got.size() == 1; }));
+    b.connect(port, 0);
+    ASSERT_TRUE(pump(all, got, [&] { return got.size() == 2; }));
+    c.connect(port, 1);
+    wrong.connect(port, 7);
+    ASSERT_TRUE(pump(all, got, [&] { return got.size() == 3 && wrong.count(ENET_EVENT_TYPE_DISCONNECT) == 1; }))
+        << show(got);
+    EXPECT_EQ("connect 1 []\nconnect 2 []\nconnect 3 []\n", show(got)) << "the wrong version is never reported";
+
+    struct Row {
+        const char *name;
+        std::string lua;
+        Raw *to;
+        std::string bytes;
+        enet_uint8 channel;
+        enet_uint32 flags;
+    } rows[] = {
+        {"reliable with NUL bytes", "net_send(1, 'a\\0b')", &a, std::string("a\0b", 3), 0, ENET_PACKET_FLAG_RELIABLE},
+        {"unreliable, channel 259 is 3", "net_send(2, 'xy', 0, 259)", &b, "xy", 3, 0},
+        {"unsequenced", "net_send(3, 'u', -1, 1)", &c, "u", 1, ENET_PACKET_FLAG_UNSEQUENCED},
+        {"nil id broadcasts", "net_send(nil, 'all')", &c, "all", 0, ENET_PACKET_FLAG_RELIABLE},
+    };
+    for (const Row &row : rows) {
+        size_t before = row.to->events.size();
+        ASSERT_EQ("nil", rig.eval(row.lua + " return nil")) << row.name;
+        net_flush();
+        ASSERT_TRUE(pump(all, got, [&] { return row.to->events.size() > before; })) << row.name;
+        const ENetEvent &e = row.to->events.back();
+        ASSERT_EQ(ENET_EVENT_TYPE_RECEIVE, e.type) << row.name;
+        EXPECT_EQ(row.bytes, std::string((const char *)e.packet->data, e.packet->dataLength)) << row.name;
+        EXPECT_EQ(row.channel, e.channelID) << row.name;
+        EXPECT_EQ(row.flags, e.packet->flags & (ENET_PACKET_FLAG_RELIABLE | ENET_PACKET_FLAG_UNSEQUENCED)) << row.name;
+    }
+    EXPECT_EQ(2, a.count(ENET_EVENT_TYPE_RECEIVE)) << "the broadcast reached every peer";
+
+    // Sends that must change nothing: unknown id, empty text (the range coder would crash), channel 16.
+    stdouttest::StdoutCapture cap;
+    rig.eval("net_send(99, 'x') net_send(1, '') net_send(1, 'x', 1, 16) net_kick(99) return nil");
+    EXPECT_NE(std::string::npos, cap.text().find("net_send: empty message not sent")) << cap.text();
+
+    // What peers send arrives exactly, an empty message included (from a peer without the range coder).
+    enet_peer_send(a.peer, 2, enet_packet_create("p\0q", 3, ENET_PACKET_FLAG_RELIABLE));
+    enet_peer_send(c.peer, 0, enet_packet_create(nullptr, 0, ENET_PACKET_FLAG_RELIABLE));
+    got.clear();
+    ASSERT_TRUE(pump(all, got, [&] { return got.size() == 2; })) << show(got);
+    EXPECT_EQ(std::string("message 1 [p\0q]\nmessage 3 []\n", 29), show(got));
+
+    // Kick, a disconnect with a foreign version, then close with one peer left.
+    got.clear();
+    net_kick(2);
+    enet_peer_disconnect(c.peer, 5);
+    ASSERT_TRUE(pump(all, got, [&] { return got.size() == 2; })) << show(got);
+    EXPECT_EQ(1, b.count(ENET_EVENT_TYPE_DISCONNECT));
+    EXPECT_NE(std::string::npos, show(got).find("disconnect 2 []")) << show(got);
+    EXPECT_NE(std::string::npos, show(got).find("disconnect 3 [version]")) << show(got);
+    std::thread peer_side([&] {
+        for (int i = 0; i < 400 && !a.count(ENET_EVENT_TYPE_DISCONNECT); i++) {
+            a.service();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    auto t0 = std::chrono::steady_clock::now();
+    net_close();
+    auto spent = std::chrono::steady_clock::now() - t0;
+    peer_side.join();
+    EXPECT_LT(spent, std::chrono::milliseconds(NET_CLOSE_BUDGET_MS + 100));
+    EXPECT_EQ(1, a.count(ENET_EVENT_TYPE_DISCONNECT)) << "the peer saw its disconnect";
+    EXPECT_FALSE(net_is_open());
+
+    // A restart of the mod counts ids from 1 again; after 65535 the count wraps past ids still in use.
+    modstest::ModsRig again;
+    net_host(port);
+    Raw d(0, true), e(0, true);
+    d.connect(port, 1);
+    got.clear();
+    ASSERT_TRUE(pump({&d}, got, [&] { return got.size() == 1; }));
+    net_set_last_id(65535);
+    e.connect(port, 1);
+    ASSERT_TRUE(pump({&d, &e}, got, [&] { return got.size() == 2; }));
+    EXPECT_EQ("connect 1 []\nconnect 2 []\n", show(got));
+    Raw holder(free_port(), false);
+    ASSERT_TRUE(holder.h);
+    stdouttest::StdoutCapture cap2;
+    net_host(holder.h->address.port);
+    EXPECT_NE(std::string::npos, cap2.text().find("An error occurred while trying to create an ENet server host. (1)"));
+    EXPECT_FALSE(net_is_open());
+    EXPECT_FALSE(net_poll(&got[0]));
+}
+
+// Failed connects: a name that does not resolve fails at once; a silent port after ENet's own timeout (about
+// 30 s, so this test runs apart from the others).
+TEST(Net, FailedConnects) {
+    modstest::ModsRig rig;
+    for (const char *host : {"no.such.host.invalid", "127.0.0.1"}) {
+        std::vector<NetEvent> got;
+        net_open(host, free_port());
+        ASSERT_TRUE(pump(
+            {}, got, [&] { return !got.empty(); }, 45000))
+            << host;
+        EXPECT_EQ("disconnect 0 [timeout]\n", show(got)) << host;
+    }
+}
+
+TEST(Net, ScriptArguments) {
+    modstest::ModsRig rig;
+    struct Row {
+        const char *call;
+        const char *want;
+    } rows[] = {
+        {"net_host()", "false:incorrect number of arguments"},
+        {"net_open('x')", "false:incorrect number of arguments"},
+        {"net_send(1)", "false:incorrect number of arguments"},
+        {"net_send(1, 'a', 1, 0, 5)", "false:incorrect number of arguments"},
+        {"net_close(1)", "false:incorrect number of arguments"},
+        {"net_open({}, 1)", "false:null string"},
+        {"net_send(1, nil)", "false:null string"},
+        {"net_send(0/0, 'x', 0/0, 1/0) net_kick(-1/0) net_flush() net_close()", "true:nil"},
+        {"net_host(1e10) return select('#', net_poll())", "true:0"},
+        {"return net_poll(1, 2, 3)", "true:nil"},
+    };
+    for (const Row &row : rows)
+        EXPECT_EQ(row.want, rig.pcall_eval(row.call)) << row.call;
+}
+
+} // namespace

@@ -1,0 +1,228 @@
+// The HTTP client on loopback: the exact request bytes a raw listener receives, refused script text, answers
+// split anywhere, the status parse, the inactivity allowance on an injected clock and the web extension's events
+// and percent-encoding. The answer limits are checked through the binary against the hostile server
+// (headless/test_web.py).
+#include <gtest/gtest.h>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "ext_header.h"
+#include "kiv_web.h"
+#include "mods_testutil.h"
+#include "stdout_testutil.h"
+
+namespace {
+
+struct Listener {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    int port = 0;
+    Listener() {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t n = sizeof(a);
+        bind(fd, (sockaddr *)&a, sizeof(a));
+        listen(fd, 8);
+        getsockname(fd, (sockaddr *)&a, &n);
+        port = ntohs(a.sin_port);
+    }
+    ~Listener() { close(fd); }
+    // The request head of the next connection, read up to its empty line.
+    std::string head(int *conn) {
+        *conn = accept(fd, nullptr, nullptr);
+        std::string h;
+        char ch;
+        while (h.find("\n\n") == std::string::npos && recv(*conn, &ch, 1, 0) == 1)
+            h += ch;
+        return h;
+    }
+};
+
+// Steps the exchange like a frame loop until it ends; false when it does not end in time.
+bool run(kiv_web *page, int ms = 3000) {
+    for (int i = 0; i < ms; i++) {
+        if (kiv_web_poll(page))
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
+}
+
+TEST(Web, RequestBytesOnTheWire) {
+    Listener l;
+    std::string p = std::to_string(l.port);
+    struct Row {
+        const char *name;
+        const char *path;
+        const char *post;
+        int postlen;
+        std::string want;
+    } rows[] = {
+        {"GET with query", "/a?b=1", nullptr, 0, "GET /a?b=1 HTTP/1.0\nHost: 127.0.0.1:" + p + "\n\n"},
+        {"POST with a body", "/p", "x=1", 3,
+         "POST /p HTTP/1.0\nHost: 127.0.0.1:" + p +
+             "\nContent-Type: application/x-www-form-urlencoded\nContent-Length: 3\n\nx=1"},
+        {"zero body length is a GET", "/g", "ignored", 0, "GET /g HTTP/1.0\nHost: 127.0.0.1:" + p + "\n\n"},
+        {"empty path", "", nullptr, 0, "GET  HTTP/1.0\nHost: 127.0.0.1:" + p + "\n\n"},
+    };
+    for (const Row &row : rows) {
+        kiv_web *page = kiv_web_create("127.0.0.1", l.port, row.path, row.post, row.postlen, 5);
+        std::string seen;
+        std::thread server([&] {
+            int c;
+            seen = l.head(&c);
+            char body[3];
+            if (row.postlen)
+                seen.append(body, (size_t)recv(c, body, (size_t)row.postlen, MSG_WAITALL));
+            const char answer[] = "HTTP/1.0 200 OK\r\n\r\nhello";
+            send(c, answer, sizeof(answer) - 1, MSG_NOSIGNAL);
+            close(c);
+        });
+        bool ended = run(page);
+        server.join();
+        ASSERT_TRUE(ended) << row.name;
+        EXPECT_EQ(row.want, seen) << row.name;
+        EXPECT_EQ(0, page->error) << row.name;
+        EXPECT_EQ(200, kiv_web_get_status(page)) << row.name;
+        EXPECT_EQ("hello", std::string((const char *)page->data, (size_t)page->len)) << row.name;
+        kiv_web_destroy(page);
+    }
+}
+
+TEST(Web, RefusedAtCreation) {
+    std::string long_host(KIV_WEB_HOST_MAX + 1, 'h'), long_path(KIV_WEB_PATH_MAX + 1, 'p');
+    struct Row {
+        const char *name;
+        std::string host, path;
+    } rows[] = {
+        {"host too long", long_host, "/"},
+        {"path too long", "127.0.0.1", long_path},
+        {"LF in the path", "127.0.0.1", "/x HTTP/1.0\nX-Evil: 1"},
+        {"CR in the host", "a\rb", "/"},
+        {"NUL in the path", "127.0.0.1", std::string("/a\0b", 4)},
+    };
+    for (const Row &row : rows) {
+        stdouttest::StdoutCapture cap;
+        kiv_web *page =
+            kiv_web_create_n(row.host.data(), row.host.size(), 80, row.path.data(), row.path.size(), nullptr, 0, 30);
+        EXPECT_EQ(1, page->error) << row.name;
+        EXPECT_EQ(0, page->state) << row.name;
+        EXPECT_EQ(1, kiv_web_poll(page)) << row.name;
+        EXPECT_NE(std::string::npos, cap.text().find("request refused")) << row.name;
+        kiv_web_destroy(page);
+    }
+    // Exactly at the limits is fine.
+    kiv_web *page = kiv_web_create(std::string(KIV_WEB_HOST_MAX, 'h').c_str(), 80,
+                                   std::string(KIV_WEB_PATH_MAX, 'p').c_str(), nullptr, 0, 30);
+    EXPECT_NE(std::string::npos, std::string((char *)page->_request.data).find(std::string(KIV_WEB_PATH_MAX, 'p')));
+    kiv_web_destroy(page);
+}
+
+TEST(Web, AnswersSplitAnywhere) {
+    struct Row {
+        const char *name;
+        std::string answer;
+        int status;
+        std::string body;
+    } rows[] = {
+        {"CR LF head", "HTTP/1.0 200 OK\r\nA: b\r\n\r\nhello", 200, "hello"},
+        {"bare LF", "HTTP/1.1 404 Not Found\n\nx", 404, "x"},
+        {"CR LF LF", "HTTP/1.0 301 M\r\n\nz", 301, "z"},
+        {"no empty line: empty body", "HTTP/1.0 200 OK\r\nA: b\r\n", 200, ""},
+        {"begins with an empty line", "\r\nbody", 0, "body"},
+        {"no space", "garbage\n\nx", 0, "x"},
+        {"status absurdly long", "HTTP/1.0 2000000000000 X\n\n", 0, ""},
+        {"status with a sign", "HTTP/1.0 -200 X\n\n", 0, ""},
+        {"body with NUL, CR LF and ]=", std::string("H 200\n\na\0b\r\n]=]", 15), 200, std::string("a\0b\r\n]=]", 8)},
+    };
+    for (const Row &row : rows) {
+        for (size_t cut = 0; cut <= row.answer.size(); cut++) {
+            kiv_web *page = kiv_web_create("", 80, "/", nullptr, 0, 30);
+            page->error = 0;
+            EXPECT_EQ(0, kiv_web_get_status(page)) << row.name << ": nothing read yet";
+            _kiv_web_take(page, row.answer.data(), (int)cut);
+            _kiv_web_take(page, row.answer.data() + cut, (int)(row.answer.size() - cut));
+            EXPECT_EQ(row.status, kiv_web_get_status(page)) << row.name << " cut at " << cut;
+            EXPECT_EQ(row.body, std::string((const char *)page->data, (size_t)page->len))
+                << row.name << " cut at " << cut;
+            kiv_web_destroy(page);
+        }
+    }
+}
+
+long fake_now = 1000;
+long fake_clock() {
+    return fake_now;
+}
+
+TEST(Web, SilentServerTimesOut) {
+    Listener l;
+    kiv_web_set_clock(fake_clock);
+    kiv_web *page = kiv_web_create("127.0.0.1", l.port, "/", nullptr, 0, 30);
+    int c = -1;
+    for (int i = 0; i < 2000 && page->state != 3; i++) {
+        kiv_web_poll(page);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    c = accept(l.fd, nullptr, nullptr);
+    fake_now += 30;
+    EXPECT_EQ(0, kiv_web_poll(page)) << "30 seconds is still within the allowance";
+    fake_now += 1;
+    stdouttest::StdoutCapture cap;
+    EXPECT_EQ(1, kiv_web_poll(page));
+    EXPECT_NE(std::string::npos, cap.text().find("timeout :: state = 3")) << cap.text();
+    EXPECT_EQ(1, page->error);
+    kiv_web_set_clock(nullptr);
+    kiv_web_destroy(page);
+    close(c);
+}
+
+// Script requests: the port truncated, answers that end in one frame raise their events in queue order with the
+// body's exact bytes, a request without a callback raises none; and the other verbs.
+TEST(WebExt, EventsInQueueOrder) {
+    modstest::ModsRig rig;
+    Listener l;
+    std::string port = std::to_string(l.port);
+    rig.eval("seen = '' function _event(e) seen = seen .. e.type .. '=' .. e.value .. ';' end");
+    for (const char *cb : {"one", "two", ""}) {
+        std::string arg = "{\"host\":\"127.0.0.1\",\"port\":" + port + ".7,\"path\":\"/" + cb + "?a=1\"" +
+                          (*cb ? std::string(",\"callback\":\"") + cb + "\"}" : "}");
+        EXPECT_EQ("null", ext_do_call(rig.game, "web:request", arg));
+    }
+    int conns[3];
+    std::string heads[3];
+    std::thread server([&] {
+        for (int i = 0; i < 3; i++)
+            heads[i] = l.head(&conns[i]);
+    });
+    for (int f = 0; f < 3000 && heads[2].empty(); f++) {
+        ext_web_loop(rig.game);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    server.join();
+    const std::string body("x\0y\r\n]=]", 8);
+    for (int i : {1, 0, 2}) {
+        std::string answer = "HTTP/1.0 200 OK\r\n\r\n" + (i == 0 ? body : std::string("2"));
+        send(conns[i], answer.data(), answer.size(), MSG_NOSIGNAL);
+        close(conns[i]);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ext_web_loop(rig.game);
+    EXPECT_EQ("one=" + body + ";two=2;", rig.eval("return seen"));
+    EXPECT_EQ("GET /one?a=1 HTTP/1.0\nHost: 127.0.0.1:" + port + "\n\n", heads[0]);
+    EXPECT_EQ("\"a%20b%26c\"", ext_do_call(rig.game, "web:urlencode", "\"a b&c\""));
+    EXPECT_EQ("\"12%2e5\"", ext_do_call(rig.game, "web:urlencode", "12.5"));
+    EXPECT_EQ("\"%2d%5f%2e%7e%c3%a9\"", ext_do_call(rig.game, "web:urlencode", "\"-_.~\\u00e9\""));
+    char out[4];
+    kiv_web_urlencode(out, sizeof(out), "a b", 3);
+    EXPECT_STREQ("a", out) << "an escape that does not fit ends the text";
+    EXPECT_EQ("null", ext_do_call(rig.game, "web:fetch", "{}"));
+}
+
+} // namespace
