@@ -82,6 +82,7 @@ void Game::args(int argc, char **argv) {
 
 void Game::init() {
     GAME_THIS = this;
+    social_set_event_handler(game_event);
     version = 1;
     quit = 0;
     suspendable = 0;

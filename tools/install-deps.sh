@@ -9,10 +9,10 @@ pkgs=(
     libgl-dev libgl1-mesa-dri xvfb xauth xdotool x11-utils
     googletest libgtest-dev libbenchmark-dev
     nlohmann-json3-dev libssl-dev rapidjson-dev libvorbis-dev
-    clang libclang-rt-14-dev locales
+    clang libclang-rt-14-dev locales libjpeg-turbo-progs python3-pil xclip
 )
 if [ "${1:-}" = "bench" ]; then
-    pkgs+=(love libsdl2-mixer-dev time)
+    pkgs+=(love libsdl2-mixer-dev time libjpeg-dev)
 fi
 
 missing=()
