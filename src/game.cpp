@@ -123,6 +123,11 @@ void Game::init() {
 }
 
 void Game::loop() {
+    // The one point of the frame where no caller holds the running ModsAPI or script host.
+    if (_restart_pending) {
+        _restart_pending = 0;
+        mods_restart(*this, 1);
+    }
     if (has_social())
         social_loop();
     if (!_headless) {

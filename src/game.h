@@ -29,7 +29,8 @@ public:
     int _full = 0;
     int _width = 0, _height = 0;
     int _headless = 0;
-    int _crash = 0; // headless policy on a failed mod: 0 wait, 1 exit, 2 restart
+    int _crash = 0;           // headless policy on a failed mod: 0 wait, 1 exit, 2 restart
+    int _restart_pending = 0; // F5 asked for a restart; done at the start of the next update
 
     Game() {}
     void args(int argc, char **argv);

@@ -156,3 +156,4 @@ const char *mods_event_name(int type); // the script's name of an engine event t
 void modsapi_console_gui_rebuild(ModsAPI *api);
 int mods_event_console(Game &game, Event e);
 void modsapi_log_paint(ModsAPI *api);
+KivGuiFont w_font_console();

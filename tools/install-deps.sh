@@ -6,7 +6,7 @@ set -euo pipefail
 pkgs=(
     build-essential cmake pkg-config python3
     libsdl2-dev liblua5.2-dev libstb-dev zlib1g-dev libenet-dev
-    libgl-dev libgl1-mesa-dri xvfb xauth xdotool x11-utils
+    libgl-dev libgl1-mesa-dri xvfb xauth xdotool x11-utils xclip libx11-dev
     googletest libgtest-dev libbenchmark-dev
     nlohmann-json3-dev libssl-dev rapidjson-dev libvorbis-dev
     clang libclang-rt-14-dev locales libjpeg-turbo-progs python3-pil xclip

@@ -129,6 +129,10 @@ void gfx_clear() {
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
 }
 
+bool gfx_exists() {
+    return _gfx != nullptr;
+}
+
 bool _gfx_is_ready() {
     return glGetString(GL_VERSION) != nullptr;
 }

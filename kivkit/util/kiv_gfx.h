@@ -73,6 +73,8 @@ void gfx_deinit();
 void gfx_gl_state_reset();
 void gfx_clear();
 bool _gfx_is_ready();
+// True between gfx_init and gfx_deinit: drawing helpers outside this module ask it before any GL call.
+bool gfx_exists();
 void _gfx_fix_view();
 void gfx_set_view(int x, int y, int w, int h);
 void gfx_get_view(int *x, int *y, int *w, int *h);
