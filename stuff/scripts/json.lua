@@ -49,7 +49,7 @@ local function encode(v, depth)
         end
         local arr, n = is_array(v)
         local out = {}
-        if arr and n > 0 then
+        if arr and (n > 0 or getmetatable(v) == json.list) then
             for i = 1, n do
                 out[i] = encode(v[i], depth + 1)
             end
@@ -71,6 +71,9 @@ local function encode(v, depth)
     end
     error("json: cannot encode a " .. kind)
 end
+
+-- A table with this metatable is written as a list even when empty.
+json.list = {}
 
 function json.encode(v)
     return encode(v, 0)

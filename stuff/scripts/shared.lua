@@ -290,7 +290,7 @@ function shared.apply(w, s)
 end
 
 -- Options and best scores: kept in one saved JSON file; a missing or damaged file gives the defaults.
-shared.save = {options = {sound = 0.8, music = 0.5, full = false, players = 1}, scores = {}}
+shared.save = {options = {sound = 0.8, music = 0.5, full = false, players = 1}, scores = setmetatable({}, json.list)}
 
 local function valid_save(s)
     if type(s) ~= "table" or type(s.options) ~= "table" or type(s.scores) ~= "table" then
@@ -322,7 +322,7 @@ function shared.load_save()
     local o = s.options
     shared.save.options = {sound = util.clamp(o.sound, 0, 1), music = util.clamp(o.music, 0, 1), full = o.full,
         players = util.clamp(math.floor(o.players), 1, data.max_players)}
-    shared.save.scores = {}
+    shared.save.scores = setmetatable({}, json.list)
     for i = 1, math.min(#s.scores, data.best_scores) do
         shared.save.scores[i] = {score = math.floor(s.scores[i].score), level = math.floor(s.scores[i].level)}
     end

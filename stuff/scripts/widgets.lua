@@ -68,7 +68,7 @@ end
 
 local function slider_at(l, it, i, x)
     local rx, _, rw = l:rect(i)
-    local t = util.clamp((x - rx - rw / 2) / (rw / 2 - 8), 0, 1)
+    local t = util.clamp((x - rx - rw / 2) / (rw / 2 - 52), 0, 1)
     local lo, hi = it.min or 0, it.max or 1
     local step = it.step or 0.1
     it.value = util.clamp(util.round((lo + t * (hi - lo)) / step) * step, lo, hi)
@@ -182,10 +182,11 @@ function List:paint(t)
             if it.kind == "slider" then
                 local lo, hi = it.min or 0, it.max or 1
                 local f = (it.value - lo) / (hi - lo)
-                kiv.rect_draw(0x101420, vx, y + h / 2 - 3, w / 2 - 8, 6)
-                kiv.rect_draw(0x8CB4FF, vx, y + h / 2 - 3, (w / 2 - 8) * f, 6)
+                local bw = w / 2 - 52
+                kiv.rect_draw(0x101420, vx, y + h / 2 - 3, bw, 6)
+                kiv.rect_draw(0x8CB4FF, vx, y + h / 2 - 3, bw * f, 6)
                 local txt = it.format and it.format(it.value) or tostring(math.floor(f * 100 + 0.5)) .. "%"
-                kiv.font_draw(data.font, data.font_size, txt, vx + (w / 2 - 8 - text_w(txt)) / 2, fy, 0xFFFFFF)
+                kiv.font_draw(data.font, data.font_size, txt, vx + bw + 8, fy, 0xFFFFFF)
             elseif it.kind == "toggle" then
                 kiv.font_draw(data.font, data.font_size, it.value and "ON" or "OFF", vx, fy,
                     it.value and 0x70E070 or 0xE07070)
