@@ -186,6 +186,43 @@ static bool write_sheet() {
     return write_png("sprites.png", sheet) && write_text("sprites.json", json);
 }
 
+// The game's tile sheet "game_sheet": eight 16 by 16 cells in one row (wall, floor, gem, exit, spike, enemy, player,
+// spark), cut into named images by the game's atlas loader. Players and sparks are white so a tint colours them.
+static bool write_game_sheet() {
+    Image s(128, 16);
+    s.fill(0, 0, 16, 16, 0x5A4A78FFu); // wall: bricks
+    for (int row = 0; row < 4; row++) {
+        s.fill(0, row * 4 + 3, 16, 1, 0x2E2440FFu);
+        s.fill(row % 2 ? 4 : 12, row * 4, 1, 3, 0x2E2440FFu);
+    }
+    s.fill(16, 0, 16, 16, 0x1C2230FFu); // floor with a faint grid
+    s.fill(16, 15, 16, 1, 0x232B3CFFu);
+    s.fill(31, 0, 1, 16, 0x232B3CFFu);
+    for (int i = 0; i < 6; i++) // gem: a diamond
+        s.fill(32 + 7 - i, 2 + i, 2 + 2 * i, 1, 0x40E0D0FFu), s.fill(32 + 7 - i, 13 - i, 2 + 2 * i, 1, 0x20A0B0FFu);
+    s.fill(48, 0, 16, 16, 0x30C050FFu); // exit: a door
+    s.fill(52, 3, 8, 13, 0x103018FFu);
+    for (int i = 0; i < 4; i++) // spikes: four small triangles
+        for (int y = 6; y < 16; y++)
+            s.fill(64 + i * 4 + 1 - (y - 6) / 5, y, 2 + 2 * ((y - 6) / 5), 1, 0xC8C8D0FFu);
+    s.fill(82, 2, 12, 12, 0xE04030FFu); // enemy: a red blob with eyes
+    s.fill(80, 5, 16, 8, 0xE04030FFu);
+    s.fill(84, 6, 3, 3, 0xFFFFFFFFu);
+    s.fill(89, 6, 3, 3, 0xFFFFFFFFu);
+    s.fill(98, 1, 12, 14, 0xFFFFFFFFu); // player: a white figure, tinted per player
+    s.fill(100, 4, 2, 3, 0x000000FFu);
+    s.fill(106, 4, 2, 3, 0x000000FFu);
+    for (int j = 0; j < 16; j++) // spark: a soft round dot
+        for (int i = 0; i < 16; i++) {
+            float dx = i - 7.5f, dy = j - 7.5f, d = (dx * dx + dy * dy) / 64.0f;
+            if (d < 1) {
+                unsigned a = (unsigned)(255 * (1 - d));
+                s.fill(112 + i, j, 1, 1, 0xFFFFFF00u | a);
+            }
+        }
+    return write_png("game_sheet.png", s);
+}
+
 int main(int argc, char **argv) {
     if (argc != 2) {
         fprintf(stderr, "usage: kiv_assets <data dir>\n");
@@ -226,5 +263,6 @@ int main(int argc, char **argv) {
         for (int x = 0; x < 13; x++)
             odd.fill(x, y, 1, 1, ((unsigned)(19 * x) << 24) | ((unsigned)(255 - 30 * y) << 16) | 0x4000FFu);
     ok = ok && write_png("odd.png", odd);
+    ok = ok && write_game_sheet();
     return ok ? 0 : 1;
 }

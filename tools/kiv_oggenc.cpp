@@ -1,11 +1,14 @@
 // Test-sound generator: writes a tone as an Ogg Vorbis file, so the suite and the benchmarks need no committed
 // binaries. Usage: kiv_oggenc <out.ogg> <rate> <channels> <frames> <hz>
 // The left channel is a sine of <hz> at amplitude 0.5, the right one a sine of 2 x <hz> at amplitude 0.25.
+// With a sixth argument "tune" the tone instead walks a looping arpeggio on <hz> with plucked notes (game music),
+// with "blip" it slides up an octave and fades (a pickup), with "thud" it slides down and fades (a hit).
 #include <vorbis/vorbisenc.h>
 
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 static bool _write_pages(FILE *f, ogg_stream_state *os, bool flush) {
     ogg_page og;
@@ -19,12 +22,14 @@ static bool _write_pages(FILE *f, ogg_stream_state *os, bool flush) {
 }
 
 int main(int argc, char **argv) {
-    if (argc != 6) {
+    if (argc != 6 && argc != 7) {
         fprintf(stderr, "usage: kiv_oggenc <out.ogg> <rate> <channels> <frames> <hz>\n");
         return 2;
     }
     long rate = atol(argv[2]), channels = atol(argv[3]), frames = atol(argv[4]);
     double hz = atof(argv[5]);
+    const char *shape = argc == 7 ? argv[6] : "";
+    static const double steps[16] = {1, 1.25, 1.5, 2, 1.5, 1.25, 1, 0.75, 0.8409, 1, 1.26, 1.68, 1.26, 1, 0.8409, 0.75};
     if (rate < 8000 || rate > 192000 || channels < 1 || channels > 2 || frames < 1 || frames > 100000000) {
         fprintf(stderr, "kiv_oggenc: bad arguments\n");
         return 2;
@@ -66,10 +71,23 @@ int main(int argc, char **argv) {
         if (n > 0) {
             float **buf = vorbis_analysis_buffer(&vd, (int)n);
             for (long i = 0; i < n; i++) {
-                double t = (double)(done + i) / rate;
-                buf[0][i] = (float)(0.5 * sin(2 * M_PI * hz * t));
+                double t = (double)(done + i) / rate, f = hz, amp = 0.5, len = (double)frames / rate;
+                if (!strcmp(shape, "tune")) {
+                    int note = (int)(t * 4);
+                    double in = t * 4 - note;
+                    f = hz * steps[note % 16];
+                    amp = 0.4 * exp(-3 * in);
+                    t = in / 4;
+                } else if (!strcmp(shape, "blip")) {
+                    f = hz * (1 + t / len);
+                    amp = 0.5 * (1 - t / len);
+                } else if (!strcmp(shape, "thud")) {
+                    f = hz * (1 - 0.5 * t / len);
+                    amp = 0.6 * (1 - t / len);
+                }
+                buf[0][i] = (float)(amp * sin(2 * M_PI * f * t));
                 if (channels == 2)
-                    buf[1][i] = (float)(0.25 * sin(2 * M_PI * 2 * hz * t));
+                    buf[1][i] = (float)(amp / 2 * sin(2 * M_PI * 2 * f * t));
             }
             done += n;
         }

@@ -48,7 +48,7 @@ def test_services():
 def test_default_embedded():
     # No -mod: the embedded main.lua runs the embedded game, which draws until it is stopped.
     run = k.Live([])
-    run.until(lambda l: l == "$ game: init", "the embedded game's first line")
+    run.until(lambda l: l == "$ screen: menu", "the embedded game's first line")
     run.stop()
     k.check(any(l.endswith("mods_reload: ../data/main.lua") or l.endswith("/main.lua") for l in run.lines),
             "embedded: main script path", "a mods_reload line for main.lua", run.lines)
@@ -57,7 +57,7 @@ def test_default_embedded():
 def test_long_mod_path():
     long_path = "/tmp/" + "x" * 600 + ".lua"
     run = k.Live(["-mod", long_path])
-    run.until(lambda l: l == "$ game: init", "the default game after the refused path")
+    run.until(lambda l: l == "$ screen: menu", "the default game after the refused path")
     run.stop()
     k.check(any("-mod path longer than 511 bytes refused" in l for l in run.lines), "long -mod: refusal line",
             "a refusal log line", run.lines)

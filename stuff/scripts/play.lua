@@ -1,0 +1,277 @@
+-- The play screen: the tile map, players, enemies and the score line, drawn to scale in the view; local play runs
+-- the world here at a fixed step, network play draws the server's snapshots and sends this player's direction.
+-- Player 1 steers with the arrows (or anything when alone), player 2 with W A S D, players 3 and 4 with joysticks.
+play = {}
+
+local T, TOP = data.tile, data.hud_h
+local GEM_COLOR, HIT_COLOR = 0x40E0D0, 0xFF5030
+
+local function burst(x, y, n, color, speed, life)
+    local cx, cy = (x - 0.5) * T, TOP + (y - 0.5) * T
+    local r = util.random(math.floor(x * 977 + y * 131 + switcher.time * 1000))
+    for i = 1, n do
+        local a, s = r() * 2 * math.pi, speed * (0.3 + r())
+        parts_add(atlas.name("spark"), cx, cy, 3 + r() * 3, math.cos(a) * s, math.sin(a) * s, life * (0.5 + r()), color)
+    end
+end
+
+-- Sounds and sparks for what happened in the world since the last frame.
+local function react(s, events)
+    for _, ev in ipairs(events) do
+        if ev.k == "pickup" then
+            shared.sound("pickup", ev.x)
+            burst(ev.x, ev.y, 14, GEM_COLOR, 60, 0.6)
+        elseif ev.k == "hit" then
+            shared.sound("hit", ev.x)
+            burst(ev.x, ev.y, 24, HIT_COLOR, 90, 0.8)
+        elseif ev.k == "open" then
+            shared.sound("click")
+        elseif ev.k == "cleared" or ev.k == "won" then
+            shared.sound("pickup", ev.x)
+            for i = 0, 3 do
+                burst(ev.x, ev.y, 16, data.player_colors[i + 1], 120, 1.2)
+            end
+        end
+    end
+end
+
+-- --- input
+
+local function held(s, ...)
+    for _, k in ipairs({...}) do
+        if s.keys[k] then
+            return true
+        end
+    end
+    return false
+end
+
+local function key_dir(s, up, down, left, right)
+    local dx = (held(s, right) and 1 or 0) - (held(s, left) and 1 or 0)
+    local dy = (held(s, down) and 1 or 0) - (held(s, up) and 1 or 0)
+    return dx, dy
+end
+
+local function joy_dir(s, n)
+    local j = s.joys[n]
+    if not j then
+        return 0, 0
+    end
+    local x, y = j.hx ~= 0 and j.hx or j.sx, j.hy ~= 0 and j.hy or j.sy
+    local dx = math.abs(x) > 0.4 and util.sign(x) or 0
+    local dy = math.abs(y) > 0.4 and util.sign(y) or 0
+    return dx, dy
+end
+
+local function pick(dx, dy, ...)
+    if dx ~= 0 or dy ~= 0 then
+        return dx, dy
+    end
+    local more = {...}
+    if #more >= 2 then
+        return pick(more[1], more[2], select(3, ...))
+    end
+    return 0, 0
+end
+
+-- The wanted direction of local player i.
+local function wanted(s, i)
+    local ax, ay = key_dir(s, "Up", "Down", "Left", "Right")
+    local wx, wy = key_dir(s, "W", "S", "A", "D")
+    if s.local_players == 1 then
+        local jx, jy = joy_dir(s, 1)
+        return {pick(ax, ay, wx, wy, jx, jy)}
+    end
+    if i == 1 then
+        return {ax, ay}
+    elseif i == 2 then
+        return {wx, wy}
+    end
+    return {joy_dir(s, i - 2)}
+end
+
+local function joy(s, device)
+    if not s.joys.by_device[device] then
+        s.joys[#s.joys + 1] = {sx = 0, sy = 0, hx = 0, hy = 0}
+        s.joys.by_device[device] = #s.joys
+    end
+    return s.joys[s.joys.by_device[device]]
+end
+
+-- --- the screen
+
+function play.start(args)
+    -- A restart (after "resize") keeps the running session.
+    local s = args.session
+    if not s then
+        s = {mode = args.mode, keys = {}, joys = {by_device = {}}, acc = 0, level = 0, score = 0, ticks = 0}
+        args.session = s
+        if s.mode == "net" then
+            s.client = netplay.connect(args.host, args.port)
+            s.bot = args.bot
+            s.local_players = 1
+        else
+            s.bot = args.bot
+            s.local_players = util.clamp(math.floor(args.players or 1), 1, data.max_players)
+            s.world = shared.new_world(1)
+            for i = 1, s.local_players do
+                shared.join(s.world, i)
+            end
+        end
+    end
+    play.s = s
+    parts_clip(0, 0, data.view_w, data.view_h)
+end
+
+local function finish(s, w)
+    local rank = shared.add_score(w.score, w.level)
+    util.log(string.format("play: game %s with score %d on level %d", w.state, w.score, w.level))
+    switcher.go("over", {won = w.state == "won", score = w.score, level = w.level, rank = rank})
+end
+
+local function note_changes(s, w)
+    if w.level ~= s.level then
+        s.level = w.level
+        util.log(string.format("%s: level %d", s.mode == "net" and "client" or "play", w.level))
+    end
+    if w.score ~= s.score then
+        s.score = w.score
+        util.log(string.format("%s: score %d", s.mode == "net" and "client" or "play", w.score))
+    end
+end
+
+function play.loop(t)
+    local s = play.s
+    parts_loop(t)
+    if s.mode == "net" then
+        local c = s.client
+        local events = c:poll(t)
+        react(s, events)
+        if c.world then
+            note_changes(s, c.world)
+            if c.world.tick % 30 == 0 and c.world.tick ~= s.ticks then
+                s.ticks = c.world.tick
+                util.log(string.format("client: tick %d level %d score %d", c.world.tick, c.world.level,
+                    c.world.score))
+            end
+        end
+        local dir = s.bot and bot.think(c.world, c.slot) or wanted(s, 1)
+        c:input(dir[1], dir[2], t)
+        if c.state == "closed" and not s.bot then
+            switcher.go("join", {message = c.reason or "disconnected", address = switcher.args.address})
+        end
+        return
+    end
+    local w = s.world
+    s.acc = math.min(s.acc + t, 0.25)
+    while s.acc >= data.tick do
+        s.acc = s.acc - data.tick
+        local inputs = {}
+        for i = 1, s.local_players do
+            inputs[i] = s.bot and i == 1 and bot.think(w, 1) or wanted(s, i)
+        end
+        shared.step(w, inputs, data.tick)
+        react(s, w.events)
+        note_changes(s, w)
+        if w.state ~= "play" and w.timer <= 0 then
+            local nw = shared.next_world(w)
+            if not nw then
+                finish(s, w)
+                return
+            end
+            s.world, w = nw, nw
+        end
+    end
+end
+
+function play.event(e)
+    local s = play.s
+    if e.type == "keydown" and e.key ~= 0 then
+        s.keys[e.name] = true
+        if e.name == "Escape" then
+            if s.client then
+                s.client:close()
+            end
+            switcher.go("menu")
+        end
+    elseif e.type == "keyup" then
+        s.keys[e.name] = false
+    elseif e.type == "joymotion" and e.button == 0 then
+        local j = joy(s, e.device)
+        j.sx, j.sy = e.x, e.y
+    elseif e.type == "joyhat" then
+        local j = joy(s, e.device)
+        j.hx, j.hy = e.x, e.y
+    end
+end
+
+-- --- drawing
+
+local function draw_world(w, t)
+    for y = 1, w.rows do
+        local row = w.tiles[y]
+        for x = 1, w.cols do
+            local c = row[x]
+            local px, py = (x - 1) * T, TOP + (y - 1) * T
+            if c == "#" then
+                atlas.draw("wall", px, py, T, T)
+            else
+                atlas.draw("floor", px, py, T, T)
+                if c == "g" then
+                    local bob = math.sin(t * 4 + x + y) * 2
+                    atlas.draw("gem", px + 3, py + 3 + bob, T - 6, T - 6)
+                elseif c == "^" then
+                    atlas.draw("spike", px, py, T, T)
+                elseif c == "X" then
+                    atlas.draw("exit", px, py, T, T, w.open and 0xFFFFFF or 0x606060)
+                end
+            end
+        end
+    end
+    for _, e in ipairs(w.enemies) do
+        local x, y = shared.pos(e)
+        atlas.draw("enemy", (x - 1) * T + 1, TOP + (y - 1) * T + 1, T - 2, T - 2)
+    end
+    for i, p in ipairs(w.players) do
+        if p.active then
+            local x, y = shared.pos(p)
+            local blink = p.safe > 0 and math.floor(t * 10) % 2 == 0
+            atlas.draw("player", (x - 1) * T + 2, TOP + (y - 1) * T + 1, T - 4, T - 2, data.player_colors[i],
+                blink and 90 or 255)
+        end
+    end
+end
+
+local function hud(w, s)
+    kiv.rect_draw(0x181E2C, 0, 0, data.view_w, TOP)
+    local f, size = data.font, data.font_size
+    kiv.font_draw(f, size, string.format("LEVEL %d  %s", w.level, w.name or data.levels[w.level].name), 8, 10,
+        0xFFD040)
+    kiv.font_draw(f, size, "SCORE " .. util.digits(w.score), 250, 10, 0xFFFFFF)
+    for i = 1, w.lives do
+        atlas.draw("player", data.view_w - 20 * i, 6, 16, 20, 0xFF7060)
+    end
+    local msg = ({cleared = "LEVEL CLEARED!", won = "ALL LEVELS CLEARED!", lost = "NO LIVES LEFT"})[w.state]
+    if msg then
+        widgets.label(msg, TOP + 120, 0xFFFFFF, true)
+    end
+end
+
+function play.paint()
+    local s = play.s
+    local w = s.world or (s.client and s.client.world)
+    if w then
+        draw_world(w, switcher.time)
+        hud(w, s)
+    else
+        local c = s.client
+        widgets.label(c.state == "closed" and (c.reason or "disconnected") or "connecting to " .. c.host .. ":" ..
+                          c.port .. " ...", 150, 0xFFFFFF)
+    end
+    parts_draw()
+end
+
+function play.stop()
+end
+
+switcher.register("play", play)

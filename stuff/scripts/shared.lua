@@ -1,0 +1,371 @@
+-- Shared functions: the world of one level and its fixed-step rules, run the same way by local play and by the
+-- server, the world snapshot that the server sends, and the saved options and best scores.
+shared = {}
+
+
+local function tile_at(w, x, y)
+    local row = w.tiles[y]
+    return row and row[x] or "#"
+end
+
+function shared.walkable(w, x, y)
+    local t = tile_at(w, x, y)
+    return t ~= "#" and (t ~= "X" or w.open)
+end
+
+local function new_mover(x, y, dx, dy)
+    return {x = x, y = y, fx = x, fy = y, p = 1, dx = dx or 0, dy = dy or 0}
+end
+
+-- The drawn position of a mover: between the tile it left and the tile it is heading for.
+function shared.pos(m)
+    return util.lerp(m.fx, m.x, m.p), util.lerp(m.fy, m.y, m.p)
+end
+
+-- A fresh world on level n (1-based) for up to data.max_players players; score and lives carry over when given.
+function shared.new_world(n, score, lives)
+    local lv = data.levels[n]
+    local w = {level = n, name = lv.name, tiles = {}, rows = #lv.map, cols = #lv.map[1], gems = 0, starts = {},
+        enemies = {}, players = {}, score = score or 0, lives = lives or data.lives, tick = 0, time = 0,
+        state = "play", timer = 0, open = false, events = {}}
+    for y, line in ipairs(lv.map) do
+        local row = {}
+        for x = 1, #line do
+            local c = line:sub(x, x)
+            if c:match("%d") then
+                w.starts[tonumber(c)] = {x, y}
+                c = "."
+            elseif c == "H" or c == "V" then
+                w.enemies[#w.enemies + 1] = new_mover(x, y, c == "H" and 1 or 0, c == "V" and 1 or 0)
+                c = "."
+            elseif c == "g" then
+                w.gems = w.gems + 1
+            end
+            row[x] = c
+        end
+        w.tiles[y] = row
+    end
+    for i = 1, data.max_players do
+        local s = w.starts[i] or w.starts[1]
+        w.players[i] = new_mover(s[1], s[2])
+        w.players[i].active = false
+        w.players[i].safe = 0
+    end
+    return w
+end
+
+function shared.join(w, slot)
+    local p = w.players[slot]
+    if p and not p.active then
+        local s = w.starts[slot] or w.starts[1]
+        w.players[slot] = new_mover(s[1], s[2])
+        w.players[slot].active = true
+        w.players[slot].safe = data.invulnerable
+    end
+end
+
+function shared.leave(w, slot)
+    if w.players[slot] then
+        w.players[slot].active = false
+    end
+end
+
+function shared.active_count(w)
+    local n = 0
+    for _, p in ipairs(w.players) do
+        if p.active then
+            n = n + 1
+        end
+    end
+    return n
+end
+
+local function event(w, kind, x, y)
+    w.events[#w.events + 1] = {k = kind, x = x, y = y}
+end
+
+-- Advances a mover towards its target tile; true when it arrived this step.
+local function advance(m, speed, dt)
+    if m.p >= 1 then
+        return false
+    end
+    m.p = math.min(1, m.p + speed * dt)
+    return m.p >= 1
+end
+
+local function start_move(m, dx, dy)
+    m.fx, m.fy = m.x, m.y
+    m.x, m.y = m.x + dx, m.y + dy
+    m.p = 0
+end
+
+local function hurt(w, p)
+    local x, y = shared.pos(p)
+    event(w, "hit", x, y)
+    w.lives = w.lives - 1
+    local slot = 1
+    for i, q in ipairs(w.players) do
+        if q == p then
+            slot = i
+        end
+    end
+    local s = w.starts[slot] or w.starts[1]
+    p.x, p.y, p.fx, p.fy, p.p = s[1], s[2], s[1], s[2], 1
+    p.safe = data.invulnerable
+    if w.lives <= 0 then
+        w.lives = 0
+        w.state, w.timer = "lost", data.pause_after
+        event(w, "lost")
+    end
+end
+
+local function arrive(w, p)
+    local t = tile_at(w, p.x, p.y)
+    if t == "g" then
+        w.tiles[p.y][p.x] = "."
+        w.gems = w.gems - 1
+        w.score = w.score + data.gem_points
+        event(w, "pickup", p.x, p.y)
+        if w.gems == 0 then
+            w.open = true
+            event(w, "open")
+        end
+    elseif t == "^" and p.safe <= 0 then
+        hurt(w, p)
+    elseif t == "X" and w.open then
+        w.score = w.score + data.level_bonus + math.max(0, data.time_bonus - math.floor(w.time * 2))
+        w.state, w.timer = w.level < #data.levels and "cleared" or "won", data.pause_after
+        event(w, w.state, p.x, p.y)
+    end
+end
+
+-- One fixed step. inputs[slot] = {dx, dy} holds each player's wanted direction (0, 0 for none).
+function shared.step(w, inputs, dt)
+    w.events = {}
+    w.tick = w.tick + 1
+    if w.state ~= "play" then
+        w.timer = w.timer - dt
+        return
+    end
+    w.time = w.time + dt
+    for slot, p in ipairs(w.players) do
+        if p.active then
+            p.safe = math.max(0, p.safe - dt)
+            if advance(p, data.player_speed, dt) then
+                arrive(w, p)
+            end
+            local want = inputs[slot]
+            if w.state == "play" and p.p >= 1 and want and (want[1] ~= 0 or want[2] ~= 0) then
+                local dx, dy = util.sign(want[1]), want[1] ~= 0 and 0 or util.sign(want[2])
+                if shared.walkable(w, p.x + dx, p.y + dy) then
+                    start_move(p, dx, dy)
+                end
+            end
+        end
+    end
+    for _, e in ipairs(w.enemies) do
+        advance(e, data.enemy_speed, dt)
+        if e.p >= 1 then
+            if not shared.walkable(w, e.x + e.dx, e.y + e.dy) or tile_at(w, e.x + e.dx, e.y + e.dy) == "X" then
+                e.dx, e.dy = -e.dx, -e.dy
+            end
+            if shared.walkable(w, e.x + e.dx, e.y + e.dy) then
+                start_move(e, e.dx, e.dy)
+            end
+        end
+    end
+    for _, p in ipairs(w.players) do
+        if p.active and p.safe <= 0 and w.state == "play" then
+            local px, py = shared.pos(p)
+            for _, e in ipairs(w.enemies) do
+                local ex, ey = shared.pos(e)
+                if math.abs(px - ex) < 0.6 and math.abs(py - ey) < 0.6 then
+                    hurt(w, p)
+                    break
+                end
+            end
+        end
+    end
+end
+
+-- After "cleared" the next level with the same players, score and lives; after "won" or "lost", nil.
+function shared.next_world(w)
+    if w.state ~= "cleared" then
+        return nil
+    end
+    local nw = shared.new_world(w.level + 1, w.score, w.lives)
+    for i, p in ipairs(w.players) do
+        if p.active then
+            shared.join(nw, i)
+        end
+    end
+    nw.tick = w.tick
+    return nw
+end
+
+-- The world as the server sends it: what a client needs to draw it and to notice changes.
+function shared.snapshot(w)
+    local gems = {}
+    for y = 1, w.rows do
+        for x = 1, w.cols do
+            if w.tiles[y][x] == "g" then
+                gems[#gems + 1] = y * 100 + x
+            end
+        end
+    end
+    local r2 = function(v)
+        return math.floor(v * 100 + 0.5) / 100
+    end
+    local ps, es = {}, {}
+    for i, p in ipairs(w.players) do
+        local x, y = shared.pos(p)
+        ps[i] = {p.active and 1 or 0, r2(x), r2(y), p.safe > 0 and 1 or 0}
+    end
+    for i, e in ipairs(w.enemies) do
+        local x, y = shared.pos(e)
+        es[i] = {r2(x), r2(y)}
+    end
+    return {t = "state", tick = w.tick, level = w.level, score = w.score, lives = w.lives, state = w.state,
+        gems = gems, players = ps, enemies = es, events = w.events}
+end
+
+local STATES = {play = true, cleared = true, won = true, lost = true}
+
+local function num(v)
+    assert(type(v) == "number" and v == v and v > -1e9 and v < 1e9, "bad number")
+    return v
+end
+
+-- A client's world rebuilt from a snapshot: the level's tiles, then what moved. Raises on a malformed snapshot
+-- before changing the world, so a bad message from a peer never reaches the drawing.
+function shared.apply(w, s)
+    assert(type(s.level) == "number" and data.levels[s.level], "bad level")
+    assert(STATES[s.state], "bad state")
+    local left, ps, es, evs = {}, {}, {}, {}
+    for _, g in ipairs(s.gems or {}) do
+        left[num(g)] = true
+    end
+    for i, p in ipairs(s.players or {}) do
+        assert(type(p) == "table" and i <= data.max_players, "bad player")
+        ps[i] = {num(p[1]), num(p[2]), num(p[3]), num(p[4])}
+    end
+    for i, e in ipairs(s.enemies or {}) do
+        assert(type(e) == "table", "bad enemy")
+        es[i] = {num(e[1]), num(e[2])}
+    end
+    for _, ev in ipairs(s.events or {}) do
+        if type(ev) == "table" and type(ev.k) == "string" and (ev.x == nil or type(ev.x) == "number") and
+            (ev.y == nil or type(ev.y) == "number") then
+            evs[#evs + 1] = {k = ev.k, x = ev.x, y = ev.y}
+        end
+    end
+    local tick, score, lives = num(s.tick), num(s.score), num(s.lives)
+    if not w or w.level ~= s.level then
+        w = shared.new_world(s.level)
+    end
+    w.gems = 0
+    for y = 1, w.rows do
+        for x = 1, w.cols do
+            local t = w.tiles[y][x]
+            if t == "g" or t == "G" then
+                w.tiles[y][x] = left[y * 100 + x] and "g" or "G" -- "G": taken, remembered as a gem place
+                w.gems = w.gems + (left[y * 100 + x] and 1 or 0)
+            end
+        end
+    end
+    w.open = w.gems == 0
+    w.tick, w.score, w.lives, w.state = tick, score, util.clamp(lives, 0, 99), s.state
+    for i, p in ipairs(ps) do
+        local m = w.players[i]
+        m.active, m.x, m.y, m.fx, m.fy, m.p, m.safe = p[1] == 1, p[2], p[3], p[2], p[3], 1, p[4] == 1 and 1 or 0
+    end
+    for i, e in ipairs(es) do
+        local m = w.enemies[i]
+        if m then
+            m.x, m.y, m.fx, m.fy, m.p = e[1], e[2], e[1], e[2], 1
+        end
+    end
+    w.events = evs
+    return w
+end
+
+-- Options and best scores: kept in one saved JSON file; a missing or damaged file gives the defaults.
+shared.save = {options = {sound = 0.8, music = 0.5, full = false, players = 1}, scores = setmetatable({}, json.list)}
+
+local function valid_save(s)
+    if type(s) ~= "table" or type(s.options) ~= "table" or type(s.scores) ~= "table" then
+        return false
+    end
+    local o = s.options
+    if type(o.sound) ~= "number" or type(o.music) ~= "number" or type(o.full) ~= "boolean" or
+        type(o.players) ~= "number" then
+        return false
+    end
+    for _, e in ipairs(s.scores) do
+        if type(e) ~= "table" or type(e.score) ~= "number" or type(e.level) ~= "number" then
+            return false
+        end
+    end
+    return true
+end
+
+function shared.load_save()
+    local text = kiv.file_load(data.save_file)
+    if text == "" then
+        return
+    end
+    local s, err = json.try_decode(text)
+    if not valid_save(s) then
+        print("save: ignoring damaged " .. data.save_file .. " (" .. (err or "unexpected content") .. ")")
+        return
+    end
+    local o = s.options
+    shared.save.options = {sound = util.clamp(o.sound, 0, 1), music = util.clamp(o.music, 0, 1), full = o.full,
+        players = util.clamp(math.floor(o.players), 1, data.max_players)}
+    shared.save.scores = setmetatable({}, json.list)
+    for i = 1, math.min(#s.scores, data.best_scores) do
+        shared.save.scores[i] = {score = math.floor(s.scores[i].score), level = math.floor(s.scores[i].level)}
+    end
+end
+
+function shared.write_save()
+    kiv.file_save(data.save_file, json.encode(shared.save))
+end
+
+-- Enters a finished game's score; answers its rank, or nil when it is not among the best.
+function shared.add_score(score, level)
+    local list = shared.save.scores
+    local rank = #list + 1
+    for i, e in ipairs(list) do
+        if score > e.score then
+            rank = i
+            break
+        end
+    end
+    if rank > data.best_scores or score <= 0 then
+        return nil
+    end
+    table.insert(list, rank, {score = score, level = level})
+    while #list > data.best_scores do
+        table.remove(list)
+    end
+    shared.write_save()
+    return rank
+end
+
+function shared.sound(name, x)
+    local o = shared.save.options
+    if o.sound > 0 then
+        local pan = x and util.clamp((x - 10) / 10, -1, 1) or 0
+        kiv.sample_play(data.sounds[name], o.sound, pan)
+    end
+end
+
+function shared.music()
+    local vol = shared.save.options.music
+    if vol > 0 then
+        kiv.stream_play(data.sounds.music, vol)
+    else
+        kiv.stream_stop(data.sounds.music)
+    end
+end

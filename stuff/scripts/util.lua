@@ -1,0 +1,100 @@
+-- Utilities: small helpers that every other module of the game uses (numbers, tables, text, a seeded random source).
+util = {}
+
+function util.clamp(v, lo, hi)
+    if v < lo then
+        return lo
+    elseif v > hi then
+        return hi
+    end
+    return v
+end
+
+function util.lerp(a, b, t)
+    return a + (b - a) * t
+end
+
+function util.round(v)
+    return math.floor(v + 0.5)
+end
+
+function util.sign(v)
+    return v > 0 and 1 or v < 0 and -1 or 0
+end
+
+-- A deep copy of plain data (no cycles).
+function util.copy(t)
+    if type(t) ~= "table" then
+        return t
+    end
+    local r = {}
+    for k, v in pairs(t) do
+        r[k] = util.copy(v)
+    end
+    return r
+end
+
+function util.split(s, sep)
+    local out, from = {}, 1
+    while true do
+        local a, b = s:find(sep, from, true)
+        if not a then
+            out[#out + 1] = s:sub(from)
+            return out
+        end
+        out[#out + 1] = s:sub(from, a - 1)
+        from = b + 1
+    end
+end
+
+function util.trim(s)
+    return (s:gsub("^%s+", ""):gsub("%s+$", ""))
+end
+
+-- "host:port" into its parts; nil when the port is not a number from 1 to 65535.
+function util.parse_address(s)
+    local host, port = util.trim(s or ""):match("^([^:]+):(%d+)$")
+    port = tonumber(port)
+    if not host or not port or port < 1 or port > 65535 then
+        return nil
+    end
+    return host, port
+end
+
+-- A seeded linear congruential source: r() gives 0..1, r(n) gives 1..n. The same seed gives the same sequence on
+-- every peer.
+function util.random(seed)
+    local s = math.floor(seed or 1) % 2147483647
+    if s <= 0 then
+        s = 1
+    end
+    return function(n)
+        s = (s * 16807) % 2147483647
+        if n then
+            return s % n + 1
+        end
+        return s / 2147483647
+    end
+end
+
+-- A number as text padded to width digits.
+function util.digits(n, width)
+    return string.format("%0" .. (width or 6) .. "d", math.floor(n))
+end
+
+function util.contains(t, v)
+    for _, x in ipairs(t) do
+        if x == v then
+            return true
+        end
+    end
+    return false
+end
+
+-- A progress line for the log when there is no window (servers, bots, tests). In a window the first log line
+-- would open the console over the game, so only what a player must see is printed there.
+function util.log(text)
+    if kiv.params("idiom") ~= "desktop" then
+        print(text)
+    end
+end

@@ -1,0 +1,104 @@
+// The embedded game's own rules and JSON in a real Lua state: pickups, the exit, spikes and lives, enemies turning
+// at walls, level changes, the snapshot a client rebuilds the world from, and the JSON texts.
+#include <gtest/gtest.h>
+
+#include <lauxlib.h>
+#include <lua.h>
+#include <lualib.h>
+
+#include <string>
+
+#include "mods_embed.h"
+
+namespace {
+
+// Test levels and a helper that steps a world n times with one player's wanted direction.
+const char *_rules_setup = R"(
+data.levels = {
+    {name = "a", map = {"######", "#1g.X#", "######"}},
+    {name = "b", map = {"######", "#1^..#", "######"}},
+    {name = "c", map = {"#####", "#H..#", "#1..#", "#####"}},
+}
+function run(w, dx, dy, n)
+    local seen = {}
+    for i = 1, n do
+        shared.step(w, {{dx, dy}}, data.tick)
+        for _, e in ipairs(w.events) do seen[#seen + 1] = e.k end
+    end
+    return table.concat(seen, ",")
+end
+function fresh(n, lives)
+    local w = shared.new_world(n, 0, lives)
+    shared.join(w, 1)
+    w.players[1].safe = 0
+    return w
+end
+)";
+
+TEST(GameRules, ScriptTable) {
+    struct Row {
+        const char *name, *code, *want;
+    } rows[] = {
+        {"gem: points, then the exit opens",
+         "local w = fresh(1) local ev = run(w, 1, 0, 6) return ev .. ' ' .. w.score .. ' ' .. tostring(w.open)",
+         "pickup,open 10 true"},
+        {"closed exit is a wall",
+         "local w = fresh(1) w.tiles[2][3] = 'g' w.gems = 2 run(w, 1, 0, 30) "
+         "return w.players[1].x .. ' ' .. w.state",
+         "4 play"},
+        // 10 for the gem, 100 for the level, 200 less 2 a second for the half second it took.
+        {"through the open exit of level 1 of 3: cleared, next level keeps score and lives",
+         "local w = fresh(1, 2) run(w, 1, 0, 30) local n = shared.next_world(w) "
+         "return w.state .. ' ' .. n.level .. ' ' .. n.score .. ' ' .. n.lives .. ' ' .. tostring(n.players[1].active)",
+         "cleared 2 309 2 true"},
+        {"spike: one life, back to the start, safe for a while",
+         "local w = fresh(2) local ev = run(w, 1, 0, 6) local p = w.players[1] "
+         "return ev .. ' ' .. w.lives .. ' ' .. p.fx .. ' ' .. tostring(p.safe > 1)",
+         "hit 2 2 true"},
+        {"spike while safe costs nothing", "local w = fresh(2) w.players[1].safe = 5 run(w, 1, 0, 6) return w.lives",
+         "3"},
+        {"the last life: lost, and no next world",
+         "local w = fresh(2, 1) local ev = run(w, 1, 0, 6) return ev .. ' ' .. w.state .. ' ' .. "
+         "tostring(shared.next_world(w))",
+         "hit,lost lost nil"},
+        {"enemy turns at the wall",
+         "local w = fresh(3) local xs = {} for i = 1, 6 do run(w, 0, 0, 9) xs[#xs + 1] = w.enemies[1].x end "
+         "return table.concat(xs, ',')",
+         "3,4,3,2,3,4"}, // the tile each is heading for, about one tile per 9 steps
+        {"enemy touching the player", "local w = fresh(3) return run(w, 0, -1, 6) .. ' ' .. w.lives", "hit 2"},
+        {"snapshot rebuilds the world on a client",
+         "local w = fresh(1) run(w, 1, 0, 6) local c = shared.apply(nil, json.decode(json.encode(shared.snapshot(w)))) "
+         "return c.level .. ' ' .. c.score .. ' ' .. c.gems .. ' ' .. tostring(c.open) .. ' ' .. c.tiles[2][3]",
+         "1 10 0 true G"},
+        {"malformed snapshot leaves the world as it was",
+         "local w = fresh(1) local s = shared.snapshot(w) s.score = 99 s.players[1][2] = 'x' "
+         "local ok = pcall(shared.apply, w, s) return tostring(ok) .. ' ' .. w.score",
+         "false 0"},
+        {"JSON text out", "return json.encode({b = 1, a = {1, 2.5, 'x\\n\"'}, c = {}, d = true})",
+         "{\"a\":[1,2.5,\"x\\n\\\"\"],\"b\":1,\"c\":{},\"d\":true}"},
+        {"JSON text in",
+         "local v = json.decode(' {\"a\": [1, -2.5e1, \"\\\\u00e9\\\\t\"], \"b\": null} ') "
+         "return v.a[2] .. ' ' .. v.a[3] .. ' ' .. tostring(v.b)",
+         "-25 \xc3\xa9\t nil"},
+        {"JSON errors name the place",
+         "local _, a = json.try_decode('[1,') local _, b = json.try_decode('{\"a\" 1}') "
+         "local _, c = json.try_decode(string.rep('[', 70)) local _, d = json.try_decode('[1] x') "
+         "return a .. '|' .. b .. '|' .. c .. '|' .. d",
+         "json: unexpected end at 4|json: expected ':' at 6|json: nesting too deep at 66|json: trailing text at 5"},
+    };
+    lua_State *L = luaL_newstate();
+    luaL_openlibs(L);
+    for (const char *name : {"util.lua", "json.lua", "data.lua", "shared.lua"})
+        ASSERT_EQ(luaL_dostring(L, my_mods_embed(name).c_str()), LUA_OK) << name << ": " << lua_tostring(L, -1);
+    ASSERT_EQ(luaL_dostring(L, _rules_setup), LUA_OK) << lua_tostring(L, -1);
+    for (const Row &r : rows) {
+        bool ok = luaL_dostring(L, r.code) == LUA_OK;
+        std::string got = lua_tostring(L, -1) ? lua_tostring(L, -1) : "(not a text)";
+        lua_settop(L, 0);
+        EXPECT_TRUE(ok) << r.name << ": " << got;
+        EXPECT_EQ(got, r.want) << r.name;
+    }
+    lua_close(L);
+}
+
+} // namespace
