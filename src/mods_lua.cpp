@@ -15,6 +15,7 @@
 #include "gprint.h"
 #include "kiv_printf.h"
 #include "kiv_util.h"
+#include "mods_luaargs.h"
 #include "mods_plugin.h"
 
 static const char *_LUA_PROGNAME = "zorbit";
@@ -56,18 +57,6 @@ static double _lua_round6(double d) {
     char buf[512];
     snprintf(buf, sizeof(buf), "%f", d);
     return strtod(buf, nullptr);
-}
-
-// The strict text rule: strings and numbers give their bytes, anything else raises "null string".
-static std::string my_lua_tostring(lua_State *L, int index) {
-    size_t len = 0;
-    const char *s = lua_tolstring(L, index, &len);
-    if (!s) {
-        lua_pushstring(L, "null string");
-        lua_error(L);
-        return std::string();
-    }
-    return std::string(s, len);
 }
 
 static var LUA_TO_VAR(lua_State *L, int index) {
@@ -259,14 +248,6 @@ static int _lua_panic(lua_State *L) {
 
 // --- bindings
 
-static void _lua_argc(lua_State *L, int lo, int hi) {
-    int n = lua_gettop(L);
-    if (n < lo || n > hi) {
-        lua_pushstring(L, "incorrect number of arguments");
-        lua_error(L);
-    }
-}
-
 static ModsAPI *_lua_api(lua_State *L) {
     lua_getfield(L, LUA_REGISTRYINDEX, _LUA_API_KEY);
     ModsAPI *api = (ModsAPI *)lua_touserdata(L, -1);
@@ -285,7 +266,7 @@ static void _lua_check_error(lua_State *L, ModsAPI *api) {
 }
 
 static int _l_require(lua_State *L) {
-    _lua_argc(L, 1, 1);
+    mods_lua_argc(L, 1, 1);
     ModsAPI *api = _lua_api(L);
     std::string name = my_lua_tostring(L, 1);
     api->require(name);
@@ -294,7 +275,7 @@ static int _l_require(lua_State *L) {
 }
 
 static int _l_params_set(lua_State *L) {
-    _lua_argc(L, 2, 2);
+    mods_lua_argc(L, 2, 2);
     ModsAPI *api = _lua_api(L);
     std::string key = my_lua_tostring(L, 1);
     var value = LUA_TO_VAR(L, 2);
@@ -304,7 +285,7 @@ static int _l_params_set(lua_State *L) {
 }
 
 static int _l_params_get(lua_State *L) {
-    _lua_argc(L, 1, 1);
+    mods_lua_argc(L, 1, 1);
     ModsAPI *api = _lua_api(L);
     std::string key = my_lua_tostring(L, 1);
     var v = api->params_get(key);
@@ -314,7 +295,7 @@ static int _l_params_get(lua_State *L) {
 }
 
 static int _l_file_load(lua_State *L) {
-    _lua_argc(L, 1, 2);
+    mods_lua_argc(L, 1, 2);
     int n = lua_gettop(L);
     ModsAPI *api = _lua_api(L);
     std::string name = my_lua_tostring(L, 1);
@@ -326,7 +307,7 @@ static int _l_file_load(lua_State *L) {
 }
 
 static int _l_file_save(lua_State *L) {
-    _lua_argc(L, 2, 3);
+    mods_lua_argc(L, 2, 3);
     int n = lua_gettop(L);
     ModsAPI *api = _lua_api(L);
     std::string name = my_lua_tostring(L, 1);
@@ -345,7 +326,7 @@ static ModsAPI *_lua_draw_api(lua_State *L) {
 }
 
 static int _l_view_set(lua_State *L) {
-    _lua_argc(L, 4, 4);
+    mods_lua_argc(L, 4, 4);
     ModsAPI *api = _lua_draw_api(L);
     api->view_set(_lua_float(L, 1), _lua_float(L, 2), _lua_float(L, 3), _lua_float(L, 4));
     _lua_check_error(L, api);
@@ -354,11 +335,7 @@ static int _l_view_set(lua_State *L) {
 
 static GName _lua_image_name(lua_State *L) {
     size_t len = 0;
-    const char *s = lua_tolstring(L, 1, &len);
-    if (!s) {
-        lua_pushstring(L, "null string");
-        lua_error(L);
-    }
+    const char *s = mods_lua_text(L, 1, &len);
     if (s == lua_tostring(L, lua_upvalueindex(2)))
         return GName::from_key(lua_touserdata(L, lua_upvalueindex(3)));
     GName name(s, len);
@@ -370,7 +347,7 @@ static GName _lua_image_name(lua_State *L) {
 }
 
 static int _l_image_draw(lua_State *L) {
-    _lua_argc(L, 5, 8);
+    mods_lua_argc(L, 5, 8);
     int n = lua_gettop(L);
     ModsAPI *api = _lua_draw_api(L);
     GName name = _lua_image_name(L);
@@ -384,7 +361,7 @@ static int _l_image_draw(lua_State *L) {
 }
 
 static int _l_rect_draw(lua_State *L) {
-    _lua_argc(L, 5, 5);
+    mods_lua_argc(L, 5, 5);
     ModsAPI *api = _lua_draw_api(L);
     api->rect_draw(_lua_color(L, 1), _lua_float(L, 2), _lua_float(L, 3), _lua_float(L, 4), _lua_float(L, 5));
     _lua_check_error(L, api);
@@ -392,7 +369,7 @@ static int _l_rect_draw(lua_State *L) {
 }
 
 static int _l_sample_play(lua_State *L) {
-    _lua_argc(L, 1, 3);
+    mods_lua_argc(L, 1, 3);
     int n = lua_gettop(L);
     ModsAPI *api = _lua_api(L);
     std::string name = my_lua_tostring(L, 1);
@@ -404,7 +381,7 @@ static int _l_sample_play(lua_State *L) {
 }
 
 static int _l_stream_play(lua_State *L) {
-    _lua_argc(L, 1, 2);
+    mods_lua_argc(L, 1, 2);
     int n = lua_gettop(L);
     ModsAPI *api = _lua_api(L);
     std::string name = my_lua_tostring(L, 1);
@@ -415,7 +392,7 @@ static int _l_stream_play(lua_State *L) {
 }
 
 static int _l_stream_stop(lua_State *L) {
-    _lua_argc(L, 1, 1);
+    mods_lua_argc(L, 1, 1);
     ModsAPI *api = _lua_api(L);
     std::string name = my_lua_tostring(L, 1);
     api->stream_stop(name);
@@ -424,7 +401,7 @@ static int _l_stream_stop(lua_State *L) {
 }
 
 static int _l_font_draw(lua_State *L) {
-    _lua_argc(L, 5, 7);
+    mods_lua_argc(L, 5, 7);
     int n = lua_gettop(L);
     ModsAPI *api = _lua_draw_api(L);
     GName name(my_lua_tostring(L, 1));
@@ -439,7 +416,7 @@ static int _l_font_draw(lua_State *L) {
 }
 
 static int _l_font_size(lua_State *L) {
-    _lua_argc(L, 3, 3);
+    mods_lua_argc(L, 3, 3);
     ModsAPI *api = _lua_api(L);
     std::string name = my_lua_tostring(L, 1);
     int size = _lua_int(L, 2);
@@ -453,7 +430,7 @@ static int _l_font_size(lua_State *L) {
 }
 
 static int _l_ext_call(lua_State *L) {
-    _lua_argc(L, 1, 2);
+    mods_lua_argc(L, 1, 2);
     int n = lua_gettop(L);
     ModsAPI *api = _lua_api(L);
     std::string name = my_lua_tostring(L, 1);
@@ -507,32 +484,32 @@ static const luaL_Reg _lua_bindings[] = {
 // --- net bindings
 
 static int _l_net_host(lua_State *L) {
-    _lua_argc(L, 1, 1);
+    mods_lua_argc(L, 1, 1);
     net_host(_lua_int(L, 1));
     return 0;
 }
 
 static int _l_net_open(lua_State *L) {
-    _lua_argc(L, 2, 2);
+    mods_lua_argc(L, 2, 2);
     std::string host = my_lua_tostring(L, 1);
     net_open(host.c_str(), _lua_int(L, 2));
     return 0;
 }
 
 static int _l_net_kick(lua_State *L) {
-    _lua_argc(L, 1, 1);
+    mods_lua_argc(L, 1, 1);
     net_kick(_lua_int(L, 1));
     return 0;
 }
 
 static int _l_net_close(lua_State *L) {
-    _lua_argc(L, 0, 0);
+    mods_lua_argc(L, 0, 0);
     net_close();
     return 0;
 }
 
 static int _l_net_send(lua_State *L) {
-    _lua_argc(L, 2, 4);
+    mods_lua_argc(L, 2, 4);
     int n = lua_gettop(L);
     NetID cid = _lua_int(L, 1);
     std::string data = my_lua_tostring(L, 2);
@@ -544,7 +521,7 @@ static int _l_net_send(lua_State *L) {
 }
 
 static int _l_net_flush(lua_State *L) {
-    _lua_argc(L, 0, 0);
+    mods_lua_argc(L, 0, 0);
     net_flush();
     return 0;
 }

@@ -9,6 +9,7 @@
 
 #include "kiv_util.h"
 #include "mods.h"
+#include "mods_luaargs.h"
 
 MyParts *my_parts = nullptr;
 
@@ -91,23 +92,6 @@ void parts_paint(MyParts &g) {
 
 // --- bindings
 
-static void _parts_argc(lua_State *L, int n) {
-    if (lua_gettop(L) != n) {
-        lua_pushstring(L, "incorrect number of arguments");
-        lua_error(L);
-    }
-}
-
-static std::string my_lua_tostring(lua_State *L, int index) {
-    size_t len = 0;
-    const char *s = lua_tolstring(L, index, &len);
-    if (!s) {
-        lua_pushstring(L, "null string");
-        lua_error(L);
-    }
-    return std::string(s, len);
-}
-
 // A script number as a float: NaN and infinities stay, finite values beyond the float range saturate.
 static float _parts_float(lua_State *L, int i) {
     double d = lua_tonumber(L, i);
@@ -119,13 +103,13 @@ static float _parts_float(lua_State *L, int i) {
 }
 
 static int _l_parts_clip(lua_State *L) {
-    _parts_argc(L, 4);
+    mods_lua_argc(L, 4, 4);
     my_parts->clip = GfxRect(_parts_float(L, 1), _parts_float(L, 2), _parts_float(L, 3), _parts_float(L, 4));
     return 0;
 }
 
 static int _l_parts_add(lua_State *L) {
-    _parts_argc(L, 8);
+    mods_lua_argc(L, 8, 8);
     std::string name = my_lua_tostring(L, 1);
     parts_add(*my_parts, name, _parts_float(L, 2), _parts_float(L, 3), _parts_float(L, 4), _parts_float(L, 5),
               _parts_float(L, 6), _parts_float(L, 7), kiv_d2color(lua_tonumber(L, 8)));
@@ -133,13 +117,13 @@ static int _l_parts_add(lua_State *L) {
 }
 
 static int _l_parts_loop(lua_State *L) {
-    _parts_argc(L, 1);
+    mods_lua_argc(L, 1, 1);
     parts_loop(*my_parts, _parts_float(L, 1));
     return 0;
 }
 
 static int _l_parts_draw(lua_State *L) {
-    _parts_argc(L, 0);
+    mods_lua_argc(L, 0, 0);
     parts_paint(*my_parts);
     return 0;
 }
