@@ -2,8 +2,6 @@
 // same particles aged in Lua and queued with one kiv_image_draw each. Both replay the queue through the batcher
 // and swap, without a frame limiter. Run by parts_bench.sh next to LÖVE's ParticleSystem; KIV_BENCH_SCENE =
 // "parts" or "lua", KIV_BENCH_LUA = path of parts_scene.lua; the working directory is the build dir.
-#include <GL/gl.h>
-#include <SDL.h>
 #include <lauxlib.h>
 #include <lua.h>
 #include <lualib.h>
@@ -11,35 +9,25 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <string>
 
-#include "kiv_driver.h"
-#include "kiv_gfx.h"
-#include "kiv_glext.h"
+#include "bench_window.h"
 #include "mods_gbatch.h"
+#include "mods_luaargs.h"
 #include "mods_plugin.h"
 
 static const int W = 800, H = 600, WARM = 60, FRAMES = 600;
 static CBatch _bench_batch;
 
-static double _now(clockid_t id) {
-    timespec ts;
-    clock_gettime(id, &ts);
-    return ts.tv_sec + ts.tv_nsec * 1e-9;
-}
-
 // The same argument handling and queue append as the game's kiv_image_draw.
 static int _bench_image_draw(lua_State *L) {
+    mods_lua_argc(L, 5, 8);
     int n = lua_gettop(L);
-    if (n < 5 || n > 8)
-        return luaL_error(L, "incorrect number of arguments");
-    const char *name = lua_tostring(L, 1);
-    if (!name)
-        return luaL_error(L, "null string");
+    size_t len = 0;
+    const char *name = mods_lua_text(L, 1, &len);
     GCommand c;
     c.type = 2;
-    c.name = name;
+    c.name = GName(name, len);
     c.x = (float)lua_tonumber(L, 2);
     c.y = (float)lua_tonumber(L, 3);
     c.w = (float)lua_tonumber(L, 4);
@@ -60,25 +48,9 @@ static int _bench_parts_draw(lua_State *L) {
 int main() {
     const char *kind = getenv("KIV_BENCH_SCENE") ? getenv("KIV_BENCH_SCENE") : "parts";
     const char *lua_path = getenv("KIV_BENCH_LUA") ? getenv("KIV_BENCH_LUA") : "../bench/parts_scene.lua";
-    if (SDL_Init(SDL_INIT_VIDEO) != 0) {
-        fprintf(stderr, "SDL_Init: %s\n", SDL_GetError());
-        return 1;
-    }
-    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
-    SDL_Window *win = SDL_CreateWindow("parts_bench", 0, 0, W, H, SDL_WINDOW_OPENGL);
-    SDL_GLContext ctx = win ? SDL_GL_CreateContext(win) : nullptr;
-    if (!ctx) {
-        fprintf(stderr, "no GL window: %s\n", SDL_GetError());
-        return 1;
-    }
-    SDL_GL_SetSwapInterval(0);
-    kiv_glext_init();
-    driver_init(0);
+    BenchWindow bw = bench_window_open("parts_bench", W, H, 0, 0);
     driver_set_gamename("KivGame");
-    driver_set_size(W, H);
-    glViewport(0, 0, W, H);
-    gfx_init();
-    gfx_set_size(W, H);
+    bench_window_gfx(bw, W, H);
 
     lua_State *L = luaL_newstate();
     luaL_openlibs(L);
@@ -96,31 +68,27 @@ int main() {
     size_t commands = 0;
     for (int frame = 0; frame < WARM + FRAMES; frame++) {
         if (frame == WARM) {
-            t0 = _now(CLOCK_MONOTONIC);
-            c0 = _now(CLOCK_PROCESS_CPUTIME_ID);
+            t0 = bench_now(CLOCK_MONOTONIC);
+            c0 = bench_now(CLOCK_PROCESS_CPUTIME_ID);
         }
-        SDL_Event e;
-        while (SDL_PollEvent(&e)) {
-        }
-        gfx_clear();
-        gfx_ortho();
+        bench_frame_start();
         _bench_batch.clear();
-        double a = _now(CLOCK_MONOTONIC);
+        double a = bench_now(CLOCK_MONOTONIC);
         if (luaL_dostring(L, step) != LUA_OK) {
             fprintf(stderr, "%s\n", lua_tostring(L, -1));
             return 1;
         }
-        double b = _now(CLOCK_MONOTONIC);
+        double b = bench_now(CLOCK_MONOTONIC);
         _bench_batch.draw();
-        double c = _now(CLOCK_MONOTONIC);
-        SDL_GL_SwapWindow(win);
+        double c = bench_now(CLOCK_MONOTONIC);
+        SDL_GL_SwapWindow(bw.win);
         if (frame >= WARM) {
             commands += _bench_batch.queue.size();
             step_s += b - a;
             replay_s += c - b;
         }
     }
-    double wall = _now(CLOCK_MONOTONIC) - t0, cpu = _now(CLOCK_PROCESS_CPUTIME_ID) - c0;
+    double wall = bench_now(CLOCK_MONOTONIC) - t0, cpu = bench_now(CLOCK_PROCESS_CPUTIME_ID) - c0;
     printf(
         "kivgame %-18s cpu %8.3f ms/frame  wall %8.3f ms/frame  live %zu  | update+queue %6.3f ms, replay %6.3f ms\n",
         kind, cpu * 1000 / FRAMES, wall * 1000 / FRAMES, commands / FRAMES, step_s * 1000 / FRAMES,
@@ -128,10 +96,6 @@ int main() {
     fflush(stdout);
     parts_loop(*my_parts, 1e30f);
     lua_close(L);
-    gfx_deinit();
-    driver_deinit();
-    SDL_GL_DeleteContext(ctx);
-    SDL_DestroyWindow(win);
-    SDL_Quit();
+    bench_window_close(bw);
     return 0;
 }

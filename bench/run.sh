@@ -12,7 +12,7 @@ if ! build="$(cd "$build" 2>/dev/null && pwd)"; then
     exit 1
 fi
 # Benchmarks that open a window or a GL context.
-display_benches=" sprites_bench tex_upload_bench "
+display_benches=" screenshot_bench sprites_bench tex_upload_bench "
 wrap=()
 display=yes
 if [ -z "${DISPLAY:-}" ]; then

@@ -2,40 +2,22 @@
 // xvfb-run): JPEG as the screenshot verb writes it by default (quality 85, 2x2, two passes) and PNG.
 #include <benchmark/benchmark.h>
 
-#include <GL/gl.h>
-#include <SDL.h>
-
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 
+#include "bench_window.h"
 #include "ext_misc.h"
-#include "kiv_driver.h"
-#include "kiv_gfx.h"
-#include "kiv_glext.h"
 
 namespace {
 
 const int W = 800, H = 600;
 
 struct Context {
-    SDL_Window *win = nullptr;
-    SDL_GLContext ctx = nullptr;
+    BenchWindow bw;
 
     Context() {
-        SDL_Init(SDL_INIT_VIDEO);
-        win = SDL_CreateWindow("bench", 0, 0, W, H, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
-        ctx = win ? SDL_GL_CreateContext(win) : nullptr;
-        if (!ctx) {
-            fprintf(stderr, "no GL context: %s\n", SDL_GetError());
-            exit(1);
-        }
-        kiv_glext_init();
-        driver_init(DRIVER_TIMER);
-        driver_set_size(W, H);
-        glViewport(0, 0, W, H);
-        gfx_init();
-        gfx_set_size(W, H);
+        bw = bench_window_open("bench", W, H, SDL_WINDOW_HIDDEN, DRIVER_TIMER);
+        bench_window_gfx(bw, W, H);
         // A game-like frame: a sky gradient in bands, then a field of tiles in a few colours.
         gfx_clear();
         gfx_ortho();
@@ -47,13 +29,7 @@ struct Context {
                     gfx_fill(0x30A030u + (unsigned)((tx ^ ty) & 7) * 0x100810u, tx * 25.0f, 350 + ty * 25.0f, 24, 24);
         glFinish();
     }
-    ~Context() {
-        gfx_deinit();
-        driver_deinit();
-        SDL_GL_DeleteContext(ctx);
-        SDL_DestroyWindow(win);
-        SDL_Quit();
-    }
+    ~Context() { bench_window_close(bw); }
 };
 
 Context &context() {

@@ -14,21 +14,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <string>
 
-#include "kiv_driver.h"
+#include "bench_window.h"
 #include "kiv_font.h"
-#include "kiv_gfx.h"
-#include "kiv_glext.h"
 #include "mods_gbatch.h"
 #include "../tests/mods_testutil.h"
-
-static double _now(clockid_t id) {
-    timespec ts;
-    clock_gettime(id, &ts);
-    return ts.tv_sec + ts.tv_nsec * 1e-9;
-}
 
 static const char *_bench_glue = "local scene = dofile(...)\n"
                                  "local draw, font = kiv_image_draw, kiv_font_draw\n"
@@ -62,29 +53,9 @@ int main(int argc, char **argv) {
         return 1;
     }
 
-    if (SDL_Init(SDL_INIT_VIDEO) != 0) {
-        fprintf(stderr, "SDL_Init: %s\n", SDL_GetError());
-        return 1;
-    }
-    // The game's window attributes: no depth or stencil buffer (the software rasteriser takes its fast paths only
-    // without one).
-    SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 0);
-    SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, 0);
-    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
-    SDL_Window *win = SDL_CreateWindow("sprites_bench", 0, 0, W, H, SDL_WINDOW_OPENGL);
-    SDL_GLContext ctx = win ? SDL_GL_CreateContext(win) : nullptr;
-    if (!ctx) {
-        fprintf(stderr, "no GL window: %s\n", SDL_GetError());
-        return 1;
-    }
-    SDL_GL_SetSwapInterval(0);
-    kiv_glext_init();
-    driver_init(0);
+    BenchWindow bw = bench_window_open("sprites_bench", W, H, 0, 0);
     driver_set_gamename("KivGame");
-    driver_set_size(W, H);
-    glViewport(0, 0, W, H);
-    gfx_init();
-    gfx_set_size(W, H);
+    bench_window_gfx(bw, W, H);
     font_init();
 
     modstest::ModsRig rig;
@@ -127,34 +98,30 @@ int main(int argc, char **argv) {
     size_t commands = 0;
     for (int frame = 0; frame < WARM + FRAMES; frame++) {
         if (frame == WARM) {
-            t0 = _now(CLOCK_MONOTONIC);
-            c0 = _now(CLOCK_PROCESS_CPUTIME_ID);
+            t0 = bench_now(CLOCK_MONOTONIC);
+            c0 = bench_now(CLOCK_PROCESS_CPUTIME_ID);
         }
-        SDL_Event e;
-        while (SDL_PollEvent(&e)) {
-        }
-        gfx_clear();
-        gfx_ortho();
-        double a = _now(CLOCK_MONOTONIC);
+        bench_frame_start();
+        double a = bench_now(CLOCK_MONOTONIC);
         batch.clear();
         lua_getglobal(L, "_paint");
         lua_call(L, 0, 0);
-        double b = _now(CLOCK_MONOTONIC);
+        double b = bench_now(CLOCK_MONOTONIC);
         batch.draw();
-        double c = _now(CLOCK_MONOTONIC);
-        SDL_GL_SwapWindow(win);
+        double c = bench_now(CLOCK_MONOTONIC);
+        SDL_GL_SwapWindow(bw.win);
         if (frame >= WARM) {
             paint_s += b - a;
             replay_s += c - b;
             commands += batch.queue.size();
         }
     }
-    double wall = _now(CLOCK_MONOTONIC) - t0, cpu = _now(CLOCK_PROCESS_CPUTIME_ID) - c0;
+    double wall = bench_now(CLOCK_MONOTONIC) - t0, cpu = bench_now(CLOCK_PROCESS_CPUTIME_ID) - c0;
 
     // The queue push alone, without Lua: what one command costs the engine before replay.
     float sz = (float)(size ? size : 4);
     GName sprite_name(strcmp(kind, "opaque") ? "bench_sprite" : "bench_opaque");
-    double p0 = _now(CLOCK_MONOTONIC);
+    double p0 = bench_now(CLOCK_MONOTONIC);
     size_t pushes = 0;
     for (int frame = 0; frame < 100 && n > 0; frame++) {
         batch.clear();
@@ -162,7 +129,7 @@ int main(int argc, char **argv) {
             rig.api->image_draw(sprite_name, (float)i, 0, sz, sz, 0, 0xFFFFFF, 255);
         pushes += n;
     }
-    double push_s = _now(CLOCK_MONOTONIC) - p0;
+    double push_s = bench_now(CLOCK_MONOTONIC) - p0;
 
     // The replay alone without handing triangles to GL: the batcher's own share of the replay (text commands draw
     // through the font module, so this only means something for sprites).
@@ -170,10 +137,10 @@ int main(int argc, char **argv) {
     lua_getglobal(L, "_paint");
     lua_call(L, 0, 0);
     _gbatch_get().draw_gl = false;
-    double r0 = _now(CLOCK_MONOTONIC);
+    double r0 = bench_now(CLOCK_MONOTONIC);
     for (int frame = 0; frame < 100; frame++)
         batch.draw();
-    double batch_s = _now(CLOCK_MONOTONIC) - r0;
+    double batch_s = bench_now(CLOCK_MONOTONIC) - r0;
     size_t batched = n > 0 ? 100 * batch.queue.size() : 0;
     _gbatch_get().draw_gl = true;
 
@@ -186,12 +153,12 @@ int main(int argc, char **argv) {
     if (n > 0) {
         lua_getglobal(L, "_bench_noop");
         lua_call(L, 0, 0);
-        double l0 = _now(CLOCK_MONOTONIC);
+        double l0 = bench_now(CLOCK_MONOTONIC);
         for (int frame = 0; frame < 100; frame++) {
             lua_getglobal(L, "_paint");
             lua_call(L, 0, 0);
         }
-        loop_s = (_now(CLOCK_MONOTONIC) - l0) * 1e9 / (100.0 * n);
+        loop_s = (bench_now(CLOCK_MONOTONIC) - l0) * 1e9 / (100.0 * n);
     }
 
     double cpu_per = commands ? cpu * 1e9 / commands : 0, own = batched ? batch_s * 1e9 / batched : 0;
@@ -202,10 +169,6 @@ int main(int argc, char **argv) {
     fflush(stdout);
 
     font_deinit();
-    gfx_deinit();
-    driver_deinit();
-    SDL_GL_DeleteContext(ctx);
-    SDL_DestroyWindow(win);
-    SDL_Quit();
+    bench_window_close(bw);
     return 0;
 }

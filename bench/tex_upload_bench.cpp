@@ -2,7 +2,6 @@
 // FromFile decodes and uploads; FromPixels starts from decoded pixels, so the two differ by the decoder's share.
 #include <benchmark/benchmark.h>
 
-#include <SDL.h>
 #include <stb_image_write.h>
 
 #include <cstdio>
@@ -10,30 +9,19 @@
 #include <string>
 #include <vector>
 
-#include "kiv_driver.h"
-#include "kiv_gfx.h"
-#include "kiv_glext.h"
+#include "bench_window.h"
 
 namespace {
 
 const int N = 2048;
 
 struct Context {
-    SDL_Window *win = nullptr;
-    SDL_GLContext ctx = nullptr;
+    BenchWindow bw;
     std::string png;
     std::vector<unsigned char> pixels;
 
     Context() {
-        SDL_Init(SDL_INIT_VIDEO);
-        win = SDL_CreateWindow("bench", 0, 0, 64, 64, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
-        ctx = win ? SDL_GL_CreateContext(win) : nullptr;
-        if (!ctx) {
-            fprintf(stderr, "no GL context: %s\n", SDL_GetError());
-            exit(1);
-        }
-        kiv_glext_init();
-        driver_init(DRIVER_TIMER);
+        bw = bench_window_open("bench", 64, 64, SDL_WINDOW_HIDDEN, DRIVER_TIMER);
         // A picture with gradients and alpha, so the PNG is not trivially small and premultiplying does work.
         pixels.resize((size_t)N * N * 4);
         for (int y = 0; y < N; y++)
@@ -52,10 +40,7 @@ struct Context {
     }
     ~Context() {
         remove(png.c_str());
-        driver_deinit();
-        SDL_GL_DeleteContext(ctx);
-        SDL_DestroyWindow(win);
-        SDL_Quit();
+        bench_window_close(bw);
     }
 };
 
