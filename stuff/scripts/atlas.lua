@@ -7,7 +7,8 @@ function atlas.name(cell)
 end
 
 function atlas.load()
-    if atlas.loaded then
+    -- Without a window there are no images to cut (servers, bots, tests).
+    if atlas.loaded or kiv.params("idiom") ~= "desktop" then
         return
     end
     kiv.ext_call("image:load", json.encode({name = data.sheet, filter = "nearest"}))
