@@ -48,8 +48,9 @@ TEST(AudioDiskTest, SampleAndStreamReachTheDevice) {
     mixer_stream_play(music, 1);
     driver_audio_unlock();
     // The device writes as fast as it can; wait for enough bytes: a full pass of the tune and a bit of the next.
+    // A deadline in time, not in sleeps: on a loaded machine each short sleep lasts much longer.
     const long want_frames = (long)tune.size() / 2 + 4096;
-    for (int i = 0; i < 20000 && file_size(out) < (want_frames + 1024 * 64) * 4; i++)
+    for (Uint32 t0 = SDL_GetTicks(); SDL_GetTicks() - t0 < 60000 && file_size(out) < (want_frames + 1024 * 64) * 4;)
         SDL_Delay(1);
     mixer_deinit();
     driver_deinit();
