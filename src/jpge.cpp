@@ -963,34 +963,14 @@ bool jpeg_encoder::_fail() {
 }
 
 bool jpeg_encoder::_jpg_open(int p_x_res, int p_y_res, int src_channels) {
-    m_num_components = 3;
-    switch (m_params.m_subsampling) {
-    case Y_ONLY:
-        m_num_components = 1;
-        m_comp_h_samp[0] = 1;
-        m_comp_v_samp[0] = 1;
-        m_mcu_x = 8;
-        m_mcu_y = 8;
-        break;
-    case H1V1:
-        m_comp_h_samp[0] = 1;
-        m_comp_v_samp[0] = 1;
-        m_mcu_x = 8;
-        m_mcu_y = 8;
-        break;
-    case H2V1:
-        m_comp_h_samp[0] = 2;
-        m_comp_v_samp[0] = 1;
-        m_mcu_x = 16;
-        m_mcu_y = 8;
-        break;
-    case H2V2:
-        m_comp_h_samp[0] = 2;
-        m_comp_v_samp[0] = 2;
-        m_mcu_x = 16;
-        m_mcu_y = 16;
-        break;
-    }
+    // Per mode (Y_ONLY, H1V1, H2V1, H2V2): luma sampling factors; the MCU is 8 pixels per factor.
+    static const int samp[4][2] = {{1, 1}, {1, 1}, {2, 1}, {2, 2}};
+    const int *f = samp[m_params.m_subsampling];
+    m_num_components = m_params.m_subsampling == Y_ONLY ? 1 : 3;
+    m_comp_h_samp[0] = f[0];
+    m_comp_v_samp[0] = f[1];
+    m_mcu_x = 8 * f[0];
+    m_mcu_y = 8 * f[1];
     m_comp_h_samp[1] = m_comp_v_samp[1] = 1;
     m_comp_h_samp[2] = m_comp_v_samp[2] = 1;
 
