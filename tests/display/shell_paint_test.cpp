@@ -47,6 +47,25 @@ unsigned frame(Game &g, unsigned *corner) {
     return centre;
 }
 
+// Mesa's software driver learns a new X window size only when the drawable is next invalidated (at a swap),
+// so a frame drawn right after a resize can still go to the old buffer. Swaps until the far corner exists.
+bool wait_drawable(int w, int h) {
+    GLboolean scissor = glIsEnabled(GL_SCISSOR_TEST);
+    glDisable(GL_SCISSOR_TEST);
+    bool ok = false;
+    for (int i = 0; i < 200 && !ok; i++) {
+        glClearColor(0, 0, 1, 1);
+        glClear(GL_COLOR_BUFFER_BIT);
+        ok = pixel(w - 1, h - 1) == 0x0000FFu;
+        driver_video_flip();
+        if (!ok)
+            SDL_Delay(5);
+    }
+    if (scissor)
+        glEnable(GL_SCISSOR_TEST);
+    return ok;
+}
+
 int lua_int(Game &g, const char *code) {
     lua_State *L = static_cast<ModsLua *>(g.data.mods.mod)->L;
     luaL_dostring(L, code);
@@ -156,6 +175,7 @@ TEST(ShellPaint, ResizedWindowKeepsPictureAndPointerTogether) {
             game_event(e);
     }
     ASSERT_EQ(game_get_sw(), 640) << "the window was not resized";
+    ASSERT_TRUE(wait_drawable(640, 240)) << "the GL drawable kept its old size";
 
     // The 320 by 240 view fitted into 640 by 240: scale 1, centred, a band of 160 pixels on each side.
     unsigned corner = 0;
