@@ -238,6 +238,9 @@ void _driver_video_start() {
     SDL_GetVersion(&linked);
     kiv_printf("SDL Runtime Version: %u.%u.%u\n", linked.major, linked.minor, linked.patch);
     kiv_printf("SDL Compile Version: %u.%u.%u\n", SDL_MAJOR_VERSION, SDL_MINOR_VERSION, SDL_PATCHLEVEL);
+    // Without a display SDL may settle on an off-screen driver: the game then runs, but nobody sees it.
+    const char *video = SDL_GetCurrentVideoDriver();
+    kiv_printf("SDL video driver: %s\n", video ? video : "none");
     _driver_joystick_scan();
 }
 

@@ -1,6 +1,6 @@
 // The misc extension in a real window, from a script: a sheet cut into named images and drawn, the real X
 // clipboard, the keyboard focus, the tick count, a window resize, and screenshots decoded by an outside reader.
-#include <gtest/gtest.h>
+#include "window_helpers.h"
 
 #include <GL/gl.h>
 #include <SDL.h>
@@ -17,11 +17,6 @@
 #include "game.h"
 #include "kiv_gfx.h"
 #include "mods.h"
-
-// Keeps Mesa's and X's modules mapped to the end, so the leak checker can attribute what they keep.
-extern "C" int dlclose(void *) {
-    return 0;
-}
 
 namespace {
 
@@ -61,7 +56,7 @@ TEST(Misc, VerbsFromAScript) {
     setenv("TMPDIR", tmp.c_str(), 1);
     std::string mod = std::string(getenv("KIV_SOURCE_DIR")) + "/tests/mods/misc.lua";
     const char *argv[] = {"kivgame", "-mod", mod.c_str(), "-width", "320", "-height", "240"};
-    game_init(7, const_cast<char **>(argv));
+    game_init_x11(7, argv);
     ASSERT_EQ(game_get_sw(), W);
 
     EXPECT_EQ("null", call("image:load", R"({"name":"quad","filter":"nearest"})"));

@@ -1,8 +1,7 @@
 // Particles in a real window: additive blending at the faded intensity, read back as pixels.
-#include <gtest/gtest.h>
+#include "window_helpers.h"
 
 #include <GL/gl.h>
-#include <dlfcn.h>
 
 #include <cstdlib>
 #include <string>
@@ -28,13 +27,10 @@ bool near(unsigned a, unsigned b) {
 }
 
 TEST(ParticlesDisplay, AdditiveFadeOrderAndRemoval) {
-    for (const char *p : {"/usr/lib/x86_64-linux-gnu/dri/swrast_dri.so", "swrast_dri.so"})
-        if (dlopen(p, RTLD_NOW | RTLD_NODELETE))
-            break;
     std::string mod =
         std::string(getenv("KIV_SOURCE_DIR") ? getenv("KIV_SOURCE_DIR") : "..") + "/tests/mods/particles.lua";
     const char *argv[] = {"kivgame", "-mod", mod.c_str(), "-width", "320", "-height", "240"};
-    game_init(7, const_cast<char **>(argv));
+    game_init_x11(7, argv);
     Game *g = game_self();
     ASSERT_NE(g, nullptr);
     ASSERT_EQ(game_get_sw(), 320) << "no window";

@@ -1,31 +1,15 @@
 // The shell's paint path in a real window: the script's draw commands reach the frame, and a failed script keeps
 // showing what its last _paint queued while _paint is no longer called.
-#include <gtest/gtest.h>
+#include "window_helpers.h"
 
 #include <GL/gl.h>
-#include <SDL.h>
 #include <lua.h>
 #include <lauxlib.h>
 
-#include <cstdlib>
-#include <dlfcn.h>
-#include <string>
-
-#include "game.h"
-#include "kiv_driver.h"
-#include "kiv_event.h"
 #include "kiv_gfx.h"
 #include "mods.h"
 
 namespace {
-
-// Shutdown unloads Mesa's driver, and leaks inside an unloaded library can no longer be told apart from ours;
-// kept loaded, they stay attributed to it (and suppressed as system leaks).
-void pin_gl_driver() {
-    for (const char *p : {"/usr/lib/x86_64-linux-gnu/dri/swrast_dri.so", "swrast_dri.so"})
-        if (dlopen(p, RTLD_NOW | RTLD_NODELETE))
-            return;
-}
 
 unsigned pixel(int x, int y) {
     unsigned char px[4] = {0, 0, 0, 0};
@@ -78,8 +62,7 @@ int lua_int(Game &g, const char *code) {
 Game *start_paint_mod() {
     std::string mod = std::string(getenv("KIV_SOURCE_DIR") ? getenv("KIV_SOURCE_DIR") : "..") + "/tests/mods/paint.lua";
     const char *argv[] = {"kivgame", "-mod", mod.c_str(), "-width", "320", "-height", "240"};
-    pin_gl_driver();
-    game_init(7, const_cast<char **>(argv));
+    game_init_x11(7, argv);
     return game_self();
 }
 
