@@ -31,8 +31,8 @@ unsigned frame(Game &g, unsigned *corner) {
     return centre;
 }
 
-// Mesa's software driver learns a new X window size only when the drawable is next invalidated (at a swap),
-// so a frame drawn right after a resize can still go to the old buffer. Swaps until the far corner exists.
+// The X server applies a resize on its own time, and the GL drawable follows only after that: a frame drawn at
+// once can still go to the old buffer. Swaps until the far corner exists.
 bool wait_drawable(int w, int h) {
     GLboolean scissor = glIsEnabled(GL_SCISSOR_TEST);
     glDisable(GL_SCISSOR_TEST);
