@@ -62,6 +62,10 @@ inline std::string ext_do_call(Game &game, std::string action, std::string data)
 }
 
 inline void ext_do_event(Game &game, var evt) {
-    kiv_printf("ext_do_event: %s, value=%s\n", evt["type"].__str__().c_str(), evt["value"].__str__().c_str());
+    // A web answer's body can be megabytes: the log keeps its start and its size.
+    std::string value = evt["value"].__str__();
+    if (value.size() > 256)
+        value = value.substr(0, 256) + "... (" + std::to_string(value.size()) + " bytes)";
+    kiv_printf("ext_do_event: %s, value=%s\n", evt["type"].__str__().c_str(), value.c_str());
     mods_event(game, evt);
 }

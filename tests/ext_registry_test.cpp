@@ -60,6 +60,10 @@ TEST(ExtRegistry, EventsReachTheScript) {
         {"string value", var_dict(var("type"), var("cb"), var("value"), var("body")), "ext_do_event: cb, value=body\n",
          "cb|body|2"},
         {"missing value", no_value, "ext_do_event: bare, value=\n", "bare|nil|1"},
+        {"long body: the log keeps its start, the script gets it all",
+         var_dict(var("type"), var("web"), var("value"), var(std::string(256, 'a') + "bcd")),
+         "ext_do_event: web, value=" + std::string(256, 'a') + "... (259 bytes)\n",
+         "web|" + std::string(256, 'a') + "bcd|2"},
     };
     Host h;
     std::string setup = "function _event(e) local n = 0 for k in pairs(e) do n = n + 1 end "
