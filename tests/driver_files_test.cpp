@@ -169,7 +169,7 @@ TEST_F(DriverFiles, PathRules) {
 TEST_F(DriverFiles, NamesThatLeaveTheirDirectoryAreRefused) {
     driver_set_gamename("G");
     driver_doc_fname("ok"); // creates the game directory
-    const char *names[] = {"../x", "a/../../x", "..", "sub/..", "/etc/passwd", "/x"};
+    const char *names[] = {"../x", "a/../../x", "..", "sub/..", "/etc/passwd", "/x", ".x.kivtmp", "sub/.x.kivtmp"};
     for (const char *n : names) {
         std::string data, doc;
         std::string log = capture_stdout([&] {

@@ -108,6 +108,11 @@ static bool _driver_name_ok(const char *name) {
             kiv_printf("file name refused (leaves its directory): %s\n", name);
             return false;
         }
+        // ".<name>.kivtmp" is the temporary file of a save of <name> in progress, which the next save takes over.
+        if (!e && len > 8 && p[0] == '.' && strcmp(p + len - 7, ".kivtmp") == 0) {
+            kiv_printf("file name refused (kept for saves in progress): %s\n", name);
+            return false;
+        }
         if (!e)
             break;
         p = e + 1;
