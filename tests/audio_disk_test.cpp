@@ -46,11 +46,14 @@ TEST(AudioDiskTest, SampleAndStreamReachTheDevice) {
     driver_audio_lock();
     mixer_sample_play(blip, 1, 0);
     mixer_stream_play(music, 1);
+    long before = file_size(out);
     driver_audio_unlock();
-    // The device writes as fast as it can; wait for enough bytes: a full pass of the tune and a bit of the next.
-    // A deadline in time, not in sleeps: on a loaded machine each short sleep lasts much longer.
+    // The device writes silence as fast as it can from its start, so the wait counts from the voices' start:
+    // a full pass of the tune and a bit of the next. A deadline in time, not in sleeps: on a loaded machine
+    // each short sleep lasts much longer.
     const long want_frames = (long)tune.size() / 2 + 4096;
-    for (Uint32 t0 = SDL_GetTicks(); SDL_GetTicks() - t0 < 60000 && file_size(out) < (want_frames + 1024 * 64) * 4;)
+    for (Uint32 t0 = SDL_GetTicks();
+         SDL_GetTicks() - t0 < 60000 && file_size(out) < before + (want_frames + 1024 * 64) * 4;)
         SDL_Delay(1);
     mixer_deinit();
     driver_deinit();
