@@ -77,6 +77,13 @@ void _driver_video_stop();
 void _driver_video_resize();
 // Driver size, aspect, scale and orientation from the window and drawable sizes; false for an empty window.
 bool _driver_video_metrics(int w, int h, int dw, int dh);
+// Shrinks w x h to at most max_w x max_h (a limit of 0 or less is none); true when it changed anything.
+bool _driver_video_fit(int *w, int *h, int max_w, int max_h);
+// The largest window the displays and, once a context exists, GL take.
+void _driver_video_max(int *w, int *h);
+// RGBA pixels box-filtered down to fit max x max, keeping the aspect; false (out untouched) when they already fit.
+bool _driver_icon_fit(const unsigned char *px, int w, int h, int max, std::vector<unsigned char> *out, int *ow,
+                      int *oh);
 
 // --- event translation (kiv_driver-sdl2_event.cpp)
 int driver_event_poll(Event *r);
