@@ -10,12 +10,12 @@ run_pkgs=(
     libsdl2-dev liblua5.2-dev libstb-dev zlib1g-dev libenet-dev libgl-dev libgl1-mesa-dri
     libvorbis-dev libpng-dev libjpeg62-turbo-dev
 )
-# Tests and benchmarks: references (OpenSSL, nlohmann-json, RapidJSON, djpeg, PIL), the virtual display,
-# the fuzzers' compiler and the locales of the number-format tests.
+# Tests and benchmarks: references (OpenSSL, nlohmann-json, RapidJSON, djpeg, PIL), the virtual display with a
+# window manager (openbox), the fuzzers' compiler and the locales of the number-format tests.
 check_pkgs=(
     python3 googletest libgtest-dev libbenchmark-dev nlohmann-json3-dev libssl-dev rapidjson-dev
     xvfb xauth xdotool x11-utils xclip libx11-dev clang libclang-rt-14-dev locales
-    libjpeg-turbo-progs python3-pil
+    libjpeg-turbo-progs python3-pil openbox
 )
 bench_pkgs=(love libsdl2-mixer-dev time libjpeg-dev)
 case "$what" in

@@ -1,5 +1,6 @@
 // The shell's paint path in a real window: the script's draw commands reach the frame, and a failed script keeps
-// showing what its last _paint queued while _paint is no longer called.
+// showing what its last _paint queued while _paint is no longer called; full screen and back, with and without a
+// window manager, and window sizes beyond the display, checked in the X server's own copy of the window.
 #include "window_helpers.h"
 
 #include <GL/gl.h>
@@ -177,6 +178,128 @@ TEST(ShellPaint, ResizedWindowKeepsPictureAndPointerTogether) {
     EXPECT_EQ(lua_text(*g, "return table.concat(clicks, ';')"), "10,20");
 
     game_deinit();
+}
+
+// The game's window as the X server has it, "w x h at x,y; corners c0 c1 c2 c3" (clockwise from top-left).
+std::string x_window() {
+    Display *dpy = XOpenDisplay(nullptr);
+    unsigned long xid = x11_window_id(driver_sdl2_window());
+    Window root = 0, child = 0;
+    int x = 0, y = 0;
+    unsigned w = 0, h = 0, border = 0, depth = 0;
+    std::string out = "no window";
+    if (dpy && xid && XGetGeometry(dpy, xid, &root, &x, &y, &w, &h, &border, &depth) && w > 1 && h > 1) {
+        XTranslateCoordinates(dpy, xid, root, 0, 0, &x, &y, &child);
+        out = std::to_string(w) + " x " + std::to_string(h) + " at " + std::to_string(x) + "," + std::to_string(y) +
+              "; corners";
+        const int at[4][2] = {{0, 0}, {(int)w - 1, 0}, {(int)w - 1, (int)h - 1}, {0, (int)h - 1}};
+        for (const auto &p : at) {
+            XImage *img = XGetImage(dpy, xid, p[0], p[1], 1, 1, AllPlanes, ZPixmap);
+            char px[16] = " -";
+            if (img)
+                snprintf(px, sizeof(px), " %06lx", img->f.get_pixel(img, 0, 0) & 0xFFFFFF); // XGetPixel needs Bool
+            if (img)
+                img->f.destroy_image(img);
+            out += px;
+        }
+    }
+    if (dpy)
+        XCloseDisplay(dpy);
+    return out;
+}
+
+// Whether the X server shows `want`, where a position "*" stands for any place wholly on the 1280 x 1024 screen.
+bool shown_as(const std::string &seen, const std::string &want) {
+    int w = 0, h = 0, x = -1, y = -1;
+    size_t star = want.find('*');
+    if (star == std::string::npos)
+        return seen == want;
+    return sscanf(seen.c_str(), "%d x %d at %d,%d", &w, &h, &x, &y) == 4 && x >= 0 && y >= 0 && x + w <= 1280 &&
+           y + h <= 1024 && seen.compare(0, star, want, 0, star) == 0 &&
+           seen.substr(seen.find(';')) == want.substr(want.find(';'));
+}
+
+// Runs the game's frames until the X server shows `want`; answers what it showed last.
+std::string run_until_shown(const std::string &want) {
+    std::string seen;
+    for (int i = 0; i < 300 && !shown_as(seen = x_window(), want); i++) {
+        Event e(EVT_NONE);
+        while (driver_event_poll(&e))
+            game_event(e);
+        game_loop();
+        game_paint();
+    }
+    return seen;
+}
+
+// Full screen and back, under openbox and without a window manager, by Ctrl+F and by "video:resize" (as the
+// game's own options call it, with the size it last heard): the window gets its size back, stays on the screen,
+// and each frame fills it. Sizes beyond the display are clamped with a log line. The window has the screen's
+// aspect, so the view (red, a green square top-left, a blue one bottom-right) fills both exactly.
+TEST(ShellPaint, FullScreenAndHugeSizes) {
+    XSetErrorHandler([](Display *, XErrorEvent *) { return 0; }); // a re-made window may vanish between two calls
+    std::string mod = std::string(getenv("KIV_SOURCE_DIR") ? getenv("KIV_SOURCE_DIR") : "..") + "/tests/mods/paint.lua";
+    const char *argv[] = {"kivgame", "-mod", mod.c_str(), "-width", "320", "-height", "256"};
+    const char *small = "320 x 256 at *; corners 00ff00 ff0000 0000ff ff0000";
+    const char *full = "1280 x 1024 at 0,0; corners 00ff00 ff0000 0000ff ff0000";
+    struct Row {
+        const char *name;
+        const char *resize; // "video:resize" argument; nullptr for Ctrl+F
+        const char *shown, *log;
+        bool huge; // a window as big as the screen, whose decorations a window manager puts off it
+    };
+    const Row rows[] = {
+        {"Ctrl+F into full screen", nullptr, full, nullptr, false},
+        {"Ctrl+F back", nullptr, small, "leaving full screen, back to 320 x 256", false},
+        {"video:resize full 1", R"({"width":320,"height":256,"full":1})", full, nullptr, false},
+        {"video:resize full 0 at the screen's size", R"({"width":1280,"height":1024,"full":0})", small,
+         "leaving full screen, back to 320 x 256", false},
+        {"40000 square", R"({"width":40000,"height":40000})", full,
+         "init_video: minimum size 40000 x 40000 is more than the display and GL take, using 1280 x 1024", true},
+        {"1e9 square", R"({"width":1e9,"height":1e9})", full,
+         "init_video: 1000000000 x 1000000000 is more than the display and GL take, using 1280 x 1024", true},
+        {"back to the first size", R"({"width":320,"height":256})", small, nullptr, true},
+        {"Ctrl+F again", nullptr, full, nullptr, false},
+        {"video:resize full 1 while full screen", R"({"width":0,"height":0,"full":1})", small,
+         "leaving full screen, back to 320 x 256", false},
+    };
+    WindowManager wm;
+    for (bool managed : {false, true}) {
+        ASSERT_TRUE(!managed || wm.start()) << "openbox does not manage the display";
+        game_init_x11(7, argv);
+        Game *g = game_self();
+        ASSERT_NE(g, nullptr);
+        g->data.mods.mod->script("function _event(e) end function _paint() local w, h = kiv_params_get('view_w'), "
+                                 "kiv_params_get('view_h') kiv_rect_draw(0xFF0000, 0, 0, w, h) "
+                                 "kiv_rect_draw(0x00FF00, 0, 0, 8, 8) kiv_rect_draw(0x0000FF, w - 8, h - 8, 8, 8) end",
+                                 "scene");
+        EXPECT_TRUE(shown_as(run_until_shown(small), small)) << "the first window: " << x_window();
+        for (const auto &row : rows) {
+            if (managed && row.huge)
+                continue;
+            StdoutCapture cap;
+            if (row.resize) {
+                g->data.mods.mod->script(("kiv_ext_call('video:resize', '" + std::string(row.resize) + "')").c_str(),
+                                         "resize");
+            } else {
+                SDL_SetModState(KMOD_LCTRL);
+                SDL_Event ev{};
+                ev.type = SDL_KEYDOWN;
+                ev.key.keysym.sym = SDLK_f;
+                ev.key.windowID = SDL_GetWindowID(driver_sdl2_window());
+                deliver(ev);
+                SDL_SetModState(KMOD_NONE);
+            }
+            std::string log = cap.text();
+            if (row.log) {
+                EXPECT_NE(log.find(row.log), std::string::npos) << row.name << ": " << log;
+            }
+            std::string seen = run_until_shown(row.shown);
+            EXPECT_TRUE(shown_as(seen, row.shown)) << (managed ? "openbox, " : "no window manager, ") << row.name
+                                                   << ": want " << row.shown << ", saw " << seen;
+        }
+        game_deinit();
+    }
 }
 
 } // namespace

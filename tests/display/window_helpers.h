@@ -13,8 +13,12 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
+#include <signal.h>
+#include <spawn.h>
 #include <string>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -103,6 +107,36 @@ inline bool xdotool(const std::string &args) {
     }
     return false;
 }
+
+// openbox on the test's display for as long as the object lives.
+class WindowManager {
+public:
+    // True once it manages windows: the root window then names its check window.
+    bool start() {
+        char *argv[] = {(char *)"openbox", (char *)"--sm-disable", nullptr};
+        if (posix_spawnp(&pid_, "openbox", nullptr, nullptr, argv, environ) != 0) {
+            pid_ = -1;
+            return false;
+        }
+        for (int i = 0; i < 400; i++, SDL_Delay(25)) {
+            FILE *p = popen("xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null", "r");
+            char buf[256] = "";
+            bool managing = p && fgets(buf, sizeof(buf), p) && strstr(buf, "window id");
+            if (p)
+                pclose(p);
+            if (managing)
+                return true;
+        }
+        return false;
+    }
+    ~WindowManager() {
+        if (pid_ > 0 && kill(pid_, SIGTERM) == 0)
+            waitpid(pid_, nullptr, 0);
+    }
+
+private:
+    pid_t pid_ = -1;
+};
 
 // Keeps every shared object mapped to the end: SDL and Mesa unload their GL and X modules on
 // shutdown, which leaves the leak checker with anonymous frames it cannot match to system libraries.

@@ -379,6 +379,8 @@ std::string write_png(const char *name, int w, int h, unsigned rgba) {
 TEST_F(WindowTest, IconAppliedAtOpenAndOnChange) {
     std::string red = write_png("window_test_icon_red.png", 16, 8, 0xFF0000FF);
     std::string green = write_png("window_test_icon_green.png", 4, 4, 0x00FF00FF);
+    std::string big = write_png("window_test_icon_big.png", 2048, 2048, 0x0000FFFF);
+    std::string wide = write_png("window_test_icon_wide.png", 3000, 600, 0xFFFFFF80);
     std::string junk = std::string(getenv("KIV_BUILD_DIR") ? getenv("KIV_BUILD_DIR") : ".") + "/window_test_icon.txt";
     driver_file_save(junk.c_str(), "not an image", 12);
 
@@ -401,6 +403,8 @@ TEST_F(WindowTest, IconAppliedAtOpenAndOnChange) {
              "/tests/fuzz/corpus/image/pnm16_named.png",
          "4, 4, 4278255360"},
         {"empty path keeps it", "", "4, 4, 4278255360"},
+        {"2048 x 2048 scaled down to 256 x 256", big, "256, 256, 4278190335"},
+        {"3000 x 600 keeps its aspect", wide, "256, 51, 2164260863"},
         {"back to red", red, "16, 8, 4294901760"},
     };
     for (const auto &row : rows) {
@@ -411,6 +415,50 @@ TEST_F(WindowTest, IconAppliedAtOpenAndOnChange) {
     // A re-created window (full screen) gets the icon again.
     driver_video_init(0, 0, 0, 0, 240, 160, 1);
     EXPECT_EQ(x11_icon_head(x11_window_id(driver_sdl2_window())), "16, 8, 4294901760");
+}
+
+TEST(IconFit, BoxFilterKeepsAspect) {
+    struct Row {
+        const char *name;
+        int w, h, max;
+        std::vector<unsigned char> px, want; // want: the first output pixel; empty when they already fit
+        int ow, oh;
+    };
+    const std::vector<unsigned char> grey(5 * 4, 200);
+    const Row rows[] = {
+        {"fits already", 1, 1, 4, {1, 2, 3, 4}, {}, 0, 0},
+        {"four colours to their mean",
+         2,
+         2,
+         1,
+         {255, 0, 0, 255, 0, 255, 0, 255, 0, 0, 255, 255, 255, 255, 255, 255},
+         {128, 128, 128, 255},
+         1,
+         1},
+        {"a transparent pixel does not darken", 2, 1, 1, {255, 255, 255, 255, 0, 0, 0, 0}, {255, 255, 255, 128}, 1, 1},
+        {"uneven steps, a line keeps one pixel",
+         1,
+         5,
+         2,
+         {grey.begin(), grey.begin() + 20},
+         {200, 200, 200, 200},
+         1,
+         2},
+    };
+    for (const auto &row : rows) {
+        std::vector<unsigned char> out = {7};
+        int ow = 0, oh = 0;
+        EXPECT_EQ(_driver_icon_fit(row.px.data(), row.w, row.h, row.max, &out, &ow, &oh), !row.want.empty())
+            << row.name;
+        if (row.want.empty()) {
+            EXPECT_EQ(out, std::vector<unsigned char>{7}) << row.name << ": untouched";
+            continue;
+        }
+        EXPECT_EQ(ow, row.ow) << row.name;
+        EXPECT_EQ(oh, row.oh) << row.name;
+        ASSERT_EQ(out.size(), (size_t)ow * oh * 4) << row.name;
+        EXPECT_EQ(std::vector<unsigned char>(out.begin(), out.begin() + 4), row.want) << row.name;
+    }
 }
 
 TEST_F(WindowTest, ClipboardRoundTrip) {
