@@ -417,50 +417,6 @@ TEST_F(WindowTest, IconAppliedAtOpenAndOnChange) {
     EXPECT_EQ(x11_icon_head(x11_window_id(driver_sdl2_window())), "16, 8, 4294901760");
 }
 
-TEST(IconFit, BoxFilterKeepsAspect) {
-    struct Row {
-        const char *name;
-        int w, h, max;
-        std::vector<unsigned char> px, want; // want: the first output pixel; empty when they already fit
-        int ow, oh;
-    };
-    const std::vector<unsigned char> grey(5 * 4, 200);
-    const Row rows[] = {
-        {"fits already", 1, 1, 4, {1, 2, 3, 4}, {}, 0, 0},
-        {"four colours to their mean",
-         2,
-         2,
-         1,
-         {255, 0, 0, 255, 0, 255, 0, 255, 0, 0, 255, 255, 255, 255, 255, 255},
-         {128, 128, 128, 255},
-         1,
-         1},
-        {"a transparent pixel does not darken", 2, 1, 1, {255, 255, 255, 255, 0, 0, 0, 0}, {255, 255, 255, 128}, 1, 1},
-        {"uneven steps, a line keeps one pixel",
-         1,
-         5,
-         2,
-         {grey.begin(), grey.begin() + 20},
-         {200, 200, 200, 200},
-         1,
-         2},
-    };
-    for (const auto &row : rows) {
-        std::vector<unsigned char> out = {7};
-        int ow = 0, oh = 0;
-        EXPECT_EQ(_driver_icon_fit(row.px.data(), row.w, row.h, row.max, &out, &ow, &oh), !row.want.empty())
-            << row.name;
-        if (row.want.empty()) {
-            EXPECT_EQ(out, std::vector<unsigned char>{7}) << row.name << ": untouched";
-            continue;
-        }
-        EXPECT_EQ(ow, row.ow) << row.name;
-        EXPECT_EQ(oh, row.oh) << row.name;
-        ASSERT_EQ(out.size(), (size_t)ow * oh * 4) << row.name;
-        EXPECT_EQ(std::vector<unsigned char>(out.begin(), out.begin() + 4), row.want) << row.name;
-    }
-}
-
 TEST_F(WindowTest, ClipboardRoundTrip) {
     driver_video_init(320, 240, 0, 0, 240, 160, 0);
     const char *texts[] = {"plain", "Caf\xC3\xA9 \xE2\x82\xAC", "two\nlines"};
