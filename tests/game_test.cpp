@@ -168,16 +168,77 @@ TEST(Game, CrashPolicy) {
         {"exit quits after the pass", 1, 1, false},
         {"restart builds a new mod", 2, 0, true},
     };
+    driver_timer_set_source(_fake_clock);
     for (auto &row : rows) {
+        _fake_now = 1000;
         Rig r;
         snprintf(r.game.data.mods.fname, sizeof(r.game.data.mods.fname), "/nonexistent/none.lua");
         r.game._crash = row.crash;
+        r.game._mod_started = 0; // ran for a second: a restart comes at once
         ModsBase *before = r.game.data.mods.mod;
         r.mod->script("function _loop(t) error('x') end", "t");
         r.game.loop();
         EXPECT_EQ(r.game.quit, row.quit) << row.name;
+        EXPECT_EQ(r.game._status, row.quit) << row.name << ": exit status 1 only when the failure ends the game";
         EXPECT_EQ(r.game.data.mods.mod != before, row.fresh_mod) << row.name;
     }
+    driver_timer_set_source(nullptr);
+}
+
+TEST(Game, RestartWait) {
+    struct Row {
+        const char *name;
+        int prev;
+        long ran;
+        int want;
+    } rows[] = {
+        {"a run of a second or more restarts at once", 4000, 1000, 0},
+        {"the first quick failure waits a second", 0, 999, 1000},
+        {"then two", 1000, 20, 2000},
+        {"then four", 2000, 0, 4000},
+        {"sixteen doubles to the cap", 16000, 10, 30000},
+        {"the cap holds", 30000, 10, 30000},
+        {"a clock set back counts as a long run", 8000, -5, 0},
+    };
+    for (auto &row : rows)
+        EXPECT_EQ(game_restart_wait(row.prev, row.ran), row.want) << row.name;
+}
+
+// Quick failures under the restart policy: the frames go on while the restart waits, each wait twice the last.
+TEST(Game, RestartBackoff) {
+    struct Step {
+        const char *name;
+        unsigned now;
+        bool fresh_mod; // restarted during this update
+        int wait;       // the wait chosen for the pending or last restart
+    } steps[] = {
+        {"failure 100 ms after the start waits 1 s", 1100, false, 1000},
+        {"still waiting 1 ms before", 2099, false, 1000},
+        {"restart when due", 2100, true, 1000},
+        {"the new mod failed at once: 2 s", 2116, false, 2000},
+        {"restart after 2 s", 4116, true, 2000},
+        {"then 4 s", 4200, false, 4000},
+        {"not before", 8199, false, 4000},
+        {"restart after 4 s", 8200, true, 4000},
+        {"a failure 1.1 s after the restart restarts at once", 9300, true, 0},
+        {"and the next quick one waits 1 s again", 9316, false, 1000},
+    };
+    driver_timer_set_source(_fake_clock);
+    _fake_now = 1000;
+    Rig r;
+    snprintf(r.game.data.mods.fname, sizeof(r.game.data.mods.fname), "/nonexistent/none.lua");
+    r.game._crash = 2;
+    r.game._mod_started = 1000;
+    r.mod->script("function _loop(t) error('x') end", "t");
+    for (auto &s : steps) {
+        _fake_now = s.now;
+        ModsBase *before = r.game.data.mods.mod;
+        r.game.loop();
+        EXPECT_EQ(r.game.data.mods.mod != before, s.fresh_mod) << s.name;
+        EXPECT_EQ(r.game._restart_wait, s.wait) << s.name;
+        EXPECT_EQ(r.game.quit, 0) << s.name;
+    }
+    driver_timer_set_source(nullptr);
 }
 
 // A whole headless life on a real mod file: the one-game pointer, the queue dropped every pass, shutdown.
