@@ -204,43 +204,6 @@ TEST(Game, RestartWait) {
         EXPECT_EQ(game_restart_wait(row.prev, row.ran), row.want) << row.name;
 }
 
-// Quick failures under the restart policy: the frames go on while the restart waits, each wait twice the last.
-TEST(Game, RestartBackoff) {
-    struct Step {
-        const char *name;
-        unsigned now;
-        bool fresh_mod; // restarted during this update
-        int wait;       // the wait chosen for the pending or last restart
-    } steps[] = {
-        {"failure 100 ms after the start waits 1 s", 1100, false, 1000},
-        {"still waiting 1 ms before", 2099, false, 1000},
-        {"restart when due", 2100, true, 1000},
-        {"the new mod failed at once: 2 s", 2116, false, 2000},
-        {"restart after 2 s", 4116, true, 2000},
-        {"then 4 s", 4200, false, 4000},
-        {"not before", 8199, false, 4000},
-        {"restart after 4 s", 8200, true, 4000},
-        {"a failure 1.1 s after the restart restarts at once", 9300, true, 0},
-        {"and the next quick one waits 1 s again", 9316, false, 1000},
-    };
-    driver_timer_set_source(_fake_clock);
-    _fake_now = 1000;
-    Rig r;
-    snprintf(r.game.data.mods.fname, sizeof(r.game.data.mods.fname), "/nonexistent/none.lua");
-    r.game._crash = 2;
-    r.game._mod_started = 1000;
-    r.mod->script("function _loop(t) error('x') end", "t");
-    for (auto &s : steps) {
-        _fake_now = s.now;
-        ModsBase *before = r.game.data.mods.mod;
-        r.game.loop();
-        EXPECT_EQ(r.game.data.mods.mod != before, s.fresh_mod) << s.name;
-        EXPECT_EQ(r.game._restart_wait, s.wait) << s.name;
-        EXPECT_EQ(r.game.quit, 0) << s.name;
-    }
-    driver_timer_set_source(nullptr);
-}
-
 // A whole headless life on a real mod file: the one-game pointer, the queue dropped every pass, shutdown.
 TEST(Game, HeadlessLifecycle) {
     char tmpl[] = "/tmp/kiv_game_XXXXXX";
