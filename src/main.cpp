@@ -16,6 +16,9 @@ static int _main_active = 1;
 static std::atomic<int> _main_signal{0};
 static_assert(std::atomic<int>::is_always_lock_free, "the signal flag must be safe to set in a handler");
 
+static const int _main_stop_signals[] = {SIGTERM, SIGINT};
+static bool _main_handled[2];
+
 // Only a flag, so a save or a network step in progress completes. The first signal gives the stop signals their
 // default action back: a second one, while the shutdown is still running, ends the program at once.
 static void _main_on_signal(int sig) {
@@ -23,8 +26,9 @@ static void _main_on_signal(int sig) {
     struct sigaction dfl = {};
     dfl.sa_handler = SIG_DFL;
     sigemptyset(&dfl.sa_mask);
-    sigaction(SIGTERM, &dfl, nullptr);
-    sigaction(SIGINT, &dfl, nullptr);
+    for (int i = 0; i < 2; i++)
+        if (_main_handled[i])
+            sigaction(_main_stop_signals[i], &dfl, nullptr);
 }
 
 static void _main_signals_init() {
@@ -35,8 +39,13 @@ static void _main_signals_init() {
     sa.sa_handler = _main_on_signal;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART; // a write of a save must not fail with EINTR
-    sigaction(SIGTERM, &sa, nullptr);
-    sigaction(SIGINT, &sa, nullptr);
+    for (int i = 0; i < 2; i++) {
+        struct sigaction old = {};
+        // A signal ignored by whoever started us (a background job's SIGINT, nohup) stays ignored.
+        if (sigaction(_main_stop_signals[i], nullptr, &old) == 0 && old.sa_handler == SIG_IGN)
+            continue;
+        _main_handled[i] = sigaction(_main_stop_signals[i], &sa, nullptr) == 0;
+    }
 }
 
 static void _main_event_poll() {

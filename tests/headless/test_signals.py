@@ -156,6 +156,21 @@ def test_signals():
             shutil.rmtree(home)
 
 
+def test_ignored_sigint():
+    """A SIGINT that the starting process ignores (as a shell does for a background job) stays ignored."""
+    p = subprocess.Popen([k.KIVGAME, "-headless", "-mod", k.mod_path("signals.lua"), "-role", "idle"],
+                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, cwd=tempfile.gettempdir(),
+                         preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_IGN))
+    time.sleep(1.0)
+    p.send_signal(signal.SIGINT)
+    time.sleep(0.5)
+    alive = p.poll() is None
+    p.send_signal(signal.SIGTERM)
+    code = p.wait(timeout=k.TIMEOUT)
+    k.check(alive and code == 0, "ignored SIGINT", "still running after SIGINT, then 0 on SIGTERM; saw %s, %s" %
+            (alive, code), [])
+
+
 def whole(path):
     data = open(path, "rb").read() if os.path.exists(path) else b""
     return len(data) == SIZE and data == data[:1] * SIZE
@@ -182,7 +197,7 @@ def test_signalled_saves():
 if __name__ == "__main__":
     if not os.environ.get("DISPLAY"):
         os.execvp("xvfb-run", ["xvfb-run", "-a", "-n", "530", "-s", "-screen 0 800x600x24", sys.executable] + sys.argv)
-    for t in (test_signals, test_signalled_saves):
+    for t in (test_signals, test_ignored_sigint, test_signalled_saves):
         try:
             t()
         except AssertionError as e:
