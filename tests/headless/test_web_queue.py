@@ -22,7 +22,7 @@ def test_queue():
     resource.setrlimit(resource.RLIMIT_NOFILE, (FD_LIMIT, hard))
     try:
         run = k.Live(["-mod", k.mod_path("web_queue.lua"), "-port", str(port), "-path", "/pause",
-                      "-count", str(COUNT), "-start", "5", "-save", "100"], cwd=tempfile.mkdtemp())
+                      "-count", str(COUNT), "-start", "5", "-save", "1"], cwd=tempfile.mkdtemp())
     finally:
         resource.setrlimit(resource.RLIMIT_NOFILE, (soft, hard))
     limits = open("/proc/%d/limits" % run.p.pid).read()
