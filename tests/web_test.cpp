@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -159,6 +160,32 @@ TEST(Web, AnswersSplitAnywhere) {
             kiv_web_destroy(page);
         }
     }
+}
+
+// With no descriptor left the exchange fails at creation with the cause in one line and is over at the first
+// step; the next one, with descriptors back, goes on.
+TEST(Web, NoDescriptorLeft) {
+    rlimit saved;
+    getrlimit(RLIMIT_NOFILE, &saved);
+    int lowest = dup(0); // every descriptor below it is in use
+    close(lowest);
+    rlimit tight = saved;
+    tight.rlim_cur = (rlim_t)lowest;
+    stdouttest::StdoutCapture cap;
+    setrlimit(RLIMIT_NOFILE, &tight);
+    kiv_web *page = kiv_web_create("127.0.0.1", 9, "/", nullptr, 0, 30);
+    setrlimit(RLIMIT_NOFILE, &saved);
+    int over = kiv_web_poll(page);
+    std::string log = cap.text();
+    EXPECT_EQ(1, page->error);
+    EXPECT_EQ(0, page->state);
+    EXPECT_EQ(-1, page->sockfd);
+    EXPECT_EQ(1, over);
+    EXPECT_NE(std::string::npos, log.find("perror - socket [24]: Too many open files")) << log;
+    kiv_web_destroy(page);
+    page = kiv_web_create("127.0.0.1", 9, "/", nullptr, 0, 30);
+    EXPECT_EQ(1, page->state);
+    kiv_web_destroy(page);
 }
 
 long fake_now = 1000;
