@@ -1,6 +1,7 @@
 // Frame cost of the web extension with many requests made against a slow server: each frame steps every open
-// exchange once (ext_web_loop); at most KIV_WEB_OPEN_MAX are open, the others wait their turn. Usage: web_bench PORT [REQUESTS]; the server (bench/web_bench.sh starts one)
-// answers a head and then one byte a second, so every request stays in flight for the whole run.
+// exchange once (ext_web_loop); at most KIV_WEB_OPEN_MAX are open, the others wait their turn.
+// Usage: web_bench PORT [REQUESTS]; the server (bench/web_bench.sh starts one) answers a head and then one byte a
+// second, so every open request stays in flight for the whole run.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
