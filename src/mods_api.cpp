@@ -64,6 +64,8 @@ static std::string _mods_main_dir(const char *main) {
 // --- ModsAPI
 
 ModsAPI::ModsAPI(Game &game) : game(game), params(var_dict()) {
+    // The texture loader asks these from now on; they read the "filter" of whichever mod runs.
+    driver_tex_filters_set(_KIV_GL_TEXTURE_MIN_FILTER, _KIV_GL_TEXTURE_MAG_FILTER);
     modsapi_console_gui_rebuild(this);
 }
 
