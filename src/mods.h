@@ -35,7 +35,10 @@ private:
     const std::string *p;
 };
 
-// One queued draw command: 1 view, 2 image, 3 text, 4 rect.
+// Kinds of queued draw commands (GCommand::type).
+enum { GCOMMAND_VIEW = 1, GCOMMAND_IMAGE = 2, GCOMMAND_TEXT = 3, GCOMMAND_RECT = 4 };
+
+// One queued draw command of one of the kinds above.
 struct GCommand {
     int type = 0;
     GName name;

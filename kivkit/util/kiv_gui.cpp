@@ -613,7 +613,7 @@ var Container::event(Event *e) {
     if (t == EVT_DOWN) {
         Widget *pick = _container_hit(this, e->x, e->y, true);
         if (pick && pick != focus) {
-            fv = EVT_FOCUS;
+            fv = KIV_GUI_PRESS_FOCUSED;
             _keep(r, pick->_focus());
         }
     }
@@ -644,7 +644,7 @@ var Container::event(Event *e) {
         if (t == EVT_KEYUP && (e->v == KEY_SPACE || e->v == KEY_RETURN)) {
             Event k = *e;
             k.type = EVT_CLICK;
-            k.v = EVT_KEYUP;
+            k.v = KIV_GUI_CLICK_KEYBOARD;
             k.x = f->_rect.w / 2;
             k.y = f->_rect.h / 2;
             _keep(r, f->_event(&k));
@@ -1237,7 +1237,7 @@ var TextInput::event(Event *e) {
     const bool shift = (e->b & KIV_MOD_SHIFT) != 0, ctrl = (e->b & (KIV_MOD_CTRL | KIV_MOD_GUI)) != 0;
     switch (t) {
     case EVT_CLICK:
-        if (e->v != EVT_KEYUP) {
+        if (e->v != KIV_GUI_CLICK_KEYBOARD) {
             kiv_printf("input:evt_click\n");
             reveal = 0;
             MyRect r = get_abs_rect(true);
