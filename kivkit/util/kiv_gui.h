@@ -280,4 +280,7 @@ private:
     void _clamp();
     void _delete_selection();
     void _copy_selection();
+    void _event_pointer(Event *e);
+    var _event_key(Event *e);
+    bool _event_ctrl(int key, bool shift);
 };
