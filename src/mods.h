@@ -85,6 +85,10 @@ public:
     Container console_gui;
     std::string console_history;
     int console_toggle = 0;
+    // While the console is inside its tree or a typed line runs, the tree must not be replaced under it: a line that
+    // resizes the window would free the input the console still holds. Such a rebuild waits until it returns.
+    int console_busy = 0;
+    bool console_stale = false;
     std::string error;
     int has_error = 0;
     std::vector<ModScript> scripts;

@@ -250,6 +250,11 @@ void guiColor4ub(unsigned char r, unsigned char g, unsigned char b, unsigned cha
     glColor4ub(r * a / 255, g * a / 255, b * a / 255, a);
 }
 
+// The same for a colour given as 0xRRGGBB, the form styles hold.
+static void _gui_color(unsigned rgb, unsigned char a) {
+    guiColor4ub((rgb >> 16) & 255, (rgb >> 8) & 255, rgb & 255, a);
+}
+
 // --- widget
 
 Widget::Widget()
@@ -768,7 +773,7 @@ static void _theme_layer(const StyleData::Draw &d, float x0, float y0, float w0,
     if (_set(d.image)) {
         unsigned c = _set(d.color) ? (unsigned)d.color : 0xFFFFFFu;
         unsigned char a = _set(d.alpha) ? (unsigned char)(d.alpha & 255) : 255;
-        guiColor4ub((c >> 16) & 255, (c >> 8) & 255, c & 255, a);
+        _gui_color(c, a);
         if (_set(d.edge) && d.edge > 0)
             gfx_img_box(d.image, kiv_d2i(x0), kiv_d2i(y0), kiv_d2i(w0), kiv_d2i(h0), d.edge);
         else if (!_set(d.tile) || d.tile <= 0)
@@ -1025,7 +1030,7 @@ void Label::resize() {
 void Label::paint() {
     const StyleData &s = style.data[STYLE_CUR];
     unsigned c = _set(s.color) ? (unsigned)s.color : 0xFFFFFFu;
-    guiColor4ub((c >> 16) & 255, (c >> 8) & 255, c & 255, _set(s.alpha) ? (unsigned char)(s.alpha & 255) : 255);
+    _gui_color(c, _set(s.alpha) ? (unsigned char)(s.alpha & 255) : 255);
     fnt.draw(txt.c_str(), 0, 0, kiv_d2i(rect.w), _set(s.align) ? s.align : -1);
     guiColor4ub(255, 255, 255, 255);
 }
