@@ -10,10 +10,25 @@
 #include "kiv_glext.h"
 #include "kiv_printf.h"
 
-// Configuration hooks answered by the game shell; without a downscale answer pictures keep their size.
-int _KIV_GL_TEXTURE_MIN_FILTER();
-int _KIV_GL_TEXTURE_MAG_FILTER();
+// Configuration hooks answered by the game shell, which hands its filter answers over at start-up
+// (driver_tex_filters_set); until then, and in a program without the shell, the filters are the ones the shell gives
+// while no mod runs. Without a downscale answer pictures keep their size.
+static int (*_driver_tex_min_filter)() = nullptr;
+static int (*_driver_tex_mag_filter)() = nullptr;
 bool _KIV_DRIVER_TEX_LOAD_DOWNSCALE() __attribute__((weak));
+
+void driver_tex_filters_set(int (*min_filter)(), int (*mag_filter)()) {
+    _driver_tex_min_filter = min_filter;
+    _driver_tex_mag_filter = mag_filter;
+}
+
+static int _KIV_GL_TEXTURE_MIN_FILTER() {
+    return _driver_tex_min_filter ? _driver_tex_min_filter() : GL_LINEAR_MIPMAP_LINEAR;
+}
+
+static int _KIV_GL_TEXTURE_MAG_FILTER() {
+    return _driver_tex_mag_filter ? _driver_tex_mag_filter() : GL_LINEAR;
+}
 
 static bool _driver_tex_downscale() {
     return _KIV_DRIVER_TEX_LOAD_DOWNSCALE && _KIV_DRIVER_TEX_LOAD_DOWNSCALE();
