@@ -208,11 +208,53 @@ end
 -- A client reads at most this many events per frame, and takes the server for gone when no snapshot came for
 -- this many seconds while it plays (or no welcome after connecting).
 netplay.client_events, netplay.server_wait = 200, 5
+netplay.notice_seconds = 3 -- how long "PLAYER 2 JOINED" stays up
 
 function Client:closed(reason)
     self.state, self.reason = "closed", self.reason or reason
     util.log("client: disconnected (" .. self.reason .. ")")
     net_close()
+end
+
+-- Which players were in the last snapshot, or nil before the first one.
+function Client:actives()
+    if not self.world then
+        return nil
+    end
+    local on = {}
+    for i, p in ipairs(self.world.players) do
+        on[i] = p.active
+    end
+    return on
+end
+
+-- A short notice when another player joins or leaves; the ones there at the first snapshot are not news.
+function Client:note_players(was)
+    for i, p in ipairs(was and self.world.players or {}) do
+        if p.active ~= was[i] and i ~= self.slot then
+            local text = string.format("player %d %s", i, p.active and "joined" or "left")
+            self.notice, self.notice_until = text:upper(), self.clock + netplay.notice_seconds
+            util.log("client: " .. text)
+        end
+    end
+end
+
+-- Who is who: each player's number over its figure, "YOU" with this client's own, and the latest notice.
+function Client:paint(w)
+    local f, size = data.font, data.font_size
+    for i, p in ipairs(w.players) do
+        if p.active then
+            local x, y = shared.pos(p)
+            local text = i == self.slot and i .. " YOU" or tostring(i)
+            local tw = kiv.font_size(f, size, text) or 0
+            local cx, top = (x - 0.5) * data.tile, data.hud_h + (y - 1) * data.tile - size
+            kiv.font_draw(f, size, text, util.clamp(cx - tw / 2, 0, data.view_w - tw), math.max(top, data.hud_h),
+                data.player_colors[i])
+        end
+    end
+    if self.notice and self.clock < self.notice_until then
+        widgets.label(self.notice, data.hud_h + 4, 0xFFFFFF)
+    end
 end
 
 -- One log line a second at most about what a server sent wrong, with the number of the others.
@@ -252,9 +294,11 @@ function Client:poll(t)
             elseif m and m.t == "full" then
                 self.reason = "the game is full"
             elseif m and m.t == "state" then
+                local was = self:actives()
                 local ok, w = pcall(shared.apply, self.world, m)
                 if ok then
                     self.world, self.snapshots, self.wait = w, self.snapshots + 1, 0
+                    self:note_players(was)
                     for _, ev in ipairs(w.events) do
                         events[#events + 1] = ev
                     end

@@ -268,6 +268,9 @@ function play.paint()
     if w then
         draw_world(w, switcher.time)
         hud(w, s)
+        if s.client then
+            s.client:paint(w)
+        end
     else
         local c = s.client
         widgets.label(c.state == "closed" and (c.reason or "disconnected") or "connecting to " .. c.host .. ":" ..

@@ -1,6 +1,7 @@
 // Fuzz target for what a game client does with a network message: the embedded game's JSON decoder, its message
-// reader (which refuses long texts undecoded) and the snapshot reader run in a real Lua state. Any bytes must give a value or a caught error, never an escaping one,
-// and a decoded value must encode to text that decodes and encodes to the same text again.
+// reader (which refuses long texts undecoded) and the snapshot reader run in a real Lua state. Any bytes must give a
+// value or a caught error, never an escaping one, and a decoded value must encode to text that decodes and encodes to
+// the same text again.
 #include <lauxlib.h>
 #include <lua.h>
 #include <lualib.h>

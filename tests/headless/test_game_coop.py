@@ -136,8 +136,11 @@ def ending_rows():
             "fifth player: told and ended", "the game is full, status 1, saw %s" % code, fifth.lines)
     for b in others:
         b.stop()
-    first.until(lambda l: l == "$ client: level 2", "the second level")
+    need, first.deadline = {"$ client: player 4 left", "$ client: level 2"}, time.time() + 40
+    first.until(lambda l: need.discard(l) or not need, "the others' leaving, then the second level")
     first.stop()
+    k.check(all("$ client: player %d joined" % i in first.lines for i in (2, 3, 4)), "first player: joins noticed",
+            "'client: player N joined' for 2 to 4", first.lines)
     server.until(lambda l: l == "$ server: everyone left, the world starts afresh", "a fresh world")
     newcomer = join(port, cwd, 1)
     step = newcomer.until(lambda l: l.startswith("$ client: tick "), "a step")
@@ -152,10 +155,23 @@ def ending_rows():
             "server killed: the bot ends", "status 1 after its line, saw %s" % code, newcomer.lines)
 
 
+def three_players():
+    """Three bots play through the last level: the game ends and a new one goes on scoring."""
+    port, cwd, server, first = server_with_bot()
+    bots = [first] + [join(port, cwd, slot) for slot in (2, 3)]
+    server.deadline = time.time() + 60
+    server.until(lambda l: re.match(r"\$ server: tick \d+ level 3 ", l), "the third level")
+    server.until(lambda l: l.startswith("$ server: game over"), "the end of the game")
+    server.until(lambda l: re.match(r"\$ server: tick \d+ level 1 score [1-9]", l), "a new game scoring")
+    for b in bots + [server]:
+        b.stop()
+
+
 def test_hostile_and_endings():
     # Each row has its own server on its own port: they run side by side to keep the test short.
-    with concurrent.futures.ThreadPoolExecutor(len(HOSTILE) + 1) as pool:
-        jobs = [pool.submit(hostile_row, *row) for row in HOSTILE] + [pool.submit(ending_rows)]
+    with concurrent.futures.ThreadPoolExecutor(len(HOSTILE) + 2) as pool:
+        jobs = [pool.submit(hostile_row, *row) for row in HOSTILE] + [pool.submit(f) for f in (ending_rows,
+                                                                                               three_players)]
         for job in jobs:
             try:
                 job.result()
