@@ -104,6 +104,10 @@ local function server_message(cid, text)
 end
 
 local function server_left(cid)
+    local p = server.peers[cid]
+    if p and p.bad.held > 0 then
+        print(string.format("server: dropped %d more malformed messages from %d", p.bad.held, cid))
+    end
     server.peers[cid] = nil
     local slot = server.slots[cid]
     if not slot then
