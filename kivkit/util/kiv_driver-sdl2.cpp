@@ -3,6 +3,7 @@
 #include "kiv_driver.h"
 
 #include <SDL.h>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -424,9 +425,10 @@ std::string driver_file_load(const char *fname) {
 }
 
 void driver_file_save(const char *fname, const void *data, int len) {
-    if (len < 0 || (len > 0 && !data) || !kiv_platform_file_write_atomic(fname, data, (size_t)(len > 0 ? len : 0))) {
-        kiv_printf("file not writable: %s\n", fname ? fname : "");
-    }
+    // The cause tells a full disk from a read-only folder.
+    errno = EINVAL;
+    if (len < 0 || (len > 0 && !data) || !kiv_platform_file_write_atomic(fname, data, (size_t)(len > 0 ? len : 0)))
+        kiv_printf("file not writable: %s - %s\n", fname ? fname : "", strerror(errno));
 }
 
 const char *driver_data_fname(const char *_fname) {
