@@ -164,6 +164,7 @@ bool ext_misc_screenshot_path(const char *tmpdir, const char *filename, char *ou
 int ext_misc_screenshot(const char *path) {
     if (!SDL_GL_GetCurrentContext()) {
         fprintf(stderr, "ext_misc_screenshot: no GL context\n");
+        kiv_printf("screenshot: no window to capture: %s\n", path ? path : "");
         return 0;
     }
     GLint vp[4] = {0, 0, 0, 0};

@@ -624,14 +624,16 @@ TEST_F(GfxDisplay, FailedReloadKeepsThePicture) {
         std::string log = testing::internal::GetCapturedStdout();
         EXPECT_EQ(r.read, log.find("gfx_tex_reload: " + std::to_string(tid) + " flaky ") != std::string::npos)
             << r.name << ": " << log;
-        if (r.read && r.want.g == 0)
+        if (r.read && r.want.g == 0) {
             EXPECT_NE(std::string::npos, log.find("gfx_tex_reload: " + std::to_string(tid) +
                                                   " flaky keeps its last picture until the file changes again\n"))
                 << r.name << ": " << log;
+        }
         EXPECT_EQ(img, gfx_img_load("flaky")) << r.name;
         EXPECT_EQ(r.width, gfx_img_get_width(img)) << r.name;
-        if (r.want.g == 0)
+        if (r.want.g == 0) {
             EXPECT_EQ(gl, _gfx_get_tex(tid).tex) << r.name << ": the old GL texture stays";
+        }
         Frame();
         gfx_img_blit(img, 0, 0, 64, 64);
         Px p = At(30, 30);
