@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <limits>
 #include <string>
 #include <vector>
@@ -507,11 +508,9 @@ TEST(GfxUpload, JpegColourModels) {
         {"cmyk_adobe_8x8.jpg", 6, 6, 0, 0, 255},
     };
     for (const Row &r : rows) {
-        FILE *f = fopen((corpus + r.file).c_str(), "rb");
-        ASSERT_NE(nullptr, f) << r.file;
-        std::vector<unsigned char> data(1 << 16);
-        data.resize(fread(data.data(), 1, data.size(), f));
-        fclose(f);
+        std::ifstream in(corpus + r.file, std::ios::binary);
+        std::vector<unsigned char> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        ASSERT_FALSE(data.empty()) << r.file;
         int w = 0, h = 0;
         const char *why = nullptr;
         unsigned char *p = _driver_image_decode(data.data(), (int)data.size(), &w, &h, &why);

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <limits>
 #include <string>
 #include <vector>
@@ -583,15 +584,10 @@ TEST_F(GfxDisplay, ChangedFilesAreReloaded) {
 // read again until it changes again; a good file then replaces the picture under the same ids.
 TEST_F(GfxDisplay, FailedReloadKeepsThePicture) {
     Png("flaky.png", 4, 4, [](int, int) { return kRed; });
-    std::string good_green;
-    {
-        Png("flaky_green.png", 6, 6, [](int, int) { return kGreen; });
-        FILE *f = fopen(Path("flaky_green.png").c_str(), "rb");
-        ASSERT_NE(nullptr, f);
-        char buf[4096];
-        good_green.assign(buf, fread(buf, 1, sizeof buf, f));
-        fclose(f);
-    }
+    Png("flaky_green.png", 6, 6, [](int, int) { return kGreen; });
+    std::ifstream in(Path("flaky_green.png"), std::ios::binary);
+    const std::string good_green((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_FALSE(good_green.empty());
     time_t now = time(nullptr);
     struct utimbuf past = {now - 100, now - 100};
     ASSERT_EQ(0, utime(Path("flaky.png").c_str(), &past));
