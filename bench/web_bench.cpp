@@ -1,6 +1,7 @@
-// Frame cost of the web extension with many requests in flight against a slow server: each frame steps every
-// exchange once (ext_web_loop). Usage: web_bench PORT [REQUESTS]; the server (bench/web_bench.sh starts one)
-// answers a head and then one byte a second, so every request stays in flight for the whole run.
+// Frame cost of the web extension with many requests made against a slow server: each frame steps every open
+// exchange once (ext_web_loop); at most KIV_WEB_OPEN_MAX are open, the others wait their turn.
+// Usage: web_bench PORT [REQUESTS]; the server (bench/web_bench.sh starts one) answers a head and then one byte a
+// second, so every open request stays in flight for the whole run.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -43,7 +44,7 @@ int main(int argc, char **argv) {
         ext_web_loop(game);
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    measure(game, (std::to_string(n) + " requests in flight").c_str(), 400);
+    measure(game, (std::to_string(n) + " requests made").c_str(), 400);
     ext_web_deinit(game);
     return 0;
 }

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Frame cost of 1,000 web requests in flight against a slow loopback server (the test suite's hostile server in
+# Frame cost of 1,000 web requests made at once against a slow loopback server (the test suite's hostile server in
 # its "slow" mode). Usage: bash bench/web_bench.sh BUILD_DIR
 set -eu
 build="$(cd "${1:-build-bench}" && pwd)"

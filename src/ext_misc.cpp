@@ -10,6 +10,7 @@
 #define STB_IMAGE_WRITE_IMPLEMENTATION
 #include <stb/stb_image_write.h>
 
+#include <cerrno>
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
@@ -163,18 +164,23 @@ bool ext_misc_screenshot_path(const char *tmpdir, const char *filename, char *ou
 int ext_misc_screenshot(const char *path) {
     if (!SDL_GL_GetCurrentContext()) {
         fprintf(stderr, "ext_misc_screenshot: no GL context\n");
+        kiv_printf("screenshot: no window to capture: %s\n", path ? path : "");
         return 0;
     }
     GLint vp[4] = {0, 0, 0, 0};
     glGetIntegerv(GL_VIEWPORT, vp);
     fprintf(stderr, "ext_misc_screenshot: %d %d %d %d\n", vp[0], vp[1], vp[2], vp[3]);
     int w = vp[2], h = vp[3];
-    if (w <= 0 || h <= 0)
+    if (w <= 0 || h <= 0) {
+        kiv_printf("screenshot: nothing to capture (viewport %dx%d): %s\n", w, h, path);
         return 0;
+    }
     size_t row = (size_t)w * 4;
     unsigned char *pixels = (unsigned char *)calloc((size_t)h, row);
     unsigned char *tmp = (unsigned char *)malloc(row);
     int ok = 0;
+    if (!pixels || !tmp)
+        kiv_printf("screenshot: out of memory for %dx%d pixels: %s\n", w, h, path);
     if (pixels && tmp) {
         // Rows are packed tightly whatever alignment the rest of the program left set.
         GLint align = 4;
@@ -200,15 +206,18 @@ int ext_misc_write_image(const char *path, int width, int height, const unsigned
         return 0;
     if (strstr(path, ".jpg"))
         return jpge_write_jpg(path, width, height, 4, (void *)rgba);
-    if (!strstr(path, ".png"))
+    if (!strstr(path, ".png")) {
+        kiv_printf("screenshot: neither .jpg nor .png, nothing written: %s\n", path);
         return 0;
-    if ((long long)width * 4 > INT32_MAX)
-        return 0;
+    }
     std::string png;
-    if (!stbi_write_png_to_func(_misc_png_sink, &png, width, height, 4, rgba, width * 4) || png.empty())
+    if ((long long)width * 4 > INT32_MAX ||
+        !stbi_write_png_to_func(_misc_png_sink, &png, width, height, 4, rgba, width * 4) || png.empty()) {
+        kiv_printf("screenshot: PNG encoding failed (%dx%d): %s\n", width, height, path);
         return 0;
-    if (!kiv_platform_file_write_atomic(path, png.data(), png.size())) {
-        kiv_printf("file not writable: %s\n", path);
+    }
+    if (!kiv_platform_file_write_new(path, png.data(), png.size())) {
+        kiv_printf("file not writable: %s - %s\n", path, strerror(errno));
         return 0;
     }
     return 1;
@@ -220,5 +229,12 @@ int jpge_write_jpg(const char *path, int width, int height, int channels, void *
     p.m_subsampling = jpge::H2V2;
     p.m_two_pass_flag = true;
     p.m_no_chroma_discrim_flag = false;
-    return jpge::compress_image_to_jpeg_file(path, width, height, channels, (const jpge::uint8 *)pixels, p) ? 1 : 0;
+    errno = 0;
+    if (jpge::compress_image_to_jpeg_file(path, width, height, channels, (const jpge::uint8 *)pixels, p))
+        return 1;
+    if (errno)
+        kiv_printf("file not writable: %s - %s\n", path, strerror(errno));
+    else
+        kiv_printf("screenshot: JPEG encoding failed (%dx%d): %s\n", width, height, path);
+    return 0;
 }

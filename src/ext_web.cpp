@@ -1,6 +1,7 @@
 // The web extension: "web:request" queues a GET whose exchange is stepped once per frame and whose 200 answer
 // reaches the script as an event named by the request; "web:urlencode" percent-encodes a value's text.
 #include <cstdio>
+#include <deque>
 #include <vector>
 
 #include "ext_header.h"
@@ -8,11 +9,30 @@
 #include "kiv_util.h"
 #include "kiv_web.h"
 
+// The open exchanges, at most KIV_WEB_OPEN_MAX, and the requests waiting for one of them; both in the order
+// the requests were made, since a waiting request opens only after every earlier one.
 static std::vector<WebRequestExt *> web_reqs;
+static std::deque<WebRequestExt *> web_waiting;
+
+// A waiting request starts its name lookup, socket and inactivity allowance only now.
+static void _web_open_waiting() {
+    while (!web_waiting.empty() && web_reqs.size() < (size_t)KIV_WEB_OPEN_MAX) {
+        WebRequestExt *r = web_waiting.front();
+        web_waiting.pop_front();
+        r->exec();
+        web_reqs.push_back(r);
+    }
+}
 
 void game_web_queue(Game &game, WebRequestExt *r) {
-    r->exec();
-    web_reqs.push_back(r);
+    if (web_waiting.empty() && web_reqs.size() < (size_t)KIV_WEB_OPEN_MAX) {
+        r->exec();
+        web_reqs.push_back(r);
+        return;
+    }
+    if (web_waiting.empty())
+        gprint("web_queue: %d exchanges open, later requests wait their turn\n", KIV_WEB_OPEN_MAX);
+    web_waiting.push_back(r);
 }
 
 void ext_web_init(Game &game) {
@@ -63,6 +83,8 @@ void ext_web_loop(Game &game) {
         // The handler may have queued requests, but the entry at i is still this one.
         web_reqs.erase(web_reqs.begin() + (long)i);
         delete r;
+        // The freed place goes to the oldest waiting request, stepped in this walk when it reaches the end.
+        _web_open_waiting();
     }
 }
 
@@ -70,4 +92,7 @@ void ext_web_deinit(Game &game) {
     for (WebRequestExt *r : web_reqs)
         delete r;
     web_reqs.clear();
+    for (WebRequestExt *r : web_waiting)
+        delete r;
+    web_waiting.clear();
 }

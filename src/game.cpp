@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <sys/stat.h>
 
 #include "ext_header.h"
 #include "ext_net.h"
@@ -23,6 +25,8 @@
 static const int _GAME_FPS = 60;
 static const long _GAME_DAY_LENGTH = 86400000L;
 static const int _GAME_MOD_KEYS = 0xFC0; // left or right Ctrl, Alt or GUI
+static const int _GAME_RESTART_WAIT_MIN = 1000;
+static const int _GAME_RESTART_WAIT_MAX = 30000;
 
 static Game *GAME_THIS = nullptr;
 static long _game_loop_prev = -1;
@@ -37,6 +41,25 @@ static int _game_atoi(const char *s) {
     if (v < INT_MIN)
         return INT_MIN;
     return (int)v;
+}
+
+// A folder named by -mod (trailing slashes cut), or "" when the path is not one.
+static std::string _game_mod_folder(const char *path) {
+    struct stat st;
+    if (!path || !*path || stat(path, &st) != 0 || !S_ISDIR(st.st_mode))
+        return "";
+    std::string dir = path;
+    while (dir.size() > 1 && dir.back() == '/')
+        dir.pop_back();
+    return dir;
+}
+
+int game_restart_wait(int prev_wait_ms, long ran_ms) {
+    if (ran_ms >= 1000 || ran_ms < 0)
+        return 0;
+    if (prev_wait_ms < _GAME_RESTART_WAIT_MIN)
+        return _GAME_RESTART_WAIT_MIN;
+    return prev_wait_ms >= _GAME_RESTART_WAIT_MAX / 2 ? _GAME_RESTART_WAIT_MAX : prev_wait_ms * 2;
 }
 
 bool game_copy_field(char *dst, size_t size, const char *src) {
@@ -121,6 +144,15 @@ void Game::init() {
             gprint("Game::init: main script path longer than %d bytes refused\n", (int)sizeof(_mod) - 1);
     }
     game_copy_field(data.mods.fname, sizeof(data.mods.fname), _mod);
+    std::string folder = _mod_arg ? _game_mod_folder(_mod) : "";
+    if (!folder.empty()) {
+        // Nothing to run: one plain line rather than a missing file and a missing _init.
+        gprint("-mod wants a script file, e.g. %s/main.lua\n", folder == "/" ? "" : folder.c_str());
+        quit = 1;
+        _status = 1;
+        return;
+    }
+    _mod_started = driver_timer_get_ticks();
     mods_restart(*this, 1);
 }
 
@@ -128,6 +160,7 @@ void Game::loop() {
     // The one point of the frame where no caller holds the running ModsAPI or script host.
     if (_restart_pending) {
         _restart_pending = 0;
+        _mod_started = driver_timer_get_ticks();
         mods_restart(*this, 1);
     }
     if (has_social())
@@ -155,11 +188,29 @@ void Game::loop() {
     }
     mods_loop(*this, t);
     if (_headless && data.mods.mod && !data.mods.mod->is_okay()) {
-        if (_crash == 1)
+        if (_crash == 1) {
             quit = 1;
-        else if (_crash == 2)
-            mods_restart(*this, 1);
+            _status = 1;
+        } else if (_crash == 2) {
+            _crash_restart();
+        }
     }
+}
+
+// The frames go on while a restart waits, so events, extensions and stop signals are still served.
+void Game::_crash_restart() {
+    long now = driver_timer_get_ticks();
+    if (_restart_due < 0) {
+        _restart_wait = game_restart_wait(_restart_wait, now - _mod_started);
+        _restart_due = now + _restart_wait;
+        gprint("the mod failed; restarting it in %d s\n", _restart_wait / 1000);
+    }
+    // A tick count set back by the 24-hour guard must not put the restart off for a day.
+    if (now < _restart_due && _restart_due - now <= _restart_wait)
+        return;
+    _restart_due = -1;
+    _mod_started = driver_timer_get_ticks();
+    mods_restart(*this, 1);
 }
 
 void Game::paint() {
@@ -216,6 +267,13 @@ void Game::event(Event e) {
         e.type = generic;
         event(e);
     }
+}
+
+void Game::stop() {
+    // A windowed quit from outside is a quit key: the script may save on "suspend" first.
+    if (!_headless && !quit)
+        event(Event(EVT_SUSPEND));
+    quit = 1;
 }
 
 void Game::deinit() {

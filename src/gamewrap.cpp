@@ -36,6 +36,15 @@ bool game_is_quit(int v) {
     return _game->quit != 0;
 }
 
+void game_stop() {
+    if (_game)
+        _game->stop();
+}
+
+int game_status() {
+    return _game ? _game->_status : 0;
+}
+
 void game_deinit() {
     if (!_game)
         return;

@@ -2,10 +2,13 @@
 // with the standard tables or with tables optimised from a statistics pass. The screenshot verb is its caller.
 #include "jpge.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <unistd.h>
+
+#include "kiv_platform.h"
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
@@ -1116,17 +1119,25 @@ bool compress_image_to_jpeg_file(const char *pFilename, int width, int height, i
     // Checked before the file is touched, so a bad call never truncates an existing file.
     if (!pFilename || !*pFilename || !_valid_image_args(width, height, num_channels, pImage_data, comp_params))
         return false;
-    // A partial file never appears under the final name, and a good old file survives a failed write.
-    const std::string tmp_name = std::string(pFilename) + ".part" + std::to_string(static_cast<long>(getpid()));
+    // A partial file never appears under the final name, and a good old file survives a failed write. The
+    // temporary file has a short name of its own, so any name the file system takes can be the target.
+    std::string tmp_name;
+    errno = 0;
+    const int fd = kiv_platform_tmp_create(pFilename, &tmp_name);
+    if (fd < 0)
+        return false;
+    close(fd);
     cfile_stream dst_stream;
-    if (!dst_stream.open(tmp_name.c_str()))
-        return false;
-    const bool ok = _encode_image(dst_stream, width, height, num_channels, pImage_data, comp_params);
-    if (!dst_stream.close() || !ok || rename(tmp_name.c_str(), pFilename) != 0) {
+    bool ok = dst_stream.open(tmp_name.c_str());
+    ok = ok && _encode_image(dst_stream, width, height, num_channels, pImage_data, comp_params);
+    ok = dst_stream.close() && ok;
+    ok = ok && rename(tmp_name.c_str(), pFilename) == 0;
+    if (!ok) {
+        const int err = errno;
         remove(tmp_name.c_str());
-        return false;
+        errno = err;
     }
-    return true;
+    return ok;
 }
 
 bool compress_image_to_jpeg_file_in_memory(void *pDstBuf, int &buf_size, int width, int height, int num_channels,

@@ -28,7 +28,8 @@ struct params {
 };
 
 // Pixels are rows of width * num_channels bytes (1 grey, 3 RGB, 4 RGBA with alpha ignored), top row first.
-// The file is written under a temporary name and renamed into place only when the whole image was written.
+// The file is written under a temporary name and renamed into place only when the whole image was written;
+// after a failed write errno tells why (0 when the encoder itself failed).
 bool compress_image_to_jpeg_file(const char *pFilename, int width, int height, int num_channels,
                                  const uint8 *pImage_data, const params &comp_params = params());
 // buf_size: in the capacity of pBuf, out the bytes written; a buffer too small makes the call fail.

@@ -35,7 +35,10 @@ private:
     const std::string *p;
 };
 
-// One queued draw command: 1 view, 2 image, 3 text, 4 rect.
+// Kinds of queued draw commands (GCommand::type).
+enum { GCOMMAND_VIEW = 1, GCOMMAND_IMAGE = 2, GCOMMAND_TEXT = 3, GCOMMAND_RECT = 4 };
+
+// One queued draw command of one of the kinds above.
 struct GCommand {
     int type = 0;
     GName name;
@@ -82,6 +85,10 @@ public:
     Container console_gui;
     std::string console_history;
     int console_toggle = 0;
+    // While the console is inside its tree or a typed line runs, the tree must not be replaced under it: a line that
+    // resizes the window would free the input the console still holds. Such a rebuild waits until it returns.
+    int console_busy = 0;
+    bool console_stale = false;
     std::string error;
     int has_error = 0;
     std::vector<ModScript> scripts;

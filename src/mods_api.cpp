@@ -64,6 +64,8 @@ static std::string _mods_main_dir(const char *main) {
 // --- ModsAPI
 
 ModsAPI::ModsAPI(Game &game) : game(game), params(var_dict()) {
+    // The texture loader asks these from now on; they read the "filter" of whichever mod runs.
+    driver_tex_filters_set(_KIV_GL_TEXTURE_MIN_FILTER, _KIV_GL_TEXTURE_MAG_FILTER);
     modsapi_console_gui_rebuild(this);
 }
 
@@ -216,13 +218,13 @@ void ModsAPI::file_save(std::string name, std::string data, bool cloud) {
 // Commands are built in place at the end of the queue: no copy of the record per call.
 void ModsAPI::view_set(float x, float y, float w, float h) {
     GCommand &c = batch.queue.emplace_back();
-    c.type = 1;
+    c.type = GCOMMAND_VIEW;
     c.x = x, c.y = y, c.w = w, c.h = h;
 }
 
 void ModsAPI::image_draw(GName name, float x, float y, float w, float h, float rotate, int color, int alpha) {
     GCommand &c = batch.queue.emplace_back();
-    c.type = 2;
+    c.type = GCOMMAND_IMAGE;
     c.name = name;
     c.x = x, c.y = y, c.w = w, c.h = h;
     c.rotate = rotate;
@@ -232,14 +234,14 @@ void ModsAPI::image_draw(GName name, float x, float y, float w, float h, float r
 
 void ModsAPI::rect_draw(int color, float x, float y, float w, float h) {
     GCommand &c = batch.queue.emplace_back();
-    c.type = 4;
+    c.type = GCOMMAND_RECT;
     c.color = color;
     c.x = x, c.y = y, c.w = w, c.h = h;
 }
 
 void ModsAPI::font_draw(GName name, int size, std::string text, float x, float y, int color, int alpha) {
     GCommand &c = batch.queue.emplace_back();
-    c.type = 3;
+    c.type = GCOMMAND_TEXT;
     c.name = name;
     c.points = size;
     c.text = std::move(text);

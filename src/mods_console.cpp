@@ -3,8 +3,6 @@
 // mods_event_handle hands it every event first and Game::paint runs its painter after the script's frame.
 #include "mods.h"
 
-#include <GL/gl.h>
-
 #include "game.h"
 #include "gprint.h"
 #include "kiv_event.h"
@@ -18,11 +16,6 @@ static const int _CONSOLE_LINE = 24;
 static const int _CONSOLE_TOP_BAND = 44;
 static const unsigned _CONSOLE_MAXLEN = 255;
 
-// While the console is inside its tree or a typed line runs, the tree must not be replaced under it: a line that
-// resizes the window would free the input the filter still holds. Such a rebuild waits until the filter returns.
-static int _console_busy = 0;
-static bool _console_stale = false;
-
 KivGuiFont w_font_console() {
     return KivGuiFont(font_load("console", _CONSOLE_LINE));
 }
@@ -30,8 +23,8 @@ KivGuiFont w_font_console() {
 void modsapi_console_gui_rebuild(ModsAPI *api) {
     if (!api || api->game._headless)
         return;
-    if (_console_busy) {
-        _console_stale = true;
+    if (api->console_busy) {
+        api->console_stale = true;
         return;
     }
     int sw = game_get_sw(), sh = game_get_sh();
@@ -115,22 +108,22 @@ int mods_event_console(Game &game, Event e) {
             input->set_value_s(api->console_history.c_str());
         return 1;
     }
-    _console_busy += 1;
+    api->console_busy += 1;
     var r = api->console_gui.event(&e);
     if (_console_is_line(r))
         _console_run_line(game, api);
-    _console_busy -= 1;
-    if (!_console_busy && _console_stale) {
-        _console_stale = false;
-        modsapi_console_gui_rebuild(game.data.mods.api);
+    api->console_busy -= 1;
+    if (!api->console_busy && api->console_stale) {
+        api->console_stale = false;
+        modsapi_console_gui_rebuild(api);
     }
     return 1;
 }
 
 static void _console_fill(int img, int x, int y, int w, int h) {
-    glColor4ub(0, 0, 0, 170);
+    guiColor4ub(0, 0, 0, 170);
     gfx_img_blit(img, (float)x, (float)y, (float)w, (float)h);
-    glColor4ub(255, 255, 255, 255);
+    guiColor4ub(255, 255, 255, 255);
 }
 
 void modsapi_log_paint(ModsAPI *api) {

@@ -357,7 +357,7 @@ void CBatch::draw() {
     int img_id = 0, font_size = 0, font_id = 0;
     for (const GCommand &c : queue) {
         switch (c.type) {
-        case 1:
+        case GCOMMAND_VIEW:
             gb.finish();
             if (api) {
                 var p = api->params;
@@ -370,7 +370,7 @@ void CBatch::draw() {
             gfx_ortho();
             _batch_pixels_update(gb);
             break;
-        case 2:
+        case GCOMMAND_IMAGE:
             if (!img_id || c.name != img_name) {
                 img_id = gfx_img_load(c.name.c_str());
                 img_name = c.name;
@@ -380,7 +380,7 @@ void CBatch::draw() {
                 _batch_img_cmd(gb, c, img, _gfx_get_tex(img.tid));
             }
             break;
-        case 3:
+        case GCOMMAND_TEXT:
             gb.finish();
             if (!font_id || c.name != font_name || c.points != font_size) {
                 font_id = font_load(c.name.c_str(), c.points);
@@ -391,7 +391,7 @@ void CBatch::draw() {
             font_draw(font_id, c.text.c_str(), c.x, c.y, 0, -1);
             _color_set(0xFFFFFF, 255);
             break;
-        case 4: {
+        case GCOMMAND_RECT: {
             gb.finish();
             GfxRect r;
             if (_batch_rect_cmd(c, &r))

@@ -14,16 +14,52 @@
 
 static time_t _prev = 0;
 
-static const char *_mods_event_names[] = {
-    "?",           "quit",    "suspend", "resume",    "resize",      "reset",   "keydown", "keyup",
-    "down",        "motion",  "up",      "mousedown", "mousemotion", "mouseup", "wheel",   "touchdown",
-    "touchmotion", "touchup", "?",       "?",         "joymotion",   "joydown", "joyup",   "joyhat",
+// The script's names of the engine event types; the other types are "?".
+struct _ModsEventName {
+    int type;
+    const char *name;
+};
+static constexpr _ModsEventName _mods_event_named[] = {
+    {EVT_QUIT, "quit"},           {EVT_SUSPEND, "suspend"},
+    {EVT_RESUME, "resume"},       {EVT_RESIZE, "resize"},
+    {EVT_RESET, "reset"},         {EVT_KEYDOWN, "keydown"},
+    {EVT_KEYUP, "keyup"},         {EVT_DOWN, "down"},
+    {EVT_MOTION, "motion"},       {EVT_UP, "up"},
+    {EVT_MOUSEDOWN, "mousedown"}, {EVT_MOUSEMOTION, "mousemotion"},
+    {EVT_MOUSEUP, "mouseup"},     {EVT_WHEEL, "wheel"},
+    {EVT_TOUCHDOWN, "touchdown"}, {EVT_TOUCHMOTION, "touchmotion"},
+    {EVT_TOUCHUP, "touchup"},     {EVT_JOYMOTION, "joymotion"},
+    {EVT_JOYDOWN, "joydown"},     {EVT_JOYUP, "joyup"},
+    {EVT_JOYHAT, "joyhat"},
 };
 
+static constexpr bool _mods_event_named_fit() {
+    int prev = EVT_NONE;
+    for (const _ModsEventName &n : _mods_event_named) {
+        if (n.type <= prev || n.type >= EVT_MAX)
+            return false;
+        prev = n.type;
+    }
+    return true;
+}
+static_assert(_mods_event_named_fit(), "event names: one each, in the order of kiv_event.h, for real event codes");
+
+// Indexed by the event code, built from the list above.
+struct _ModsEventNames {
+    const char *by_type[EVT_MAX];
+    constexpr _ModsEventNames() : by_type() {
+        for (const char *&s : by_type)
+            s = "?";
+        for (const _ModsEventName &n : _mods_event_named)
+            by_type[n.type] = n.name;
+    }
+};
+static constexpr _ModsEventNames _mods_event_names;
+
 const char *mods_event_name(int type) {
-    if (type < 1 || type >= (int)(sizeof(_mods_event_names) / sizeof(*_mods_event_names)))
+    if (type < 0 || type >= EVT_MAX)
         return "?";
-    return _mods_event_names[type];
+    return _mods_event_names.by_type[type];
 }
 
 static void _mods_destroy(Game &game) {

@@ -73,7 +73,7 @@ void parts_paint(MyParts &g, CBatch &out) {
         if (!std::isfinite(x - r) || !std::isfinite(y - r) || !std::isfinite(2 * r) || !std::isfinite(q))
             continue;
         GCommand c;
-        c.type = 2;
+        c.type = GCOMMAND_IMAGE;
         c.name = p->name;
         c.x = x - r;
         c.y = y - r;

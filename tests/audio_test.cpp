@@ -370,7 +370,28 @@ TEST_F(AudioTest, LoadsConvertToWorkFormat) {
              write_text(dir + "/junk.wav", "this is not audio");
              return driver_audio_sample_load((dir + "/junk.wav").c_str());
          },
-         -1, -1, false, "_mixer: error in _sample_load_wav '"},
+         -1, -1, false, "_mixer: error in _sample_load_wav '" + dir + "/junk.wav': not a RIFF WAVE file\n"},
+        {"empty WAV",
+         [] {
+             write_text(dir + "/empty.wav", "");
+             return driver_audio_sample_load((dir + "/empty.wav").c_str());
+         },
+         -1, -1, false, "_mixer: error in _sample_load_wav '" + dir + "/empty.wav': empty file\n"},
+        {"missing WAV", [] { return driver_audio_sample_load((dir + "/none.wav").c_str()); }, -1, -1, false,
+         "_mixer: error in _sample_load_wav '" + dir + "/none.wav': file not found\n"},
+        {"WAV above 384000 Hz", [] { return wav("hz400k.wav", pattern(2000), 400000, 2); }, -1, -1, false,
+         "/hz400k.wav': rate 400000 Hz outside 1000..384000 Hz\n"},
+        {"WAV at 1000 Hz is played", [] { return wav("hz1000.wav", constant(8000, 1000), 1000, 1); }, 88198, 88202,
+         true, "_mixer: sample_load"},
+        {"WAV over the cap once converted, refused before converting",
+         [] { return wav("long.wav", constant(100, 400000), 1000, 1); }, -1, -1, false,
+         "/long.wav': longer than 33554432 values at 44100 Hz stereo\n"},
+        {"empty Ogg sample",
+         [] {
+             write_text(dir + "/empty.ogg", "");
+             return driver_audio_sample_load((dir + "/empty.ogg").c_str());
+         },
+         -1, -1, false, "_mixer: error in _sample_load_ogg '" + dir + "/empty.ogg' (driver_file_alloc): empty file\n"},
         {"Ogg sample decoded whole and resampled",
          [] { return driver_audio_sample_load(testdata("tone22_mono.ogg").c_str()); }, 88000, 88400, true,
          "_mixer: sample_load"},
@@ -379,9 +400,9 @@ TEST_F(AudioTest, LoadsConvertToWorkFormat) {
              write_text(dir + "/cut.ogg", "OggS\0\0\0");
              return driver_audio_sample_load((dir + "/cut.ogg").c_str());
          },
-         -1, -1, false, "(stb_vorbis_decode_memory)"},
+         -1, -1, false, "(stb_vorbis_decode_memory): not an Ogg Vorbis file\n"},
         {"missing Ogg sample", [] { return driver_audio_sample_load((dir + "/none.ogg").c_str()); }, -1, -1, false,
-         "_mixer: error in _sample_load_ogg '"},
+         "_mixer: error in _sample_load_ogg '" + dir + "/none.ogg' (driver_file_alloc): file not found\n"},
         {"stream of a non-Ogg file is decoded whole",
          [] {
              write_wav(dir + "/sw.wav", 44100, 2, pattern(500));
@@ -529,12 +550,13 @@ TEST_F(AudioTest, HostileSoundFiles) {
         int kind;              // 0: sample, 1: stream
         const char *log;       // the failure line after "_mixer: error in "
     } rows[] = {
-        {"data_claims_2gb.wav", "big.wav", 0, "_sample_load_wav '%s'"},
-        {"riff_zero_data_4gb.wav", "zero.wav", 0, "_sample_load_wav '%s'"},
-        {"damaged_164.ogg", "d.ogg", 0, "_sample_load_ogg '%s' (stb_vorbis_decode_memory)"},
-        {"damaged_164.ogg", "d.ogg", 1, "_stream_load_ogg '%s' (stb_vorbis_open_memory)"},
-        {"stalls_stb_4057.ogg", "s.ogg", 0, "_sample_load_ogg '%s' (stb_vorbis_decode_memory)"},
-        {"data_claims_2gb.wav", "w.ogg", 1, "_stream_load_ogg '%s' (stb_vorbis_open_memory)"},
+        {"data_claims_2gb.wav", "big.wav", 0, "_sample_load_wav '%s': a chunk size points past the end of the file"},
+        {"riff_zero_data_4gb.wav", "zero.wav", 0,
+         "_sample_load_wav '%s': a chunk size points past the end of the file"},
+        {"damaged_164.ogg", "d.ogg", 0, "_sample_load_ogg '%s' (stb_vorbis_decode_memory): not an Ogg Vorbis file"},
+        {"damaged_164.ogg", "d.ogg", 1, "_stream_load_ogg '%s' (stb_vorbis_open_memory): not an Ogg Vorbis file"},
+        {"stalls_stb_4057.ogg", "s.ogg", 0, "_sample_load_ogg '%s' (stb_vorbis_decode_memory): not an Ogg Vorbis file"},
+        {"data_claims_2gb.wav", "w.ogg", 1, "_stream_load_ogg '%s' (stb_vorbis_open_memory): not an Ogg Vorbis file"},
     };
     for (const Row &r : rows) {
         std::string bytes, path = dir + "/" + r.as;

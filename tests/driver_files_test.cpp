@@ -235,10 +235,11 @@ TEST_F(DriverFiles, OnlyRegularFilesExist) {
         bool exists;
         int size;
         bool mtime;
+        const char *log; // what a load logs
     } rows[] = {
-        {"directory is not a file", "d.png", false, 0, false},
-        {"missing file", "none.png", false, 0, false},
-        {"regular file", "f.png", true, 4, true},
+        {"directory is not a file", "d.png", false, 0, false, "file not found: ../data/d.png - a folder\n"},
+        {"missing file", "none.png", false, 0, false, "file not found: ../data/none.png\n"},
+        {"regular file", "f.png", true, 4, true, ""},
     };
     for (auto &r : rows) {
         std::string path = std::string("../data/") + r.file;
@@ -250,8 +251,7 @@ TEST_F(DriverFiles, OnlyRegularFilesExist) {
             std::string s;
             std::string log = capture_stdout([&] { s = driver_data_load(r.file); });
             EXPECT_EQ(s, "") << r.name;
-            EXPECT_NE(log.find("file not found: ../data/" + std::string(r.file)), std::string::npos)
-                << r.name << ": log was \"" << log << "\"";
+            EXPECT_NE(log.find(r.log), std::string::npos) << r.name << ": log was \"" << log << "\"";
         }
     }
 }
@@ -298,14 +298,15 @@ TEST_F(DriverFiles, SavesAreAtomicAndBinarySafe) {
         int len;            // -2: data.size()
         rlim_t fsize_limit; // 0: none
         bool fails;
-        std::string want; // file contents afterwards
+        std::string want;  // file contents afterwards
+        const char *cause; // after "file not writable: <path> - " when it fails
     } rows[] = {
-        {"write past the file-size limit", "keep.dat", big, -2, 1024, true, "old contents"},
-        {"negative length", "keep.dat", "x", -1, 0, true, "old contents"},
-        {"target is a directory", "adir", "x", -2, 0, true, "<missing>"},
-        {"parent directory missing", "nodir/f", "x", -2, 0, true, "<missing>"},
-        {"binary data replaces the old file", "keep.dat", bin, -2, 0, false, bin},
-        {"zero length gives an empty file", "zero.dat", "", -2, 0, false, ""},
+        {"write past the file-size limit", "keep.dat", big, -2, 1024, true, "old contents", "File too large"},
+        {"negative length", "keep.dat", "x", -1, 0, true, "old contents", "Invalid argument"},
+        {"target is a directory", "adir", "x", -2, 0, true, "<missing>", "Is a directory"},
+        {"parent directory missing", "nodir/f", "x", -2, 0, true, "<missing>", "No such file or directory"},
+        {"binary data replaces the old file", "keep.dat", bin, -2, 0, false, bin, nullptr},
+        {"zero length gives an empty file", "zero.dat", "", -2, 0, false, "", nullptr},
     };
     for (auto &r : rows) {
         int len = r.len == -2 ? (int)r.data.size() : r.len;
@@ -325,6 +326,10 @@ TEST_F(DriverFiles, SavesAreAtomicAndBinarySafe) {
         bool logged = log.find("file not writable") != std::string::npos;
         EXPECT_EQ(logged, r.fails) << r.name << ": log was \"" << log << "\"";
         std::string path = dir + "/" + r.file;
+        if (r.cause) {
+            std::string line = "file not writable: " + path + " - " + r.cause + "\n";
+            EXPECT_NE(log.find(line), std::string::npos) << r.name << ": expected '" << line << "' in '" << log << "'";
+        }
         if (!is_dir(path))
             EXPECT_EQ(read_file(path), r.want) << r.name;
         else
@@ -332,6 +337,43 @@ TEST_F(DriverFiles, SavesAreAtomicAndBinarySafe) {
     }
     EXPECT_TRUE(is_dir(dir + "/adir")) << "a directory in the way is left alone";
     EXPECT_EQ(list_dir(dir), (std::vector<std::string>{"adir", "keep.dat", "zero.dat"})) << "no temporary files left";
+}
+
+// A save killed mid-write leaves its one temporary file, which the next save of the name takes over. Names too
+// long for ".<name>.kivtmp" beside them get a hashed temporary name of the same form, so they save too.
+TEST_F(DriverFiles, SaveTemporaryNamesFitAnyName) {
+    driver_set_gamename("G");
+    const std::string dir = root + "/xdg/G";
+    driver_doc_fname("x");
+    const std::string n247(247, 'a'), n248(248, 'b'), n255(255, 'c');
+    struct Row {
+        const char *name;
+        std::string file;
+        bool hashed;
+    } rows[] = {
+        {"short name", "save.json", false},
+        {"247 bytes: .<name>.kivtmp just fits", n247, false},
+        {"248 bytes: hashed", n248, true},
+        {"255 bytes, the longest name", n255, true},
+    };
+    for (const Row &r : rows) {
+        std::string path = dir + "/" + r.file, tmp = kiv_platform_tmp_name(path);
+        std::string tmp_base = tmp.substr(dir.size() + 1);
+        EXPECT_LE(tmp_base.size(), 255u) << r.name;
+        EXPECT_EQ(tmp_base.compare(0, 1, "."), 0) << r.name;
+        EXPECT_EQ(tmp_base.substr(tmp_base.size() - 7), ".kivtmp") << r.name;
+        EXPECT_EQ(tmp_base == "." + r.file + ".kivtmp", !r.hashed) << r.name << ": " << tmp_base;
+        EXPECT_EQ(kiv_platform_tmp_name(path), tmp) << r.name << ": the same name every time";
+        write_file(tmp, "left by a killed save");
+        std::string log = capture_stdout([&] { driver_doc_save(r.file.c_str(), "new", 3); });
+        EXPECT_EQ(log, "") << r.name;
+        EXPECT_EQ(read_file(path), "new") << r.name;
+        EXPECT_EQ(read_file(tmp), "<missing>") << r.name << ": the leftover was taken over";
+        EXPECT_EQ(driver_doc_load(r.file.c_str()), "new") << r.name;
+        unlink(path.c_str());
+    }
+    EXPECT_NE(kiv_platform_tmp_name(dir + "/" + n255), kiv_platform_tmp_name(dir + "/" + std::string(255, 'd')));
+    EXPECT_EQ(list_dir(dir), std::vector<std::string>{}) << "no temporary files left";
 }
 
 TEST_F(DriverFiles, CloudUsesDocumentDirectoryWhileServiceIsDown) {

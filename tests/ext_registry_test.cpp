@@ -64,6 +64,16 @@ TEST(ExtRegistry, EventsReachTheScript) {
          var_dict(var("type"), var("web"), var("value"), var(std::string(256, 'a') + "bcd")),
          "ext_do_event: web, value=" + std::string(256, 'a') + "... (259 bytes)\n",
          "web|" + std::string(256, 'a') + "bcd|2"},
+        {"line ends and control bytes are escaped in the log only",
+         var_dict(var("type"), var("cb"), var("value"), var(std::string("a\n$ x\r\0\t\x1b\x7f\\\x80", 12))),
+         "ext_do_event: cb, value=a\\n$ x\\r\\0\\t\\x1b\\x7f\\\\\x80\n",
+         std::string("cb|a\n$ x\r\0\t\x1b\x7f\\\x80|2", 17)},
+        {"a script's event name too", var_dict(var("type"), var("a\nb"), var("value"), var(1)),
+         "ext_do_event: a\\nb, value=1\n", "a\nb|1|2"},
+        {"cut at 256 bytes, then escaped",
+         var_dict(var("type"), var("w"), var("value"), var(std::string(255, 'a') + "\n\n")),
+         "ext_do_event: w, value=" + std::string(255, 'a') + "\\n... (257 bytes)\n",
+         "w|" + std::string(255, 'a') + "\n\n|2"},
     };
     Host h;
     std::string setup = "function _event(e) local n = 0 for k in pairs(e) do n = n + 1 end "

@@ -14,11 +14,13 @@ namespace {
 
 // Test levels and a helper that steps a world n times with one player's wanted direction.
 const char *_rules_setup = R"(
+game_levels = data.levels
 data.levels = {
     {name = "a", map = {"######", "#1g.X#", "######"}},
     {name = "b", map = {"######", "#1^..#", "######"}},
     {name = "c", map = {"#####", "#H..#", "#1..#", "#####"}},
 }
+levels_for_rules = data.levels
 function run(w, dx, dy, n)
     local seen = {}
     for i = 1, n do
@@ -74,6 +76,17 @@ TEST(GameRules, ScriptTable) {
          "local w = fresh(1) local s = shared.snapshot(w) s.score = 99 s.players[1][2] = 'x' "
          "local ok = pcall(shared.apply, w, s) return tostring(ok) .. ' ' .. w.score",
          "false 0"},
+        // A gem walled in by spikes and the closed exit can never be taken without losing a life.
+        {"every gem of the game's levels is reachable from a start without spikes or the exit",
+         "data.levels = game_levels local out = {} for n = 1, #game_levels do local w = shared.new_world(n) "
+         "local seen, q = {}, {} for _, s in pairs(w.starts) do q[#q + 1] = s seen[s[2] * 100 + s[1]] = true end "
+         "for _, c in ipairs(q) do for _, d in ipairs({{1, 0}, {-1, 0}, {0, 1}, {0, -1}}) do "
+         "local x, y = c[1] + d[1], c[2] + d[2] local t = w.tiles[y][x] "
+         "if not seen[y * 100 + x] and not t:match('[#X^]') then seen[y * 100 + x] = true q[#q + 1] = {x, y} end "
+         "end end for y = 1, w.rows do for x = 1, w.cols do if w.tiles[y][x] == 'g' and not seen[y * 100 + x] then "
+         "out[#out + 1] = n .. ':' .. x .. ',' .. y end end end end data.levels = levels_for_rules "
+         "return #out .. ' ' .. table.concat(out, ' ')",
+         "0 "},
         {"JSON text out", "return json.encode({b = 1, a = {1, 2.5, 'x\\n\"'}, c = {}, d = true})",
          "{\"a\":[1,2.5,\"x\\n\\\"\"],\"b\":1,\"c\":{},\"d\":true}"},
         {"JSON text in",

@@ -168,16 +168,40 @@ TEST(Game, CrashPolicy) {
         {"exit quits after the pass", 1, 1, false},
         {"restart builds a new mod", 2, 0, true},
     };
+    driver_timer_set_source(_fake_clock);
     for (auto &row : rows) {
+        _fake_now = 1000;
         Rig r;
         snprintf(r.game.data.mods.fname, sizeof(r.game.data.mods.fname), "/nonexistent/none.lua");
         r.game._crash = row.crash;
+        r.game._mod_started = 0; // ran for a second: a restart comes at once
         ModsBase *before = r.game.data.mods.mod;
         r.mod->script("function _loop(t) error('x') end", "t");
         r.game.loop();
         EXPECT_EQ(r.game.quit, row.quit) << row.name;
+        EXPECT_EQ(r.game._status, row.quit) << row.name << ": exit status 1 only when the failure ends the game";
         EXPECT_EQ(r.game.data.mods.mod != before, row.fresh_mod) << row.name;
     }
+    driver_timer_set_source(nullptr);
+}
+
+TEST(Game, RestartWait) {
+    struct Row {
+        const char *name;
+        int prev;
+        long ran;
+        int want;
+    } rows[] = {
+        {"a run of a second or more restarts at once", 4000, 1000, 0},
+        {"the first quick failure waits a second", 0, 999, 1000},
+        {"then two", 1000, 20, 2000},
+        {"then four", 2000, 0, 4000},
+        {"sixteen doubles to the cap", 16000, 10, 30000},
+        {"the cap holds", 30000, 10, 30000},
+        {"a clock set back counts as a long run", 8000, -5, 0},
+    };
+    for (auto &row : rows)
+        EXPECT_EQ(game_restart_wait(row.prev, row.ran), row.want) << row.name;
 }
 
 // A whole headless life on a real mod file: the one-game pointer, the queue dropped every pass, shutdown.

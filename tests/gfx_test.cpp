@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <limits>
 #include <string>
 #include <vector>
@@ -444,6 +445,7 @@ TEST(GfxUpload, SizeCheckBeforeDecoding) {
         {"too many pixels", PngHeader(9000, 9000), 16384, -1, 9000, 9000},
         {"not an image", {'h', 'e', 'l', 'l', 'o', 0, 0, 0, 0, 0, 0, 0}, 4096, -1, 0, 0},
         {"empty", {}, 4096, -1, 0, 0},
+        {"zero size", PngHeader(0, 0), 4096, -1, 0, 0},
     };
     for (const Row &r : rows) {
         int w = -1, h = -1;
@@ -472,6 +474,13 @@ TEST(GfxUpload, HostileImageFiles) {
         {"jpeg_bad_huffman.jpg", 0, 0, "Quantization table 0x01 was not defined"},
         {"mapped_2x1.tga", 2, 1, nullptr},
         {"missing.png", 0, 0, "file not found"},
+        {"empty_file.png", 0, 0, "empty file"},
+        {"zero_0x0.png", 0, 0, "image has zero size (0x0)"},
+        {"jpeg_12bit.jpg", 0, 0, "Unsupported JPEG data precision 12"},
+        {"jpeg_height0.jpg", 0, 0, "Empty JPEG image (DNL not supported)"},
+        {"jpeg_no_scan.jpg", 0, 0, "Invalid JPEG file structure: missing SOS marker"},
+        {"jpeg_truncated.jpg", 0, 0, "JPEG datastream contains no image"},
+        {"cmyk_adobe_8x8.jpg", 8, 8, nullptr},
     };
     for (const Row &r : rows) {
         std::string path = corpus + r.file;
@@ -483,6 +492,34 @@ TEST(GfxUpload, HostileImageFiles) {
         std::string want = r.why ? "stbi_load failed " + path + " - " + r.why + "\n"
                                  : "loaded " + path + " as 0 (" + std::to_string(r.w) + "," + std::to_string(r.h) + ")";
         EXPECT_NE(std::string::npos, log.find(want)) << r.file << ": expected '" << want << "' in '" << log << "'";
+    }
+}
+
+// CMYK JPEGs (Adobe's inverted inks) decode to the RGB they show, as greyscale and colour ones do.
+TEST(GfxUpload, JpegColourModels) {
+    const std::string corpus =
+        std::string(getenv("KIV_SOURCE_DIR") ? getenv("KIV_SOURCE_DIR") : "..") + "/tests/fuzz/corpus/image/";
+    struct Row {
+        const char *file;
+        int x, y;
+        unsigned char r, g, b;
+    } rows[] = {
+        {"cmyk_adobe_8x8.jpg", 1, 1, 255, 0, 0},
+        {"cmyk_adobe_8x8.jpg", 6, 6, 0, 0, 255},
+    };
+    for (const Row &r : rows) {
+        std::ifstream in(corpus + r.file, std::ios::binary);
+        std::vector<unsigned char> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        ASSERT_FALSE(data.empty()) << r.file;
+        int w = 0, h = 0;
+        const char *why = nullptr;
+        unsigned char *p = _driver_image_decode(data.data(), (int)data.size(), &w, &h, &why);
+        ASSERT_NE(nullptr, p) << r.file << ": " << (why ? why : "");
+        const unsigned char *q = p + 4 * ((size_t)r.y * w + r.x);
+        EXPECT_TRUE(abs(q[0] - r.r) <= 8 && abs(q[1] - r.g) <= 8 && abs(q[2] - r.b) <= 8 && q[3] == 255)
+            << r.file << " at " << r.x << "," << r.y << ": expected " << (int)r.r << "," << (int)r.g << "," << (int)r.b
+            << " saw " << (int)q[0] << "," << (int)q[1] << "," << (int)q[2] << "," << (int)q[3];
+        free(p);
     }
 }
 

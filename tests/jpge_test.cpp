@@ -2,6 +2,8 @@
 // cjpeg, and the calls that must fail.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -244,8 +246,17 @@ TEST(JpgeTest, BadCallsFail) {
         EXPECT_EQ(size, cap);
     }
     EXPECT_FALSE(jpge::compress_image_to_jpeg_file((dir / "none/x.jpg").c_str(), img.w, img.h, 3, img.px.data()));
+    EXPECT_EQ(errno, ENOENT) << "a failed write says why";
+    EXPECT_FALSE(jpge::compress_image_to_jpeg_file((dir / (std::string(256, 'x') + ".jpg")).c_str(), img.w, img.h, 3,
+                                                   img.px.data()));
+    EXPECT_EQ(errno, ENAMETOOLONG);
     ASSERT_TRUE(jpge::compress_image_to_jpeg_file((dir / "ok.jpg").c_str(), img.w, img.h, 3, img.px.data(), p));
     EXPECT_EQ(read_file(dir / "ok.jpg"), whole);
+    // The longest name a folder takes: the temporary file beside it has a short name of its own.
+    const std::string longest = std::string(251, 'l') + ".jpg";
+    ASSERT_TRUE(jpge::compress_image_to_jpeg_file((dir / longest).c_str(), img.w, img.h, 3, img.px.data(), p));
+    EXPECT_EQ(read_file(dir / longest), whole);
+    fs::remove(dir / longest);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), {}), 2) << "old.jpg and ok.jpg, no temporary file";
     Bytes small(300);
     jpge::memory_stream ms(small.data(), 300);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 #include <utime.h>
 
 #include <cmath>
@@ -102,6 +103,53 @@ TEST_F(MixerTest, NameSearchAndCache) {
     EXPECT_EQ(mixer_sample_load("nothing"), 0);
     mixer_init();
     EXPECT_GT(mixer_sample_load("nothing"), 0);
+}
+
+long rss_kb() {
+    long pages = 0, resident = 0;
+    FILE *f = fopen("/proc/self/statm", "r");
+    if (f) {
+        if (fscanf(f, "%ld %ld", &pages, &resident) != 2)
+            resident = 0;
+        fclose(f);
+    }
+    return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+// Tiny files whose rate would convert them to gigabytes are refused with the reason, before any conversion.
+TEST_F(MixerTest, TinyWavsAtAbsurdRatesStaySmall) {
+    struct Row {
+        const char *name;
+        int rate, channels, values;
+        std::string why; // empty: plays
+    } rows[] = {
+        {"hz1", 1, 1, 3000, "rate 1 Hz outside 1000..384000 Hz"},
+        {"hz2", 2, 2, 2000, "rate 2 Hz outside 1000..384000 Hz"},
+        {"hz1000", 1000, 1, 2000, ""},
+        {"slow_long", 1000, 1, 400000, "longer than 33554432 values at 44100 Hz stereo"},
+    };
+    for (const Row &r : rows) {
+        write_wav(alt + "/" + r.name + ".wav", r.rate, r.channels, std::vector<int16_t>(r.values, 1000));
+        long before = rss_kb();
+        unsigned long mem = driver_audio_memused();
+        testing::internal::CaptureStdout();
+        int id = mixer_sample_load(r.name);
+        mixer_sample_play(id, 1, 0);
+        std::string log = testing::internal::GetCapturedStdout();
+        EXPECT_LT(rss_kb() - before, 64 * 1024) << r.name << ": memory grew by " << (rss_kb() - before) << " KB";
+        if (r.why.empty()) {
+            EXPECT_GT(id, 0) << r.name << ": " << log;
+            EXPECT_LT(driver_audio_memused() - mem, 1024UL * 1024) << r.name;
+            continue;
+        }
+        EXPECT_EQ(id, 0) << r.name;
+        EXPECT_EQ(driver_audio_memused(), mem) << r.name;
+        std::string want = "_mixer: error in _sample_load_wav '" + alt + "/" + r.name + ".wav': " + r.why + "\n";
+        EXPECT_NE(log.find(want), std::string::npos) << r.name << ": expected '" << want << "' in '" << log << "'";
+    }
+    driver_audio_lock();
+    _sdl_audio_data->playing.clear();
+    driver_audio_unlock();
 }
 
 TEST_F(MixerTest, RefusesNamesTooLongAndNull) {

@@ -15,6 +15,7 @@
 #include "game.h"
 #include "kiv_driver.h"
 #include "kiv_event.h"
+#include "kiv_gfx.h"
 #include "mods.h"
 #include "mods_testutil.h"
 
@@ -281,6 +282,32 @@ TEST(ModsAPI, RestartParameters) {
     EXPECT_EQ(game.data.mods.api->scripts[0].fname, "main.lua");
     delete game.data.mods.mod;
     delete game.data.mods.api;
+}
+
+// The shell hands its filter answers to the texture loader at start-up; "filter" of the running mod picks them.
+TEST(ModsAPI, TextureFilterAnswers) {
+    Game g;
+    char prog[] = "kivgame", headless[] = "-headless";
+    char *argv[] = {prog, headless, nullptr};
+    g.args(2, argv);
+    g.init();
+    ASSERT_NE(g.data.mods.api, nullptr);
+    struct Row {
+        const char *name;
+        const char *filter; // null: left unset
+        int min, mag;
+    } rows[] = {
+        {"unset", nullptr, 0x2703, 0x2601},
+        {"nearest", "nearest", 0x2600, 0x2600},
+        {"any other text", "linear", 0x2703, 0x2601},
+    };
+    for (const Row &r : rows) {
+        if (r.filter)
+            g.data.mods.api->params_set("filter", var(r.filter));
+        EXPECT_EQ(_kiv_gl_texture_min_filter(), r.min) << r.name << ": minification";
+        EXPECT_EQ(_kiv_gl_texture_mag_filter(), r.mag) << r.name << ": magnification";
+    }
+    g.deinit();
 }
 
 TEST(ModsAPI, StreamBookkeeping) {

@@ -5,12 +5,18 @@
 #include <gtest/gtest.h>
 
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
+#include <map>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "ext_header.h"
 #include "kiv_web.h"
@@ -28,7 +34,7 @@ struct Listener {
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t n = sizeof(a);
         bind(fd, (sockaddr *)&a, sizeof(a));
-        listen(fd, 8);
+        listen(fd, 64);
         getsockname(fd, (sockaddr *)&a, &n);
         port = ntohs(a.sin_port);
     }
@@ -156,6 +162,32 @@ TEST(Web, AnswersSplitAnywhere) {
     }
 }
 
+// With no descriptor left the exchange fails at creation with the cause in one line and is over at the first
+// step; the next one, with descriptors back, goes on.
+TEST(Web, NoDescriptorLeft) {
+    rlimit saved;
+    getrlimit(RLIMIT_NOFILE, &saved);
+    int lowest = dup(0); // every descriptor below it is in use
+    close(lowest);
+    rlimit tight = saved;
+    tight.rlim_cur = (rlim_t)lowest;
+    stdouttest::StdoutCapture cap;
+    setrlimit(RLIMIT_NOFILE, &tight);
+    kiv_web *page = kiv_web_create("127.0.0.1", 9, "/", nullptr, 0, 30);
+    setrlimit(RLIMIT_NOFILE, &saved);
+    int over = kiv_web_poll(page);
+    std::string log = cap.text();
+    EXPECT_EQ(1, page->error);
+    EXPECT_EQ(0, page->state);
+    EXPECT_EQ(-1, page->sockfd);
+    EXPECT_EQ(1, over);
+    EXPECT_NE(std::string::npos, log.find("perror - socket [24]: Too many open files")) << log;
+    kiv_web_destroy(page);
+    page = kiv_web_create("127.0.0.1", 9, "/", nullptr, 0, 30);
+    EXPECT_EQ(1, page->state);
+    kiv_web_destroy(page);
+}
+
 long fake_now = 1000;
 long fake_clock() {
     return fake_now;
@@ -181,6 +213,62 @@ TEST(Web, SilentServerTimesOut) {
     kiv_web_set_clock(nullptr);
     kiv_web_destroy(page);
     close(c);
+}
+
+// Rows of one sequence on pages without sockets: the buffers as allocated count against the cap on all answers
+// together; the exchange whose growth would pass it fails, growth within a buffer still fits, and a destroyed
+// exchange gives its bytes back. A lone answer at the single cap holds one byte more than it, not double.
+TEST(Web, AnswersTogetherCapped) {
+    const int MiB = 1 << 20;
+    kiv_web *pages[4] = {};
+    for (kiv_web *&p : pages) {
+        p = kiv_web_create("", 80, "/", nullptr, 0, 30);
+        p->error = 0;
+    }
+    long long base = kiv_web_answers_held();
+    std::string bytes((size_t)KIV_WEB_ANSWER_MAX, 'z');
+    memcpy(&bytes[0], "HTTP/1.0 200 OK\r\n\r\n", 19);
+    struct Row {
+        const char *name;
+        int page;
+        int n;      // bytes taken; -1 destroys the page
+        bool fails; // with the cap's log line
+        long long held;
+    } rows[] = {
+        {"first answer grows to 32 MiB", 0, 20 * MiB, false, 32 * MiB},
+        {"second reaches the cap exactly", 1, 20 * MiB, false, 64 * MiB},
+        {"a third would pass it", 2, 1, true, 64 * MiB},
+        {"growth inside an allocated buffer", 0, 10 * MiB, false, 64 * MiB},
+        {"a destroyed exchange gives its bytes back", 1, -1, false, 32 * MiB},
+        {"room again", 3, 1, false, 32 * MiB + 2},
+        {"the rest of the first: one byte over 32 MiB", 0, 2 * MiB, false, 32 * MiB + 3},
+        {"then past the single cap", 0, 1, true, 32 * MiB + 3},
+    };
+    for (const Row &row : rows) {
+        stdouttest::StdoutCapture cap;
+        kiv_web *&p = pages[row.page];
+        int took = 0;
+        if (row.n < 0) {
+            kiv_web_destroy(p);
+            p = nullptr;
+        } else {
+            took = _kiv_web_take(p, bytes.data() + p->_response.len, row.n);
+        }
+        std::string log = cap.text();
+        if (p) {
+            EXPECT_EQ(row.fails ? -1 : 0, took) << row.name;
+            EXPECT_EQ(row.fails ? 1 : 0, p->error) << row.name;
+        }
+        EXPECT_EQ(base + row.held, kiv_web_answers_held()) << row.name;
+        bool logged = log.find("answers together larger than 67108864 bytes") != std::string::npos ||
+                      log.find("answer larger than 33554432 bytes") != std::string::npos;
+        EXPECT_EQ(row.fails, logged) << row.name << ": log was " << log;
+    }
+    EXPECT_EQ(KIV_WEB_ANSWER_MAX, pages[0]->_response.len);
+    EXPECT_EQ(KIV_WEB_ANSWER_MAX + 1, pages[0]->_response.alloc) << "the last growth stops at the single cap";
+    for (kiv_web *p : pages)
+        kiv_web_destroy(p);
+    EXPECT_EQ(base, kiv_web_answers_held());
 }
 
 // Script requests: the port truncated, answers that end in one frame raise their events in queue order with the
@@ -223,6 +311,100 @@ TEST(WebExt, EventsInQueueOrder) {
     kiv_web_urlencode(out, sizeof(out), "a b", 3);
     EXPECT_STREQ("a", out) << "an escape that does not fit ends the text";
     EXPECT_EQ("null", ext_do_call(rig.game, "web:fetch", "{}"));
+}
+
+// More requests than may be open: the first KIV_WEB_OPEN_MAX connect, each later one opens in the order made as
+// an earlier one ends, and its inactivity allowance counts from its opening, not from its "web:request".
+TEST(WebExt, OpenAtMostInOrder) {
+    modstest::ModsRig rig;
+    Listener l;
+    fcntl(l.fd, F_SETFL, fcntl(l.fd, F_GETFL) | O_NONBLOCK);
+    kiv_web_set_clock(fake_clock);
+    const int n = KIV_WEB_OPEN_MAX + 3;
+    rig.eval("seen = '' function _event(e) seen = seen .. e.type .. ';' end");
+    stdouttest::StdoutCapture cap;
+    for (int i = 0; i < n; i++)
+        ext_do_call(rig.game, "web:request",
+                    "{\"host\":\"127.0.0.1\",\"port\":" + std::to_string(l.port) + ",\"path\":\"/" + std::to_string(i) +
+                        "\",\"callback\":\"r" + std::to_string(i) + "\"}");
+    std::map<int, int> conn;                        // request number -> accepted connection
+    std::vector<int> opened;                        // request numbers in the order their heads arrived
+    std::vector<std::pair<int, std::string>> heads; // connections whose head is still coming
+    // Frames until the requests seen reach want, and a few more to show that no other comes.
+    auto frames = [&](size_t want) {
+        for (int f = 0, extra = 0; f < 3000 && extra < 20; f++) {
+            ext_web_loop(rig.game);
+            for (int c; (c = accept(l.fd, nullptr, nullptr)) >= 0;)
+                heads.push_back({c, ""});
+            for (size_t k = 0; k < heads.size();) {
+                char buf[256];
+                long got = recv(heads[k].first, buf, sizeof(buf), MSG_DONTWAIT);
+                if (got > 0)
+                    heads[k].second.append(buf, (size_t)got);
+                if (heads[k].second.find("\n\n") == std::string::npos) {
+                    k++;
+                    continue;
+                }
+                int i = atoi(heads[k].second.c_str() + 5);
+                conn[i] = heads[k].first;
+                opened.push_back(i);
+                heads.erase(heads.begin() + (long)k);
+            }
+            if (opened.size() >= want)
+                extra++;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    };
+    auto answer = [&](int i) {
+        const char a[] = "HTTP/1.0 200 OK\r\n\r\nx";
+        send(conn[i], a, sizeof(a) - 1, MSG_NOSIGNAL);
+        close(conn[i]);
+    };
+    frames(KIV_WEB_OPEN_MAX);
+    std::vector<int> first_open = opened;
+    fake_now += 20;
+    struct Row {
+        const char *name;
+        int ends;  // the request answered
+        int opens; // the waiting request that connects next
+    } rows[] = {
+        {"the oldest waiting opens first", 0, KIV_WEB_OPEN_MAX},
+        {"then the next", 1, KIV_WEB_OPEN_MAX + 1},
+        {"then the last", 2, KIV_WEB_OPEN_MAX + 2},
+    };
+    std::vector<std::pair<int, size_t>> after; // per row: the last request opened, and how many are
+    for (const Row &row : rows) {
+        answer(row.ends);
+        frames(opened.size() + 1);
+        after.push_back({opened.back(), opened.size()});
+    }
+    // The first ones have waited 31 s since their start; those that waited before opening, 11 s.
+    fake_now += 11;
+    ext_web_loop(rig.game);
+    for (int i = KIV_WEB_OPEN_MAX; i < n; i++)
+        answer(i);
+    for (int f = 0; f < 3000 && rig.eval("return seen") != "r0;r1;r2;r32;r33;r34;"; f++) {
+        ext_web_loop(rig.game);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    std::string log = cap.text();
+    ASSERT_EQ((size_t)KIV_WEB_OPEN_MAX, first_open.size()) << "open at once";
+    EXPECT_EQ(KIV_WEB_OPEN_MAX - 1, *std::max_element(first_open.begin(), first_open.end())) << "the first made";
+    for (size_t r = 0; r < after.size(); r++) {
+        EXPECT_EQ(rows[r].opens, after[r].first) << rows[r].name;
+        EXPECT_EQ((size_t)rows[r].opens + 1, after[r].second) << rows[r].name << ": one opens for one that ended";
+    }
+    EXPECT_EQ("r0;r1;r2;r32;r33;r34;", rig.eval("return seen"));
+    size_t timeouts = 0;
+    for (size_t p = 0; (p = log.find("timeout :: state = 3", p)) != std::string::npos; p++)
+        timeouts++;
+    EXPECT_EQ((size_t)KIV_WEB_OPEN_MAX - 3, timeouts) << "only those open since the start";
+    size_t first = log.find("later requests wait their turn");
+    EXPECT_NE(std::string::npos, first);
+    EXPECT_EQ(std::string::npos, log.find("later requests wait their turn", first + 1)) << "one line per burst";
+    kiv_web_set_clock(nullptr);
+    for (int i = 3; i < KIV_WEB_OPEN_MAX; i++)
+        close(conn[i]);
 }
 
 } // namespace

@@ -89,6 +89,20 @@ static void _image_jpeg_progress(j_common_ptr c) {
     }
 }
 
+// CMYK rows as libjpeg gives them, to opaque RGB in place. Files with an Adobe marker (nearly all of them) store
+// the inks inverted, so the value is already the light left: multiply. Others store the inks themselves.
+static void _image_cmyk_to_rgba(unsigned char *p, int w, bool inverted) {
+    for (int x = 0; x < w; x++, p += 4) {
+        unsigned c = p[0], m = p[1], y = p[2], k = p[3];
+        if (!inverted)
+            c = 255 - c, m = 255 - m, y = 255 - y, k = 255 - k;
+        p[0] = (unsigned char)((c * k + 127) / 255);
+        p[1] = (unsigned char)((m * k + 127) / 255);
+        p[2] = (unsigned char)((y * k + 127) / 255);
+        p[3] = 255;
+    }
+}
+
 // The header's size, and with `decode` the RGBA pixels (null when the header alone was asked for or on failure).
 static unsigned char *_image_jpeg(const unsigned char *data, int len, int *w, int *h, bool decode) {
     jpeg_decompress_struct cinfo;
@@ -116,7 +130,9 @@ static unsigned char *_image_jpeg(const unsigned char *data, int len, int *w, in
             snprintf(_image_why, sizeof(_image_why), "image too large");
             longjmp(err.jump, 1);
         }
-        cinfo.out_color_space = JCS_EXT_RGBA;
+        // libjpeg converts CMYK to nothing but CMYK: those rows are converted here.
+        bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
+        cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_RGBA;
         jpeg_start_decompress(&cinfo);
         if (cinfo.output_components != 4 || (int)cinfo.output_width != *w || (int)cinfo.output_height != *h) {
             snprintf(_image_why, sizeof(_image_why), "unsupported JPEG layout");
@@ -129,7 +145,8 @@ static unsigned char *_image_jpeg(const unsigned char *data, int len, int *w, in
         }
         while (cinfo.output_scanline < cinfo.output_height) {
             JSAMPROW row = px + (size_t)cinfo.output_scanline * *w * 4;
-            jpeg_read_scanlines(&cinfo, &row, 1);
+            if (jpeg_read_scanlines(&cinfo, &row, 1) == 1 && cmyk)
+                _image_cmyk_to_rgba(row, *w, cinfo.saw_Adobe_marker);
         }
     }
     unsigned char *out = px;
@@ -149,9 +166,10 @@ int _driver_image_info(const unsigned char *data, int len, int *w, int *h) {
         *h = (int)ph;
         return KIV_IMAGE_PNG;
     }
+    // A JPEG whose header does not read is still a JPEG: the size stays 0 and libjpeg's reason is kept.
     if (len >= 3 && data[0] == 0xff && data[1] == 0xd8 && data[2] == 0xff) {
         _image_jpeg(data, len, w, h, false);
-        return *w > 0 && *h > 0 ? KIV_IMAGE_JPEG : KIV_IMAGE_NONE;
+        return KIV_IMAGE_JPEG;
     }
     if (_image_tga_info(data, len, w, h))
         return KIV_IMAGE_TGA;
@@ -230,11 +248,15 @@ unsigned char *_driver_image_decode(const unsigned char *data, int len, int *w, 
     int iw = 0, ih = 0;
     unsigned char *px = nullptr;
     *w = *h = 0;
-    int kind = _driver_image_info(data, len, &iw, &ih);
     _image_why[0] = 0;
+    int kind = _driver_image_info(data, len, &iw, &ih);
     if (kind == KIV_IMAGE_NONE) {
         snprintf(_image_why, sizeof(_image_why), "not a PNG, JPEG or TGA file");
-    } else if (iw <= 0 || ih <= 0 || (long long)iw * ih > _IMAGE_PIXMAX) {
+    } else if (kind == KIV_IMAGE_JPEG && (iw <= 0 || ih <= 0) && _image_why[0]) {
+        // libjpeg's own reason for the header stays.
+    } else if (iw <= 0 || ih <= 0) {
+        snprintf(_image_why, sizeof(_image_why), "image has zero size (%dx%d)", iw, ih);
+    } else if ((long long)iw * ih > _IMAGE_PIXMAX) {
         snprintf(_image_why, sizeof(_image_why), "image too large");
     } else if (kind == KIV_IMAGE_PNG) {
         px = _image_png(data, len, w, h);

@@ -3,11 +3,13 @@
 #include "kiv_driver.h"
 
 #include <SDL.h>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <sys/stat.h>
 
 #include "kiv_platform.h"
 #include "kiv_printf.h"
@@ -368,13 +370,27 @@ time_t driver_file_mtime(const char *fname) {
     return mtime;
 }
 
+// Logs why a file did not open for reading: the plain line for a missing file, the cause after it otherwise
+// (a folder, no permission), so that what is there but unreadable is not taken for missing.
+static void _driver_log_not_found(const char *fname) {
+    int err = errno;
+    struct stat st;
+    const char *cause = nullptr;
+    if (fname && *fname && stat(fname, &st) == 0)
+        cause = S_ISDIR(st.st_mode) ? "a folder" : !S_ISREG(st.st_mode) ? "not a regular file" : strerror(err);
+    if (cause)
+        kiv_printf("file not found: %s - %s\n", fname, cause);
+    else
+        kiv_printf("file not found: %s\n", fname ? fname : "");
+}
+
 void *driver_file_alloc(const char *fname, int *_len) {
     int dummy;
     int *len = _len ? _len : &dummy;
     *len = 0;
     FILE *f = kiv_platform_file_regular(fname) ? fopen(fname, "rb") : nullptr;
     if (!f) {
-        kiv_printf("file not found: %s\n", fname ? fname : "");
+        _driver_log_not_found(fname);
         return nullptr;
     }
     int size = driver_file_fsize(fname);
@@ -402,7 +418,7 @@ int driver_file_load(const char *fname, void *data, int len) {
     int size = driver_file_fsize(fname);
     FILE *f = kiv_platform_file_regular(fname) ? fopen(fname, "rb") : nullptr;
     if (!f) {
-        kiv_printf("file not found: %s\n", fname ? fname : "");
+        _driver_log_not_found(fname);
         return 0;
     }
     int want = len < size ? len : size;
@@ -424,9 +440,10 @@ std::string driver_file_load(const char *fname) {
 }
 
 void driver_file_save(const char *fname, const void *data, int len) {
-    if (len < 0 || (len > 0 && !data) || !kiv_platform_file_write_atomic(fname, data, (size_t)(len > 0 ? len : 0))) {
-        kiv_printf("file not writable: %s\n", fname ? fname : "");
-    }
+    // The cause tells a full disk from a read-only folder.
+    errno = EINVAL;
+    if (len < 0 || (len > 0 && !data) || !kiv_platform_file_write_atomic(fname, data, (size_t)(len > 0 ? len : 0)))
+        kiv_printf("file not writable: %s - %s\n", fname ? fname : "", strerror(errno));
 }
 
 const char *driver_data_fname(const char *_fname) {

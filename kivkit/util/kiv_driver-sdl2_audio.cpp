@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -16,8 +17,9 @@
 #include "kiv_printf.h"
 
 static const int WORK_RATE = 44100;
-// Rates beyond this are refused so the resampler's phase arithmetic stays in range.
-static const int MAX_FILE_RATE = 384000;
+// Rates a sound card plays; beyond them a few bytes of file would convert to gigabytes (or overflow the
+// resampler's phase arithmetic).
+static const int MIN_FILE_RATE = 1000, MAX_FILE_RATE = 384000;
 // Input frames decoded per refill by the resampling stream reader.
 static const int STREAM_CHUNK = 512;
 // Channel layouts the reader folds to stereo (Vorbis defines orders up to 7.1).
@@ -112,10 +114,16 @@ static void _vorbis_free(KivVorbis *v) {
     delete v;
 }
 
+static std::string _rate_refusal(long rate) {
+    return "rate " + std::to_string(rate) + " Hz outside " + std::to_string(MIN_FILE_RATE) + ".." +
+           std::to_string(MAX_FILE_RATE) + " Hz";
+}
+
 // A decoder over `size` bytes at `mem`, which the caller keeps alive; null when the file does not open, with
-// *unsupported set when it is Vorbis of a layout we refuse. Chained parts must share channels and rate.
-static KivVorbis *_vorbis_open_mem(const void *mem, int size, bool *unsupported) {
-    *unsupported = false;
+// *why saying so when it is Vorbis of a layout we refuse (empty: not Vorbis at all). Chained parts must share
+// channels and rate.
+static KivVorbis *_vorbis_open_mem(const void *mem, int size, std::string *why) {
+    why->clear();
     KivVorbis *v = new KivVorbis();
     v->mem = (const unsigned char *)mem;
     v->size = size > 0 ? (size_t)size : 0;
@@ -126,14 +134,18 @@ static KivVorbis *_vorbis_open_mem(const void *mem, int size, bool *unsupported)
         return nullptr;
     }
     vorbis_info *first = ov_info(&v->vf, 0);
-    bool ok = first && first->channels >= 1 && first->channels <= MAX_CHANNELS && first->rate >= 1 &&
-              first->rate <= MAX_FILE_RATE && ov_pcm_total(&v->vf, -1) >= 0;
-    for (long i = 1; ok && i < ov_streams(&v->vf); i++) {
+    if (!first || ov_pcm_total(&v->vf, -1) < 0)
+        *why = "no stream length";
+    else if (first->channels < 1 || first->channels > MAX_CHANNELS)
+        *why = std::to_string(first->channels) + " channels (1.." + std::to_string(MAX_CHANNELS) + " play)";
+    else if (first->rate < MIN_FILE_RATE || first->rate > MAX_FILE_RATE)
+        *why = _rate_refusal(first->rate);
+    for (long i = 1; why->empty() && i < ov_streams(&v->vf); i++) {
         vorbis_info *vi = ov_info(&v->vf, (int)i);
-        ok = vi && vi->channels == first->channels && vi->rate == first->rate;
+        if (!vi || vi->channels != first->channels || vi->rate != first->rate)
+            *why = "chained parts differ in channels or rate";
     }
-    if (!ok) {
-        *unsupported = true;
+    if (!why->empty()) {
         _vorbis_free(v);
         return nullptr;
     }
@@ -148,24 +160,31 @@ static void _vorbis_fold(float **pcm, int channels, long i, float *lr) {
     lr[1] = pcm[right][i];
 }
 
-// Reads a file and opens it; logs one line and leaves `f` empty on failure.
+// Why driver_file_alloc gave nothing for a path: an empty file is not a missing one.
+static const char *_file_refusal(const char *path) {
+    long long size = 0;
+    return kiv_platform_file_stat(path, &size, nullptr) && size == 0 ? "empty file" : "file not found";
+}
+
+// Reads a file and opens it; logs one line and leaves `f` empty on failure. The lines keep their historic
+// wording, so that tools reading the log need no change, with the cause after them.
 static bool _vorbis_open(const char *fname, VorbisFile &f) {
     int size = 0;
     void *mem = driver_file_alloc(fname, &size);
     if (!mem) {
-        kiv_printf("_mixer: error in _stream_load_ogg '%s' (driver_file_alloc)\n", fname);
+        kiv_printf("_mixer: error in _stream_load_ogg '%s' (driver_file_alloc): %s\n", fname, _file_refusal(fname));
         return false;
     }
-    bool unsupported = false;
-    KivVorbis *v = _vorbis_open_mem(mem, size, &unsupported);
+    std::string why;
+    KivVorbis *v = _vorbis_open_mem(mem, size, &why);
     if (!v) {
         free(mem);
-        // The log keeps its historic wording so that tools reading it need no change.
-        if (unsupported)
-            kiv_printf("_mixer: error in _stream_load_ogg '%s' (unsupported rate, channels or chained layout)\n",
-                       fname);
+        if (!why.empty())
+            kiv_printf("_mixer: error in _stream_load_ogg '%s' (unsupported rate, channels or chained layout): %s\n",
+                       fname, why.c_str());
         else
-            kiv_printf("_mixer: error in _stream_load_ogg '%s' (stb_vorbis_open_memory)\n", fname);
+            kiv_printf("_mixer: error in _stream_load_ogg '%s' (stb_vorbis_open_memory): not an Ogg Vorbis file\n",
+                       fname);
         return false;
     }
     vorbis_info *vi = ov_info(&v->vf, 0);
@@ -346,26 +365,56 @@ AudioSourceCallback::~AudioSourceCallback() {
 
 // --- decoding whole files into memory sources
 
-// Converts PCM of any SDL format to the work format and wraps it in a memory source; null on failure.
+// Work-format values `bytes` of PCM become once converted to 44100 Hz stereo, worked out from the format alone.
+static long long _converted_values(SDL_AudioFormat fmt, int channels, int freq, long long bytes) {
+    long long frame = (long long)SDL_AUDIO_BITSIZE(fmt) / 8 * channels;
+    if (frame <= 0 || freq <= 0)
+        return 0;
+    long long frames = bytes / frame;
+    return (frames * WORK_RATE + freq - 1) / freq * 2;
+}
+
+// Converts PCM of any SDL format to the work format and wraps it in a memory source; null with *why on failure.
+// The size is checked before anything is converted: the conversion allocates for the whole result at once.
 static AudioSource *_driver_audio_convert(SDL_AudioFormat fmt, int channels, int freq, const Uint8 *buf,
-                                          long long bytes) {
+                                          long long bytes, std::string *why) {
     _SDL_audioData *d = _sdl_audio_data;
     SDL_AudioCVT cvt;
-    if (channels < 1 || freq < 1 ||
-        SDL_BuildAudioCVT(&cvt, fmt, (Uint8)channels, freq, d->work.format, d->work.channels, d->work.freq) < 0)
+    if (freq < MIN_FILE_RATE || freq > MAX_FILE_RATE) {
+        *why = _rate_refusal(freq);
         return nullptr;
+    }
+    if (channels < 1 || channels > MAX_CHANNELS) {
+        *why = std::to_string(channels) + " channels (1.." + std::to_string(MAX_CHANNELS) + " play)";
+        return nullptr;
+    }
+    long long values = _converted_values(fmt, channels, freq, bytes);
+    if (bytes < 0 || values > MAX_SAMPLE_VALUES) {
+        *why = "longer than " + std::to_string(MAX_SAMPLE_VALUES) + " values at 44100 Hz stereo";
+        return nullptr;
+    }
+    if (SDL_BuildAudioCVT(&cvt, fmt, (Uint8)channels, freq, d->work.format, d->work.channels, d->work.freq) < 0) {
+        *why = std::string("no conversion: ") + SDL_GetError();
+        return nullptr;
+    }
     long long room = bytes * (cvt.len_mult > 0 ? cvt.len_mult : 1);
-    if (bytes < 0 || room > INT_MAX)
+    if (room > INT_MAX) {
+        *why = "longer than " + std::to_string(MAX_SAMPLE_VALUES) + " values at 44100 Hz stereo";
         return nullptr;
+    }
     cvt.len = (int)bytes;
     cvt.buf = (Uint8 *)malloc(room ? room : 1);
-    if (!cvt.buf)
+    if (!cvt.buf) {
+        *why = "out of memory";
         return nullptr;
+    }
     if (bytes)
         memcpy(cvt.buf, buf, bytes);
     AudioSource *s = nullptr;
     if (SDL_ConvertAudio(&cvt) == 0)
         s = new AudioSourceMemory(cvt.len_cvt / 4, (const float *)cvt.buf);
+    else
+        *why = std::string("conversion failed: ") + SDL_GetError();
     free(cvt.buf);
     return s;
 }
@@ -374,12 +423,14 @@ static AudioSource *_sample_load_ogg(const char *path) {
     int size = 0;
     void *mem = driver_file_alloc(path, &size);
     if (!mem) {
-        kiv_printf("_mixer: error in _sample_load_ogg '%s' (driver_file_alloc)\n", path);
+        kiv_printf("_mixer: error in _sample_load_ogg '%s' (driver_file_alloc): %s\n", path, _file_refusal(path));
         return nullptr;
     }
-    bool unsupported = false;
-    KivVorbis *v = _vorbis_open_mem(mem, size, &unsupported);
+    std::string why;
+    KivVorbis *v = _vorbis_open_mem(mem, size, &why);
     AudioSource *s = nullptr;
+    if (!v && why.empty())
+        why = "not an Ogg Vorbis file";
     if (v) {
         vorbis_info *vi = ov_info(&v->vf, 0);
         int channels = vi->channels, rate = (int)vi->rate;
@@ -403,16 +454,20 @@ static AudioSource *_sample_load_ogg(const char *path) {
             holes = 0;
             if ((long long)pcm.size() > max_bytes) {
                 ok = false;
+                why = "longer than " + std::to_string(MAX_SAMPLE_VALUES) + " values at 44100 Hz stereo";
                 break;
             }
         }
         _vorbis_free(v);
+        if (ok && pcm.empty())
+            why = "no sound in the file";
         if (ok && !pcm.empty())
-            s = _driver_audio_convert(AUDIO_S16LSB, channels, rate, (const Uint8 *)pcm.data(), (long long)pcm.size());
+            s = _driver_audio_convert(AUDIO_S16LSB, channels, rate, (const Uint8 *)pcm.data(), (long long)pcm.size(),
+                                      &why);
     }
     free(mem);
     if (!s)
-        kiv_printf("_mixer: error in _sample_load_ogg '%s' (stb_vorbis_decode_memory)\n", path);
+        kiv_printf("_mixer: error in _sample_load_ogg '%s' (stb_vorbis_decode_memory): %s\n", path, why.c_str());
     return s;
 }
 
@@ -444,19 +499,28 @@ static AudioSource *_sample_load_wav(const char *path) {
     int size = 0;
     void *mem = driver_file_alloc(path, &size);
     AudioSource *s = nullptr;
+    std::string why;
     size_t riff = mem ? _wav_checked_size((const unsigned char *)mem, (size_t)size) : 0;
-    if (riff) {
+    if (!mem) {
+        why = _file_refusal(path);
+    } else if (!riff) {
+        why = size >= 12 && memcmp(mem, "RIFF", 4) == 0 && memcmp((char *)mem + 8, "WAVE", 4) == 0
+                  ? "a chunk size points past the end of the file"
+                  : "not a RIFF WAVE file";
+    } else {
         SDL_AudioSpec spec;
         Uint8 *buf = nullptr;
         Uint32 bytes = 0;
         if (SDL_LoadWAV_RW(SDL_RWFromConstMem(mem, (int)riff), 1, &spec, &buf, &bytes)) {
-            s = _driver_audio_convert(spec.format, spec.channels, spec.freq, buf, bytes);
+            s = _driver_audio_convert(spec.format, spec.channels, spec.freq, buf, bytes, &why);
             SDL_FreeWAV(buf);
+        } else {
+            why = SDL_GetError();
         }
     }
     free(mem);
     if (!s)
-        kiv_printf("_mixer: error in _sample_load_wav '%s'\n", path);
+        kiv_printf("_mixer: error in _sample_load_wav '%s': %s\n", path, why.c_str());
     return s;
 }
 

@@ -8,12 +8,28 @@
 #include "kiv_driver.h"
 #include "kiv_gfx.h"
 #include "kiv_glext.h"
+#include "kiv_platform.h"
 #include "kiv_printf.h"
 
-// Configuration hooks answered by the game shell; without a downscale answer pictures keep their size.
-int _KIV_GL_TEXTURE_MIN_FILTER();
-int _KIV_GL_TEXTURE_MAG_FILTER();
+// Configuration hooks answered by the game shell, which hands its filter answers over at start-up
+// (driver_tex_filters_set); until then, and in a program without the shell, the filters are the ones the shell gives
+// while no mod runs. Without a downscale answer pictures keep their size.
+static int (*_driver_tex_min_filter)() = nullptr;
+static int (*_driver_tex_mag_filter)() = nullptr;
 bool _KIV_DRIVER_TEX_LOAD_DOWNSCALE() __attribute__((weak));
+
+void driver_tex_filters_set(int (*min_filter)(), int (*mag_filter)()) {
+    _driver_tex_min_filter = min_filter;
+    _driver_tex_mag_filter = mag_filter;
+}
+
+static int _KIV_GL_TEXTURE_MIN_FILTER() {
+    return _driver_tex_min_filter ? _driver_tex_min_filter() : GL_LINEAR_MIPMAP_LINEAR;
+}
+
+static int _KIV_GL_TEXTURE_MAG_FILTER() {
+    return _driver_tex_mag_filter ? _driver_tex_mag_filter() : GL_LINEAR;
+}
 
 static bool _driver_tex_downscale() {
     return _KIV_DRIVER_TEX_LOAD_DOWNSCALE && _KIV_DRIVER_TEX_LOAD_DOWNSCALE();
@@ -57,14 +73,18 @@ int _driver_tex_load(const char *path, int *w, int *h, int *tw, int *th) {
 unsigned char *_stbi_load(const char *path, int *w, int *h, const char **why) {
     int len = 0;
     *w = *h = 0;
-    *why = "file not found";
     unsigned char *data = (unsigned char *)driver_file_alloc(path, &len);
-    if (!data)
+    if (!data) {
+        long long size = 0;
+        *why = kiv_platform_file_stat(path, &size, nullptr) && size == 0 ? "empty file" : "file not found";
         return nullptr;
+    }
     unsigned char *p = nullptr;
     int iw = 0, ih = 0;
-    if (_driver_tex_check_size(data, len, _driver_tex_gl_max(), &iw, &ih) != 0)
-        *why = iw > 0 && ih > 0 ? "image too large" : "not a PNG, JPEG or TGA file";
+    // Only a picture with a size can be too large; the decoder gives the reason for everything else.
+    if (_driver_image_info(data, len, &iw, &ih) != KIV_IMAGE_NONE && iw > 0 && ih > 0 &&
+        _driver_tex_check_size(data, len, _driver_tex_gl_max(), &iw, &ih) != 0)
+        *why = "image too large";
     else
         p = _driver_image_decode(data, len, w, h, why);
     free(data);
@@ -72,7 +92,7 @@ unsigned char *_stbi_load(const char *path, int *w, int *h, const char **why) {
 }
 
 int _driver_tex_check_size(const unsigned char *data, int len, int maxsize, int *w, int *h) {
-    if (_driver_image_info(data, len, w, h) == KIV_IMAGE_NONE)
+    if (_driver_image_info(data, len, w, h) == KIV_IMAGE_NONE || *w <= 0 || *h <= 0)
         return -1;
     if ((long long)*w * (long long)*h > _driver_tex_pixmax)
         return -1;

@@ -38,6 +38,8 @@ const char *driver_get_home_dir();
 const char *driver_get_osinfo();
 void driver_open_url(const char *url);
 int driver_tex_load(const char *fname, int *rw, int *rh, int *rtw, int *rth);
+// The shell's answers for the minification and magnification filters of textures loaded from now on.
+void driver_tex_filters_set(int (*min_filter)(), int (*mag_filter)());
 void driver_app_exit();
 void driver_log_printf(const char *fmt, ...);
 

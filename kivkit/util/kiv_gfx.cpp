@@ -473,12 +473,24 @@ void gfx_tex_reload(int id) {
         return;
     GfxTexture *t = &_gfx->tex_data[id];
     kiv_printf("gfx_tex_reload: %d %s %s\n", id, t->name, t->tex_fname);
+    time_t mtime = driver_file_mtime(t->tex_fname);
+    long long fsize = driver_file_fsize(t->tex_fname);
+    // The new file is decoded before the old texture goes: a damaged or half-written file keeps the picture on
+    // screen, and is tried again only once it changes again (its time and size are recorded).
+    int w = 0, h = 0, tw = 0, th = 0;
+    int tex = driver_tex_load(t->tex_fname, &w, &h, &tw, &th);
+    if (!tex && t->tex) {
+        t->tex_mtime = mtime;
+        t->tex_fsize = fsize;
+        kiv_printf("gfx_tex_reload: %d %s keeps its last picture until the file changes again\n", id, t->name);
+        return;
+    }
     if (t->tex)
         _gfx_tex_gl_free(id);
     t->loaded = 1;
-    t->tex_mtime = driver_file_mtime(t->tex_fname);
-    int w = 0, h = 0, tw = 0, th = 0;
-    t->tex = driver_tex_load(t->tex_fname, &w, &h, &tw, &th);
+    t->tex_mtime = mtime;
+    t->tex_fsize = fsize;
+    t->tex = tex;
     if (!t->tex)
         w = h = tw = th = 0;
     if (!t->tex_filter_init) {
@@ -580,11 +592,19 @@ void gfx_reload_auto() {
     if (now == last)
         return;
     last = now;
+    _gfx_reload_scan(now);
+}
+
+void _gfx_reload_scan(time_t now) {
+    if (!_gfx)
+        return;
     for (int i = 1; i < (int)_gfx->tex_data.size(); i++) {
-        if (!_gfx->tex_data[i].tex_fname[0])
+        const GfxTexture &t = _gfx->tex_data[i];
+        if (!t.tex_fname[0])
             continue;
-        time_t m = driver_file_mtime(_gfx->tex_data[i].tex_fname);
-        if (_gfx->tex_data[i].tex_mtime < m && m <= now - _gfx_settle_secs)
+        time_t m = driver_file_mtime(t.tex_fname);
+        bool changed = t.tex_mtime < m || (t.tex_mtime == m && driver_file_fsize(t.tex_fname) != t.tex_fsize);
+        if (changed && m <= now - _gfx_settle_secs)
             gfx_tex_reload(i);
     }
     for (int i = 1; i < (int)_gfx->tex_data.size(); i++) {

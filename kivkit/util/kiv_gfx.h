@@ -37,7 +37,8 @@ struct GfxTexture {
     char atlas_fname[512];
     time_t atlas_mtime;
     time_t tex_atime;
-    int opaque; // 1 when every texel has full alpha: drawn at alpha 255 it needs no blending
+    int opaque;          // 1 when every texel has full alpha: drawn at alpha 255 it needs no blending
+    long long tex_fsize; // size of tex_fname at the last load, so a rewrite within the same second is noticed
 };
 
 struct GfxImage {
@@ -111,6 +112,8 @@ int gfx_tex_get_id(int id);
 GfxTexture &_gfx_get_tex(int id);
 void _gfx_tex_gl_free(int id);
 void _gfx_tex_recycle();
+// The file-change scan of gfx_reload_auto at the given wall-clock time, without its once-a-second gate.
+void _gfx_reload_scan(time_t now);
 void gfx_reload_auto();
 const char *_gfx_find(const char *name);
 const char *_gfx_find_ext(const char *name);

@@ -250,6 +250,11 @@ void guiColor4ub(unsigned char r, unsigned char g, unsigned char b, unsigned cha
     glColor4ub(r * a / 255, g * a / 255, b * a / 255, a);
 }
 
+// The same for a colour given as 0xRRGGBB, the form styles hold.
+static void _gui_color(unsigned rgb, unsigned char a) {
+    guiColor4ub((rgb >> 16) & 255, (rgb >> 8) & 255, rgb & 255, a);
+}
+
 // --- widget
 
 Widget::Widget()
@@ -613,7 +618,7 @@ var Container::event(Event *e) {
     if (t == EVT_DOWN) {
         Widget *pick = _container_hit(this, e->x, e->y, true);
         if (pick && pick != focus) {
-            fv = EVT_FOCUS;
+            fv = KIV_GUI_PRESS_FOCUSED;
             _keep(r, pick->_focus());
         }
     }
@@ -644,7 +649,7 @@ var Container::event(Event *e) {
         if (t == EVT_KEYUP && (e->v == KEY_SPACE || e->v == KEY_RETURN)) {
             Event k = *e;
             k.type = EVT_CLICK;
-            k.v = EVT_KEYUP;
+            k.v = KIV_GUI_CLICK_KEYBOARD;
             k.x = f->_rect.w / 2;
             k.y = f->_rect.h / 2;
             _keep(r, f->_event(&k));
@@ -768,7 +773,7 @@ static void _theme_layer(const StyleData::Draw &d, float x0, float y0, float w0,
     if (_set(d.image)) {
         unsigned c = _set(d.color) ? (unsigned)d.color : 0xFFFFFFu;
         unsigned char a = _set(d.alpha) ? (unsigned char)(d.alpha & 255) : 255;
-        guiColor4ub((c >> 16) & 255, (c >> 8) & 255, c & 255, a);
+        _gui_color(c, a);
         if (_set(d.edge) && d.edge > 0)
             gfx_img_box(d.image, kiv_d2i(x0), kiv_d2i(y0), kiv_d2i(w0), kiv_d2i(h0), d.edge);
         else if (!_set(d.tile) || d.tile <= 0)
@@ -1025,7 +1030,7 @@ void Label::resize() {
 void Label::paint() {
     const StyleData &s = style.data[STYLE_CUR];
     unsigned c = _set(s.color) ? (unsigned)s.color : 0xFFFFFFu;
-    guiColor4ub((c >> 16) & 255, (c >> 8) & 255, c & 255, _set(s.alpha) ? (unsigned char)(s.alpha & 255) : 255);
+    _gui_color(c, _set(s.alpha) ? (unsigned char)(s.alpha & 255) : 255);
     fnt.draw(txt.c_str(), 0, 0, kiv_d2i(rect.w), _set(s.align) ? s.align : -1);
     guiColor4ub(255, 255, 255, 255);
 }
@@ -1226,25 +1231,30 @@ var TextInput::event(Event *e) {
     if (!e)
         return var();
     _clamp();
-    const int t = e->type;
-    if (t != EVT_KEYDOWN && t != EVT_KEYUP) {
-        var r = Widget::event(e);
-        if (!_none(r))
-            return r;
-    }
+    if (e->type == EVT_KEYDOWN)
+        return _event_key(e);
+    if (e->type == EVT_KEYUP)
+        return var();
+    var r = Widget::event(e);
+    if (!_none(r))
+        return r;
+    _event_pointer(e);
+    return var();
+}
+
+// Clicks, focus changes and the pointer: positions are in text coordinates, the view's scroll added.
+void TextInput::_event_pointer(Event *e) {
     const int ex = kiv_d2i((double)e->x + view.x), ey = kiv_d2i((double)e->y + view.y);
-    const int ww = _ww(false);
-    const bool shift = (e->b & KIV_MOD_SHIFT) != 0, ctrl = (e->b & (KIV_MOD_CTRL | KIV_MOD_GUI)) != 0;
-    switch (t) {
+    switch (e->type) {
     case EVT_CLICK:
-        if (e->v != EVT_KEYUP) {
+        if (e->v != KIV_GUI_CLICK_KEYBOARD) {
             kiv_printf("input:evt_click\n");
             reveal = 0;
             MyRect r = get_abs_rect(true);
             gfx_focus(GfxRect(r.x, r.y, r.w, r.h));
             driver_keyboard_show();
         }
-        return var();
+        break;
     case EVT_FOCUS:
         kiv_printf("evt_focus\n");
         if (!wrap) {
@@ -1252,7 +1262,7 @@ var TextInput::event(Event *e) {
             pos = (int)std::min(txt.size(), (size_t)INT_MAX);
         }
         _adjust(true, true);
-        return var();
+        break;
     case EVT_BLUR:
         reveal = 0;
         driver_keyboard_hide();
@@ -1260,40 +1270,44 @@ var TextInput::event(Event *e) {
         if (!wrap)
             view.x = view.y = 0;
         _adjust(false, false);
-        return var();
+        break;
     case EVT_DOWN:
         kiv_printf("evt_down\n");
         _click(ex, ey, true);
         _adjust(true, true);
-        return var();
+        break;
     case EVT_MOTION:
         if (style.focus && e->b != 0) {
             _click(ex, ey, false);
             _adjust(true, true);
         }
-        return var();
+        break;
     case EVT_UP:
         _click(ex, ey, false);
         _adjust(true, true);
-        return var();
+        break;
     case EVT_WHEEL:
         view.y = (MyRectNumber)((double)view.y + (double)fnt.get_height(nullptr, 0) * e->dy);
         _adjust(false, false);
-        return var();
-    case EVT_KEYDOWN:
         break;
     default:
-        return var();
+        break;
     }
+}
 
+var TextInput::_event_key(Event *e) {
     if (e->v == KEY_RETURN && !wrap) {
         driver_keyboard_hide();
         return onchange;
     }
     reveal = 0;
-    int c = e->c;
+    const bool shift = (e->b & KIV_MOD_SHIFT) != 0, ctrl = (e->b & (KIV_MOD_CTRL | KIV_MOD_GUI)) != 0;
+    if (ctrl && _event_ctrl(e->v, shift))
+        return var();
+    const int ww = _ww(false);
     const int len = (int)std::min(txt.size(), (size_t)INT_MAX);
     const bool sel = _pos != pos;
+    int c = e->c;
     switch (e->v) {
     case KEY_TAB:
         return Widget::event(e);
@@ -1356,48 +1370,46 @@ var TextInput::event(Event *e) {
     case KEY_RETURN:
         c = 10;
         break;
-    case KEY_z:
-        if (!ctrl)
-            break;
-        if (shift)
-            _redo();
-        else
-            _undo();
-        _adjust(true, true);
-        return var();
-    case KEY_x:
-        if (!ctrl)
-            break;
-        _copy_selection();
-        _delete_selection();
-        _adjust(true, true);
-        return var();
-    case KEY_c:
-        if (!ctrl)
-            break;
-        _copy_selection();
-        return var();
-    case KEY_v:
-        if (!ctrl)
-            break;
-        _change(_min(_pos, pos), _abs(_pos - pos), driver_clipboard_get_text());
-        _adjust(true, true);
-        return var();
-    case KEY_a:
-        if (!ctrl)
-            break;
-        _pos = 0;
-        pos = len;
-        _adjust(true, true);
-        return var();
     default:
         break;
     }
+    // Typed characters, and keys that are none of the above.
     if (c == 10 || (_encoding_minchar() <= c && c < _encoding_maxchar())) {
         _change(_min(_pos, pos), _abs(_pos - pos), std::string(1, (char)c));
         _adjust(true, true);
     }
     return var();
+}
+
+// The Ctrl (or GUI) shortcuts: undo, redo, cut, copy, paste, select all. False for any other key, which then
+// types its character.
+bool TextInput::_event_ctrl(int key, bool shift) {
+    switch (key) {
+    case KEY_z:
+        if (shift)
+            _redo();
+        else
+            _undo();
+        break;
+    case KEY_x:
+        _copy_selection();
+        _delete_selection();
+        break;
+    case KEY_c:
+        _copy_selection();
+        return true;
+    case KEY_v:
+        _change(_min(_pos, pos), _abs(_pos - pos), driver_clipboard_get_text());
+        break;
+    case KEY_a:
+        _pos = 0;
+        pos = (int)std::min(txt.size(), (size_t)INT_MAX);
+        break;
+    default:
+        return false;
+    }
+    _adjust(true, true);
+    return true;
 }
 
 void TextInput::paint() {

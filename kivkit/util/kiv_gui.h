@@ -89,6 +89,10 @@ void guiColor4ub(unsigned char r, unsigned char g, unsigned char b, unsigned cha
 
 // --- widgets
 
+// Markers a container leaves in the v of an event it hands down, reusing the codes of the events they stand for: a
+// press that moved the focus, and a click made by releasing Space or Return.
+enum { KIV_GUI_PRESS_FOCUSED = EVT_FOCUS, KIV_GUI_CLICK_KEYBOARD = EVT_KEYUP };
+
 class Container;
 
 class Widget {
@@ -276,4 +280,7 @@ private:
     void _clamp();
     void _delete_selection();
     void _copy_selection();
+    void _event_pointer(Event *e);
+    var _event_key(Event *e);
+    bool _event_ctrl(int key, bool shift);
 };

@@ -44,10 +44,6 @@ bool kiv_net_resolve4(const char *name, in_addr *out, int *err) {
     return ok;
 }
 
-const char *kiv_net_resolve_error(int err) {
-    return gai_strerror(err);
-}
-
 int kiv_net_tcp_socket() {
     return socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
 }

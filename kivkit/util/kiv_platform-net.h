@@ -16,8 +16,6 @@ void kiv_net_cleanup();
 
 // The first IPv4 address of a name (getaddrinfo); false with the resolver's code in *err when there is none.
 bool kiv_net_resolve4(const char *name, in_addr *out, int *err);
-// Text of a resolver code.
-const char *kiv_net_resolve_error(int err);
 
 // A TCP socket, -1 on failure (errno set).
 int kiv_net_tcp_socket();

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cstdint>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/file.h>
@@ -56,12 +57,80 @@ bool kiv_platform_mkdir_p(const char *path) {
     return _kiv_platform_isdir(p);
 }
 
-// The one temporary file of a target: ".<name>.kivtmp" beside it. A save killed mid-write leaves at most this
-// file, and the next save of the same name takes it over.
-static std::string _kiv_platform_tmp_name(const std::string &path) {
+// The folder part of a path with its trailing slash ("" for a bare name), and the folder to ask about it.
+static size_t _kiv_platform_base_at(const std::string &path) {
     size_t slash = path.rfind('/');
-    size_t b = slash == std::string::npos ? 0 : slash + 1;
-    return path.substr(0, b) + "." + path.substr(b) + ".kivtmp";
+    return slash == std::string::npos ? 0 : slash + 1;
+}
+
+static long _kiv_platform_name_max(const std::string &path) {
+    size_t b = _kiv_platform_base_at(path);
+    std::string dir = b == 0 ? "." : path.substr(0, b);
+    long n = pathconf(dir.c_str(), _PC_NAME_MAX);
+    return n > 0 ? n : 255;
+}
+
+// The one temporary file of a target: ".<name>.kivtmp" beside it. A save killed mid-write leaves at most this
+// file, and the next save of the same name takes it over. Where that name would pass the file system's limit
+// for one name, the name's 64-bit FNV-1a hash stands for it: still one temporary file per target, and still of
+// the form that saves refuse as a target.
+std::string kiv_platform_tmp_name(const std::string &path) {
+    size_t b = _kiv_platform_base_at(path);
+    std::string base = path.substr(b);
+    if ((long)(base.size() + 8) <= _kiv_platform_name_max(path))
+        return path.substr(0, b) + "." + base + ".kivtmp";
+    uint64_t h = 14695981039346656037ULL;
+    for (unsigned char c : base)
+        h = (h ^ c) * 1099511628211ULL;
+    char hex[17];
+    snprintf(hex, sizeof(hex), "%016llx", (unsigned long long)h);
+    return path.substr(0, b) + "." + hex + ".kivtmp";
+}
+
+int kiv_platform_tmp_create(const char *path, std::string *tmp) {
+    static unsigned serial = 0;
+    if (!path || !*path) {
+        errno = EINVAL;
+        return -1;
+    }
+    std::string p(path);
+    std::string dir = p.substr(0, _kiv_platform_base_at(p));
+    for (int tries = 0; tries < 100; tries++) {
+        *tmp = dir + ".kiv" + std::to_string((long)getpid()) + "-" + std::to_string(serial++) + ".part";
+        int fd = open(tmp->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    return -1;
+}
+
+// Writes all of data to fd and syncs it; false with errno on failure.
+static bool _kiv_platform_write_all(int fd, const void *data, size_t len) {
+    const char *p = (const char *)data;
+    size_t left = len;
+    while (left > 0) {
+        ssize_t n = write(fd, p, left);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        p += n;
+        left -= (size_t)n;
+    }
+    return fsync(fd) == 0;
+}
+
+// Makes a rename in path's folder durable.
+static void _kiv_platform_sync_dir(const char *path) {
+    std::string dir(path);
+    size_t slash = dir.rfind('/');
+    dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : dir.substr(0, slash));
+    int dfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY);
+    if (dfd >= 0) {
+        fsync(dfd);
+        close(dfd);
+    }
 }
 
 // Opens the temporary file locked for this writer alone. A concurrent writer of the same name may rename it
@@ -87,50 +156,65 @@ static int _kiv_platform_tmp_open(const std::string &tmp) {
 }
 
 bool kiv_platform_file_write_atomic(const char *path, const void *data, size_t len) {
-    if (!path || !*path || (len > 0 && !data))
+    if (!path || !*path || (len > 0 && !data)) {
+        errno = EINVAL;
         return false;
+    }
     // A directory in the way is never replaced.
     struct stat st;
-    if (stat(path, &st) == 0 && !S_ISREG(st.st_mode))
+    if (stat(path, &st) == 0 && !S_ISREG(st.st_mode)) {
+        errno = S_ISDIR(st.st_mode) ? EISDIR : EEXIST;
         return false;
+    }
 
-    std::string tmp = _kiv_platform_tmp_name(path);
+    std::string tmp = kiv_platform_tmp_name(path);
     int fd = _kiv_platform_tmp_open(tmp);
     if (fd < 0)
         return false;
-    const char *p = (const char *)data;
-    size_t left = len;
-    bool ok = true;
-    while (left > 0) {
-        ssize_t n = write(fd, p, left);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            ok = false;
-            break;
-        }
-        p += n;
-        left -= (size_t)n;
-    }
-    if (ok && fsync(fd) != 0)
-        ok = false;
     // Renamed while still locked, so no other writer can truncate the finished file.
-    if (ok && rename(tmp.c_str(), path) != 0)
-        ok = false;
+    bool ok = _kiv_platform_write_all(fd, data, len) && rename(tmp.c_str(), path) == 0;
+    int err = errno;
     if (!ok)
         unlink(tmp.c_str());
     close(fd);
-    if (!ok)
+    if (!ok) {
+        errno = err;
         return false;
-    // Make the rename itself durable.
-    std::string dir(path);
-    size_t slash = dir.rfind('/');
-    dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : dir.substr(0, slash));
-    int dfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY);
-    if (dfd >= 0) {
-        fsync(dfd);
-        close(dfd);
     }
+    _kiv_platform_sync_dir(path);
+    return true;
+}
+
+bool kiv_platform_file_write_new(const char *path, const void *data, size_t len) {
+    if (!path || !*path || (len > 0 && !data)) {
+        errno = EINVAL;
+        return false;
+    }
+    struct stat st;
+    if (stat(path, &st) == 0 && !S_ISREG(st.st_mode)) {
+        errno = S_ISDIR(st.st_mode) ? EISDIR : EEXIST;
+        return false;
+    }
+    std::string tmp;
+    int fd = kiv_platform_tmp_create(path, &tmp);
+    if (fd < 0)
+        return false;
+    bool ok = _kiv_platform_write_all(fd, data, len);
+    int err = errno;
+    if (close(fd) != 0 && ok) {
+        ok = false;
+        err = errno;
+    }
+    if (ok && rename(tmp.c_str(), path) != 0) {
+        ok = false;
+        err = errno;
+    }
+    if (!ok) {
+        unlink(tmp.c_str());
+        errno = err;
+        return false;
+    }
+    _kiv_platform_sync_dir(path);
     return true;
 }
 

@@ -16,8 +16,17 @@ bool kiv_platform_mkdir_p(const char *path);
 
 // Writes len bytes to the target's one temporary file in the same directory, syncs it and renames it over
 // path, so a failed write never destroys the previous file and a killed one leaves at most that temporary
-// file, which the next save of the name takes over. False (and nothing replaced) on any failure.
+// file, which the next save of the name takes over. False (and nothing replaced) on any failure, with errno.
 bool kiv_platform_file_write_atomic(const char *path, const void *data, size_t len);
+// The temporary file of a save of path (kiv_platform_file_write_atomic): ".<name>.kivtmp" beside it, or, where
+// that would be too long a name for the file system, ".<hash of name>.kivtmp".
+std::string kiv_platform_tmp_name(const std::string &path);
+// Creates a new, empty file beside path under a short name of its own (".kiv<pid>-<n>.part"), whatever the
+// length of path's name; its descriptor, and the name in *tmp, or -1 with errno.
+int kiv_platform_tmp_create(const char *path, std::string *tmp);
+// As kiv_platform_file_write_atomic, for one-off files (screenshots): through a temporary file of this call
+// alone (kiv_platform_tmp_create), which is removed on failure. False with errno on failure.
+bool kiv_platform_file_write_new(const char *path, const void *data, size_t len);
 
 // Per-user data root (XDG_DATA_HOME, else $HOME/.local/share); "" when neither is known.
 std::string kiv_platform_appdata_dir();

@@ -61,3 +61,42 @@ void _kiv_iprintf(const char *file, int line, const char *func, int level, const
     fflush(stdout);
     driver_log_printf("%s%s%s", prefix.c_str(), msg.c_str(), nl);
 }
+
+std::string kiv_log_text(const char *s, size_t n) {
+    static const char hex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(n);
+    for (size_t i = 0; s && i < n; i++) {
+        unsigned char c = (unsigned char)s[i];
+        switch (c) {
+        case '\r':
+            out += "\\r";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case 0:
+            out += "\\0";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        default:
+            if (c < 0x20 || c == 0x7f) {
+                out += "\\x";
+                out += hex[c >> 4];
+                out += hex[c & 15];
+            } else {
+                out += (char)c;
+            }
+        }
+    }
+    return out;
+}
+
+std::string kiv_log_text(const std::string &s) {
+    return kiv_log_text(s.data(), s.size());
+}

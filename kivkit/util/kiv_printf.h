@@ -24,3 +24,8 @@ std::string kiv_format(const char *fmt, ...) KIV_PRINTF_FORMAT(1, 2);
 std::string kiv_log_where(const char *file, const char *func, int line);
 
 #define kiv_printf(...) _kiv_iprintf(__FILE__, __LINE__, __func__, 0, __VA_ARGS__)
+
+// Outside text made safe for one log line: CR, LF, tab and NUL become \r \n \t \0, the other bytes below 0x20
+// and 0x7f become \xNN, a backslash is doubled; so no received or script text can start a line of its own.
+std::string kiv_log_text(const char *s, size_t n);
+std::string kiv_log_text(const std::string &s);

@@ -24,6 +24,8 @@ struct HostAddr {
 
 static int _kiv_web_is_init = 0;
 static long (*_kiv_web_clock)() = nullptr;
+// The response buffers of every live exchange, as allocated.
+static long long _kiv_web_held = 0;
 
 // --- internal helpers
 
@@ -46,17 +48,26 @@ static std::map<std::string, HostAddr> &_kiv_web_cache() {
     return cache;
 }
 
-// Grows the buffer so that ext more bytes fit; the new space is zero. False when the size would pass the int
-// range or memory runs out.
-static bool kiv_web_extend(kiv_web_buffer *buf, int ext) {
+// The size kiv_web_extend gives the buffer so that ext more bytes fit: doubled, but never past cap when the
+// bytes fit below it. -1 when the size would pass the int range.
+static long long kiv_web_grown(const kiv_web_buffer *buf, int ext, int cap) {
     if (ext < 0 || buf->len > INT_MAX - ext)
-        return false;
+        return -1;
     int target = buf->len + ext;
     long long n = buf->alloc ? buf->alloc : 1;
     while (n < target)
         n *= 2;
-    if (n > INT_MAX)
-        n = target;
+    if (n > cap)
+        n = target > cap ? target : cap;
+    return n < buf->alloc ? buf->alloc : n;
+}
+
+// Grows the buffer so that ext more bytes fit; the new space is zero. False when the size would pass the int
+// range or memory runs out.
+static bool kiv_web_extend(kiv_web_buffer *buf, int ext, int cap = INT_MAX) {
+    long long n = kiv_web_grown(buf, ext, cap);
+    if (n < 0)
+        return false;
     if (n <= buf->alloc)
         return true;
     unsigned char *p = (unsigned char *)realloc(buf->data, (size_t)n);
@@ -137,10 +148,10 @@ in_addr *kiv_gethostbyname(const char *name) {
         in_addr a;
         int err = 0;
         if (!kiv_net_resolve4(name, &a, &err)) {
-            kiv_printf("gethostbyname(%s) == null; h_errno = %d\n", name, err);
+            kiv_printf("gethostbyname(%s) == null; h_errno = %d\n", kiv_log_text(name).c_str(), err);
             return nullptr;
         }
-        kiv_printf("kiv_gethostbyname('%s') cached\n", name);
+        kiv_printf("kiv_gethostbyname('%s') cached\n", kiv_log_text(name).c_str());
         it = cache.emplace(name, HostAddr(a)).first;
     }
     return it->second.ok ? &it->second.value : nullptr;
@@ -225,11 +236,20 @@ int _kiv_web_take(kiv_web *page, const void *bytes, int n) {
         return -1;
     }
     // One byte more than the answer keeps it zero-terminated.
-    if (!kiv_web_extend(&page->_response, n + 1)) {
+    kiv_web_buffer &rs = page->_response;
+    long long grown = kiv_web_grown(&rs, n + 1, KIV_WEB_ANSWER_MAX + 1);
+    if (grown > rs.alloc && _kiv_web_held + (grown - rs.alloc) > KIV_WEB_ANSWERS_MAX) {
+        kiv_printf("answers together larger than %d bytes\n", KIV_WEB_ANSWERS_MAX);
+        _kiv_web_fail(page);
+        return -1;
+    }
+    int before = rs.alloc;
+    if (!kiv_web_extend(&rs, n + 1, KIV_WEB_ANSWER_MAX + 1)) {
         kiv_printf("answer: out of memory\n");
         _kiv_web_fail(page);
         return -1;
     }
+    _kiv_web_held += rs.alloc - before;
     memcpy(page->_response.data + page->_response.len, bytes, (size_t)n);
     page->_response.len += n;
     if (!page->_head_done) {
@@ -405,6 +425,7 @@ void kiv_web_destroy(kiv_web *page) {
         return;
     if (page->sockfd != -1)
         kiv_net_close(page->sockfd);
+    _kiv_web_held -= page->_response.alloc;
     free(page->_request.data);
     free(page->_response.data);
     free(page);
@@ -441,6 +462,10 @@ void kiv_web_urlencode(char *out, int len, const char *in, int l) {
             out[o++] = hex[c & 15];
         }
     }
+}
+
+long long kiv_web_answers_held() {
+    return _kiv_web_held;
 }
 
 void kiv_web_set_clock(long (*source)()) {

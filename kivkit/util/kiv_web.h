@@ -13,6 +13,13 @@ constexpr int KIV_WEB_HOST_MAX = 255;
 constexpr int KIV_WEB_PATH_MAX = 1023;
 // An answer (head and body) larger than this fails the exchange.
 constexpr int KIV_WEB_ANSWER_MAX = 32 << 20;
+// Bytes the answers of all live exchanges may hold together (their buffers as allocated); the exchange whose
+// growth would pass it fails. Two answers at the single cap fit, and the process never holds more than this
+// however many bodies never end.
+constexpr int KIV_WEB_ANSWERS_MAX = 64 << 20;
+// Exchanges the web extension keeps open at once; later requests wait in order and open as earlier ones end,
+// so a script's burst of requests cannot use up the process's file descriptors.
+constexpr int KIV_WEB_OPEN_MAX = 32;
 // A head that has not ended within this many bytes fails the exchange.
 constexpr int KIV_WEB_HEAD_MAX = 64 << 10;
 // Bytes one kiv_web_poll reads at most, so a fast server cannot hold up a frame.
@@ -73,6 +80,8 @@ void kiv_web_get_header(kiv_web *page, char *dest, int dlen, const char *name);
 void kiv_web_destroy(kiv_web *page);
 int kiv_web_urlencode_len(const char *in, int l);
 void kiv_web_urlencode(char *out, int len, const char *in, int l);
+// Bytes the answers of all live exchanges hold now.
+long long kiv_web_answers_held();
 // Replaces the seconds clock of the inactivity allowance (null restores the monotonic clock); for tests.
 void kiv_web_set_clock(long (*source)());
 

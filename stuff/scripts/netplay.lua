@@ -9,6 +9,14 @@ end
 
 -- --- server
 
+-- Work the server does per frame, so that no peer can keep it from stepping the world: it stops reading the
+-- network after this many events or this many seconds of the frame (the rest waits in the queue for the next
+-- frame), and reads at most this many messages of one peer per frame (the rest of them are dropped unread).
+netplay.frame_events, netplay.frame_seconds, netplay.peer_messages = 400, 0.004, 16
+-- One log line per peer per this many seconds about its malformed messages; a peer that takes no slot this long
+-- after connecting is let go, so silent connections cannot fill the host.
+netplay.log_every, netplay.hello_wait = 5, 5
+
 local server = {}
 
 function server.start(args)
@@ -17,6 +25,8 @@ function server.start(args)
     server.slots = {} -- cid -> slot
     server.inputs = {}
     server.acc = 0
+    server.clock = 0
+    server.peers = {} -- cid -> {since = connect time, read = messages this frame, bad = {next = time, held = n}}
     net_host(server.port)
     print("server: listening on port " .. server.port)
 end
@@ -33,10 +43,47 @@ local function free_slot()
     end
 end
 
+local function peer(cid)
+    local p = server.peers[cid]
+    if not p then
+        p = {since = server.clock, read = 0, bad = {next = 0, held = 0}}
+        server.peers[cid] = p
+    end
+    return p
+end
+
+-- Logs a malformed message at most once per peer per netplay.log_every seconds; the others are counted and
+-- their number is logged when the next line is due.
+local function malformed(cid, why)
+    local bad = peer(cid).bad
+    if server.clock < bad.next then
+        bad.held = bad.held + 1
+        return
+    end
+    local more = bad.held > 0 and string.format("; %d more not logged", bad.held) or ""
+    print(string.format("server: dropped a malformed message from %d (%s%s)", cid, why, more))
+    bad.next, bad.held = server.clock + netplay.log_every, 0
+end
+
+local function held_lines()
+    for cid, p in pairs(server.peers) do
+        local bad = p.bad
+        if bad.held > 0 and server.clock >= bad.next then
+            print(string.format("server: dropped %d more malformed messages from %d", bad.held, cid))
+            bad.next, bad.held = server.clock + netplay.log_every, 0
+        end
+    end
+end
+
 local function server_message(cid, text)
-    local m = json.try_decode(text)
-    if type(m) ~= "table" then
-        print("server: dropped a malformed message from " .. cid)
+    local p = peer(cid)
+    p.read = p.read + 1
+    if p.read > netplay.peer_messages or p.gone then
+        return
+    end
+    local m, why = shared.read_message(text)
+    if not m then
+        malformed(cid, why)
         return
     end
     if m.t == "hello" and not server.slots[cid] then
@@ -44,6 +91,7 @@ local function server_message(cid, text)
         if not slot then
             send(cid, {t = "full"})
             net_kick(cid)
+            p.gone = true
             return
         end
         server.slots[cid] = slot
@@ -55,22 +103,59 @@ local function server_message(cid, text)
     end
 end
 
-function server.loop(t)
-    while true do
+local function server_left(cid)
+    local p = server.peers[cid]
+    if p and p.bad.held > 0 then
+        print(string.format("server: dropped %d more malformed messages from %d", p.bad.held, cid))
+    end
+    server.peers[cid] = nil
+    local slot = server.slots[cid]
+    if not slot then
+        return
+    end
+    server.slots[cid] = nil
+    server.inputs[slot] = nil
+    shared.leave(server.world, slot)
+    print(string.format("server: player %d left", cid))
+    if next(server.slots) == nil then
+        -- The next player starts a new game, not the old one's level and score.
+        server.world, server.acc = shared.new_world(1), 0
+        print("server: everyone left, the world starts afresh")
+    end
+end
+
+local function server_read()
+    for _, p in pairs(server.peers) do
+        p.read = 0
+    end
+    local started, n = os.clock(), 0
+    while n < netplay.frame_events and (n % 32 ~= 0 or os.clock() - started < netplay.frame_seconds) do
         local e = net_poll()
         if not e then
             break
         end
+        n = n + 1
         if e.type == "message" then
             server_message(e.cid, e.value)
-        elseif e.type == "disconnect" and server.slots[e.cid] then
-            local slot = server.slots[e.cid]
-            server.slots[e.cid] = nil
-            server.inputs[slot] = nil
-            shared.leave(server.world, slot)
-            print(string.format("server: player %d left", e.cid))
+        elseif e.type == "connect" then
+            peer(e.cid)
+        elseif e.type == "disconnect" then
+            server_left(e.cid)
         end
     end
+    held_lines()
+    for cid, p in pairs(server.peers) do
+        if not server.slots[cid] and not p.gone and server.clock - p.since > netplay.hello_wait then
+            p.gone = true
+            net_kick(cid)
+            print(string.format("server: player %d took no slot in %d s, let go", cid, netplay.hello_wait))
+        end
+    end
+end
+
+function server.loop(t)
+    server.clock = server.clock + t
+    server_read()
     local w = server.world
     if shared.active_count(w) == 0 then
         return -- nobody to play for: the world waits
@@ -92,7 +177,11 @@ function server.loop(t)
             end
             server.world, w = nw, nw
         end
-        send(0, shared.snapshot(w), 0)
+        -- Only the players get the world; a peer without a slot has no use for it.
+        local text = json.encode(shared.snapshot(w))
+        for cid in pairs(server.slots) do
+            net_send(cid, text, 0, 0)
+        end
         if w.level ~= level or w.score ~= score or w.tick % 30 == 0 then
             print(string.format("server: tick %d level %d score %d lives %d players %d", w.tick, w.level, w.score,
                 w.lives, shared.active_count(w)))
@@ -114,45 +203,115 @@ Client.__index = Client
 
 function netplay.connect(host, port)
     local c = setmetatable({host = host, port = port, state = "connecting", slot = nil, world = nil, snapshots = 0,
-        sent = {0, 0}, since = 0, wait = 0}, Client)
+        sent = {0, 0}, since = 0, wait = 0, clock = 0, bad_next = 0, bad_held = 0}, Client)
     net_open(host, port)
     util.log(string.format("client: connecting to %s:%d", host, port))
     return c
 end
 
+-- A client reads at most this many events per frame, and takes the server for gone when no snapshot came for
+-- this many seconds while it plays (or no welcome after connecting).
+netplay.client_events, netplay.server_wait = 200, 5
+netplay.notice_seconds = 3 -- how long "PLAYER 2 JOINED" stays up
+
+function Client:closed(reason)
+    self.state, self.reason = "closed", self.reason or reason
+    util.log("client: disconnected (" .. self.reason .. ")")
+    net_close()
+end
+
+-- Which players were in the last snapshot, or nil before the first one.
+function Client:actives()
+    if not self.world then
+        return nil
+    end
+    local on = {}
+    for i, p in ipairs(self.world.players) do
+        on[i] = p.active
+    end
+    return on
+end
+
+-- A short notice when another player joins or leaves; the ones there at the first snapshot are not news.
+function Client:note_players(was)
+    for i, p in ipairs(was and self.world.players or {}) do
+        if p.active ~= was[i] and i ~= self.slot then
+            local text = string.format("player %d %s", i, p.active and "joined" or "left")
+            self.notice, self.notice_until = text:upper(), self.clock + netplay.notice_seconds
+            util.log("client: " .. text)
+        end
+    end
+end
+
+-- Who is who: each player's number over its figure, "YOU" with this client's own, and the latest notice.
+function Client:paint(w)
+    local f, size = data.font, data.font_size
+    for i, p in ipairs(w.players) do
+        if p.active then
+            local x, y = shared.pos(p)
+            local text = i == self.slot and i .. " YOU" or tostring(i)
+            local tw = kiv.font_size(f, size, text) or 0
+            local cx, top = (x - 0.5) * data.tile, data.hud_h + (y - 1) * data.tile - size
+            kiv.font_draw(f, size, text, util.clamp(cx - tw / 2, 0, data.view_w - tw), math.max(top, data.hud_h),
+                data.player_colors[i])
+        end
+    end
+    if self.notice and self.clock < self.notice_until then
+        widgets.label(self.notice, data.hud_h + 4, 0xFFFFFF)
+    end
+end
+
+-- One log line a second at most about what a server sent wrong, with the number of the others.
+function Client:malformed(why)
+    if self.clock < self.bad_next then
+        self.bad_held = self.bad_held + 1
+        return
+    end
+    local more = self.bad_held > 0 and string.format("; %d more not logged", self.bad_held) or ""
+    util.log("client: dropped a malformed snapshot (" .. why .. more .. ")")
+    self.bad_next, self.bad_held = self.clock + 1, 0
+end
+
 -- Drains the network; answers the worlds' events of every snapshot that arrived, in order.
 function Client:poll(t)
     local events = {}
-    self.wait = self.wait + t
-    while true do
+    self.wait, self.clock = self.wait + t, self.clock + t
+    for _ = 1, netplay.client_events do
+        if self.state == "closed" then
+            break
+        end
         local e = net_poll()
         if not e then
             break
         end
         if e.type == "connect" then
-            self.state = "joining"
+            self.state, self.wait = "joining", 0
             send(0, {t = "hello"})
         elseif e.type == "disconnect" then
-            self.state = "closed"
-            self.reason = e.value ~= "" and e.value or "the server closed the game"
-            util.log("client: disconnected (" .. self.reason .. ")")
+            -- A reason the server gave first ("the game is full") wins over the bare disconnect.
+            self:closed(e.value ~= "" and e.value or "the server closed the game")
         elseif e.type == "message" then
-            local m = json.try_decode(e.value)
-            if type(m) == "table" and m.t == "welcome" and type(m.slot) == "number" then
-                self.slot, self.state = m.slot, "playing"
+            local m, why = shared.read_message(e.value)
+            if m and m.t == "welcome" and type(m.slot) == "number" then
+                self.slot, self.state, self.wait = m.slot, "playing", 0
                 util.log("client: joined as player " .. m.slot)
-            elseif type(m) == "table" and m.t == "full" then
+            elseif m and m.t == "full" then
                 self.reason = "the game is full"
-            elseif type(m) == "table" and m.t == "state" then
+            elseif m and m.t == "state" then
+                local was = self:actives()
                 local ok, w = pcall(shared.apply, self.world, m)
                 if ok then
                     self.world, self.snapshots, self.wait = w, self.snapshots + 1, 0
+                    self:note_players(was)
                     for _, ev in ipairs(w.events) do
                         events[#events + 1] = ev
                     end
                 else
-                    util.log("client: dropped a malformed snapshot")
+                    why = tostring(w):gsub("^.-:%d+: ", "")
                 end
+            end
+            if why then
+                self:malformed(why)
             end
         end
     end
@@ -160,6 +319,8 @@ function Client:poll(t)
         self.state, self.reason = "closed", "no answer from " .. self.host .. ":" .. self.port
         util.log("client: " .. self.reason)
         net_close()
+    elseif (self.state == "joining" or self.state == "playing") and self.wait > netplay.server_wait then
+        self:closed("the server stopped answering")
     end
     return events
 end

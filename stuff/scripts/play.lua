@@ -157,7 +157,12 @@ function play.loop(t)
         end
         local dir = s.bot and bot.think(c.world, c.slot) or wanted(s, 1)
         c:input(dir[1], dir[2], t)
-        if c.state == "closed" and not s.bot then
+        if c.state == "closed" and s.bot then
+            -- Nobody watches a bot client: it ends, with a failure status for whoever started it. Scripts have no
+            -- exit status of their own, so this is Lua's os.exit; the host is closed and nothing is being saved.
+            print("client: the bot stops, " .. (c.reason or "disconnected"))
+            os.exit(1)
+        elseif c.state == "closed" then
             switcher.go("join", {message = c.reason or "disconnected", address = switcher.args.address})
         end
         return
@@ -263,6 +268,9 @@ function play.paint()
     if w then
         draw_world(w, switcher.time)
         hud(w, s)
+        if s.client then
+            s.client:paint(w)
+        end
     else
         local c = s.client
         widgets.label(c.state == "closed" and (c.reason or "disconnected") or "connecting to " .. c.host .. ":" ..

@@ -229,6 +229,25 @@ function shared.snapshot(w)
         gems = gems, players = ps, enemies = es, events = w.events}
 end
 
+-- What one network message may hold. The game's own messages stay far below these (a snapshot is under 1.5 KB),
+-- so anything longer is refused before it is decoded, and a snapshot carries at most this many of each list.
+shared.limits = {message = 4096, events = 32, enemies = 32, gems = 240}
+
+-- A network message decoded as a table, or nil and why not; too long a text is refused without decoding it.
+function shared.read_message(text)
+    if type(text) ~= "string" then
+        return nil, "not a text"
+    end
+    if #text > shared.limits.message then
+        return nil, "too long: " .. #text .. " bytes"
+    end
+    local m, err = json.try_decode(text)
+    if type(m) ~= "table" then
+        return nil, err or "not an object"
+    end
+    return m
+end
+
 local STATES = {play = true, cleared = true, won = true, lost = true}
 
 local function num(v)
@@ -241,6 +260,11 @@ end
 function shared.apply(w, s)
     assert(type(s.level) == "number" and data.levels[s.level], "bad level")
     assert(STATES[s.state], "bad state")
+    local lim = shared.limits
+    for key, most in pairs({events = lim.events, enemies = lim.enemies, gems = lim.gems, players = data.max_players}) do
+        assert(s[key] == nil or type(s[key]) == "table", "bad " .. key)
+        assert(s[key] == nil or #s[key] <= most, "too many " .. key)
+    end
     local left, ps, es, evs = {}, {}, {}, {}
     for _, g in ipairs(s.gems or {}) do
         left[num(g)] = true

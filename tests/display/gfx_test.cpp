@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <limits>
 #include <string>
 #include <vector>
@@ -577,6 +578,66 @@ TEST_F(GfxDisplay, ChangedFilesAreReloaded) {
     gfx_img_blit(live, 0, 0, 0, 0);
     Px p = At(2, 2);
     EXPECT_TRUE(p.r == 0 && p.g == 254) << "expected the new green picture, saw " << P(p);
+}
+
+// A changed file that does not decode leaves the picture on screen (same GL texture, size and image) and is not
+// read again until it changes again; a good file then replaces the picture under the same ids.
+TEST_F(GfxDisplay, FailedReloadKeepsThePicture) {
+    Png("flaky.png", 4, 4, [](int, int) { return kRed; });
+    Png("flaky_green.png", 6, 6, [](int, int) { return kGreen; });
+    std::ifstream in(Path("flaky_green.png"), std::ios::binary);
+    const std::string good_green((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_FALSE(good_green.empty());
+    time_t now = time(nullptr);
+    struct utimbuf past = {now - 100, now - 100};
+    ASSERT_EQ(0, utime(Path("flaky.png").c_str(), &past));
+    int img = gfx_img_load("flaky");
+    ASSERT_NE(0, img);
+    int tid = _gfx_get_img(img).tid, gl = _gfx_get_tex(tid).tex;
+    SetNearest(tid);
+    struct Row {
+        const char *name;
+        std::string bytes; // empty: leave the file as it is
+        long age;          // seconds before now of the file's time
+        bool read;         // the scan reads the file
+        Px want;
+        int width;
+    } rows[] = {
+        {"damaged file", "not a picture any more", 50, true, kRed, 4},
+        {"same damaged file, next scan", "", 50, false, kRed, 4},
+        {"half-written file, newer", good_green.substr(0, good_green.size() / 2), 40, true, kRed, 4},
+        {"rewritten in the same second with another size", good_green.substr(0, good_green.size() / 2 + 3), 40, true,
+         kRed, 4},
+        {"good file at last", good_green, 30, true, kGreen, 6},
+    };
+    for (const Row &r : rows) {
+        if (!r.bytes.empty())
+            Text("flaky.png", r.bytes);
+        struct utimbuf t = {now - r.age, now - r.age};
+        ASSERT_EQ(0, utime(Path("flaky.png").c_str(), &t)) << r.name;
+        testing::internal::CaptureStdout();
+        _gfx_reload_scan(now);
+        std::string log = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(r.read, log.find("gfx_tex_reload: " + std::to_string(tid) + " flaky ") != std::string::npos)
+            << r.name << ": " << log;
+        if (r.read && r.want.g == 0) {
+            EXPECT_NE(std::string::npos, log.find("gfx_tex_reload: " + std::to_string(tid) +
+                                                  " flaky keeps its last picture until the file changes again\n"))
+                << r.name << ": " << log;
+        }
+        EXPECT_EQ(img, gfx_img_load("flaky")) << r.name;
+        EXPECT_EQ(r.width, gfx_img_get_width(img)) << r.name;
+        if (r.want.g == 0) {
+            EXPECT_EQ(gl, _gfx_get_tex(tid).tex) << r.name << ": the old GL texture stays";
+        }
+        Frame();
+        gfx_img_blit(img, 0, 0, 64, 64);
+        Px p = At(30, 30);
+        Px w = r.want;
+        w.r = w.r ? 254 : 0;
+        w.g = w.g ? 254 : 0;
+        EXPECT_TRUE(p.r == w.r && p.g == w.g && p.b == w.b) << r.name << ": expected " << P(w) << " saw " << P(p);
+    }
 }
 
 } // namespace

@@ -90,14 +90,43 @@ TEST(Misc, VerbsFromAScript) {
                           "for a, b in zip(im.getpixel(p), e)); print(png.size, png.tobytes() == "
                           "open('frame.rgba', 'rb').read(), near(png, 1), near(jpg, 8))\""));
     EXPECT_EQ("\"" + tmp + "/rel.png\"", call("screenshot", R"({"filename":"rel.png"})"));
-    EXPECT_EQ("\"\"", call("screenshot", R"({"filename":"x.bmp"})"));
-    EXPECT_EQ("\"\"", call("screenshot", R"({"filename":"/nonexistent-dir/x.png"})"));
-    EXPECT_EQ("\"\"", call("screenshot", "{\"filename\":\"" + std::string(1100, 'a') + ".png\"}"));
+    // Names up to the file system's limit are written (the temporary file's name stays short) and decode; every
+    // refusal says why in the log.
+    const std::string long_png = std::string(246, 'p') + ".png", long_jpg = std::string(246, 'j') + ".jpg";
+    ASSERT_EQ(250u, long_png.size());
+    struct Shot {
+        const char *name;
+        std::string filename, answer, log;
+    } shots[] = {
+        {"250-byte PNG name", long_png, tmp + "/" + long_png, ""},
+        {"250-byte JPEG name", long_jpg, tmp + "/" + long_jpg, ""},
+        {"neither extension", "x.bmp", "", "screenshot: neither .jpg nor .png, nothing written: " + tmp + "/x.bmp\n"},
+        {"PNG into a missing folder", "/nonexistent-dir/x.png", "",
+         "file not writable: /nonexistent-dir/x.png - No such file or directory\n"},
+        {"JPEG into a missing folder", "/nonexistent-dir/x.jpg", "",
+         "file not writable: /nonexistent-dir/x.jpg - No such file or directory\n"},
+        {"name past the limit", std::string(256, 'n') + ".jpg", "", "- File name too long\n"},
+        {"path past the buffer", std::string(1100, 'a') + ".png", "",
+         "screenshot: path longer than 1023 bytes refused\n"},
+    };
+    for (const Shot &r : shots) {
+        testing::internal::CaptureStdout();
+        std::string got = call("screenshot", "{\"filename\":\"" + r.filename + "\"}");
+        std::string log = testing::internal::GetCapturedStdout();
+        EXPECT_EQ("\"" + r.answer + "\"", got) << r.name;
+        EXPECT_NE(std::string::npos, log.find(r.log)) << r.name << ": expected '" << r.log << "' in '" << log << "'";
+    }
+    EXPECT_EQ("rc=0\n", run_pumping("djpeg -outfile /dev/null " + tmp + "/" + long_jpg + " 2>&1; echo rc=$?"));
+    EXPECT_EQ("(320, 240)\n",
+              run_pumping("cd " + tmp + " && /usr/bin/python3 -c \"from PIL import Image; print(Image.open('" +
+                          long_png + "').size)\""));
     glViewport(0, 0, 0, 0);
     EXPECT_EQ("\"\"", call("screenshot", R"({"filename":"empty.png"})"));
     glViewport(0, 0, W, H);
-    EXPECT_EQ("", run_pumping("ls " + tmp +
-                              " | grep -v -x -e shot.png -e rel.png -e frame.rgba -e misc_screenshot.jpg -e shot.ppm"))
+    EXPECT_EQ("",
+              run_pumping("ls -A " + tmp +
+                          " | grep -v -x -e shot.png -e rel.png -e frame.rgba -e misc_screenshot.jpg -e shot.ppm -e " +
+                          long_png + " -e " + long_jpg))
         << "stray files";
 
     EXPECT_EQ("true", call("clipboard:set", "\"from the game\""));

@@ -1,6 +1,7 @@
-// Fuzz target for what a game client does with a network message: the embedded game's JSON decoder and the
-// snapshot reader run in a real Lua state. Any bytes must give a value or a caught error, never an escaping one,
-// and a decoded value must encode to text that decodes and encodes to the same text again.
+// Fuzz target for what a game client does with a network message: the embedded game's JSON decoder, its message
+// reader (which refuses long texts undecoded) and the snapshot reader run in a real Lua state. Any bytes must give a
+// value or a caught error, never an escaping one, and a decoded value must encode to text that decodes and encodes to
+// the same text again.
 #include <lauxlib.h>
 #include <lua.h>
 #include <lualib.h>
@@ -19,8 +20,11 @@ if v == nil then return "none" end
 local e1 = json.encode(v)
 local e2 = json.encode(json.decode(e1))
 if e1 ~= e2 then return "unstable: " .. e1 .. " / " .. e2 end
-if type(v) == "table" and v.t == "state" then
-    pcall(shared.apply, nil, v)
+local m = shared.read_message(text)
+if m ~= nil and #text > shared.limits.message then return "read a text over the limit" end
+if m ~= nil and m.t == "state" then
+    local ok, w = pcall(shared.apply, nil, m)
+    if ok and #w.events > shared.limits.events then return "took too many events" end
 end
 return "ok"
 )";

@@ -7,6 +7,8 @@ import threading
 
 HEAD = b"HTTP/1.0 200 OK\r\nContent-Type: x\r\n\r\n"
 NUL_BODY = b"a\x00b\r\n]=]\x00"
+# A body that would write a line of its own into the log if its bytes were logged raw.
+FORGE_BODY = b"ok\n$ server: player 9 joined as 1\r\n\x00\x1b[2J\x7f\\n"
 
 
 def _reset(writer):
@@ -61,6 +63,12 @@ async def _serve(reader, writer):
             return
         elif mode == "/nul":
             writer.write(HEAD + NUL_BODY)
+        elif mode == "/forge":
+            writer.write(HEAD + FORGE_BODY)
+        elif mode == "/pause":
+            # Slow but finite: the answer comes a tenth of a second after the request.
+            await asyncio.sleep(0.1)
+            writer.write(HEAD + b"ok")
         elif mode == "/slow":
             writer.write(HEAD)
             while True:

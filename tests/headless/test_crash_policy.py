@@ -1,6 +1,7 @@
 """Headless crash policies (exit, restart, wait) and the reload of a changed script clearing the failure latch."""
 import os
 import shutil
+import signal
 import sys
 import tempfile
 import time
@@ -15,7 +16,7 @@ def idx(lines, text):
 
 def test_exit():
     code, lines = k.run(["-mod", k.mod_path("crash.lua"), "-crash", "exit"])
-    k.check(code == 0, "exit: exit code", "0, saw %d" % code, lines)
+    k.check(code == 1, "exit: exit status after a script failure", "1, saw %d" % code, lines)
     k.check(idx(lines, "$ loop 2") >= 0, "exit: second loop ran", "'$ loop 2'", lines)
     k.check(idx(lines, "$ zorbit: ") > idx(lines, "$ loop 2"), "exit: report", "'$ zorbit: ' after '$ loop 2'", lines)
     k.check(any(l.startswith("$ [string \"crash.lua\"]:11: boom at two") for l in lines), "exit: message",
@@ -33,6 +34,48 @@ def test_restart():
     run.stop()
     lines = run.lines
     k.check(lines.count("$ init script") == 2, "restart: script ran again", "two '$ init script'", lines)
+
+
+def test_restart_backoff():
+    """Quick failures restart after 1, 2, 4 ... s, each wait logged; a stop signal is served during a wait."""
+    run = k.Live(["-mod", k.mod_path("crash.lua"), "-crash", "restart"])
+    starts = []
+    while len(starts) < 4:
+        run.until(lambda l: l == "$ init", "start %d" % (len(starts) + 1))
+        starts.append(time.time())
+    time.sleep(0.5)  # inside the 8 s wait
+    sent = time.time()
+    run.p.send_signal(signal.SIGTERM)
+    try:
+        code = run.p.wait(timeout=10)
+    except Exception:
+        code = None
+    ended = time.time()
+    run.stop()
+    lines = run.lines
+    for i, wait in enumerate((1, 2, 4)):
+        gap = starts[i + 1] - starts[i]
+        k.check(gap >= wait * 0.9, "backoff: restart %d" % (i + 1), "after about %d s, saw %.2f s" % (wait, gap), lines)
+    said = [l.split("] ", 1)[-1] for l in lines if "the mod failed; restarting it in" in l]
+    k.check(said == ["the mod failed; restarting it in %d s" % w for w in (1, 2, 4, 8)], "backoff: log lines",
+            "one line per restart with 1, 2, 4, 8 s, saw %s" % said, lines)
+    k.check(code == 0, "backoff: SIGTERM while waiting", "exit status 0, saw %s" % code, lines)
+    k.check(ended - sent < 5, "backoff: responsive while waiting", "an end within 5 s, saw %.1f s" % (ended - sent),
+            lines)
+
+
+def test_mod_folder():
+    d = tempfile.mkdtemp(prefix="kiv_modfolder_")
+    try:
+        for arg in (d, d + "/"):
+            code, lines = k.run(["-mod", arg])
+            want = "-mod wants a script file, e.g. %s/main.lua" % d
+            k.check(sum(1 for l in lines if l.endswith("] " + want)) == 1, "folder %s: line" % arg, repr(want), lines)
+            k.check(not any("file missing" in l or "nil value" in l for l in lines), "folder %s: no misleading lines" % arg,
+                    "no 'file missing' nor 'a nil value'", lines)
+            k.check(code == 1, "folder %s: exit status" % arg, "1, saw %d" % code, lines)
+    finally:
+        shutil.rmtree(d)
 
 
 def test_wait_and_reload():
@@ -66,7 +109,7 @@ def test_wait_and_reload():
 
 
 if __name__ == "__main__":
-    for t in (test_exit, test_restart, test_wait_and_reload):
+    for t in (test_exit, test_restart, test_restart_backoff, test_mod_folder, test_wait_and_reload):
         try:
             t()
         except AssertionError as e:

@@ -1,9 +1,12 @@
 """The embedded game played over the network: a headless server and two bot clients on loopback for about 15 s.
 The clients must join, see the same level, score and lives as the server at the same step, see the score and the
-level change, and no script error may reach any log."""
+level change, and no script error may reach any log. Then hostile peers (tests/mods/rogue_player.lua, the engine's
+own ENet functions) against a server with an honest bot, and the ends of a game: full, everyone gone, server gone."""
+import concurrent.futures
 import os
 import re
 import socket
+import subprocess
 import sys
 import tempfile
 import time
@@ -66,6 +69,117 @@ def test_coop():
             "a second player", server.lines)
 
 
+def ticks(lines, who):
+    """The ticks of the lines "$ <who>: tick T ...", in order."""
+    return [int(m.group(1)) for m in (re.match(r"\$ %s: tick (\d+) " % who, l) for l in lines) if m]
+
+
+def wait_exit(run, seconds=20):
+    """The exit status of a run that should end by itself, or None when it still runs after seconds."""
+    try:
+        run.p.wait(timeout=seconds)
+    except subprocess.TimeoutExpired:
+        return None
+    return run.stop()
+
+
+def join(port, cwd, slot=None):
+    bot = k.Live(["-join", "127.0.0.1:%d" % port, "-bot", "1"], cwd=cwd)
+    if slot:
+        bot.until(lambda l: l == "$ client: joined as player %d" % slot, "player slot %d" % slot)
+    return bot
+
+
+def server_with_bot():
+    port, cwd = free_udp_port(), tempfile.mkdtemp(prefix="kiv_coop_")
+    server = k.Live(["-server", str(port)], cwd=cwd)
+    server.until(lambda l: l == "$ server: listening on port %d" % port, "the server listening")
+    return port, cwd, server, join(port, cwd, 1)
+
+
+# attack of tests/mods/rogue_player.lua, a server line that must show, bounds of its malformed-message lines
+HOSTILE = [
+    ("big", r"\$ server: dropped a malformed message from \d+ \(too long: 10001 bytes\)$", 2, 3),
+    ("junk", r"\$ server: dropped a malformed message from \d+ \(.+; \d{3,} more not logged\)$", 2, 3),
+    ("flood", r"\$ server: tick \d+ level", 0, 0),
+    ("silent", r"\$ server: player \d+ took no slot in 5 s, let go$", 0, 0),
+]
+
+
+def hostile_row(attack, line, least, most):
+    """A hostile player attacks a server with an honest bot, which must keep playing all along."""
+    port, cwd, server, honest = server_with_bot()
+    bad = k.Live(["-mod", k.mod_path("rogue_player.lua"), "-attack", attack, "-port", str(port)])
+    wait_exit(bad)
+    time.sleep(2)  # the honest bot's steps after the attack, and the server's held log line
+    honest.stop()
+    server.stop()
+    seen, srv = ticks(honest.lines, "client"), ticks(server.lines, "server")
+    k.check(len(seen) >= 5 and seen == sorted(seen) and not any("disconnected" in l for l in honest.lines),
+            attack + ": honest bot kept playing", "5 or more rising steps, no disconnect, saw %s" % seen, honest.lines)
+    k.check(len(srv) >= 6 and "$ rogue done" in bad.lines, attack + ": server kept stepping",
+            "6 or more steps through the attack, saw %s" % srv, server.lines + bad.lines)
+    k.check(any(re.match(line, l) for l in server.lines), attack + ": server line", line, server.lines)
+    bad_lines = [l for l in server.lines if re.match(r"\$ server: dropped .*malformed message", l)]
+    k.check(least <= len(bad_lines) <= most, attack + ": malformed-message lines",
+            "%d to %d, saw %d" % (least, most, len(bad_lines)), server.lines)
+
+
+def ending_rows():
+    """A fifth player refused; a newcomer after everyone left meets a new game; a bot ends when its server dies."""
+    port, cwd, server, first = server_with_bot()
+    others = [join(port, cwd, slot) for slot in (2, 3, 4)]
+    fifth = join(port, cwd)
+    code = wait_exit(fifth)
+    k.check(code == 1 and fifth.lines[-2:] == ["$ client: disconnected (the game is full)",
+                                               "$ client: the bot stops, the game is full"],
+            "fifth player: told and ended", "the game is full, status 1, saw %s" % code, fifth.lines)
+    for b in others:
+        b.stop()
+    need, first.deadline = {"$ client: player 4 left", "$ client: level 2"}, time.time() + 40
+    first.until(lambda l: need.discard(l) or not need, "the others' leaving, then the second level")
+    first.stop()
+    k.check(all("$ client: player %d joined" % i in first.lines for i in (2, 3, 4)), "first player: joins noticed",
+            "'client: player N joined' for 2 to 4", first.lines)
+    server.until(lambda l: l == "$ server: everyone left, the world starts afresh", "a fresh world")
+    newcomer = join(port, cwd, 1)
+    step = newcomer.until(lambda l: l.startswith("$ client: tick "), "a step")
+    k.check([l for l in newcomer.lines if l.startswith("$ client: level")] == ["$ client: level 1"] and
+            re.match(r"\$ client: tick 30 level 1 score \d+$", step), "newcomer: a new game",
+            "level 1 from step 0, saw %s" % step, newcomer.lines)
+    server.p.kill()
+    server.stop()
+    code = wait_exit(newcomer)
+    k.check(code == 1 and newcomer.lines[-2:] == ["$ client: disconnected (the server stopped answering)",
+                                                  "$ client: the bot stops, the server stopped answering"],
+            "server killed: the bot ends", "status 1 after its line, saw %s" % code, newcomer.lines)
+
+
+def three_players():
+    """Three bots play through the last level: the game ends and a new one goes on scoring."""
+    port, cwd, server, first = server_with_bot()
+    bots = [first] + [join(port, cwd, slot) for slot in (2, 3)]
+    server.deadline = time.time() + 60
+    server.until(lambda l: re.match(r"\$ server: tick \d+ level 3 ", l), "the third level")
+    server.until(lambda l: l.startswith("$ server: game over"), "the end of the game")
+    server.until(lambda l: re.match(r"\$ server: tick \d+ level 1 score [1-9]", l), "a new game scoring")
+    for b in bots + [server]:
+        b.stop()
+
+
+def test_hostile_and_endings():
+    # Each row has its own server on its own port: they run side by side to keep the test short.
+    with concurrent.futures.ThreadPoolExecutor(len(HOSTILE) + 2) as pool:
+        jobs = [pool.submit(hostile_row, *row) for row in HOSTILE] + [pool.submit(f) for f in (ending_rows,
+                                                                                               three_players)]
+        for job in jobs:
+            try:
+                job.result()
+            except AssertionError as e:
+                k.failures.append(str(e))
+
+
 if __name__ == "__main__":
     test_coop()
+    test_hostile_and_endings()
     k.finish()

@@ -35,15 +35,20 @@ def test_hostile():
         plain.kill()
         plain.wait()
     k.check(code == 0, "exit code", "0, saw %d" % code, lines)
-    for want in ("$ event bytewise 8 -", "$ event nul 9 exact", "$ event file 13 exact"):
+    for want in ("$ event bytewise 8 -", "$ event nul 9 exact", "$ event file 13 exact", "$ event forge 43 exact"):
         k.check(want in lines, want, "the line '%s'" % want, lines)
     events = [l for l in lines if l.startswith("$ event ")]
-    k.check(all(re.match(r"\$ event (bytewise|nul|file|reset-after) ", l) for l in events), "no other events",
+    k.check(all(re.match(r"\$ event (bytewise|nul|file|reset-after|forge) ", l) for l in events), "no other events",
             "events only for answers with status 200", lines)
     text = "\n".join(lines)
     for want in ("header longer than 65536 bytes", "answer larger than 33554432 bytes", "status = 404",
                  "status = 0", "kiv_gethostbyname == null"):
         k.check(want in text, want, "a line with '%s'" % want, lines)
+    # The body's line ends and control bytes are escaped in the event's log line; no line of its own appears.
+    k.check(not any(l.startswith("$ server:") for l in lines), "forged line",
+            "no line written by the body", lines)
+    forge = r"ext_do_event: forge, value=ok\n$ server: player 9 joined as 1\r\n\0\x1b[2J\x7f\\n"
+    k.check(any(l.endswith(forge) for l in lines), "escaped body", "a line ending in " + forge, lines)
     failures = len([l for l in lines if re.search(r"web_loop 0x[0-9a-f]+: failure", l)])
     # reset before and during, refused, unresolvable, endless head and body; close may fail or end empty.
     k.check(failures >= 6, "failures logged", "at least 6 failure lines, saw %d" % failures, lines)
