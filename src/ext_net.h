@@ -22,7 +22,7 @@ constexpr size_t NET_MAX_WAITING = 4 * 1024 * 1024;
 constexpr size_t NET_PEER_MAX_COMMANDS = 8192;
 constexpr size_t NET_PEER_MAX_BYTES = NET_MAX_WAITING;
 // A connection begun but never verified (a forged CONNECT) gives its slot back after this long.
-constexpr unsigned NET_HALF_OPEN_MS = 4000;
+constexpr unsigned NET_HALF_OPEN_MS = 3000;
 
 // One event for the script: type "connect", "disconnect" or "message"; value the reason or the bytes.
 struct NetEvent {

@@ -21,7 +21,8 @@ SANITIZED = "ASAN_OPTIONS" in os.environ
 MAX_GAP_MS = 500 if SANITIZED else 250
 MAX_RSS_GROWTH_KB = (400 if SANITIZED else 150) * 1024
 ATTACK_S = 8
-# Half-open connections are given up after 4 s; the rest is start-up and a loaded machine.
+# Half-open connections are given up after 3 s, and a client tries again 3.5 s and 7.5 s after its first try;
+# the rest is a loaded machine.
 JOIN_AFTER_BURST_MS = 9000
 
 
