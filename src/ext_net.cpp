@@ -103,6 +103,57 @@ static void _net_queued(const ENetPeer *peer, size_t *commands, size_t *bytes) {
     *bytes = b;
 }
 
+// False for a datagram carrying an unreliable fragment of more fragments than bytes: ENet would make room for a
+// fragment bitmap of up to 128 KB for a message of a byte or two, past its own waiting-data count. The commands are
+// walked as ENet walks them, after the range coder when the datagram is compressed.
+static bool _net_fragments_sane(ENetHost *host) {
+    static enet_uint8 plain[ENET_PROTOCOL_MAXIMUM_MTU];
+    const enet_uint8 *data = host->receivedData, *end = data + host->receivedDataLength;
+    unsigned flags = ((unsigned)data[0] << 8 | data[1]) & ENET_PROTOCOL_HEADER_FLAG_MASK;
+    const enet_uint8 *at = data + ((flags & ENET_PROTOCOL_HEADER_FLAG_SENT_TIME) ? 4 : 2);
+    if (at > end)
+        return true;
+    if (flags & ENET_PROTOCOL_HEADER_FLAG_COMPRESSED) {
+        if (!host->compressor.context || !host->compressor.decompress)
+            return true; // ENet drops it
+        size_t n = host->compressor.decompress(host->compressor.context, at, end - at, plain, sizeof(plain));
+        if (n == 0 || n > sizeof(plain))
+            return true;
+        at = plain;
+        end = plain + n;
+    }
+    while (at + sizeof(ENetProtocolCommandHeader) <= end) {
+        const ENetProtocol *cmd = (const ENetProtocol *)at;
+        unsigned number = cmd->header.command & ENET_PROTOCOL_COMMAND_MASK;
+        size_t size = enet_protocol_command_size(cmd->header.command);
+        if (number >= ENET_PROTOCOL_COMMAND_COUNT || size == 0 || (size_t)(end - at) < size)
+            break;
+        at += size;
+        switch (number) {
+        case ENET_PROTOCOL_COMMAND_SEND_RELIABLE:
+            at += ENET_NET_TO_HOST_16(cmd->sendReliable.dataLength);
+            break;
+        case ENET_PROTOCOL_COMMAND_SEND_UNRELIABLE:
+            at += ENET_NET_TO_HOST_16(cmd->sendUnreliable.dataLength);
+            break;
+        case ENET_PROTOCOL_COMMAND_SEND_UNSEQUENCED:
+            at += ENET_NET_TO_HOST_16(cmd->sendUnsequenced.dataLength);
+            break;
+        case ENET_PROTOCOL_COMMAND_SEND_UNRELIABLE_FRAGMENT:
+            if (ENET_NET_TO_HOST_32(cmd->sendFragment.fragmentCount) >
+                ENET_NET_TO_HOST_32(cmd->sendFragment.totalLength))
+                return false;
+            // fall through
+        case ENET_PROTOCOL_COMMAND_SEND_FRAGMENT:
+            at += ENET_NET_TO_HOST_16(cmd->sendFragment.dataLength);
+            break;
+        default:
+            break;
+        }
+    }
+    return true;
+}
+
 static bool _net_live(const ENetPeer *peer) {
     return peer->state == ENET_PEER_STATE_CONNECTED || peer->state == ENET_PEER_STATE_DISCONNECT_LATER;
 }
@@ -121,7 +172,7 @@ static int ENET_CALLBACK _net_intercept(ENetHost *host, ENetEvent *) {
         peer->address.port != host->receivedAddress.port)
         return 0;
     _NetSlot &slot = _my_net->slots[index];
-    if (slot.over && slot.over_id == peer->connectID)
+    if ((slot.over && slot.over_id == peer->connectID) || !_net_fragments_sane(host))
         return 1;
     size_t commands, bytes;
     _net_queued(peer, &commands, &bytes);

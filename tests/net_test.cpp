@@ -336,6 +336,36 @@ TEST(Net, PeerQueueLimit) {
     net_close();
 }
 
+// Unreliable fragments of a 2-byte message in a million fragments would each cost ENet a 128 KB bitmap: their
+// datagrams are dropped unread, so the peer holds nothing (it is not disconnected) and its later messages arrive.
+TEST(Net, ImpossibleFragmentsDropped) {
+    modstest::ModsRig rig;
+    int port = free_port();
+    net_host(port);
+    ENetAddress to;
+    enet_address_set_host(&to, "127.0.0.1");
+    to.port = (enet_uint16)port;
+    Raw peer(0, true);
+    std::vector<NetEvent> got;
+    peer.connect(port, 1);
+    ASSERT_TRUE(pump({&peer}, got, [&] { return got.size() == 1; }));
+    stdouttest::StdoutCapture cap;
+    for (int i = 0; i < 40; i++) {
+        std::string d = enetcraft::header(peer.peer, 0);
+        for (int n = 0; n < 8; n++)
+            enetcraft::fragment(d, 3, (enet_uint16)(i * 8 + n + 1), 1 << 20, 0, 2, 0, "", 2);
+        enetcraft::send(peer.h->socket, to, d);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    enet_peer_send(peer.peer, 0, enet_packet_create("alive", 5, ENET_PACKET_FLAG_RELIABLE));
+    got.clear();
+    ASSERT_TRUE(pump({&peer}, got, [&] { return !got.empty(); })) << cap.text();
+    EXPECT_EQ("message 1 [alive]\n", show(got));
+    EXPECT_EQ(std::string::npos, cap.text().find("net: peer")) << cap.text();
+    EXPECT_EQ(0, peer.count(ENET_EVENT_TYPE_DISCONNECT));
+    net_close();
+}
+
 // A burst of CONNECTs never followed up takes every slot; they are given up in time and a newcomer gets in.
 TEST(Net, HalfOpenConnectionsGivenUp) {
     modstest::ModsRig rig;

@@ -44,11 +44,15 @@ inline void unreliable(std::string &out, enet_uint8 channel, enet_uint16 reliabl
 }
 
 // One fragment of a reliable message of `total` bytes in `count` fragments starting at sequence number `start`.
+// With `unreliable_after` >= 0, a fragment of an unreliable message sequenced after that reliable one instead.
 inline void fragment(std::string &out, enet_uint8 channel, enet_uint16 start, enet_uint32 count, enet_uint32 number,
-                     enet_uint32 total, enet_uint32 offset, const std::string &data) {
+                     enet_uint32 total, enet_uint32 offset, const std::string &data, int unreliable_after = -1) {
     ENetProtocolSendFragment c;
-    c.header = command(ENET_PROTOCOL_COMMAND_SEND_FRAGMENT | ENET_PROTOCOL_COMMAND_FLAG_ACKNOWLEDGE, channel,
-                       (enet_uint16)(start + number));
+    if (unreliable_after >= 0)
+        c.header = command(ENET_PROTOCOL_COMMAND_SEND_UNRELIABLE_FRAGMENT, channel, (enet_uint16)unreliable_after);
+    else
+        c.header = command(ENET_PROTOCOL_COMMAND_SEND_FRAGMENT | ENET_PROTOCOL_COMMAND_FLAG_ACKNOWLEDGE, channel,
+                           (enet_uint16)(start + number));
     c.startSequenceNumber = ENET_HOST_TO_NET_16(start);
     c.dataLength = ENET_HOST_TO_NET_16((enet_uint16)data.size());
     c.fragmentCount = ENET_HOST_TO_NET_32(count);
