@@ -13,6 +13,16 @@ typedef int NetID;
 constexpr unsigned NET_VERSION = 1;
 // How long net_close waits for its peers to acknowledge their disconnects.
 constexpr int NET_CLOSE_BUDGET_MS = 500;
+// Limits of every host, far below ENet's 32 MB defaults (the game's messages are under 1 KB): the largest message
+// sent or received, and the bytes one peer may have waiting (ENet refuses more until the script has polled them).
+constexpr size_t NET_MAX_PACKET = 1024 * 1024;
+constexpr size_t NET_MAX_WAITING = 4 * 1024 * 1024;
+// What one peer may hold queued (parked behind a missing reliable message, fragments of an incomplete one, or
+// received and not yet polled), counted with ENet's bookkeeping; past either the peer is disconnected.
+constexpr size_t NET_PEER_MAX_COMMANDS = 8192;
+constexpr size_t NET_PEER_MAX_BYTES = NET_MAX_WAITING;
+// A connection begun but never verified (a forged CONNECT) gives its slot back after this long.
+constexpr unsigned NET_HALF_OPEN_MS = 3000;
 
 // One event for the script: type "connect", "disconnect" or "message"; value the reason or the bytes.
 struct NetEvent {

@@ -1,0 +1,159 @@
+"""One hostile ENet peer (kiv_hostile_peer, the attack named on the command line) against the game's headless
+server, with an honest bot client playing and an honest observer timing the snapshots. The server's memory must
+stay bounded, no snapshot gap may show a frame longer than about 100 ms, the bot and the observer must never be
+dropped and the bot keeps playing; after a burst of forged CONNECTs a newcomer joins within a few seconds.
+Usage: hostile_enet.py parked|fragments|big|flood|connects"""
+import os
+import re
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import kivrun as k
+
+HOSTILE = os.environ.get("KIV_HOSTILE_PEER", "")
+SANITIZED = "ASAN_OPTIONS" in os.environ
+# A frame of 100 ms shows as a gap of up to 100 ms plus one 33 ms step; the rest is room for a loaded machine.
+MAX_GAP_MS = 500 if SANITIZED else 250
+# ASan keeps freed memory in quarantine (256 MB by default), so a churning server grows by that much more.
+MAX_RSS_GROWTH_KB = (800 if SANITIZED else 150) * 1024
+ATTACK_S = 8
+# Half-open connections are given up after 3 s, and a client tries again 3.5 s and 7.5 s after its first try;
+# the rest is a loaded machine.
+JOIN_AFTER_BURST_MS = 9000
+
+
+class Proc:
+    """A process whose output lines are read by a thread as they come, so that no pipe ever fills."""
+
+    def __init__(self, argv, cwd=None):
+        self.p = subprocess.Popen(argv, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, cwd=cwd)
+        self.lines = []
+        self.t = threading.Thread(target=self._read, daemon=True)
+        self.t.start()
+
+    def _read(self):
+        for raw in self.p.stdout:
+            self.lines.append(raw.decode("utf-8", "replace").rstrip("\n"))
+
+    def until(self, pred, what, timeout=k.TIMEOUT):
+        end = time.time() + timeout
+        seen = 0
+        while time.time() < end:
+            while seen < len(self.lines):
+                if pred(self.lines[seen]):
+                    return self.lines[seen]
+                seen += 1
+            if self.p.poll() is not None and seen >= len(self.lines):
+                self.t.join(1)
+                if seen >= len(self.lines):
+                    break
+            time.sleep(0.02)
+        self.stop()
+        k.fail("expected %s, saw:\n%s" % (what, "\n".join(self.lines[-40:])))
+
+    def stop(self):
+        if self.p.poll() is None:
+            self.p.kill()
+        self.p.wait()
+        self.t.join(5)
+        return self.p.returncode
+
+
+def rss_kb(pid):
+    try:
+        with open("/proc/%d/status" % pid) as f:
+            for l in f:
+                if l.startswith("VmRSS:"):
+                    return int(l.split()[1])
+    except OSError:
+        pass
+    return 0
+
+
+def free_udp_port():
+    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    s.bind(("127.0.0.1", 0))
+    port = s.getsockname()[1]
+    s.close()
+    return port
+
+
+def ticks(lines):
+    return [int(m.group(1)) for m in (re.match(r"\$ client: tick (\d+)", l) for l in lines) if m]
+
+
+def test_attack(attack):
+    port = free_udp_port()
+    cwd = tempfile.mkdtemp(prefix="kiv_hostile_")
+    game = [k.KIVGAME, "-headless"]
+    server = Proc(game + ["-server", str(port)], cwd=cwd)
+    server.until(lambda l: l == "$ server: listening on port %d" % port, "the server listening")
+    bot = Proc(game + ["-join", "127.0.0.1:%d" % port, "-bot", "1"], cwd=cwd)
+    bot.until(lambda l: re.match(r"\$ client: joined as player \d$", l), "the bot's player slot")
+    watch = Proc([HOSTILE, str(port), "watch", str(ATTACK_S + 6)])
+    watch.until(lambda l: l.startswith("watch: joined in "), "the observer's player slot")
+    bot.until(lambda l: l.startswith("$ client: tick "), "the bot playing")
+    time.sleep(1)
+    base = rss_kb(server.p.pid)
+    peak = [base]
+    done = threading.Event()
+
+    def sample():
+        while not done.is_set():
+            peak[0] = max(peak[0], rss_kb(server.p.pid))
+            time.sleep(0.05)
+
+    sampler = threading.Thread(target=sample, daemon=True)
+    sampler.start()
+    bot_before = len(bot.lines)
+    hostile = Proc([HOSTILE, str(port), attack, str(ATTACK_S)])
+    if attack == "connects":
+        hostile.until(lambda l: l.startswith("hostile: "), "the burst sent")
+        newcomer = Proc([HOSTILE, str(port), "watch", str(JOIN_AFTER_BURST_MS // 1000 + 3)])
+        line = newcomer.until(lambda l: l.startswith("watch: joined in "), "the newcomer's player slot",
+                              timeout=JOIN_AFTER_BURST_MS / 1000.0 + 5)
+        joined_ms = int(line.split()[3])
+        print("newcomer joined in %d ms after the burst" % joined_ms)
+        k.check(joined_ms <= JOIN_AFTER_BURST_MS, "newcomer", "a slot within %d ms of the burst, took %d ms" %
+                (JOIN_AFTER_BURST_MS, joined_ms), newcomer.lines)
+        newcomer.stop()
+        time.sleep(max(0, ATTACK_S - JOIN_AFTER_BURST_MS / 1000.0))
+    hostile.p.wait(timeout=ATTACK_S + 20)
+    hostile.stop()
+    summary = watch.until(lambda l: l.startswith("watch: snapshots "), "the observer's summary", timeout=15)
+    done.set()
+    sampler.join()
+    bot_during = bot.lines[bot_before:]
+    bot.stop()
+    server.stop()
+
+    shown = server.lines + ["--- hostile"] + hostile.lines + ["--- observer"] + watch.lines
+    m = re.match(r"watch: snapshots (\d+) max_gap (\d+) ms disconnected (\d+)", summary)
+    k.check(m and int(m.group(3)) == 0, "observer", "never disconnected: %s" % summary, shown)
+    k.check(m and int(m.group(1)) >= 100, "snapshots", "a snapshot every step, saw %s" % summary, shown)
+    k.check(m and int(m.group(2)) <= MAX_GAP_MS, "frames", "no gap over %d ms between snapshots: %s" %
+            (MAX_GAP_MS, summary), shown)
+    k.check(peak[0] - base <= MAX_RSS_GROWTH_KB, "memory", "server RSS growth under %d KB, %d KB to %d KB" %
+            (MAX_RSS_GROWTH_KB, base, peak[0]), shown)
+    seen = ticks(bot_during)
+    k.check(len(seen) >= ATTACK_S - 2 and seen == sorted(seen) and seen and seen[-1] - seen[0] >= 30 * (ATTACK_S - 3),
+            "bot", "the bot's world ticking on through the attack, saw ticks %s" % seen, bot.lines)
+    k.check(not any("client: disconnected" in l for l in bot.lines), "bot", "never disconnected", bot.lines)
+    if attack in ("parked", "fragments"):
+        k.check(any(re.match(r".*net: peer \d+ disconnected: \d+ commands and \d+ bytes queued, over the limit", l)
+                    for l in server.lines), "limit", "the hostile peer disconnected with its log line", shown)
+    print("%s: %s; server RSS %d KB to %d KB; %s; %d server limit lines" % (
+        attack, summary, base, peak[0], (hostile.lines or ["?"])[-1],
+        len([l for l in server.lines if "net: " in l])))
+    bad = [l for l in server.lines + bot.lines if "Lua error" in l or "stack traceback" in l]
+    k.check(not bad, "scripts", "no script error, saw %s" % bad[:3], shown)
+
+
+if __name__ == "__main__":
+    test_attack(sys.argv[1])
+    k.finish()
