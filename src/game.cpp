@@ -165,10 +165,12 @@ void Game::loop() {
     }
     if (has_social())
         social_loop();
+    // One wall-clock second for every hot-reload check of the frame.
+    time_t wall = time(nullptr);
     if (!_headless) {
-        gfx_reload_auto();
-        font_reload_auto();
-        mixer_reload_auto();
+        _gfx_reload_check(wall);
+        _font_reload_check(wall);
+        _mixer_reload_check(wall);
     }
     long now = driver_timer_get_ticks();
     if (_game_loop_prev < 0)
@@ -186,7 +188,7 @@ void Game::loop() {
         _game_loop_prev = driver_timer_get_ticks();
         return;
     }
-    mods_loop(*this, t);
+    mods_loop(*this, t, wall);
     if (_headless && data.mods.mod && !data.mods.mod->is_okay()) {
         if (_crash == 1) {
             quit = 1;

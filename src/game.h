@@ -7,9 +7,10 @@
 struct Event;
 
 struct Mods {
-    char fname[512]; // main script path
-    ModsAPI *api;    // owned; replaced by every restart
-    ModsBase *mod;   // owned; replaced by every restart
+    char fname[512];       // main script path
+    ModsAPI *api;          // owned; replaced by every restart
+    ModsBase *mod;         // owned; replaced by every restart
+    time_t reload_checked; // the wall-clock second of the last script-change check
 };
 
 struct GameData {

@@ -171,7 +171,10 @@ int _KIV_GL_TEXTURE_MAG_FILTER();
 void mods_restart(Game &game, int chstate);
 void mods_reload(Game &game);
 void mods_reload_auto(Game &game);
-void mods_loop(Game &game, float t);
+// mods_reload_auto at the given wall-clock second: the frame loop passes one clock to every module.
+void _mods_reload_check(Game &game, time_t now);
+// The frame's step; `now` is the clock of its reload check.
+void mods_loop(Game &game, float t, time_t now = time(nullptr));
 void mods_paint(Game &game);
 void mods_event_handle(Game &game, Event e);
 void mods_event(Game &game, var e);

@@ -12,8 +12,6 @@
 #include "kiv_event.h"
 #include "kiv_gfx.h"
 
-static time_t _prev = 0;
-
 // The script's names of the engine event types; the other types are "?".
 struct _ModsEventName {
     int type;
@@ -118,19 +116,17 @@ void mods_reload(Game &game) {
 }
 
 void mods_reload_auto(Game &game) {
+    _mods_reload_check(game, time(nullptr));
+}
+
+void _mods_reload_check(Game &game, time_t now) {
     ModsAPI *api = game.data.mods.api;
-    if (!api)
+    if (!api || !driver_file_check_due(&game.data.mods.reload_checked, now))
         return;
-    time_t now = time(nullptr);
-    if (now == _prev)
-        return;
-    _prev = now;
     bool changed = false;
     for (const ModScript &s : api->scripts) {
-        if (!s.mtime)
-            continue;
-        time_t t = driver_file_mtime(s.fname.c_str());
-        if (t > s.mtime && t <= now - 2)
+        // An embedded script has no file to watch.
+        if (s.mtime && driver_file_settled(s.mtime, driver_file_mtime(s.fname.c_str()), now))
             changed = true;
     }
     if (changed) {
@@ -139,8 +135,8 @@ void mods_reload_auto(Game &game) {
     }
 }
 
-void mods_loop(Game &game, float t) {
-    mods_reload_auto(game);
+void mods_loop(Game &game, float t, time_t now) {
+    _mods_reload_check(game, now);
     ext_do_loop(game);
     if (game.data.mods.mod)
         game.data.mods.mod->loop(t);

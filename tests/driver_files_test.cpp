@@ -466,6 +466,45 @@ TEST_F(DriverFiles, TimerResetAndStepCounter) {
     }
 }
 
+// The hot-reload rule every module follows, on an injected wall clock: a file is read again once its time is past the
+// known one and two seconds old, checked at most once a second.
+TEST(DriverReloadRule, SettledFilesAndTheOnceASecondGate) {
+    struct Row {
+        const char *name;
+        time_t known, mtime, now;
+        bool resized, want;
+    } rows[] = {
+        {"unchanged", 100, 100, 500, false, false},
+        {"newer, exactly two seconds old", 100, 150, 152, false, true},
+        {"newer, one second old: still being written", 100, 151, 152, false, false},
+        {"newer but dated in the future", 100, 150, 140, false, false},
+        {"older than the known time", 100, 90, 500, false, false},
+        {"file gone (time 0)", 100, 0, 500, false, false},
+        {"same second, another size, settled", 100, 100, 102, true, true},
+        {"same second, another size, one second old", 100, 100, 101, true, false},
+        {"older file, another size", 100, 90, 500, true, false},
+    };
+    for (const Row &r : rows)
+        EXPECT_EQ(driver_file_settled(r.known, r.mtime, r.now, r.resized), r.want) << r.name;
+
+    struct Gate {
+        const char *name;
+        time_t now;
+        bool want;
+    } gates[] = {
+        {"first check", 7, true},
+        {"same second", 7, false},
+        {"next second", 8, true},
+        {"clock set back", 3, true},
+    };
+    time_t last = 0;
+    for (const Gate &g : gates) {
+        EXPECT_EQ(driver_file_check_due(&last, g.now), g.want) << g.name;
+        EXPECT_EQ(last, g.now) << g.name << ": the second of the last check";
+    }
+    EXPECT_FALSE(driver_file_check_due(nullptr, 9)) << "no record, no check";
+}
+
 TEST_F(DriverFiles, HeadlessPollStartsNoJoysticks) {
     driver_init(DRIVER_TIMER);
     Event e(EVT_NONE);

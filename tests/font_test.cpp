@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <utime.h>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -422,6 +423,54 @@ TEST_F(FontTest, ReloadReadsTheFileAgainUnderTheSameId) {
         EXPECT_FLOAT_EQ(font_get_width(id, "A"), r.adv_a) << r.name;
         EXPECT_FLOAT_EQ(font_get_width(id, "B"), r.adv_b) << r.name;
         EXPECT_GT(fi->fnt_mtime, 0) << r.name;
+    }
+    driver_deinit();
+    EXPECT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0);
+}
+
+// The frame's font check on an injected clock: a rewritten font file is read once it has settled for two seconds,
+// at most once a wall-clock second, under the same id.
+TEST_F(FontTest, ChangedFontFilesAreReadOnceSettled) {
+    char tmpl[] = "/tmp/kiv_font_XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    const std::string dir = tmpl, path = dir + "/live.fnt";
+    driver_init(0);
+    driver_set_altdir(dir.c_str());
+    auto write = [&](float adv_a, time_t mtime) {
+        std::string text = grid_font() +
+                           "char id=65 x=0 y=0 width=8 height=16 xadvance=" + std::to_string((int)(adv_a / 0.75f)) +
+                           "\n";
+        FILE *f = fopen(path.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        fwrite(text.data(), 1, text.size(), f);
+        fclose(f);
+        struct utimbuf t = {mtime, mtime};
+        ASSERT_EQ(utime(path.c_str(), &t), 0);
+    };
+    const time_t t = time(nullptr);
+    write(7.5f, t - 100);
+    int id = font_load("live", 24);
+    ASSERT_NE(id, 0);
+    struct Row {
+        const char *name;
+        float write_a; // advance of A in the file written before the check, 0 to leave the file
+        time_t mtime, now;
+        float want_a;
+    } rows[] = {
+        {"unchanged file", 0, 0, t, 7.5f},
+        {"rewritten one second ago is left alone", 15, t + 9, t + 10, 7.5f},
+        {"settled, but this second was checked", 15, t + 8, t + 10, 7.5f},
+        {"read in the next second", 0, 0, t + 11, 15},
+        {"rewritten under the same time is not read again", 30, t + 8, t + 20, 15},
+        {"older than the recorded time is ignored", 30, t, t + 30, 15},
+        {"newer and settled", 30, t + 38, t + 40, 30},
+    };
+    for (const Row &r : rows) {
+        if (r.write_a > 0)
+            write(r.write_a, r.mtime);
+        _font_reload_check(r.now);
+        EXPECT_FLOAT_EQ(font_get_width(id, "A"), r.want_a) << r.name;
+        EXPECT_EQ(font_load("live", 24), id) << r.name;
     }
     driver_deinit();
     EXPECT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0);

@@ -19,6 +19,8 @@ enum { _DRIVER_LOG = 8, _DRIVER_CLOUD = 16 };
 
 // Capacity of every returned path buffer.
 #define KIV_DRIVER_PATHMAX 1024
+// A changed file is read again only once it is this many seconds old, so a file still being written is not read.
+static const time_t _DRIVER_FILE_SETTLE_SECS = 2;
 
 struct _DriverData {
     int width;
@@ -368,6 +370,18 @@ time_t driver_file_mtime(const char *fname) {
     if (!kiv_platform_file_stat(fname, nullptr, &mtime))
         return 0;
     return mtime;
+}
+
+bool driver_file_settled(time_t known, time_t mtime, time_t now, bool resized) {
+    bool changed = known < mtime || (known == mtime && resized);
+    return changed && mtime <= now - _DRIVER_FILE_SETTLE_SECS;
+}
+
+bool driver_file_check_due(time_t *last, time_t now) {
+    if (!last || *last == now)
+        return false;
+    *last = now;
+    return true;
 }
 
 // Logs why a file did not open for reading: the plain line for a missing file, the cause after it otherwise

@@ -22,6 +22,7 @@ static const double FONT_VALUE_MAX = 1e6;
 struct _FontData {
     std::map<std::string, int> map;
     std::deque<FontInfo> data; // a deque: entries stay put while fonts are added, so held pointers stay valid
+    time_t reload_checked = 0; // the wall-clock second of the last file-change scan
 };
 
 static _FontData *_font = nullptr;
@@ -215,19 +216,15 @@ void font_reload(int fid) {
 }
 
 void font_reload_auto() {
-    static time_t last = 0;
-    if (!_font)
+    _font_reload_check(time(nullptr));
+}
+
+void _font_reload_check(time_t now) {
+    if (!_font || !driver_file_check_due(&_font->reload_checked, now))
         return;
-    time_t now = time(nullptr);
-    if (now == last)
-        return;
-    last = now;
     for (int id = 1; id < (int)_font->data.size(); id++) {
         FontInfo &f = _font->data[id];
-        if (!f.fnt_fname[0])
-            continue;
-        time_t m = driver_file_mtime(f.fnt_fname);
-        if (f.fnt_mtime < m && m <= now - 2)
+        if (f.fnt_fname[0] && driver_file_settled(f.fnt_mtime, driver_file_mtime(f.fnt_fname), now))
             font_reload(id);
     }
 }

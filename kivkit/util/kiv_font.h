@@ -40,6 +40,8 @@ void font_deinit();
 int font_load(const char *name, int size);
 void font_reload(int fid);
 void font_reload_auto();
+// font_reload_auto at the given wall-clock second: the frame loop passes one clock to every module.
+void _font_reload_check(time_t now);
 const char *_font_find(const char *name);
 void font_set_margins(int fid, float top, float right, float bottom, float left);
 const char *_font_filter(const char *s);

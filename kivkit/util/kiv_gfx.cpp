@@ -19,12 +19,11 @@ static const char *const _gfx_suffixes[] = {"", ".tga", ".png", ".jpg", ".kiv"};
 static const float _gfx_third = 0.33333334f;
 // Textures idle longer than this many seconds may be freed when memory runs over the cap.
 static const long _gfx_idle_secs = 4;
-// A changed file is read only once it is this many seconds old, so a file still being written is not read.
-static const long _gfx_settle_secs = 2;
 
 static _GfxData *_gfx = nullptr;
 
-_GfxData::_GfxData() : orient(0), scale(1), clip_n(0), ortho_near(-1), ortho_far(1), memused(0), memwaste(0) {
+_GfxData::_GfxData()
+    : orient(0), scale(1), clip_n(0), ortho_near(-1), ortho_far(1), memused(0), memwaste(0), reload_checked(0) {
     img_data.push_back(GfxImage());
     tex_data.push_back(GfxTexture());
 }
@@ -585,14 +584,12 @@ void _gfx_tex_recycle() {
 }
 
 void gfx_reload_auto() {
-    static time_t last = 0;
-    if (!_gfx)
-        return;
-    time_t now = time(nullptr);
-    if (now == last)
-        return;
-    last = now;
-    _gfx_reload_scan(now);
+    _gfx_reload_check(time(nullptr));
+}
+
+void _gfx_reload_check(time_t now) {
+    if (_gfx && driver_file_check_due(&_gfx->reload_checked, now))
+        _gfx_reload_scan(now);
 }
 
 void _gfx_reload_scan(time_t now) {
@@ -603,15 +600,15 @@ void _gfx_reload_scan(time_t now) {
         if (!t.tex_fname[0])
             continue;
         time_t m = driver_file_mtime(t.tex_fname);
-        bool changed = t.tex_mtime < m || (t.tex_mtime == m && driver_file_fsize(t.tex_fname) != t.tex_fsize);
-        if (changed && m <= now - _gfx_settle_secs)
+        bool resized = t.tex_mtime == m && driver_file_fsize(t.tex_fname) != t.tex_fsize;
+        if (driver_file_settled(t.tex_mtime, m, now, resized))
             gfx_tex_reload(i);
     }
     for (int i = 1; i < (int)_gfx->tex_data.size(); i++) {
         if (!_gfx->tex_data[i].atlas_fname[0])
             continue;
         time_t m = driver_file_mtime(_gfx->tex_data[i].atlas_fname);
-        if (_gfx->tex_data[i].atlas_mtime < m && m <= now - _gfx_settle_secs) {
+        if (driver_file_settled(_gfx->tex_data[i].atlas_mtime, m, now)) {
             std::string fname = _gfx->tex_data[i].atlas_fname;
             gfx_atlas_reload(i, fname.c_str());
         }

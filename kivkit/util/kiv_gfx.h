@@ -66,6 +66,7 @@ struct _GfxData {
     float ortho_near, ortho_far;
     unsigned long memused;
     long memwaste;
+    time_t reload_checked; // the wall-clock second of the last file-change scan
     _GfxData();
 };
 
@@ -112,9 +113,11 @@ int gfx_tex_get_id(int id);
 GfxTexture &_gfx_get_tex(int id);
 void _gfx_tex_gl_free(int id);
 void _gfx_tex_recycle();
-// The file-change scan of gfx_reload_auto at the given wall-clock time, without its once-a-second gate.
-void _gfx_reload_scan(time_t now);
 void gfx_reload_auto();
+// gfx_reload_auto at the given wall-clock second: the frame loop passes one clock to every module.
+void _gfx_reload_check(time_t now);
+// The file-change scan of the check, without its once-a-second gate.
+void _gfx_reload_scan(time_t now);
 const char *_gfx_find(const char *name);
 const char *_gfx_find_ext(const char *name);
 bool driver_gfx_exists(const char *name);

@@ -70,6 +70,28 @@ static time_t *_stream_mtime(MixerStream &r) {
     return &r.stream_mtime;
 }
 
+// Shared by samples and streams: reads every settled changed file of a table again.
+template <class Rec, class Reload, class Load>
+static void _mixer_reload_table(std::map<std::string, Rec> &table, time_t now, const char *kind, char *(*fname)(Rec &),
+                                time_t *(*mtime)(Rec &), Reload reload, Load load) {
+    for (auto &kv : table) {
+        Rec &r = kv.second;
+        const char *path = fname(r);
+        if (!path[0])
+            continue;
+        time_t m = driver_file_mtime(path);
+        if (!driver_file_settled(*mtime(r), m, now))
+            continue;
+        kiv_printf("%s reload: %s\n", kind, path);
+        // A file that did not decode at first has no id to reload: a repaired one is loaded now.
+        if (r.n)
+            reload(r.n);
+        else
+            r.n = load(path);
+        *mtime(r) = m;
+    }
+}
+
 void mixer_init() {
     delete _mixer;
     _mixer = new _MixerData();
@@ -89,38 +111,14 @@ void mixer_reload_auto() {
 }
 
 void _mixer_reload_check(time_t now) {
-    if (!_mixer || now == _mixer->last_check)
+    if (!_mixer || !driver_file_check_due(&_mixer->last_check, now))
         return;
-    _mixer->last_check = now;
-    for (auto &kv : _mixer->sample_map) {
-        MixerSample &r = kv.second;
-        if (!r.sample_fname[0])
-            continue;
-        time_t m = driver_file_mtime(r.sample_fname);
-        if (r.sample_mtime < m && now - 2 >= m) {
-            kiv_printf("sample reload: %s\n", r.sample_fname);
-            // A file that did not decode at first has no id to reload: a repaired one is loaded now.
-            if (r.n)
-                driver_audio_sample_reload(r.n);
-            else
-                r.n = driver_audio_sample_load(r.sample_fname);
-            r.sample_mtime = m;
-        }
-    }
-    for (auto &kv : _mixer->stream_map) {
-        MixerStream &r = kv.second;
-        if (!r.stream_fname[0])
-            continue;
-        time_t m = driver_file_mtime(r.stream_fname);
-        if (r.stream_mtime < m && now - 2 >= m) {
-            kiv_printf("stream reload: %s\n", r.stream_fname);
-            if (r.n)
-                driver_audio_stream_reload(r.n);
-            else
-                r.n = driver_audio_stream_load(r.stream_fname, false);
-            r.stream_mtime = m;
-        }
-    }
+    _mixer_reload_table(
+        _mixer->sample_map, now, "sample", _sample_fname, _sample_mtime, [](int n) { driver_audio_sample_reload(n); },
+        [](const char *path) { return driver_audio_sample_load(path); });
+    _mixer_reload_table(
+        _mixer->stream_map, now, "stream", _stream_fname, _stream_mtime, [](int n) { driver_audio_stream_reload(n); },
+        [](const char *path) { return driver_audio_stream_load(path, false); });
 }
 
 int mixer_sample_load(const char *name) {

@@ -42,5 +42,5 @@ void mixer_stream_stop(int v);
 void mixer_stream_pause(int v, int pause);
 void mixer_stream_volume(int v, float vol);
 
-// The hot-reload check with its clock given, so a test can step time (mixer_reload_auto passes time(nullptr)).
+// mixer_reload_auto at the given wall-clock second: the frame loop passes one clock to every module.
 void _mixer_reload_check(time_t now);
