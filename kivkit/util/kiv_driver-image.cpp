@@ -21,7 +21,7 @@
 #define STBI_NO_FAILURE_STRINGS
 #include <stb/stb_image.h>
 
-#include "kiv_gfx.h"
+#include "kiv_driver.h"
 
 // Largest picture decoded at all (pixels): a header may claim any size, and decoding allocates 4 bytes a pixel.
 static const long long _IMAGE_PIXMAX = 1LL << 26;

@@ -1,5 +1,6 @@
 // The driver: the engine's only door to the operating system (files, window, input, time, audio, platform service).
-// Implemented in kiv_driver-sdl2*.cpp (SDL2), kiv_driver-tex_load.cpp, kiv_driver-csteam.cpp and kiv_platform.cpp.
+// Implemented in kiv_driver-sdl2*.cpp (SDL2), kiv_driver-tex_load.cpp, kiv_driver-image.cpp, kiv_driver-csteam.cpp
+// and kiv_platform.cpp; each section names its file.
 #pragma once
 
 #include <ctime>
@@ -37,9 +38,6 @@ const char *driver_get_tmpdir();
 const char *driver_get_home_dir();
 const char *driver_get_osinfo();
 void driver_open_url(const char *url);
-int driver_tex_load(const char *fname, int *rw, int *rh, int *rtw, int *rth);
-// The shell's answers for the minification and magnification filters of textures loaded from now on.
-void driver_tex_filters_set(int (*min_filter)(), int (*mag_filter)());
 void driver_app_exit();
 void driver_log_printf(const char *fmt, ...);
 
@@ -67,11 +65,6 @@ int driver_doc_fsize(const char *fname);
 int driver_doc_load(const char *fname, void *data, int len);
 std::string driver_doc_load(const char *fname);
 void driver_doc_save(const char *fname, const void *data, int len);
-bool driver_cloud_exists(const char *fname);
-int driver_cloud_fsize(const char *fname);
-int driver_cloud_load(const char *fname, void *data, int len);
-std::string driver_cloud_load(const char *fname);
-void driver_cloud_save(const char *fname, const void *data, int len);
 
 // --- window and GL context (kiv_driver-sdl2_video.cpp)
 void driver_video_init(int ww, int hh, int dw, int dh, int mw, int mh, int full);
@@ -91,6 +84,47 @@ void _driver_video_max(int *w, int *h);
 // RGBA pixels box-filtered down to fit max x max, keeping the aspect; false (out untouched) when they already fit.
 bool _driver_icon_fit(const unsigned char *px, int w, int h, int max, std::vector<unsigned char> *out, int *ow,
                       int *oh);
+
+// --- texture upload (kiv_driver-tex_load.cpp)
+int driver_tex_load(const char *fname, int *rw, int *rh, int *rtw, int *rth);
+// The shell's answers for the minification and magnification filters of textures loaded from now on.
+void driver_tex_filters_set(int (*min_filter)(), int (*mag_filter)());
+// for the window code, the gfx module and tests: the steps of an upload
+int _driver_tex_load(const char *path, int *w, int *h, int *tw, int *th);
+int _driver_tex_load_from_data(unsigned char *rgba, int w, int h, int *ow, int *oh, int *tw, int *th);
+// The upload behind _driver_tex_load_from_data, with the halving the configuration asks for given explicitly.
+int _driver_tex_upload(unsigned char *rgba, int w, int h, bool downscale, int *ow, int *oh, int *tw, int *th);
+// The checked decode of an image file to RGBA (free() the pixels); null with *why set when it is refused.
+unsigned char *_stbi_load(const char *path, int *w, int *h, const char **why);
+void _driver_tex_load_downscale(unsigned char *p, int *w, int *h);
+void _driver_tex_load_downscale_both(unsigned char *p, int w, int h);
+void _driver_tex_load_downscale_horz(unsigned char *p, int w, int h);
+void _driver_tex_load_downscale_vert(unsigned char *p, int w, int h);
+int _kiv_gl_texture_min_filter();
+int _kiv_gl_texture_mag_filter();
+int _has_glGenerateMipmap();
+int _has_gl_generate_mipmap();
+int _has_gl_manual_mipmap();
+int _driver_gl_version();
+// The GL version text as major x 65536 + minor x 256 + patch (each part at most 255).
+int _driver_gl_version_parse(const char *s);
+// Premultiplies RGBA pixels in place.
+void _driver_tex_premultiply(unsigned char *p, int w, int h);
+// The GL size for a picture size: the first allowed size not below it; sizes above the table are kept.
+int _driver_tex_size(int n);
+// Pads a w x h picture to tw x th by repeating its last column and row; returns a new buffer (free()) or null.
+unsigned char *_driver_tex_pad(const unsigned char *p, int w, int h, int tw, int th);
+// Halves (w, h) until a texture of that size fits under maxsize per axis; returns how many halvings, -1 when never.
+int _driver_tex_fit(int w, int h, int maxsize);
+// Checks a file's picture size before decoding: 0 when it can be drawn at maxsize (after halving), -1 otherwise.
+int _driver_tex_check_size(const unsigned char *data, int len, int maxsize, int *w, int *h);
+
+// --- image decoding (kiv_driver-image.cpp): PNG, JPEG and TGA only, chosen by the leading bytes
+enum { KIV_IMAGE_NONE = 0, KIV_IMAGE_PNG, KIV_IMAGE_JPEG, KIV_IMAGE_TGA };
+// The format the bytes hold and the picture size its header claims; KIV_IMAGE_NONE for anything else.
+int _driver_image_info(const unsigned char *data, int len, int *w, int *h);
+// RGBA pixels (free()) of an image held in memory; null with *why (valid until the next call) on refusal.
+unsigned char *_driver_image_decode(const unsigned char *data, int len, int *w, int *h, const char **why);
 
 // --- event translation (kiv_driver-sdl2_event.cpp)
 int driver_event_poll(Event *r);
@@ -152,3 +186,9 @@ int driver_steam_open_overlay(const char *dialog);
 int driver_steam_open_overlay_to_store(int appid);
 void driver_steam_trigger_screenshot();
 int driver_open_url_steam(const char *url);
+// cloud files: the document directory while the service is down
+bool driver_cloud_exists(const char *fname);
+int driver_cloud_fsize(const char *fname);
+int driver_cloud_load(const char *fname, void *data, int len);
+std::string driver_cloud_load(const char *fname);
+void driver_cloud_save(const char *fname, const void *data, int len);

@@ -35,27 +35,31 @@ struct FontWrap {
     int lines[KIV_FONT_WRAP_MAX][3]; // start index, end index, width
 };
 
+// --- public functions
+
 void font_init();
 void font_deinit();
 int font_load(const char *name, int size);
 void font_reload(int fid);
 void font_reload_auto();
-// font_reload_auto at the given wall-clock second: the frame loop passes one clock to every module.
-void _font_reload_check(time_t now);
-const char *_font_find(const char *name);
 void font_set_margins(int fid, float top, float right, float bottom, float left);
-const char *_font_filter(const char *s);
-void _font_wrap_calc(int fid, const char *s, float w, FontWrap &out);
 float font_get_width(int fid, const char *s);
 float font_get_height(int fid, const char *s, float w);
-void _font_draw(int fid, const char *s, float x, float y);
 void font_draw(int fid, const char *s, float x, float y, float w, int align);
 GfxRect font_crect(int fid, const char *s, int pos, float w, int align);
 int font_cnear(int fid, const char *s, int x, int y, float w, int align);
+
+// --- for the GUI, the frame loop and tests: the module's inside
+
+// font_reload_auto at the given wall-clock second: the frame loop passes one clock to every module.
+void _font_reload_check(time_t now);
+const char *_font_find(const char *name);
+const char *_font_filter(const char *s);
+void _font_wrap_calc(int fid, const char *s, float w, FontWrap &out);
+void _font_draw(int fid, const char *s, float x, float y);
 int _font_dist(GfxRect &r, int x, int y);
 
-// --- plain code behind loading and drawing, checked without a window or files
-
+// The plain code behind loading and drawing, checked without a window or files:
 // The font entry of an id, valid until font_deinit; null for 0, unknown ids or before font_init.
 FontInfo *_font_get(int fid);
 // Registers a new font under a key ("name:size") without reading a file; returns its id (0 when the key is too long).

@@ -70,15 +70,15 @@ struct _GfxData {
     _GfxData();
 };
 
-// --- state and virtual screen
+// --- public functions
+
+// state and virtual screen
 void gfx_init();
 void gfx_deinit();
 void gfx_gl_state_reset();
 void gfx_clear();
-bool _gfx_is_ready();
 // True between gfx_init and gfx_deinit: drawing helpers outside this module ask it before any GL call.
 bool gfx_exists();
-void _gfx_fix_view();
 void gfx_set_view(int x, int y, int w, int h);
 void gfx_get_view(int *x, int *y, int *w, int *h);
 void gfx_set_size(int w, int h);
@@ -94,8 +94,6 @@ void gfx_ortho();
 void gfx_translate(float x, float y);
 void gfx_clip(float x, float y, float w, float h);
 void gfx_unclip();
-bool _gfx_clip(GfxRect *dst, GfxRect *src);
-bool _gfx_clip_test(GfxRect &clip, GfxRect *dst, GfxRect *src);
 GfxRect gfx_pos_to_hwpos(GfxRect r);
 GfxRect gfx_hwpos_to_pos(GfxRect r);
 GfxRect gfx_rect_to_hwrect(GfxRect r);
@@ -103,36 +101,16 @@ GfxRect gfx_hwrect_to_rect(GfxRect r);
 void gfx_event_correct(Event *e);
 void gfx_focus(GfxRect r);
 void gfx_blur();
-GfxRect _gfx_get_focus_fixed();
 
-// --- texture table
+// texture table
 int gfx_tex_load(const char *name);
 void gfx_tex_reload(int id);
-void _gfx_tex_check(int id);
 int gfx_tex_get_id(int id);
-GfxTexture &_gfx_get_tex(int id);
-void _gfx_tex_gl_free(int id);
-void _gfx_tex_recycle();
 void gfx_reload_auto();
-// gfx_reload_auto at the given wall-clock second: the frame loop passes one clock to every module.
-void _gfx_reload_check(time_t now);
-// The file-change scan of the check, without its once-a-second gate.
-void _gfx_reload_scan(time_t now);
-const char *_gfx_find(const char *name);
-const char *_gfx_find_ext(const char *name);
 bool driver_gfx_exists(const char *name);
 const char *driver_gfx_fname(const char *name);
 void gfx_atlas_load(const char *name);
 void gfx_atlas_reload(int tid, const char *fname);
-class var;
-GfxRect _gfx_json_rect(var &v);
-// One frame of an atlas description: the image name (its file suffix cut), its pixels on the page, its shape.
-struct GfxAtlasFrame {
-    std::string name;
-    GfxRect rect, shape;
-};
-// The frames of an atlas description's JSON text, without a window; false (logged with fname) when it is not JSON.
-bool _gfx_atlas_parse(const std::string &text, const char *fname, std::vector<GfxAtlasFrame> &out);
 void gfx_tex_blit(int gltex, int x, int y, int w, int h);
 void gfx_tex_blit2(int gltex, float sx, float sy, float sw, float sh, float dx, float dy, float dw, float dh);
 void gfx_tex_quad(int gltex, float x0, float y0, float z0, float x1, float y1, float z1, float x2, float y2, float z2,
@@ -140,10 +118,9 @@ void gfx_tex_quad(int gltex, float x0, float y0, float z0, float x1, float y1, f
 void gfx_tex_box(int gltex, int x, int y, int w, int h, int sz);
 void gfx_tex_box_slow(int gltex, int x, int y, int w, int h, int sz);
 
-// --- images and drawing
+// images and drawing
 int gfx_img_add(const char *name, int tid, GfxRect rect, GfxRect shape);
 int gfx_img_load(const char *name);
-GfxImage &_gfx_get_img(int id);
 int gfx_img_get_tex(int img);
 int gfx_img_get_width(int img);
 int gfx_img_get_height(int img);
@@ -156,7 +133,35 @@ void gfx_img_box(int img, int x, int y, int w, int h, int sz);
 void gfx_img_tile(int img, int x, int y, int w, int h, int sz);
 void gfx_fill(unsigned color, float x, float y, float w, float h);
 
-// --- plain geometry behind the drawing calls, kept apart from GL so it can be checked without a window
+// --- for the batcher, fonts, the GUI, the frame loop and tests: the module's inside
+
+bool _gfx_is_ready();
+void _gfx_fix_view();
+bool _gfx_clip(GfxRect *dst, GfxRect *src);
+bool _gfx_clip_test(GfxRect &clip, GfxRect *dst, GfxRect *src);
+GfxRect _gfx_get_focus_fixed();
+void _gfx_tex_check(int id);
+GfxTexture &_gfx_get_tex(int id);
+void _gfx_tex_gl_free(int id);
+void _gfx_tex_recycle();
+// gfx_reload_auto at the given wall-clock second: the frame loop passes one clock to every module.
+void _gfx_reload_check(time_t now);
+// The file-change scan of the check, without its once-a-second gate.
+void _gfx_reload_scan(time_t now);
+const char *_gfx_find(const char *name);
+const char *_gfx_find_ext(const char *name);
+class var;
+GfxRect _gfx_json_rect(var &v);
+// One frame of an atlas description: the image name (its file suffix cut), its pixels on the page, its shape.
+struct GfxAtlasFrame {
+    std::string name;
+    GfxRect rect, shape;
+};
+// The frames of an atlas description's JSON text, without a window; false (logged with fname) when it is not JSON.
+bool _gfx_atlas_parse(const std::string &text, const char *fname, std::vector<GfxAtlasFrame> &out);
+GfxImage &_gfx_get_img(int id);
+
+// The plain geometry behind the drawing calls, kept apart from GL so it can be checked without a window.
 struct GfxQuad {
     GfxRect dst, src;
 };
@@ -167,43 +172,5 @@ std::vector<GfxQuad> _gfx_tex_box_slow_parts(int x, int y, int w, int h, int sz)
 // Destination and source of an image blit before clipping; false when nothing can be drawn.
 bool _gfx_img_blit_rects(const GfxImage &i, const GfxRect &T, float sx, float sy, float sw, float sh, float x, float y,
                          float w, float h, GfxRect *dst, GfxRect *src);
-
 // 1 when every one of n RGBA pixels has alpha 255.
 int _gfx_rgba_opaque(const unsigned char *p, long n);
-
-// --- texture upload helpers (kiv_driver-tex_load.cpp)
-int _driver_tex_load(const char *path, int *w, int *h, int *tw, int *th);
-int _driver_tex_load_from_data(unsigned char *rgba, int w, int h, int *ow, int *oh, int *tw, int *th);
-// The upload behind _driver_tex_load_from_data, with the halving the configuration asks for given explicitly.
-int _driver_tex_upload(unsigned char *rgba, int w, int h, bool downscale, int *ow, int *oh, int *tw, int *th);
-// The checked decode of an image file to RGBA (free() the pixels); null with *why set when it is refused.
-unsigned char *_stbi_load(const char *path, int *w, int *h, const char **why);
-void _driver_tex_load_downscale(unsigned char *p, int *w, int *h);
-void _driver_tex_load_downscale_both(unsigned char *p, int w, int h);
-void _driver_tex_load_downscale_horz(unsigned char *p, int w, int h);
-void _driver_tex_load_downscale_vert(unsigned char *p, int w, int h);
-int _kiv_gl_texture_min_filter();
-int _kiv_gl_texture_mag_filter();
-int _has_glGenerateMipmap();
-int _has_gl_generate_mipmap();
-int _has_gl_manual_mipmap();
-int _driver_gl_version();
-// The GL version text as major x 65536 + minor x 256 + patch (each part at most 255).
-int _driver_gl_version_parse(const char *s);
-// Premultiplies RGBA pixels in place.
-void _driver_tex_premultiply(unsigned char *p, int w, int h);
-// The GL size for a picture size: the first allowed size not below it; sizes above the table are kept.
-int _driver_tex_size(int n);
-// Pads a w x h picture to tw x th by repeating its last column and row; returns a new buffer (free()) or null.
-unsigned char *_driver_tex_pad(const unsigned char *p, int w, int h, int tw, int th);
-// Halves (w, h) until a texture of that size fits under maxsize per axis; returns how many halvings, -1 when never.
-int _driver_tex_fit(int w, int h, int maxsize);
-// Checks a file's picture size before decoding: 0 when it can be drawn at maxsize (after halving), -1 otherwise.
-int _driver_tex_check_size(const unsigned char *data, int len, int maxsize, int *w, int *h);
-
-// --- image decoding (kiv_driver-image.cpp): PNG, JPEG and TGA only, chosen by the leading bytes
-enum { KIV_IMAGE_NONE = 0, KIV_IMAGE_PNG, KIV_IMAGE_JPEG, KIV_IMAGE_TGA };
-// The format the bytes hold and the picture size its header claims; KIV_IMAGE_NONE for anything else.
-int _driver_image_info(const unsigned char *data, int len, int *w, int *h);
-// RGBA pixels (free()) of an image held in memory; null with *why (valid until the next call) on refusal.
-unsigned char *_driver_image_decode(const unsigned char *data, int len, int *w, int *h, const char **why);

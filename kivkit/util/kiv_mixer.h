@@ -30,6 +30,8 @@ struct _MixerData {
 
 extern _MixerData *_mixer;
 
+// --- public functions
+
 void mixer_init();
 void mixer_deinit();
 void mixer_loop();
@@ -41,6 +43,8 @@ void mixer_stream_play(int v, float vol);
 void mixer_stream_stop(int v);
 void mixer_stream_pause(int v, int pause);
 void mixer_stream_volume(int v, float vol);
+
+// --- for the frame loop and tests: the module's inside
 
 // mixer_reload_auto at the given wall-clock second: the frame loop passes one clock to every module.
 void _mixer_reload_check(time_t now);

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "fuzz_check.h"
-#include "kiv_gfx.h"
+#include "kiv_driver.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size > 1 << 20)
