@@ -5,8 +5,6 @@
 #include <cstddef>
 #include <string>
 
-struct lua_State;
-
 typedef int NetID;
 
 // The protocol version a client sends as its connect data; a server accepts 0 and 1.
@@ -46,6 +44,3 @@ void net_deinit();
 // Whether a host is open, and the last id handed out set by hand; for tests.
 bool net_is_open();
 void net_set_last_id(NetID id);
-
-// Registers the net_* globals on a new Lua state after net_reset (mods_lua.cpp).
-void lua_net_init(lua_State *L);

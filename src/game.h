@@ -24,6 +24,17 @@ public:
     GameData data{};
     int quit = 0;
     int suspendable = 0;
+
+    Game() {}
+    void args(int argc, char **argv);
+    void init();
+    void loop();
+    void paint();
+    void event(Event e);
+    void stop();
+    void deinit();
+
+    // --- for the console, the services, the extensions and tests: the command line and the shell's state
     char _mod[512] = {};
     int _mod_arg = 0; // the main script was named by -mod: the file at that path, never an embedded one
     int _argc = 0;
@@ -35,19 +46,30 @@ public:
     int _restart_pending = 0; // F5 asked for a restart; done at the start of the next update
     int _status = 0;          // the process's exit status: 1 once the game ends because its script failed
     long _mod_started = 0;    // tick count when the current mod was (re)started
-    int _restart_wait = 0;    // milliseconds waited before the last crash-policy restart
-    long _restart_due = -1;   // tick count of the pending crash-policy restart, -1 when none is pending
 
-    Game() {}
-    void args(int argc, char **argv);
-    void init();
-    void loop();
-    void paint();
-    void event(Event e);
-    void stop();
-    void deinit();
+private:
+    int _restart_wait = 0;  // milliseconds waited before the last crash-policy restart
+    long _restart_due = -1; // tick count of the pending crash-policy restart, -1 when none is pending
     void _crash_restart();
 };
+
+// --- public functions (game.cpp)
+
+Game *game_this();
+inline Game *game_self() {
+    return game_this();
+}
+int game_get_sw();
+int game_get_sh();
+const char *game_log_info();
+int has_social();
+// Milliseconds to wait before restarting a failed mod that ran ran_ms since its last (re)start, given the wait
+// before that restart: none after a run of a second or more, else 1 s, doubling up to 30 s.
+int game_restart_wait(int prev_wait_ms, long ran_ms);
+// Copies a NUL-terminated text into a fixed field; refuses (returns false, leaves dst unchanged) when it does not fit.
+bool game_copy_field(char *dst, size_t size, const char *src);
+
+// --- the program's entry to the one Game (gamewrap.cpp)
 
 void game_init(int argc, char **argv);
 void game_loop();
@@ -57,20 +79,7 @@ bool game_is_quit(int v);
 void game_stop();  // an orderly quit asked from outside (a stop signal): as a quit key
 int game_status(); // the exit status the game ends with
 void game_deinit();
-Game *game_this();
-inline Game *game_self() {
-    return game_this();
-}
 
-int game_get_sw();
-int game_get_sh();
-const char *game_log_info();
-int has_social();
+// --- the shell's inside (game.cpp)
+
 void _game_paint_tick(Game &game);
-
-// Milliseconds to wait before restarting a failed mod that ran ran_ms since its last (re)start, given the wait
-// before that restart: none after a run of a second or more, else 1 s, doubling up to 30 s.
-int game_restart_wait(int prev_wait_ms, long ran_ms);
-
-// Copies a NUL-terminated text into a fixed field; refuses (returns false, leaves dst unchanged) when it does not fit.
-bool game_copy_field(char *dst, size_t size, const char *src);

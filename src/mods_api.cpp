@@ -1,11 +1,10 @@
 // Mod services (ModsAPI): the console log, the error slot, script lookup (require), the parameter dict, script file
 // access, sound calls, the draw-command queue and the extension call. Used by the bindings, the shell and the console.
-#include "mods.h"
+#include "mods_api.h"
 
 #include <climits>
 #include <cstdarg>
 #include <cstring>
-#include <unordered_set>
 
 #include "ext_header.h"
 #include "game.h"
@@ -298,34 +297,6 @@ std::string ModsAPI::ext_call(std::string name, std::string args) {
     if (name == "md5_digest")
         return md5_digest(args);
     return ext_do_call(game, name, args);
-}
-
-// Names are few (the images and fonts a game draws with), so the table keeps every one it was given; its nodes
-// never move, so a name stays one pointer.
-static std::unordered_set<std::string> &_gname_table() {
-    static std::unordered_set<std::string> *table = new std::unordered_set<std::string>();
-    return *table;
-}
-
-static const std::string *_gname_empty() {
-    static const std::string *empty = &*_gname_table().emplace().first;
-    return empty;
-}
-
-GName::GName() : p(_gname_empty()) {}
-GName::GName(const char *s) : p(&*_gname_table().emplace(s ? s : "").first) {}
-GName::GName(const std::string &s) : p(&*_gname_table().emplace(s).first) {}
-GName::GName(const char *s, size_t len) : p(&*_gname_table().emplace(s, len).first) {}
-
-GName GName::from_key(const void *key) {
-    GName n;
-    if (key)
-        n.p = (const std::string *)key;
-    return n;
-}
-
-void CBatch::clear() {
-    queue.clear();
 }
 
 // --- free functions

@@ -1,7 +1,7 @@
 // In-game console: the ModsAPI log shown over the game, one line of Lua run through the script host, and the
 // function keys F1 (show/hide), F2 (clear), F5 (restart), Up/F3 (last line), Esc. Built with the widget toolkit;
 // mods_event_handle hands it every event first and Game::paint runs its painter after the script's frame.
-#include "mods.h"
+#include "mods_console.h"
 
 #include "game.h"
 #include "gprint.h"

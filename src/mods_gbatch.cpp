@@ -1,4 +1,4 @@
-// The draw-command replay (CBatch::draw) and the triangle batcher it feeds image commands into.
+// The draw-command queue (interned names, CBatch and its replay) and the triangle batcher the replay feeds.
 // The shell replays the queue once per frame from mods_paint.
 #include "mods_gbatch.h"
 
@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <unordered_set>
 
 #include "game.h"
 #include "kiv_font.h"
@@ -326,6 +327,34 @@ bool _batch_rect_cmd(const GCommand &c, GfxRect *out) {
     // fill a negative size instead would fill it or not depending on the clip stack.
     *out = GfxRect(c.x, c.y, std::fabs(c.w), std::fabs(c.h));
     return true;
+}
+
+// Names are few (the images and fonts a game draws with), so the table keeps every one it was given; its nodes
+// never move, so a name stays one pointer.
+static std::unordered_set<std::string> &_gname_table() {
+    static std::unordered_set<std::string> *table = new std::unordered_set<std::string>();
+    return *table;
+}
+
+static const std::string *_gname_empty() {
+    static const std::string *empty = &*_gname_table().emplace().first;
+    return empty;
+}
+
+GName::GName() : p(_gname_empty()) {}
+GName::GName(const char *s) : p(&*_gname_table().emplace(s ? s : "").first) {}
+GName::GName(const std::string &s) : p(&*_gname_table().emplace(s).first) {}
+GName::GName(const char *s, size_t len) : p(&*_gname_table().emplace(s, len).first) {}
+
+GName GName::from_key(const void *key) {
+    GName n;
+    if (key)
+        n.p = (const std::string *)key;
+    return n;
+}
+
+void CBatch::clear() {
+    queue.clear();
 }
 
 GBatch &_gbatch_get() {

@@ -1,12 +1,54 @@
-// The triangle batcher behind the draw-command replay: image commands become textured, coloured triangles that are
-// drawn with one GL call per run of one texture and one blend mode. CBatch::draw (the replay) lives in the .cpp.
+// The draw-command queue (interned names, commands, CBatch) and the triangle batcher behind its replay: image
+// commands become textured, coloured triangles drawn with one GL call per run of one texture and one blend mode.
 #pragma once
 
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "kiv_gfx.h"
-#include "mods.h"
+
+// An image or font name, interned for the life of the program: commands copy and compare one pointer. Equal
+// texts give equal names; the empty name is the default.
+class GName {
+public:
+    GName();
+    GName(const char *s);
+    GName(const std::string &s);
+    GName(const char *s, size_t len);
+    const std::string &str() const { return *p; }
+    const char *c_str() const { return p->c_str(); }
+    bool operator==(const GName &o) const { return p == o.p; }
+    bool operator!=(const GName &o) const { return p != o.p; }
+    // The interned text behind a name, and back: lets a binding cache a name as a plain pointer.
+    const void *key() const { return p; }
+    static GName from_key(const void *key);
+
+private:
+    const std::string *p;
+};
+
+// Kinds of queued draw commands (GCommand::type).
+enum { GCOMMAND_VIEW = 1, GCOMMAND_IMAGE = 2, GCOMMAND_TEXT = 3, GCOMMAND_RECT = 4 };
+
+// One queued draw command of one of the kinds above.
+struct GCommand {
+    int type = 0;
+    GName name;
+    int points = 0;
+    std::string text;
+    float x = 0, y = 0, w = 0, h = 0;
+    float rotate = 0;
+    int color = 0;
+    int alpha = 0;
+};
+
+class CBatch {
+public:
+    std::vector<GCommand> queue;
+    void clear();
+    void draw(); // replays the queue
+};
 
 // Triangles pending at most before the batch is drawn.
 #define KIV_GBATCH_MAX 8192
@@ -79,10 +121,16 @@ private:
     void _gl_filters(bool nearest);
 };
 
-void _color_set(int color, int alpha);
+// --- public functions
+
 void batch_img(GBatch &b, int img, float x, float y, float w, float h, unsigned color, unsigned char alpha, int blend);
 void batch_img_r(GBatch &b, int img, float x, float y, float w, float h, unsigned color, unsigned char alpha, int blend,
                  float angle);
+
+// --- for the replay's tests and benchmarks: the batcher's inside
+
+// The blend (adding for a negative alpha) and premultiplied GL colour of a fill or text command, 0xRRGGBB.
+void _color_set(int color, int alpha);
 void _batch_img(GBatch &b, GfxImage &img, GfxTexture &tex, float x, float y, float w, float h, unsigned color,
                 unsigned char alpha, int blend);
 void _batch_img_r(GBatch &b, GfxImage &img, GfxTexture &tex, float x, float y, float w, float h, unsigned color,

@@ -1,6 +1,6 @@
 // The Lua script host (ModsLua) and the script bindings: the kiv_* globals, require, print and the output hooks
 // that turn everything Lua writes into console log lines. Created by mods_restart, driven by the mod lifecycle.
-#include "mods.h"
+#include "mods_lua.h"
 
 #include <lua.h>
 #include <lauxlib.h>

@@ -1,6 +1,6 @@
 // Life of the running mod: building it (services, parameters, script host), reloading changed scripts, the
 // per-frame step and paint, and the bridge from engine events to the script's event dicts. Called by Game.
-#include "mods.h"
+#include "mods_misc.h"
 
 #include <GL/gl.h>
 #include <SDL.h>
