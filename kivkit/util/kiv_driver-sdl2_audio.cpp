@@ -166,26 +166,23 @@ static const char *_file_refusal(const char *path) {
     return kiv_platform_file_stat(path, &size, nullptr) && size == 0 ? "empty file" : "file not found";
 }
 
-// Reads a file and opens it; logs one line and leaves `f` empty on failure. The lines keep their historic
-// wording, so that tools reading the log need no change, with the cause after them.
-static bool _vorbis_open(const char *fname, VorbisFile &f) {
+// What opening an Ogg file came to.
+enum { _VORBIS_OPEN, _VORBIS_UNREAD, _VORBIS_REFUSED };
+
+// Reads an Ogg file and opens a decoder over it, for samples and streams alike. A file that cannot be read is
+// logged here, in the words of `who`; on a refusal *why gives the cause (empty: not Vorbis at all) and the caller
+// logs it. `f` stays empty unless the file opened.
+static int _vorbis_file_open(const char *fname, const char *who, VorbisFile &f, std::string *why) {
     int size = 0;
     void *mem = driver_file_alloc(fname, &size);
     if (!mem) {
-        kiv_printf("_mixer: error in _stream_load_ogg '%s' (driver_file_alloc): %s\n", fname, _file_refusal(fname));
-        return false;
+        kiv_printf("_mixer: error in %s '%s' (driver_file_alloc): %s\n", who, fname, _file_refusal(fname));
+        return _VORBIS_UNREAD;
     }
-    std::string why;
-    KivVorbis *v = _vorbis_open_mem(mem, size, &why);
+    KivVorbis *v = _vorbis_open_mem(mem, size, why);
     if (!v) {
         free(mem);
-        if (!why.empty())
-            kiv_printf("_mixer: error in _stream_load_ogg '%s' (unsupported rate, channels or chained layout): %s\n",
-                       fname, why.c_str());
-        else
-            kiv_printf("_mixer: error in _stream_load_ogg '%s' (stb_vorbis_open_memory): not an Ogg Vorbis file\n",
-                       fname);
-        return false;
+        return _VORBIS_REFUSED;
     }
     vorbis_info *vi = ov_info(&v->vf, 0);
     f.mem = mem;
@@ -193,7 +190,20 @@ static bool _vorbis_open(const char *fname, VorbisFile &f) {
     f.size = size;
     f.channels = vi->channels;
     f.rate = (int)vi->rate;
-    return true;
+    return _VORBIS_OPEN;
+}
+
+// Opens a stream's file; logs one line and leaves `f` empty on failure. The lines keep their historic wording, so
+// that tools reading the log need no change, with the cause after them.
+static bool _vorbis_open(const char *fname, VorbisFile &f) {
+    std::string why;
+    int r = _vorbis_file_open(fname, "_stream_load_ogg", f, &why);
+    if (r == _VORBIS_REFUSED && !why.empty())
+        kiv_printf("_mixer: error in _stream_load_ogg '%s' (unsupported rate, channels or chained layout): %s\n", fname,
+                   why.c_str());
+    else if (r == _VORBIS_REFUSED)
+        kiv_printf("_mixer: error in _stream_load_ogg '%s' (stb_vorbis_open_memory): not an Ogg Vorbis file\n", fname);
+    return r == _VORBIS_OPEN;
 }
 
 static void _vorbis_close(VorbisFile &f) {
@@ -420,20 +430,17 @@ static AudioSource *_driver_audio_convert(SDL_AudioFormat fmt, int channels, int
 }
 
 static AudioSource *_sample_load_ogg(const char *path) {
-    int size = 0;
-    void *mem = driver_file_alloc(path, &size);
-    if (!mem) {
-        kiv_printf("_mixer: error in _sample_load_ogg '%s' (driver_file_alloc): %s\n", path, _file_refusal(path));
-        return nullptr;
-    }
+    VorbisFile f;
     std::string why;
-    KivVorbis *v = _vorbis_open_mem(mem, size, &why);
+    int r = _vorbis_file_open(path, "_sample_load_ogg", f, &why);
+    if (r == _VORBIS_UNREAD)
+        return nullptr;
     AudioSource *s = nullptr;
-    if (!v && why.empty())
+    if (r == _VORBIS_REFUSED && why.empty())
         why = "not an Ogg Vorbis file";
-    if (v) {
-        vorbis_info *vi = ov_info(&v->vf, 0);
-        int channels = vi->channels, rate = (int)vi->rate;
+    if (r == _VORBIS_OPEN) {
+        KivVorbis *v = f.dec;
+        int channels = f.channels, rate = f.rate;
         // A few bytes of hostile Ogg can hold hours of silence: the decode stops at what a sample may hold.
         long long max_bytes = (long long)MAX_SAMPLE_VALUES / 2 * rate / WORK_RATE * channels * 2;
         if (max_bytes > MAX_SAMPLE_VALUES * 4LL)
@@ -458,14 +465,13 @@ static AudioSource *_sample_load_ogg(const char *path) {
                 break;
             }
         }
-        _vorbis_free(v);
+        _vorbis_close(f);
         if (ok && pcm.empty())
             why = "no sound in the file";
         if (ok && !pcm.empty())
             s = _driver_audio_convert(AUDIO_S16LSB, channels, rate, (const Uint8 *)pcm.data(), (long long)pcm.size(),
                                       &why);
     }
-    free(mem);
     if (!s)
         kiv_printf("_mixer: error in _sample_load_ogg '%s' (stb_vorbis_decode_memory): %s\n", path, why.c_str());
     return s;
