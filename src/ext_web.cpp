@@ -9,30 +9,35 @@
 #include "kiv_util.h"
 #include "kiv_web.h"
 
-// The open exchanges, at most KIV_WEB_OPEN_MAX, and the requests waiting for one of them; both in the order
-// the requests were made, since a waiting request opens only after every earlier one.
-static std::vector<WebRequestExt *> web_reqs;
-static std::deque<WebRequestExt *> web_waiting;
+struct _WebExtData {
+    // The open exchanges, at most KIV_WEB_OPEN_MAX, and the requests waiting for one of them; both in the order
+    // the requests were made, since a waiting request opens only after every earlier one.
+    std::vector<WebRequestExt *> reqs;
+    std::deque<WebRequestExt *> waiting;
+    std::vector<kiv_web *> pages; // the open exchanges' pages, stepped together each frame
+};
+
+static _WebExtData _web_ext;
 
 // A waiting request starts its name lookup, socket and inactivity allowance only now.
 static void _web_open_waiting() {
-    while (!web_waiting.empty() && web_reqs.size() < (size_t)KIV_WEB_OPEN_MAX) {
-        WebRequestExt *r = web_waiting.front();
-        web_waiting.pop_front();
+    while (!_web_ext.waiting.empty() && _web_ext.reqs.size() < (size_t)KIV_WEB_OPEN_MAX) {
+        WebRequestExt *r = _web_ext.waiting.front();
+        _web_ext.waiting.pop_front();
         r->exec();
-        web_reqs.push_back(r);
+        _web_ext.reqs.push_back(r);
     }
 }
 
 void game_web_queue(Game &game, WebRequestExt *r) {
-    if (web_waiting.empty() && web_reqs.size() < (size_t)KIV_WEB_OPEN_MAX) {
+    if (_web_ext.waiting.empty() && _web_ext.reqs.size() < (size_t)KIV_WEB_OPEN_MAX) {
         r->exec();
-        web_reqs.push_back(r);
+        _web_ext.reqs.push_back(r);
         return;
     }
-    if (web_waiting.empty())
+    if (_web_ext.waiting.empty())
         gprint("web_queue: %d exchanges open, later requests wait their turn\n", KIV_WEB_OPEN_MAX);
-    web_waiting.push_back(r);
+    _web_ext.waiting.push_back(r);
 }
 
 void ext_web_init(Game &game) {
@@ -57,14 +62,14 @@ var ext_web_call(Game &game, std::string action, var value) {
 }
 
 void ext_web_loop(Game &game) {
-    static std::vector<kiv_web *> pages;
+    std::vector<kiv_web *> &pages = _web_ext.pages;
     pages.clear();
-    for (WebRequestExt *r : web_reqs)
+    for (WebRequestExt *r : _web_ext.reqs)
         pages.push_back(r->page);
     kiv_web_ready_all(pages.data(), (int)pages.size());
     // By index: an event handler may queue a new request, which moves the vector.
-    for (size_t i = 0; i < web_reqs.size();) {
-        WebRequestExt *r = web_reqs[i];
+    for (size_t i = 0; i < _web_ext.reqs.size();) {
+        WebRequestExt *r = _web_ext.reqs[i];
         if (!r->poll()) {
             i++;
             continue;
@@ -81,7 +86,7 @@ void ext_web_loop(Game &game) {
         }
         r->close();
         // The handler may have queued requests, but the entry at i is still this one.
-        web_reqs.erase(web_reqs.begin() + (long)i);
+        _web_ext.reqs.erase(_web_ext.reqs.begin() + (long)i);
         delete r;
         // The freed place goes to the oldest waiting request, stepped in this walk when it reaches the end.
         _web_open_waiting();
@@ -89,10 +94,10 @@ void ext_web_loop(Game &game) {
 }
 
 void ext_web_deinit(Game &game) {
-    for (WebRequestExt *r : web_reqs)
+    for (WebRequestExt *r : _web_ext.reqs)
         delete r;
-    web_reqs.clear();
-    for (WebRequestExt *r : web_waiting)
+    _web_ext.reqs.clear();
+    for (WebRequestExt *r : _web_ext.waiting)
         delete r;
-    web_waiting.clear();
+    _web_ext.waiting.clear();
 }

@@ -46,15 +46,21 @@ static char _driver_doc_fname_buf[KIV_DRIVER_PATHMAX];
 static char _driver_home_dir_buf[KIV_DRIVER_PATHMAX];
 static char _driver_tmpdir_buf[KIV_DRIVER_PATHMAX];
 
-// Timer: ticks are counted from a base so a reset can bring them back to 0; the source is injectable.
 static unsigned _driver_timer_sdl_ticks() {
     return (unsigned)SDL_GetTicks();
 }
-static unsigned (*_driver_timer_source)() = _driver_timer_sdl_ticks;
-static unsigned _driver_timer_base = 0;
-static bool _driver_tick_started = false;
-static int _driver_tick_steps = 0;
-static long long _driver_tick_start = 0; // ms
+
+// The timer, which runs without driver_init: ticks are counted from a base so a reset can bring them back to 0;
+// the source is injectable. The step counter counts whole frames at the rate driver_timer_set gave.
+struct _DriverTimer {
+    unsigned (*source)() = _driver_timer_sdl_ticks;
+    unsigned base = 0;
+    bool tick_started = false;
+    int tick_steps = 0;
+    long long tick_start = 0; // ms
+};
+
+static _DriverTimer _driver_timer;
 
 // --- internal helpers
 
@@ -552,19 +558,19 @@ void driver_doc_save(const char *fname, const void *data, int len) {
 // --- timer
 
 void driver_timer_set_source(unsigned (*source)()) {
-    _driver_timer_source = source ? source : _driver_timer_sdl_ticks;
-    _driver_timer_base = 0;
-    _driver_tick_started = false;
+    _driver_timer.source = source ? source : _driver_timer_sdl_ticks;
+    _driver_timer.base = 0;
+    _driver_timer.tick_started = false;
 }
 
 long driver_timer_get_ticks() {
-    return (long)(unsigned)(_driver_timer_source() - _driver_timer_base);
+    return (long)(unsigned)(_driver_timer.source() - _driver_timer.base);
 }
 
 void driver_timer_reset_ticks() {
-    _driver_timer_base = _driver_timer_source();
+    _driver_timer.base = _driver_timer.source();
     // The step counter counts from a start time on the old scale: start it again.
-    _driver_tick_started = false;
+    _driver_timer.tick_started = false;
 }
 
 void driver_timer_delay(int ticks) {
@@ -582,15 +588,15 @@ int driver_timer_tick() {
         return 0;
     long long rate = _driver->fps;
     long long now = driver_timer_get_ticks();
-    if (!_driver_tick_started) {
-        _driver_tick_started = true;
-        _driver_tick_steps = 0;
-        _driver_tick_start = now;
+    if (!_driver_timer.tick_started) {
+        _driver_timer.tick_started = true;
+        _driver_timer.tick_steps = 0;
+        _driver_timer.tick_start = now;
     }
     // Step k falls due at start + k / rate seconds; compared in whole numbers so no rounding decides a step.
     int n = 0;
-    while (now * rate > (long long)_driver_tick_steps * 1000 + _driver_tick_start * rate) {
-        _driver_tick_steps++;
+    while (now * rate > (long long)_driver_timer.tick_steps * 1000 + _driver_timer.tick_start * rate) {
+        _driver_timer.tick_steps++;
         n++;
     }
     return n;
