@@ -180,7 +180,7 @@ void GBatch::_gl_draw() {
         glColorPointer(4, GL_UNSIGNED_BYTE, sizeof(GVert), &v->r);
         glDrawArrays(GL_TRIANGLES, 0, (GLsizei)(3 * data.size()));
         glDisableClientState(GL_COLOR_ARRAY);
-        glColor4f(1, 1, 1, 1);
+        gfx_color4ub(255, 255, 255, 255);
         glBlendFunc(GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
         return;
     }
@@ -242,15 +242,15 @@ void GBatch::finish() {
     glEnable(GL_BLEND);
     glDisableClientState(GL_COLOR_ARRAY);
     glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
-    glColor4f(1, 1, 1, 1);
+    gfx_color4ub(255, 255, 255, 255);
     gl.known = false;
 }
 
 void _color_set(int color, int alpha) {
     glBlendFunc(GL_ONE, alpha < 0 ? GL_ONE : GL_ONE_MINUS_SRC_ALPHA);
     int a = alpha < 0 ? (alpha < -255 ? 255 : -alpha) : (alpha > 255 ? 255 : alpha);
-    glColor4ub((GLubyte)((((color >> 16) & 255) * a) >> 8), (GLubyte)((((color >> 8) & 255) * a) >> 8),
-               (GLubyte)(((color & 255) * a) >> 8), (GLubyte)a);
+    gfx_color4ub((unsigned char)((((color >> 16) & 255) * a) >> 8), (unsigned char)((((color >> 8) & 255) * a) >> 8),
+                 (unsigned char)(((color & 255) * a) >> 8), (unsigned char)a);
 }
 
 void batch_img(GBatch &b, int img, float x, float y, float w, float h, unsigned color, unsigned char alpha, int blend) {

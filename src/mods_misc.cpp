@@ -2,7 +2,6 @@
 // per-frame step and paint, and the bridge from engine events to the script's event dicts. Called by Game.
 #include "mods_misc.h"
 
-#include <GL/gl.h>
 #include <SDL.h>
 
 #include "ext_header.h"
@@ -157,7 +156,7 @@ void mods_paint(Game &game) {
     _mods_view_init(game);
     gfx_ortho();
     api->batch.draw();
-    glColor4ub(255, 255, 255, 255);
+    gfx_color4ub(255, 255, 255, 255);
 }
 
 void mods_event_handle(Game &game, Event e) {

@@ -115,7 +115,7 @@ void gfx_gl_state_reset() {
     glCullFace(GL_BACK);
     glDisable(GL_CULL_FACE);
     glDisableClientState(GL_COLOR_ARRAY);
-    glColor4f(1, 1, 1, 1);
+    gfx_color4ub(255, 255, 255, 255);
 }
 
 void gfx_clear() {
@@ -126,6 +126,10 @@ void gfx_clear() {
     glClearColor(0, 0, 0, 1);
     glClearDepth(1.0);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+}
+
+void gfx_color4ub(unsigned char r, unsigned char g, unsigned char b, unsigned char a) {
+    glColor4ub(r, g, b, a);
 }
 
 bool gfx_exists() {
@@ -996,7 +1000,7 @@ void gfx_fill(unsigned color, float x, float y, float w, float h) {
     GfxRect d(x, y, w, h);
     if (!_gfx_clip(&d, nullptr))
         return;
-    glColor4ub((color >> 16) & 255, (color >> 8) & 255, color & 255, 255);
+    gfx_color4ub((color >> 16) & 255, (color >> 8) & 255, color & 255, 255);
     glDisable(GL_TEXTURE_2D);
     glDisableClientState(GL_TEXTURE_COORD_ARRAY);
     GLfloat v[8] = {d.x, d.y, d.x + d.w, d.y, d.x, d.y + d.h, d.x + d.w, d.y + d.h};
@@ -1004,5 +1008,5 @@ void gfx_fill(unsigned color, float x, float y, float w, float h) {
     glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
     glEnable(GL_TEXTURE_2D);
     glEnableClientState(GL_TEXTURE_COORD_ARRAY);
-    glColor4ub(255, 255, 255, 255);
+    gfx_color4ub(255, 255, 255, 255);
 }

@@ -77,6 +77,8 @@ void gfx_init();
 void gfx_deinit();
 void gfx_gl_state_reset();
 void gfx_clear();
+// The current GL colour that images, text and fills are drawn with, bytes as given (a caller premultiplies).
+void gfx_color4ub(unsigned char r, unsigned char g, unsigned char b, unsigned char a);
 // True between gfx_init and gfx_deinit: drawing helpers outside this module ask it before any GL call.
 bool gfx_exists();
 void gfx_set_view(int x, int y, int w, int h);

@@ -247,7 +247,7 @@ int KivGuiFont::cnear(const char *s, int x, int y, int w, int align) {
 void guiColor4ub(unsigned char r, unsigned char g, unsigned char b, unsigned char a) {
     if (!gfx_exists())
         return;
-    glColor4ub(r * a / 255, g * a / 255, b * a / 255, a);
+    gfx_color4ub(r * a / 255, g * a / 255, b * a / 255, a);
 }
 
 // The same for a colour given as 0xRRGGBB, the form styles hold.
