@@ -14,6 +14,8 @@
 #include "kiv_platform.h"
 #include "kiv_printf.h"
 
+// --- constants
+
 // driver_init flags handled here besides the public ones.
 enum { _DRIVER_LOG = 8, _DRIVER_CLOUD = 16 };
 
@@ -21,6 +23,8 @@ enum { _DRIVER_LOG = 8, _DRIVER_CLOUD = 16 };
 #define KIV_DRIVER_PATHMAX 1024
 // A changed file is read again only once it is this many seconds old, so a file still being written is not read.
 static const time_t _DRIVER_FILE_SETTLE_SECS = 2;
+
+// --- state
 
 struct _DriverData {
     int width;
@@ -182,7 +186,7 @@ static void _driver_timer_stop() {
     SDL_QuitSubSystem(SDL_INIT_TIMER);
 }
 
-// --- core and names
+// --- public functions: core and names
 
 void driver_init(int flags) {
     // A second start replaces the first cleanly instead of leaking it.
@@ -348,7 +352,7 @@ void driver_app_exit() {}
 
 void driver_log_printf(const char *fmt, ...) {}
 
-// --- files
+// --- public functions: files
 
 bool driver_file_exists(const char *fname) {
     if (!kiv_platform_file_regular(fname))
@@ -555,7 +559,7 @@ void driver_doc_save(const char *fname, const void *data, int len) {
     driver_file_save(p, data, len);
 }
 
-// --- timer
+// --- public functions: timer
 
 void driver_timer_set_source(unsigned (*source)()) {
     _driver_timer.source = source ? source : _driver_timer_sdl_ticks;

@@ -16,8 +16,12 @@
 #include "kiv_driver.h"
 #include "kiv_printf.h"
 
+// --- constants
+
 // Font file values beyond this are treated as this: keeps hostile files from overflowing integer conversions.
 static const double FONT_VALUE_MAX = 1e6;
+
+// --- state
 
 struct _FontData {
     std::map<std::string, int> map;
@@ -26,6 +30,8 @@ struct _FontData {
 };
 
 static _FontData *_font = nullptr;
+
+// --- internal helpers
 
 static FontInfo _font_zero() {
     return FontInfo{};
@@ -97,6 +103,8 @@ static double _font_dist_wide(const GfxRect &r, int x, int y) {
     double d = dx + 65536.0 * dy;
     return d == d ? d : HUGE_VAL;
 }
+
+// --- public functions
 
 void font_init() {
     if (_font)

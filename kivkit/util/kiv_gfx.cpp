@@ -15,10 +15,14 @@
 #include "kiv_printf.h"
 #include "kiv_var.h"
 
+// --- constants
+
 static const char *const _gfx_suffixes[] = {"", ".tga", ".png", ".jpg", ".kiv"};
 static const float _gfx_third = 0.33333334f;
 // Textures idle longer than this many seconds may be freed when memory runs over the cap.
 static const long _gfx_idle_secs = 4;
+
+// --- state
 
 static _GfxData *_gfx = nullptr;
 
@@ -28,7 +32,7 @@ _GfxData::_GfxData()
     tex_data.push_back(GfxTexture());
 }
 
-// --- helpers
+// --- internal helpers
 
 // Tiles of one tiled call: a tiny tile over a huge box would otherwise take unbounded time and memory.
 static bool _gfx_tiles_ok(const char *who, int w, int h, int sz) {
@@ -74,7 +78,7 @@ static void _gfx_draw_strip2(int gltex, const GfxRect &d, const GfxRect &s) {
     glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
 }
 
-// --- state and virtual screen
+// --- public functions: state and virtual screen
 
 void gfx_init() {
     if (!_gfx) {
@@ -414,7 +418,7 @@ GfxRect _gfx_get_focus_fixed() {
     return _gfx ? gfx_rect_to_hwrect(_gfx->focus) : GfxRect();
 }
 
-// --- texture table
+// --- public functions: texture table
 
 int gfx_tex_load(const char *name) {
     static long total = 0;
@@ -817,7 +821,7 @@ void gfx_tex_box_slow(int gltex, int x, int y, int w, int h, int sz) {
         gfx_tex_blit2(gltex, q.src.x, q.src.y, q.src.w, q.src.h, q.dst.x, q.dst.y, q.dst.w, q.dst.h);
 }
 
-// --- images and drawing
+// --- public functions: images and drawing
 
 int gfx_img_add(const char *name, int tid, GfxRect rect, GfxRect shape) {
     if (!_gfx || !name)

@@ -19,12 +19,14 @@
 #include "kiv_printf.h"
 #include "kiv_util.h"
 
+// --- constants
+
 static const int _GUI_FADE_STEP = 36;
 static const int _GUI_SIZE_STEP = 1000;
 static const unsigned _GUI_SELECTION = 0x55AAFF;
 static const unsigned _GUI_CURSOR = 0xFFFFFF;
 
-// --- helpers
+// --- internal helpers
 
 static bool _none(const var &v) {
     return v.__type__() == VAR_NONE;
@@ -65,7 +67,7 @@ static int _extent(const StyleData &s, int edge) {
     return _clamp_ll((long long)_or0(s.margin[edge]) + _or0(s.padding[edge]) + _or0(s.border[edge]));
 }
 
-// --- rectangles
+// --- public functions: rectangles
 
 int MyRect::get_left() const {
     return kiv_d2i(x);
@@ -91,7 +93,7 @@ int MyRect::get_centery() const {
     return kiv_d2i((MyRectNumber)(y + h / 2));
 }
 
-// --- styles
+// --- public functions: styles
 
 StyleData::Draw::Draw()
     : image(STYLE_UNSET), color(STYLE_UNSET), alpha(STYLE_UNSET), edge(STYLE_UNSET), tile(STYLE_UNSET) {}
@@ -220,7 +222,7 @@ void StyleSheet::loop() {
 #undef _GUI_ANIM
 }
 
-// --- drawing adapters
+// --- public functions: drawing adapters
 
 int KivGuiFont::get_height(const char *s, int w) {
     return kiv_d2i(font_get_height(fid, s, (float)w));
@@ -255,7 +257,7 @@ static void _gui_color(unsigned rgb, unsigned char a) {
     guiColor4ub((rgb >> 16) & 255, (rgb >> 8) & 255, rgb & 255, a);
 }
 
-// --- widget
+// --- public functions: widget
 
 Widget::Widget()
     : _type(0), parent(nullptr), next(nullptr), ignore(0), useful(0), b_col(0), b_row(0), b_colspan(1), b_rowspan(1),
@@ -472,7 +474,7 @@ void Widget::_disable_clip() {
     gfx_unclip();
 }
 
-// --- container
+// --- public functions: container
 
 Container::Container() : hover(nullptr), focus(nullptr), first(0) {}
 
@@ -707,7 +709,7 @@ void Container::resize() {
     rect.h = (MyRectNumber)H;
 }
 
-// --- theme
+// --- public functions: theme
 
 void Theme::resize(Widget *w) {
     if (!w)
@@ -814,7 +816,7 @@ void Theme::paint(Widget *w) {
     gfx_translate(-w->rect.x, -w->rect.y);
 }
 
-// --- box
+// --- public functions: box
 
 Box::Box(Widget *content) {
     add(content, 0, 0);
@@ -878,7 +880,7 @@ void Box::_align() {
     c->_rect.y = _align_at(s.valign, rect.h, c->_rect.h);
 }
 
-// --- table
+// --- public functions: table
 
 int t_sum(int *a, int from, int to) {
     long long s = 0;
@@ -1004,7 +1006,7 @@ void Table::resize() {
     rect.h = (MyRectNumber)ys[nrows];
 }
 
-// --- label
+// --- public functions: label
 
 Label::Label(KivGuiFont f, const char *s) : fnt(f), txt(s ? s : "") {}
 
@@ -1035,7 +1037,7 @@ void Label::paint() {
     guiColor4ub(255, 255, 255, 255);
 }
 
-// --- text input
+// --- public functions: text input
 
 TextInput::TextInput(KivGuiFont f, const char *s, unsigned int _maxlen)
     : fnt(f), txt(s ? s : ""), undo_n(0), _pos(0), pos(0), cursor_w(2), cx(-1), maxlen(_maxlen), passwd(0), reveal(0),

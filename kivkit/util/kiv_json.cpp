@@ -10,6 +10,8 @@
 #include "json/JSON_parser.h"
 #include "kiv_printf.h"
 
+// --- constants
+
 // The decoder nests at most 16 levels; the encoder walks deeper trees that scripts built, up to this cap.
 static const int JSON_DECODE_DEPTH = 16;
 static const int JSON_ENCODE_DEPTH = 512;

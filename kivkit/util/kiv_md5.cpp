@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+// --- internal helpers
+
 static inline uint32_t _md5_rol(uint32_t x, int n) {
     return (x << n) | (x >> (32 - n));
 }
@@ -114,6 +116,8 @@ static void _md5_blocks(uint32_t abcd[4], const unsigned char *data, size_t nblo
     abcd[2] = c;
     abcd[3] = d;
 }
+
+// --- public functions
 
 void md5_init(md5_state_s *pms) {
     pms->count[0] = pms->count[1] = 0;

@@ -8,10 +8,16 @@
 #include "kiv_driver.h"
 #include "kiv_printf.h"
 
+// --- constants
+
 static const char *const SOUND_SUFFIXES[] = {"", ".wav", ".ogg", ".mp3", ".aac", ".caf", ".raw"};
 static const size_t NAME_MAX_LEN = 511;
 
+// --- state
+
 _MixerData *_mixer = nullptr;
+
+// --- internal helpers
 
 // The full path of the first candidate (name + suffix) found, data directories before the document directory for
 // each suffix; empty when none is found or the name is too long to form a candidate.
@@ -91,6 +97,8 @@ static void _mixer_reload_table(std::map<std::string, Rec> &table, time_t now, c
         *mtime(r) = m;
     }
 }
+
+// --- public functions
 
 void mixer_init() {
     delete _mixer;

@@ -8,8 +8,12 @@
 #include "kiv_event.h"
 #include "kiv_printf.h"
 
+// --- constants
+
 // The uuid "network:netid" must fit the 256-byte field the network ids are kept in.
 static const size_t _SOCIAL_UUID_MAX = 255;
+
+// --- state
 
 struct _SocialData {
     int is_login = 0;
@@ -22,10 +26,14 @@ struct _SocialData {
 static _SocialData *_social = nullptr;
 static void (*_social_event_handler)(Event e) = nullptr;
 
+// --- internal helpers
+
 static void _social_raise(int type) {
     if (_social_event_handler)
         _social_event_handler(Event(type));
 }
+
+// --- public functions
 
 void social_set_event_handler(void (*handler)(Event e)) {
     _social_event_handler = handler;

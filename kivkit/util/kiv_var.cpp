@@ -16,8 +16,12 @@
 
 #include "kiv_printf.h"
 
+// --- constants
+
 // A double's fixed-point text: up to 309 integer digits, sign, point and six decimals.
 enum { VAR_NUMBER_TEXT_MAX = 400 };
+
+// --- internal helpers
 
 static void _var_error(const char *file, int line, const char *op, const std::string &msg) {
     _kiv_iprintf(file, line, op, 0, "%s:%d: %s\n", file, line, msg.c_str());
@@ -42,7 +46,7 @@ static int _var_isws(char c) {
     return c == ' ' || c == '\n' || c == '\t' || c == '\r';
 }
 
-// ---------------------------------------------------------------- var handle
+// --- public functions: var handle
 
 var::var() : value(nullptr) {}
 var::var(int v) : value(nullptr) {
@@ -382,7 +386,7 @@ std::string var::str() const {
     return __str__();
 }
 
-// ---------------------------------------------------------------- var_object (base defaults)
+// --- public functions: var_object (base defaults)
 
 var_object::~var_object() {}
 int var_object::__type__() const {
@@ -468,7 +472,7 @@ var var_object::__div__(const var &) const {
     return var();
 }
 
-// ---------------------------------------------------------------- value kinds
+// --- public functions: value kinds
 
 // A new object of the same kind holding a copy of the value.
 template <class T> static var_object *_var_copy_of(const T *self) {
@@ -487,7 +491,7 @@ static void _var_slice_bounds(int n, int &a, int &b) {
     b = std::min(n, b);
 }
 
-// ---------------------------------------------------------------- none
+// --- public functions: none
 
 int _var_none::__type__() const {
     return VAR_NONE;
@@ -502,7 +506,7 @@ bool _var_none::__eq__(const var &o) const {
     return o.__type__() == VAR_NONE;
 }
 
-// ---------------------------------------------------------------- number
+// --- public functions: number
 
 std::string _var_number_to_str(var_cnumber d) {
     int t = kiv_d2i(d);
@@ -568,7 +572,7 @@ var _var_number::__div__(const var &o) const {
     return var(value / o.__num__());
 }
 
-// ---------------------------------------------------------------- text
+// --- public functions: text
 
 void _var_string::__init__(const std::string &s) {
     value = s;
@@ -642,7 +646,7 @@ bool _var_string_iter::__pair__(var &k, var &v) {
     return true;
 }
 
-// ---------------------------------------------------------------- bool
+// --- public functions: bool
 
 void _var_bool::__init__(var_cnumber d) {
     value = (d != 0);
@@ -666,7 +670,7 @@ bool _var_bool::__eq__(const var &o) const {
     return o.__type__() == VAR_BOOL && value == o.__bool__();
 }
 
-// ---------------------------------------------------------------- containers
+// --- public functions: containers
 
 static std::string _var_addr_str(const char *kind, const void *p) {
     char buf[64];
@@ -948,7 +952,7 @@ bool _var_dict_iter::__pair__(var &k, var &v) {
     return true;
 }
 
-// ---------------------------------------------------------------- free functions
+// --- public functions: free functions
 
 var var_dict() {
     return var(VAR_DICT, 0);
@@ -993,7 +997,7 @@ var &_var_none_tmp() {
     return tmp;
 }
 
-// ---------------------------------------------------------------- list helpers
+// --- public functions: list helpers
 
 static _var_list *_var_as_list(const var &e, const char *op, int line) {
     if (e.__type__() != VAR_LIST) {
@@ -1034,7 +1038,7 @@ void list_reverse(const var &e) {
         l->_reverse();
 }
 
-// ---------------------------------------------------------------- text helpers
+// --- public functions: text helpers
 
 int str_find(const std::string &value, const std::string &v) {
     size_t p = value.find(v);

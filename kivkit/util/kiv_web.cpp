@@ -13,6 +13,8 @@
 #include "kiv_platform-net.h"
 #include "kiv_printf.h"
 
+// --- constants
+
 static const int _KIV_WEB_READ = 4096;
 
 struct HostAddr {
@@ -21,6 +23,8 @@ struct HostAddr {
     HostAddr() {}
     explicit HostAddr(in_addr a) : ok(1), value(a) {}
 };
+
+// --- state
 
 static int _kiv_web_is_init = 0;
 static long (*_kiv_web_clock)() = nullptr;
