@@ -186,10 +186,25 @@ static bool write_sheet() {
     return write_png("sprites.png", sheet) && write_text("sprites.json", json);
 }
 
-// The game's tile sheet "game_sheet": eight 16 by 16 cells in one row (wall, floor, gem, exit, spike, enemy, player,
-// spark), cut into named images by the game's atlas loader. Players and sparks are white so a tint colours them.
-static bool write_game_sheet() {
-    Image s(128, 16);
+// Copies the 16 by 16 cell at (sx, 0) of a strip into a sheet at (dx + b, b) with a border of b pixels around it
+// that repeats the cell's edge pixels, so sampling just past a cell's edge at any scale meets its own colours.
+static void put_cell(const Image &strip, int sx, Image &sheet, int dx, int b) {
+    const int c = 16;
+    for (int j = -b; j < c + b; j++)
+        for (int i = -b; i < c + b; i++) {
+            int si = i < 0 ? 0 : i >= c ? c - 1 : i, sj = j < 0 ? 0 : j >= c ? c - 1 : j;
+            const unsigned char *p = &strip.px[((size_t)sj * strip.w + sx + si) * 4];
+            unsigned char *d = &sheet.px[((size_t)(j + b) * sheet.w + dx + b + i) * 4];
+            memcpy(d, p, 4);
+        }
+}
+
+// The game's art, two sheets of 16 by 16 cells, each with a 2-pixel border (a 20-pixel pitch), cut into named
+// images by the game's atlas loader. "game_tiles" holds the map tiles (wall, floor, spike on its floor, exit) and
+// is fully opaque, so the tiles draw without blending; "game_sheet" holds the sprites with transparent texels
+// (gem, enemy, player, spark, heart). Players and sparks are white so a tint colours them.
+static bool write_game_sheets() {
+    Image s(144, 16);                  // the cells side by side without borders, drawn first
     s.fill(0, 0, 16, 16, 0x5A4A78FFu); // wall: bricks
     for (int row = 0; row < 4; row++) {
         s.fill(0, row * 4 + 3, 16, 1, 0x2E2440FFu);
@@ -220,7 +235,28 @@ static bool write_game_sheet() {
                 s.fill(112 + i, j, 1, 1, 0xFFFFFF00u | a);
             }
         }
-    return write_png("game_sheet.png", s);
+    for (int j = 0; j < 16; j++) // heart: a pink heart with a light spot, the lives of the score line
+        for (int i = 0; i < 16; i++) {
+            float x = (i + 0.5f - 8) / 6.5f, y = (8.5f - j - 0.5f) / 6.5f, q = x * x + y * y - 1;
+            if (q * q * q - x * x * y * y * y <= 0)
+                s.fill(128 + i, j, 1, 1, 0xFF5078FFu);
+        }
+    s.fill(131, 4, 2, 2, 0xFFC0D0FFu);
+    // Spikes lie on the floor: the opaque sheet holds them already drawn over it.
+    for (int j = 0; j < 16; j++)
+        for (int i = 0; i < 16; i++) {
+            unsigned char *p = &s.px[((size_t)j * s.w + 64 + i) * 4];
+            if (p[3] == 0)
+                memcpy(p, &s.px[((size_t)j * s.w + 16 + i) * 4], 4);
+        }
+    const int b = 2, pitch = 16 + 2 * b;
+    const int tiles[] = {0, 16, 64, 48}, sprites[] = {32, 80, 96, 112, 128};
+    Image t(4 * pitch, pitch), sp(5 * pitch, pitch);
+    for (int i = 0; i < 4; i++)
+        put_cell(s, tiles[i], t, i * pitch, b);
+    for (int i = 0; i < 5; i++)
+        put_cell(s, sprites[i], sp, i * pitch, b);
+    return write_png("game_tiles.png", t) && write_png("game_sheet.png", sp);
 }
 
 int main(int argc, char **argv) {
@@ -263,6 +299,6 @@ int main(int argc, char **argv) {
         for (int x = 0; x < 13; x++)
             odd.fill(x, y, 1, 1, ((unsigned)(19 * x) << 24) | ((unsigned)(255 - 30 * y) << 16) | 0x4000FFu);
     ok = ok && write_png("odd.png", odd);
-    ok = ok && write_game_sheet();
+    ok = ok && write_game_sheets();
     return ok ? 0 : 1;
 }
