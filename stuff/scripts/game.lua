@@ -1,7 +1,7 @@
 -- The game's top module: loads the other modules in a fixed order, turns strict globals on and defines the four
 -- entry points. "-server PORT" (headless) hosts a co-operative game; "-join HOST:PORT" joins one at start-up
 -- ("-bot 1" lets the computer steer there, or plays a demonstration without -join, "-level N" starting it on level
--- N); otherwise the title menu opens.
+-- N, "-lives N" with N lives); otherwise the title menu opens.
 require("api")
 require("util")
 require("json")
@@ -16,10 +16,16 @@ require("menus")
 require("play")
 strict(true)
 
--- The demonstration's start level: "-level N" when N names a level, else the first.
+-- The demonstration's start level and lives: "-level N" when N names a level, else the first; "-lives N" from 1
+-- to 9, else the usual lives.
 local function demo_level()
     local n = tonumber(kiv.params("level"))
     return n and data.levels[n] and n or 1
+end
+
+local function demo_lives()
+    local n = tonumber(kiv.params("lives"))
+    return n and n >= 1 and n <= 9 and n % 1 == 0 and n or data.lives
 end
 
 function init()
@@ -51,7 +57,8 @@ function init()
         util.notice("game: -join wants HOST:PORT, not " .. tostring(join))
     end
     if kiv.params("bot") == "1" then
-        switcher.go("play", {mode = "local", players = 1, bot = true, demo = true, level = demo_level()})
+        switcher.go("play", {mode = "local", players = 1, bot = true, demo = true, level = demo_level(),
+            lives = demo_lives()})
         return
     end
     switcher.go("menu")

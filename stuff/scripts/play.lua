@@ -116,7 +116,7 @@ function play.start(args)
         else
             s.bot = args.bot
             s.local_players = util.clamp(math.floor(args.players or 1), 1, data.max_players)
-            s.world = shared.new_world(data.levels[args.level or 1] and args.level or 1)
+            s.world = shared.new_world(data.levels[args.level or 1] and args.level or 1, 0, args.lives)
             for i = 1, s.local_players do
                 shared.join(s.world, i)
             end
@@ -132,7 +132,8 @@ local function finish(s, w)
         -- A demonstration's score is nobody's: it only starts again, as on a title screen.
         util.log("play: the demonstration starts again")
         local a = switcher.args
-        switcher.go("play", {mode = "local", players = 1, bot = true, demo = true, level = a.level})
+        switcher.go("play", {mode = "local", players = 1, bot = true, demo = true, level = a.level,
+            lives = a.lives})
         return
     end
     -- Saved at once, so the score is kept even when the game is closed before the initials are given.
