@@ -1,10 +1,13 @@
 // Asset generator: writes the engine's own data files (glyph pages with their text font files, a sprite sheet with
-// its atlas description, plain images) into a data directory. Run at build time: kiv_assets <data dir>.
+// its atlas description, plain images) into a data directory, and the embedded game's art, with one picture of each
+// level's map from the game's data script. Run at build time: kiv_assets <data dir> <the game's data.lua>.
 // Glyph shapes come from stb's easy font, so no outside font file is needed.
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
+
+typedef std::vector<std::string> Map;
 
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wunused-function"
@@ -203,7 +206,44 @@ static void put_cell(const Image &strip, int sx, Image &sheet, int dx, int b) {
 // images by the game's atlas loader. "game_tiles" holds the map tiles (wall, floor, spike on its floor, exit) and
 // is fully opaque, so the tiles draw without blending; "game_sheet" holds the sprites with transparent texels
 // (gem, enemy, player, spark, heart). Players and sparks are white so a tint colours them.
-static bool write_game_sheets() {
+// The level maps of the game's data script: the quoted rows after each "map = {" up to its closing brace.
+static bool read_maps(const char *path, std::vector<Map> &maps) {
+    FILE *f = fopen(path, "rb");
+    if (!f) {
+        fprintf(stderr, "kiv_assets: cannot read %s\n", path);
+        return false;
+    }
+    char buf[1024];
+    bool in_map = false;
+    while (fgets(buf, sizeof(buf), f)) {
+        std::string l = buf;
+        size_t a = l.find_first_not_of(" \t");
+        if (a == std::string::npos)
+            continue;
+        l = l.substr(a);
+        if (l.compare(0, 7, "map = {") == 0) {
+            maps.emplace_back();
+            in_map = true;
+        } else if (in_map && l[0] == '"') {
+            size_t e = l.find('"', 1);
+            maps.back().push_back(l.substr(1, e == std::string::npos ? std::string::npos : e - 1));
+        } else if (in_map && l[0] == '}') {
+            in_map = false;
+        }
+    }
+    fclose(f);
+    for (const Map &m : maps)
+        for (const std::string &row : m)
+            if (row.empty() || row.size() != m[0].size()) {
+                fprintf(stderr, "kiv_assets: %s: a level map whose rows differ in length\n", path);
+                return false;
+            }
+    if (maps.empty())
+        fprintf(stderr, "kiv_assets: %s: no level maps\n", path);
+    return !maps.empty();
+}
+
+static bool write_game_sheets(const char *levels) {
     Image s(144, 16);                  // the cells side by side without borders, drawn first
     s.fill(0, 0, 16, 16, 0x5A4A78FFu); // wall: bricks
     for (int row = 0; row < 4; row++) {
@@ -256,12 +296,35 @@ static bool write_game_sheets() {
         put_cell(s, tiles[i], t, i * pitch, b);
     for (int i = 0; i < 5; i++)
         put_cell(s, sprites[i], sp, i * pitch, b);
-    return write_png("game_tiles.png", t) && write_png("game_sheet.png", sp);
+    if (!write_png("game_tiles.png", t) || !write_png("game_sheet.png", sp))
+        return false;
+    // Each level's walls, floors and spikes as one picture, "game_level1" on: the map draws as one opaque quad,
+    // which costs the rasteriser far less than a quad per tile. The exit is drawn over its floor by the game.
+    std::vector<Map> maps;
+    if (!read_maps(levels, maps))
+        return false;
+    for (size_t n = 0; n < maps.size(); n++) {
+        const Map &m = maps[n];
+        Image img((int)m[0].size() * 16, (int)m.size() * 16);
+        for (size_t y = 0; y < m.size(); y++)
+            for (size_t x = 0; x < m[y].size(); x++) {
+                char c = m[y][x];
+                int sx = c == '#' ? 0 : c == '^' ? 64 : 16;
+                for (int j = 0; j < 16; j++)
+                    memcpy(&img.px[(((size_t)y * 16 + j) * img.w + x * 16) * 4], &s.px[((size_t)j * s.w + sx) * 4],
+                           16 * 4);
+            }
+        char name[64];
+        snprintf(name, sizeof(name), "game_level%d.png", (int)n + 1);
+        if (!write_png(name, img))
+            return false;
+    }
+    return true;
 }
 
 int main(int argc, char **argv) {
-    if (argc != 2) {
-        fprintf(stderr, "usage: kiv_assets <data dir>\n");
+    if (argc != 3) {
+        fprintf(stderr, "usage: kiv_assets <data dir> <the game's data.lua>\n");
         return 2;
     }
     g_dir = argv[1];
@@ -299,6 +362,6 @@ int main(int argc, char **argv) {
         for (int x = 0; x < 13; x++)
             odd.fill(x, y, 1, 1, ((unsigned)(19 * x) << 24) | ((unsigned)(255 - 30 * y) << 16) | 0x4000FFu);
     ok = ok && write_png("odd.png", odd);
-    ok = ok && write_game_sheets();
+    ok = ok && write_game_sheets(argv[2]);
     return ok ? 0 : 1;
 }

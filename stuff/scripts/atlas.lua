@@ -1,5 +1,6 @@
 -- Atlas loader: loads the generated sheets with sharp (nearest) sampling and cuts them into named images with
--- the "image:sub" extension verb: "game_wall", "game_floor", ... one per cell of data.sheets, inside its border.
+-- the "image:sub" extension verb: "game_wall", "game_floor", ... one per cell of data.sheets, inside its border;
+-- and each level's picture, "game_level1" on.
 atlas = {loaded = false}
 
 function atlas.name(cell)
@@ -20,6 +21,9 @@ function atlas.load()
             kiv.ext_call("image:sub", json.encode({name = atlas.name(cell), source = sheet.name,
                 x = ((i - 1) * pitch + b) / w, y = b / pitch, width = c / w, height = c / pitch}))
         end
+    end
+    for n = 1, #data.levels do
+        kiv.ext_call("image:load", json.encode({name = atlas.name("level" .. n), filter = "nearest"}))
     end
     atlas.loaded = true
 end

@@ -284,22 +284,15 @@ end
 
 -- --- drawing
 
--- The map in two passes, so each is one run of one sheet: the opaque tiles, drawn without blending, then the
--- sprites over them.
+-- The map: the level's picture (walls, floors and spikes, made from its map when the game was built) as one
+-- opaque quad, the exits from the opaque tile sheet over it, then the sprites.
 local function draw_world(w, t)
+    kiv.image_draw(atlas.name("level" .. w.level), 0, TOP, w.cols * T, w.rows * T)
     for y = 1, w.rows do
         local row = w.tiles[y]
-        local py = TOP + (y - 1) * T
         for x = 1, w.cols do
-            local c, px = row[x], (x - 1) * T
-            if c == "#" then
-                atlas.draw("wall", px, py, T, T)
-            elseif c == "^" then
-                atlas.draw("spike", px, py, T, T)
-            elseif c == "X" then
-                atlas.draw("exit", px, py, T, T, w.open and 0xFFFFFF or 0x606060)
-            else
-                atlas.draw("floor", px, py, T, T)
+            if row[x] == "X" then
+                atlas.draw("exit", (x - 1) * T, TOP + (y - 1) * T, T, T, w.open and 0xFFFFFF or 0x606060)
             end
         end
     end
