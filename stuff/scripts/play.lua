@@ -1,7 +1,7 @@
 -- The play screen: the tile map, players, enemies and the score line, drawn to scale in the view; local play runs
 -- the world here at a fixed step, network play draws the server's snapshots and sends this player's direction.
 -- Player 1 steers with the arrows (or anything when alone), player 2 with W A S D, players 3 and 4 with joysticks.
--- Escape, P, Pause or joystick button 2 open the pause menu; it stops a local world (the server's goes on). A
+-- Escape, P, Pause or joystick button 1 or 2 (the second and third) open the pause menu; it stops a local world (the server's goes on). A
 -- demonstration ("demo") keeps no score, starts again when it ends and gives way to the title on a key.
 play = {}
 
@@ -269,7 +269,7 @@ function play.event(e)
         if PAUSE_KEYS[e.name] then
             open_pause(s)
         end
-    elseif e.type == "joydown" and e.button == 2 then
+    elseif e.type == "joydown" and (e.button == 1 or e.button == 2) then
         open_pause(s)
     elseif e.type == "keyup" then
         s.keys[e.name] = false
