@@ -30,7 +30,9 @@ end
 
 function init()
     math.randomseed(os.time())
-    kiv.params("caption", data.caption)
+    if kiv.params("caption") == nil then -- a -caption of the command line wins
+        kiv.params("caption", data.caption)
+    end
     shared.load_save()
     local server = kiv.params("server")
     if server ~= nil then

@@ -1,7 +1,7 @@
 """The embedded game in real windows under Xvfb, driven by xdotool: Escape or P in a level opens the pause menu and
 the world stands still (two frames read back equal), resuming lets it go on; after Ctrl+F the Options entry and the
-save show the mode the window has, and the highlight stays on the entry chosen; at 819x614 (a fractional scale) the
-floor next to a wall shows only floor colours."""
+save show the mode the window has, and the highlight stays on the entry chosen; at window sizes that scale the view
+by a fraction (819x614 and others) the floor next to a wall or inside a gem's edge shows only floor colours."""
 import ctypes
 import glob
 import json
