@@ -229,7 +229,9 @@ void Game::paint() {
 }
 
 void Game::event(Event e) {
-    bool mods = (SDL_GetModState() & _GAME_MOD_KEYS) != 0;
+    // The key's own modifier bits count too: when Ctrl and F are pressed and released within one frame, the
+    // current state no longer holds Ctrl by the time F is handled.
+    bool mods = (SDL_GetModState() & _GAME_MOD_KEYS) != 0 || (e.type == EVT_KEYDOWN && (e.b & (2 | 4 | 8)));
     switch (e.type) {
     case EVT_LOGIN:
     case EVT_LOGOUT:

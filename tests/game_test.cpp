@@ -83,34 +83,38 @@ TEST(Game, CommandLine) {
 TEST(Game, EventFilter) {
     struct Row {
         const char *name;
-        int type, v, mods;
+        int type, v, mods, bits; // SDL's modifier state, the key event's own modifier bits
         const char *seen;
         int quit;
         int full_after; // _full after the event, starting from 0
     } rows[] = {
-        {"login dropped", EVT_LOGIN, 0, 0, "", 0, 0},
-        {"logout dropped", EVT_LOGOUT, 0, 0, "", 0, 0},
-        {"quit never reaches the mod", EVT_QUIT, 0, 0, "", 1, 0},
-        {"ctrl+q suspends then quits", EVT_KEYDOWN, KEY_q, KMOD_LCTRL, "suspend", 1, 0},
-        {"gui+q too", EVT_KEYDOWN, KEY_q, KMOD_RGUI, "suspend", 1, 0},
-        {"shift+q is a key", EVT_KEYDOWN, KEY_q, KMOD_LSHIFT, "keydown", 0, 0},
-        {"q alone is a key", EVT_KEYDOWN, KEY_q, 0, "keydown", 0, 0},
-        {"ctrl+f resets first", EVT_KEYDOWN, KEY_f, KMOD_LCTRL, "reset,keydown", 0, 1},
-        {"alt+f as well", EVT_KEYDOWN, KEY_f, KMOD_RALT, "reset,keydown", 0, 1},
-        {"caps lock does not count", EVT_KEYDOWN, KEY_f, KMOD_CAPS, "keydown", 0, 0},
-        {"mouse down twice", EVT_MOUSEDOWN, 0, 0, "mousedown,down", 0, 0},
-        {"mouse motion twice", EVT_MOUSEMOTION, 0, 0, "mousemotion,motion", 0, 0},
-        {"touch up twice", EVT_TOUCHUP, 0, 0, "touchup,up", 0, 0},
-        {"touch down twice", EVT_TOUCHDOWN, 0, 0, "touchdown,down", 0, 0},
-        {"resize", EVT_RESIZE, 0, 0, "resize", 0, 0},
-        {"none dropped by the bridge", EVT_NONE, 0, 0, "", 0, 0},
-        {"wheel once", EVT_WHEEL, 0, 0, "wheel", 0, 0},
+        {"login dropped", EVT_LOGIN, 0, 0, 0, "", 0, 0},
+        {"logout dropped", EVT_LOGOUT, 0, 0, 0, "", 0, 0},
+        {"quit never reaches the mod", EVT_QUIT, 0, 0, 0, "", 1, 0},
+        {"ctrl+q suspends then quits", EVT_KEYDOWN, KEY_q, KMOD_LCTRL, 0, "suspend", 1, 0},
+        {"gui+q too", EVT_KEYDOWN, KEY_q, KMOD_RGUI, 0, "suspend", 1, 0},
+        {"shift+q is a key", EVT_KEYDOWN, KEY_q, KMOD_LSHIFT, 0, "keydown", 0, 0},
+        {"q alone is a key", EVT_KEYDOWN, KEY_q, 0, 0, "keydown", 0, 0},
+        {"ctrl+f resets first", EVT_KEYDOWN, KEY_f, KMOD_LCTRL, 0, "reset,keydown", 0, 1},
+        {"alt+f as well", EVT_KEYDOWN, KEY_f, KMOD_RALT, 0, "reset,keydown", 0, 1},
+        {"caps lock does not count", EVT_KEYDOWN, KEY_f, KMOD_CAPS, 0, "keydown", 0, 0},
+        {"ctrl released within the frame: the key's bits", EVT_KEYDOWN, KEY_f, 0, 2, "reset,keydown", 0, 1},
+        {"gui bit of the key quits", EVT_KEYDOWN, KEY_q, 0, 8, "suspend", 1, 0},
+        {"shift bit of the key does not count", EVT_KEYDOWN, KEY_f, 0, 1, "keydown", 0, 0},
+        {"mouse down twice", EVT_MOUSEDOWN, 0, 0, 0, "mousedown,down", 0, 0},
+        {"mouse motion twice", EVT_MOUSEMOTION, 0, 0, 0, "mousemotion,motion", 0, 0},
+        {"touch up twice", EVT_TOUCHUP, 0, 0, 0, "touchup,up", 0, 0},
+        {"touch down twice", EVT_TOUCHDOWN, 0, 0, 0, "touchdown,down", 0, 0},
+        {"resize", EVT_RESIZE, 0, 0, 0, "resize", 0, 0},
+        {"none dropped by the bridge", EVT_NONE, 0, 0, 0, "", 0, 0},
+        {"wheel once", EVT_WHEEL, 0, 0, 0, "wheel", 0, 0},
     };
     for (auto &row : rows) {
         Rig r;
         SDL_SetModState((SDL_Keymod)row.mods);
         Event e(row.type);
         e.v = row.v;
+        e.b = row.bits;
         r.game.event(e);
         SDL_SetModState(KMOD_NONE);
         EXPECT_EQ(r.joined("seen"), row.seen) << row.name;

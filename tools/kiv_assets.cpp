@@ -1,10 +1,13 @@
 // Asset generator: writes the engine's own data files (glyph pages with their text font files, a sprite sheet with
-// its atlas description, plain images) into a data directory. Run at build time: kiv_assets <data dir>.
+// its atlas description, plain images) into a data directory, and the embedded game's art, with one picture of each
+// level's map from the game's data script. Run at build time: kiv_assets <data dir> <the game's data.lua>.
 // Glyph shapes come from stb's easy font, so no outside font file is needed.
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
+
+typedef std::vector<std::string> Map;
 
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wunused-function"
@@ -186,10 +189,62 @@ static bool write_sheet() {
     return write_png("sprites.png", sheet) && write_text("sprites.json", json);
 }
 
-// The game's tile sheet "game_sheet": eight 16 by 16 cells in one row (wall, floor, gem, exit, spike, enemy, player,
-// spark), cut into named images by the game's atlas loader. Players and sparks are white so a tint colours them.
-static bool write_game_sheet() {
-    Image s(128, 16);
+// Copies the 16 by 16 cell at (sx, 0) of a strip into a sheet at (dx + b, b) with a border of b pixels around it
+// that repeats the cell's edge pixels, so sampling just past a cell's edge at any scale meets its own colours.
+static void put_cell(const Image &strip, int sx, Image &sheet, int dx, int b) {
+    const int c = 16;
+    for (int j = -b; j < c + b; j++)
+        for (int i = -b; i < c + b; i++) {
+            int si = i < 0 ? 0 : i >= c ? c - 1 : i, sj = j < 0 ? 0 : j >= c ? c - 1 : j;
+            const unsigned char *p = &strip.px[((size_t)sj * strip.w + sx + si) * 4];
+            unsigned char *d = &sheet.px[((size_t)(j + b) * sheet.w + dx + b + i) * 4];
+            memcpy(d, p, 4);
+        }
+}
+
+// The game's art, two sheets of 16 by 16 cells, each with a 2-pixel border (a 20-pixel pitch), cut into named
+// images by the game's atlas loader. "game_tiles" holds the map tiles (wall, floor, spike on its floor, exit) and
+// is fully opaque, so the tiles draw without blending; "game_sheet" holds the sprites with transparent texels
+// (gem, enemy, player, spark, heart). Players and sparks are white so a tint colours them.
+// The level maps of the game's data script: the quoted rows after each "map = {" up to its closing brace.
+static bool read_maps(const char *path, std::vector<Map> &maps) {
+    FILE *f = fopen(path, "rb");
+    if (!f) {
+        fprintf(stderr, "kiv_assets: cannot read %s\n", path);
+        return false;
+    }
+    char buf[1024];
+    bool in_map = false;
+    while (fgets(buf, sizeof(buf), f)) {
+        std::string l = buf;
+        size_t a = l.find_first_not_of(" \t");
+        if (a == std::string::npos)
+            continue;
+        l = l.substr(a);
+        if (l.compare(0, 7, "map = {") == 0) {
+            maps.emplace_back();
+            in_map = true;
+        } else if (in_map && l[0] == '"') {
+            size_t e = l.find('"', 1);
+            maps.back().push_back(l.substr(1, e == std::string::npos ? std::string::npos : e - 1));
+        } else if (in_map && l[0] == '}') {
+            in_map = false;
+        }
+    }
+    fclose(f);
+    for (const Map &m : maps)
+        for (const std::string &row : m)
+            if (row.empty() || row.size() != m[0].size()) {
+                fprintf(stderr, "kiv_assets: %s: a level map whose rows differ in length\n", path);
+                return false;
+            }
+    if (maps.empty())
+        fprintf(stderr, "kiv_assets: %s: no level maps\n", path);
+    return !maps.empty();
+}
+
+static bool write_game_sheets(const char *levels) {
+    Image s(144, 16);                  // the cells side by side without borders, drawn first
     s.fill(0, 0, 16, 16, 0x5A4A78FFu); // wall: bricks
     for (int row = 0; row < 4; row++) {
         s.fill(0, row * 4 + 3, 16, 1, 0x2E2440FFu);
@@ -220,12 +275,56 @@ static bool write_game_sheet() {
                 s.fill(112 + i, j, 1, 1, 0xFFFFFF00u | a);
             }
         }
-    return write_png("game_sheet.png", s);
+    for (int j = 0; j < 16; j++) // heart: a pink heart with a light spot, the lives of the score line
+        for (int i = 0; i < 16; i++) {
+            float x = (i + 0.5f - 8) / 6.5f, y = (8.5f - j - 0.5f) / 6.5f, q = x * x + y * y - 1;
+            if (q * q * q - x * x * y * y * y <= 0)
+                s.fill(128 + i, j, 1, 1, 0xFF5078FFu);
+        }
+    s.fill(131, 4, 2, 2, 0xFFC0D0FFu);
+    // Spikes lie on the floor: the opaque sheet holds them already drawn over it.
+    for (int j = 0; j < 16; j++)
+        for (int i = 0; i < 16; i++) {
+            unsigned char *p = &s.px[((size_t)j * s.w + 64 + i) * 4];
+            if (p[3] == 0)
+                memcpy(p, &s.px[((size_t)j * s.w + 16 + i) * 4], 4);
+        }
+    const int b = 2, pitch = 16 + 2 * b;
+    const int tiles[] = {0, 16, 64, 48}, sprites[] = {32, 80, 96, 112, 128};
+    Image t(4 * pitch, pitch), sp(5 * pitch, pitch);
+    for (int i = 0; i < 4; i++)
+        put_cell(s, tiles[i], t, i * pitch, b);
+    for (int i = 0; i < 5; i++)
+        put_cell(s, sprites[i], sp, i * pitch, b);
+    if (!write_png("game_tiles.png", t) || !write_png("game_sheet.png", sp))
+        return false;
+    // Each level's walls, floors and spikes as one picture, "game_level1" on: the map draws as one opaque quad,
+    // which costs the rasteriser far less than a quad per tile. The exit is drawn over its floor by the game.
+    std::vector<Map> maps;
+    if (!read_maps(levels, maps))
+        return false;
+    for (size_t n = 0; n < maps.size(); n++) {
+        const Map &m = maps[n];
+        Image img((int)m[0].size() * 16, (int)m.size() * 16);
+        for (size_t y = 0; y < m.size(); y++)
+            for (size_t x = 0; x < m[y].size(); x++) {
+                char c = m[y][x];
+                int sx = c == '#' ? 0 : c == '^' ? 64 : 16;
+                for (int j = 0; j < 16; j++)
+                    memcpy(&img.px[(((size_t)y * 16 + j) * img.w + x * 16) * 4], &s.px[((size_t)j * s.w + sx) * 4],
+                           16 * 4);
+            }
+        char name[64];
+        snprintf(name, sizeof(name), "game_level%d.png", (int)n + 1);
+        if (!write_png(name, img))
+            return false;
+    }
+    return true;
 }
 
 int main(int argc, char **argv) {
-    if (argc != 2) {
-        fprintf(stderr, "usage: kiv_assets <data dir>\n");
+    if (argc != 3) {
+        fprintf(stderr, "usage: kiv_assets <data dir> <the game's data.lua>\n");
         return 2;
     }
     g_dir = argv[1];
@@ -263,6 +362,6 @@ int main(int argc, char **argv) {
         for (int x = 0; x < 13; x++)
             odd.fill(x, y, 1, 1, ((unsigned)(19 * x) << 24) | ((unsigned)(255 - 30 * y) << 16) | 0x4000FFu);
     ok = ok && write_png("odd.png", odd);
-    ok = ok && write_game_sheet();
+    ok = ok && write_game_sheets(argv[2]);
     return ok ? 0 : 1;
 }

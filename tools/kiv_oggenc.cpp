@@ -1,7 +1,9 @@
 // Test-sound generator: writes a tone as an Ogg Vorbis file, so the suite and the benchmarks need no committed
 // binaries. Usage: kiv_oggenc <out.ogg> <rate> <channels> <frames> <hz>
 // The left channel is a sine of <hz> at amplitude 0.5, the right one a sine of 2 x <hz> at amplitude 0.25.
-// With a sixth argument "tune" the tone instead walks a looping arpeggio on <hz> with plucked notes (game music),
+// With a sixth argument "tune" the tone instead plays the game's music on the key of <hz>: four sections of four
+// two-second bars (a chord each: plucked arpeggio notes over a held bass), each section with its own pattern and
+// loudness, the last one quiet and swelling back into the first; 32 s loops seamlessly (705600 frames at 22050).
 // with "blip" it slides up an octave and fades (a pickup), with "thud" it slides down and fades (a hit).
 #include <vorbis/vorbisenc.h>
 
@@ -21,6 +23,36 @@ static bool _write_pages(FILE *f, ogg_stream_state *os, bool flush) {
     return true;
 }
 
+// One frame of the music at time t (seconds, taken modulo the 32 s loop) into the left and right samples.
+static void _tune(double t, double hz, double *l, double *r) {
+    // Chords as semitones from the key: root and whether it is minor, four bars per section.
+    static const int roots[16] = {0, -3, 5, 7, 5, 7, 4, -3, 0, -3, 5, 7, 2, 7, 0, 7};
+    static const bool minor[16] = {false, true, false, false, false, false, true,  true,
+                                   false, true, false, false, true,  false, false, false};
+    // Which chord tone (root, third, fifth, octave) each of a bar's eight notes plays, per section.
+    static const int patterns[4][8] = {
+        {0, 1, 2, 3, 2, 1, 0, 1}, {0, 2, 1, 3, 0, 2, 1, 3}, {0, 1, 2, 3, 3, 2, 1, 2}, {3, 2, 1, 0, 1, 2, 3, 2}};
+    static const double gains[4] = {0.55, 0.85, 0.7, 0.4};
+    t = fmod(t, 32.0);
+    int bar = (int)(t / 2), section = bar / 4;
+    double tb = t - bar * 2, tn = fmod(tb, 0.25), in = tn / 0.25;
+    double gain = gains[section];
+    if (section == 3) // the last section swells back to the first one's loudness
+        gain += (gains[0] - gains[3]) * (bar - 12 + tb / 2) / 4;
+    int tones[4] = {0, minor[bar] ? 3 : 4, 7, 12};
+    int semis = roots[bar] + tones[patterns[section][(int)(tb / 0.25)]];
+    if (section == 2 && (int)(tb / 0.25) % 2 == 1)
+        semis += 12; // the third section echoes the first an octave up on every other note
+    double f = hz * pow(2.0, semis / 12.0), fb = hz * pow(2.0, (roots[bar] - 12) / 12.0);
+    double mel = 0.35 * exp(-3 * in) * sin(2 * M_PI * f * tn);
+    // The bass fades in and out at the bar's ends, so bar changes and the loop's seam do not click.
+    double edge = fmin(1.0, fmin(tb * 20, (2 - tb) * 20));
+    double bass = 0.25 * edge * (0.6 + 0.4 * exp(-tb)) * sin(2 * M_PI * fb * tb);
+    double shine = 0.08 * exp(-4 * in) * sin(4 * M_PI * f * tn);
+    *l = gain * (mel + 0.8 * bass);
+    *r = gain * (0.6 * mel + bass + shine);
+}
+
 int main(int argc, char **argv) {
     if (argc != 6 && argc != 7) {
         fprintf(stderr, "usage: kiv_oggenc <out.ogg> <rate> <channels> <frames> <hz>\n");
@@ -29,7 +61,6 @@ int main(int argc, char **argv) {
     long rate = atol(argv[2]), channels = atol(argv[3]), frames = atol(argv[4]);
     double hz = atof(argv[5]);
     const char *shape = argc == 7 ? argv[6] : "";
-    static const double steps[16] = {1, 1.25, 1.5, 2, 1.5, 1.25, 1, 0.75, 0.8409, 1, 1.26, 1.68, 1.26, 1, 0.8409, 0.75};
     if (rate < 8000 || rate > 192000 || channels < 1 || channels > 2 || frames < 1 || frames > 100000000) {
         fprintf(stderr, "kiv_oggenc: bad arguments\n");
         return 2;
@@ -73,11 +104,12 @@ int main(int argc, char **argv) {
             for (long i = 0; i < n; i++) {
                 double t = (double)(done + i) / rate, f = hz, amp = 0.5, len = (double)frames / rate;
                 if (!strcmp(shape, "tune")) {
-                    int note = (int)(t * 4);
-                    double in = t * 4 - note;
-                    f = hz * steps[note % 16];
-                    amp = 0.4 * exp(-3 * in);
-                    t = in / 4;
+                    double l, r;
+                    _tune(t, hz, &l, &r);
+                    buf[0][i] = (float)(channels == 2 ? l : (l + r) / 2);
+                    if (channels == 2)
+                        buf[1][i] = (float)r;
+                    continue;
                 } else if (!strcmp(shape, "blip")) {
                     f = hz * (1 + t / len);
                     amp = 0.5 * (1 - t / len);

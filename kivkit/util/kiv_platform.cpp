@@ -155,18 +155,24 @@ static int _kiv_platform_tmp_open(const std::string &tmp) {
     return -1;
 }
 
-bool kiv_platform_file_write_atomic(const char *path, const void *data, size_t len) {
+// The arguments of a whole-file write make sense and nothing but a regular file is in the way (a directory in
+// the way is never replaced); false with errno set otherwise.
+static bool _kiv_platform_write_target_ok(const char *path, const void *data, size_t len) {
     if (!path || !*path || (len > 0 && !data)) {
         errno = EINVAL;
         return false;
     }
-    // A directory in the way is never replaced.
     struct stat st;
     if (stat(path, &st) == 0 && !S_ISREG(st.st_mode)) {
         errno = S_ISDIR(st.st_mode) ? EISDIR : EEXIST;
         return false;
     }
+    return true;
+}
 
+bool kiv_platform_file_write_atomic(const char *path, const void *data, size_t len) {
+    if (!_kiv_platform_write_target_ok(path, data, len))
+        return false;
     std::string tmp = kiv_platform_tmp_name(path);
     int fd = _kiv_platform_tmp_open(tmp);
     if (fd < 0)
@@ -186,15 +192,8 @@ bool kiv_platform_file_write_atomic(const char *path, const void *data, size_t l
 }
 
 bool kiv_platform_file_write_new(const char *path, const void *data, size_t len) {
-    if (!path || !*path || (len > 0 && !data)) {
-        errno = EINVAL;
+    if (!_kiv_platform_write_target_ok(path, data, len))
         return false;
-    }
-    struct stat st;
-    if (stat(path, &st) == 0 && !S_ISREG(st.st_mode)) {
-        errno = S_ISDIR(st.st_mode) ? EISDIR : EEXIST;
-        return false;
-    }
     std::string tmp;
     int fd = kiv_platform_tmp_create(path, &tmp);
     if (fd < 0)

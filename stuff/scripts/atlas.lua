@@ -1,5 +1,6 @@
--- Atlas loader: loads the generated tile sheet with sharp (nearest) sampling and cuts it into named images with
--- the "image:sub" extension verb: "game_wall", "game_floor", ... one per cell of data.cells.
+-- Atlas loader: loads the generated sheets with sharp (nearest) sampling and cuts them into named images with
+-- the "image:sub" extension verb: "game_wall", "game_floor", ... one per cell of data.sheets, inside its border;
+-- and each level's picture, "game_level1" on.
 atlas = {loaded = false}
 
 function atlas.name(cell)
@@ -11,11 +12,18 @@ function atlas.load()
     if atlas.loaded or kiv.params("idiom") ~= "desktop" then
         return
     end
-    kiv.ext_call("image:load", json.encode({name = data.sheet, filter = "nearest"}))
-    local n = #data.cells
-    for i, cell in ipairs(data.cells) do
-        kiv.ext_call("image:sub", json.encode({name = atlas.name(cell), source = data.sheet, x = (i - 1) / n, y = 0,
-            width = 1 / n, height = 1}))
+    local c, b = data.cell, data.cell_border
+    local pitch = c + 2 * b
+    for _, sheet in ipairs(data.sheets) do
+        kiv.ext_call("image:load", json.encode({name = sheet.name, filter = "nearest"}))
+        local w = #sheet.cells * pitch
+        for i, cell in ipairs(sheet.cells) do
+            kiv.ext_call("image:sub", json.encode({name = atlas.name(cell), source = sheet.name,
+                x = ((i - 1) * pitch + b) / w, y = b / pitch, width = c / w, height = c / pitch}))
+        end
+    end
+    for n = 1, #data.levels do
+        kiv.ext_call("image:load", json.encode({name = atlas.name("level" .. n), filter = "nearest"}))
     end
     atlas.loaded = true
 end

@@ -3,6 +3,7 @@
 -- 'H' enemy patrolling left and right, 'V' enemy patrolling up and down, '1' to '4' player starts.
 data = {
     title = "GEM DELVERS",
+    caption = "Gem Delvers", -- the window title
     save_file = "kivgame_save.json",
     view_w = 480,
     view_h = 320,
@@ -25,8 +26,16 @@ data = {
     font_size = 12,
     title_font = "console",
     title_size = 24,
-    sheet = "game_sheet",
-    cells = {"wall", "floor", "gem", "exit", "spike", "enemy", "player", "spark"},
+    -- The generated sheets, cut into 16 by 16 cells that each have a 2-pixel border repeating their edge pixels
+    -- (so no scale reads a neighbour): the fully opaque tiles of the map, which draw without blending, and the
+    -- sprites with transparent texels. The spike tile holds its floor.
+    sheets = {
+        {name = "game_tiles", cells = {"wall", "floor", "spike", "exit"}},
+        {name = "game_sheet", cells = {"gem", "enemy", "player", "spark", "heart"}},
+    },
+    cell = 16,
+    cell_border = 2,
+    initials = 3, -- letters of a best score's name
     sounds = {pickup = "game_pickup", hit = "game_hit", click = "game_click", music = "game_music"},
     levels = {
         {

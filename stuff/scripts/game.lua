@@ -1,6 +1,7 @@
 -- The game's top module: loads the other modules in a fixed order, turns strict globals on and defines the four
 -- entry points. "-server PORT" (headless) hosts a co-operative game; "-join HOST:PORT" joins one at start-up
--- ("-bot 1" lets the computer steer there, or in a game of its own without -join); otherwise the title menu opens.
+-- ("-bot 1" lets the computer steer there, or plays a demonstration without -join, "-level N" starting it on level
+-- N, "-lives N" with N lives); otherwise the title menu opens.
 require("api")
 require("util")
 require("json")
@@ -15,8 +16,23 @@ require("menus")
 require("play")
 strict(true)
 
+-- The demonstration's start level and lives: "-level N" when N names a level, else the first; "-lives N" from 1
+-- to 9, else the usual lives.
+local function demo_level()
+    local n = tonumber(kiv.params("level"))
+    return n and data.levels[n] and n or 1
+end
+
+local function demo_lives()
+    local n = tonumber(kiv.params("lives"))
+    return n and n >= 1 and n <= 9 and n % 1 == 0 and n or data.lives
+end
+
 function init()
     math.randomseed(os.time())
+    if kiv.params("caption") == nil then -- a -caption of the command line wins
+        kiv.params("caption", data.caption)
+    end
     shared.load_save()
     local server = kiv.params("server")
     if server ~= nil then
@@ -25,10 +41,11 @@ function init()
             switcher.go("server", {port = port})
             return
         end
-        print("game: -server wants a port from 1 to 65535, not " .. tostring(server))
+        util.notice("game: -server wants a port from 1 to 65535, not " .. tostring(server))
     end
     atlas.load()
     shared.music()
+    menus.window_init()
     if shared.save.options.full then
         menus.set_full(true)
     end
@@ -39,10 +56,11 @@ function init()
             switcher.go("play", {mode = "net", host = host, port = p, address = join, bot = kiv.params("bot") == "1"})
             return
         end
-        print("game: -join wants HOST:PORT, not " .. tostring(join))
+        util.notice("game: -join wants HOST:PORT, not " .. tostring(join))
     end
     if kiv.params("bot") == "1" then
-        switcher.go("play", {mode = "local", players = 1, bot = true})
+        switcher.go("play", {mode = "local", players = 1, bot = true, demo = true, level = demo_level(),
+            lives = demo_lives()})
         return
     end
     switcher.go("menu")
@@ -52,11 +70,23 @@ function loop(t)
     switcher.loop(t)
 end
 
+-- A screenshot's file name: the date and time, with a count after it for more than one in a second.
+local last_stamp, same_stamp = nil, 0
+local function screenshot_name()
+    local stamp = os.date("%Y-%m-%d_%H-%M-%S")
+    same_stamp = stamp == last_stamp and same_stamp + 1 or 0
+    last_stamp = stamp
+    return "kivgame_" .. stamp .. (same_stamp > 0 and "_" .. same_stamp or "") .. ".png"
+end
+
 function event(e)
     if e.type == "keydown" and e.name == "F12" then
-        local path = json.try_decode(kiv.ext_call("screenshot", json.encode({filename = "kivgame_screenshot.png"})))
-        print("screenshot: " .. (path ~= nil and path ~= "" and tostring(path) or "not written"))
+        local path = json.try_decode(kiv.ext_call("screenshot", json.encode({filename = screenshot_name()})))
+        util.notice("screenshot: " .. (path ~= nil and path ~= "" and tostring(path) or "not written"))
         return
+    end
+    if e.type == "reset" or e.type == "resize" then
+        menus.window_event(e)
     end
     switcher.event(e)
 end

@@ -1,6 +1,11 @@
 -- The menus: title (play, join, options, best scores, quit), the join field, options, the best scores and the end
--- of a game. Each is a screen module of the switcher, laid out from the view size when it starts.
-menus = {}
+-- of a game with the initials of a new best score. Each is a screen module of the switcher, laid out from the view
+-- size when it starts; a restart (after "resize") keeps the focused entry.
+menus = {full = false}
+
+local function keep_focus(list, args)
+    list.focus = util.clamp(args.focus or 1, 1, #list.items)
+end
 
 local function centred_list(items, y, w)
     w = w or 240
@@ -27,7 +32,7 @@ function title.start(args)
         {kind = "button", label = "PLAY", on = function()
             switcher.go("play", {mode = "local", players = o.players})
         end},
-        {kind = "slider", label = "PLAYERS", value = o.players, min = 1, max = data.max_players, step = 1,
+        {kind = "slider", label = "PLAYERS", value = o.players, min = 1, max = data.max_players, step = 1, base = 0,
             format = function(v)
                 return tostring(math.floor(v))
             end, on = function(it)
@@ -47,6 +52,11 @@ function title.start(args)
             kiv.ext_call("exit")
         end},
     }, 104)
+    keep_focus(title.list, args)
+end
+
+function title.stop()
+    switcher.args.focus = title.list.focus
 end
 
 function title.event(e)
@@ -86,6 +96,11 @@ function join.start(args)
     join.list.on_back = function()
         switcher.go("menu")
     end
+    keep_focus(join.list, args)
+end
+
+function join.stop()
+    switcher.args.focus = join.list.focus
 end
 
 function join.event(e)
@@ -106,17 +121,61 @@ switcher.register("join", join)
 
 local options = {}
 
-local function set_full(on)
-    if kiv.params("headless") == nil then
-        kiv.ext_call("video:resize", json.encode({width = kiv.params("window_w"), height = kiv.params("window_h"),
-            full = on and 1 or 0}))
+-- The window's mode as the game knows it. The engine's own full-screen flag flips on Ctrl+F only (which sends
+-- "reset" and opens the window in that mode), and "video:resize" with "full" 1 asks for the mode other than that
+-- flag's, so the game keeps both to ask for the one it wants. The size of the window before full screen is kept
+-- to come back to.
+local engine_full = false
+local windowed = {480, 320}
+
+local function note_windowed()
+    local w, h = tonumber(kiv.params("window_w")), tonumber(kiv.params("window_h"))
+    if w and h and w > 0 and h > 0 then
+        windowed = {w, h}
     end
+end
+menus.window_init = note_windowed
+
+local function set_full(on)
+    if kiv.params("headless") ~= nil then
+        return
+    end
+    if on and not menus.full then
+        note_windowed()
+    end
+    menus.full = on
+    kiv.ext_call("video:resize", json.encode({width = windowed[1], height = windowed[2],
+        full = on ~= engine_full and 1 or 0}))
 end
 menus.set_full = set_full
 
-function options.start(args)
+-- "reset" is Ctrl+F: the option and the save follow the window. The sizes in the parameters are still the
+-- window's before the switch.
+function menus.window_event(e)
+    if e.type ~= "reset" then
+        return
+    end
+    if not menus.full then
+        note_windowed()
+    end
+    engine_full = not engine_full
+    menus.full = engine_full
+    shared.save.options.full = menus.full
+    shared.write_save()
+    if menus.full_item then
+        menus.full_item.value = menus.full
+    end
+end
+
+-- The entries of the options, also shown by the pause menu; back is the BACK entry's action.
+function menus.options_items(back)
     local o = shared.save.options
-    options.list = centred_list({
+    menus.full_item = {kind = "toggle", label = "FULL SCREEN", value = menus.full, on = function(it)
+        o.full = it.value
+        shared.write_save()
+        set_full(o.full)
+    end}
+    return {
         {kind = "slider", label = "SOUND", value = o.sound, on = function(it)
             o.sound = it.value
             shared.sound("pickup")
@@ -127,18 +186,26 @@ function options.start(args)
             shared.music()
             shared.write_save()
         end},
-        {kind = "toggle", label = "FULL SCREEN", value = o.full, on = function(it)
-            o.full = it.value
-            shared.write_save()
-            set_full(o.full)
-        end},
-        {kind = "button", label = "BACK", on = function()
-            switcher.go("menu")
-        end},
-    }, 110, 300)
-    options.list.on_back = function()
+        menus.full_item,
+        {kind = "button", label = "BACK", on = back},
+    }
+end
+
+function menus.options_list(y, back)
+    local l = centred_list(menus.options_items(back), y, 300)
+    l.on_back = back
+    return l
+end
+
+function options.start(args)
+    options.list = menus.options_list(110, function()
         switcher.go("menu")
-    end
+    end)
+    keep_focus(options.list, args)
+end
+
+function options.stop()
+    switcher.args.focus = options.list.focus
 end
 
 function options.event(e)
@@ -167,6 +234,9 @@ function scores.start(args)
     scores.mark = args.rank
 end
 
+function scores.stop()
+end
+
 function scores.event(e)
     scores.list:event(e)
 end
@@ -179,7 +249,7 @@ function scores.paint()
         widgets.label("no scores yet", 120, 0x8090A8)
     end
     for i, s in ipairs(list) do
-        local line = string.format("%d.  %s   level %d", i, util.digits(s.score), s.level)
+        local line = string.format("%d.  %s  %s   level %d", i, s.name or "---", util.digits(s.score), s.level)
         widgets.label(line, 90 + i * 24, i == scores.mark and 0xFFD040 or 0xFFFFFF)
     end
     scores.list:paint(switcher.time)
@@ -191,8 +261,16 @@ switcher.register("scores", scores)
 
 local over = {}
 
+local A, Z = string.byte("A"), string.byte("Z")
+
+-- args: won, score, level, rank (of the score already saved among the best, without a name) and entry (that
+-- saved record); while args.letters is set the player gives the record its initials.
 function over.start(args)
     over.args = args
+    if args.entry and not args.named then
+        args.letters = args.letters or {A, A, A}
+        args.at = args.at or 1
+    end
     over.list = centred_list({
         {kind = "button", label = "BEST SCORES", on = function()
             switcher.go("scores", {rank = args.rank})
@@ -204,9 +282,66 @@ function over.start(args)
     over.list.on_back = function()
         switcher.go("menu")
     end
+    keep_focus(over.list, args)
+end
+
+function over.stop()
+    switcher.args.focus = over.list.focus
+end
+
+local function initials_done(a)
+    a.entry.name = string.char(a.letters[1], a.letters[2], a.letters[3])
+    a.named = true
+    shared.write_save()
+    shared.sound("pickup")
+end
+
+local function initials_event(a, e)
+    local l = a.letters
+    local function turn(d)
+        l[a.at] = (l[a.at] - A + d) % (Z - A + 1) + A
+        shared.sound("click")
+    end
+    local function go(d)
+        a.at = util.clamp(a.at + d, 1, data.initials)
+    end
+    if e.type == "keydown" and e.key == 0 and e.text ~= "" then
+        local b = e.text:upper():byte()
+        if b >= A and b <= Z then
+            l[a.at] = b
+            go(1)
+            shared.sound("click")
+        end
+    elseif e.type == "keydown" then
+        local k = e.name
+        if k == "Up" then
+            turn(1)
+        elseif k == "Down" then
+            turn(-1)
+        elseif k == "Left" or k == "Backspace" then
+            go(-1)
+        elseif k == "Right" then
+            go(1)
+        elseif k == "Return" or k == "Keypad Enter" or k == "Escape" then
+            initials_done(a)
+        end
+    elseif e.type == "joyhat" then
+        if e.y ~= 0 then
+            turn(e.y > 0 and -1 or 1)
+        elseif e.x ~= 0 then
+            go(e.x > 0 and 1 or -1)
+        end
+    elseif e.type == "joydown" and (e.button == 0 or e.button == 1) then
+        initials_done(a)
+    end
 end
 
 function over.event(e)
+    local a = over.args
+    if a.letters and not a.named then
+        initials_event(a, e)
+        return
+    end
     over.list:event(e)
 end
 
@@ -217,6 +352,22 @@ function over.paint()
     widgets.label("score " .. util.digits(a.score) .. "   level " .. a.level, 110, 0xFFFFFF)
     if a.rank then
         widgets.label("a new best score: number " .. a.rank, 140, 0xFFD040)
+    end
+    if a.letters and not a.named then
+        widgets.label("your initials: type them or choose with the arrows, Return saves", 170, 0x8090A8)
+        local size, cw = data.title_size, 34
+        local x0 = (data.view_w - cw * data.initials) / 2
+        for i, b in ipairs(a.letters) do
+            local x = x0 + (i - 1) * cw
+            kiv.rect_draw(i == a.at and 0x3C5A8C or 0x242C40, x + 2, 196, cw - 4, 36)
+            if i == a.at then
+                kiv.rect_draw(0x8CB4FF, x + 2, 230, cw - 4, 2)
+            end
+            local ch = string.char(b)
+            local w = kiv.font_size(data.title_font, size, ch) or 0
+            kiv.font_draw(data.title_font, size, ch, x + (cw - w) / 2, 202, 0xFFFFFF)
+        end
+        return
     end
     over.list:paint(switcher.time)
 end

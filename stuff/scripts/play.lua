@@ -1,6 +1,8 @@
 -- The play screen: the tile map, players, enemies and the score line, drawn to scale in the view; local play runs
 -- the world here at a fixed step, network play draws the server's snapshots and sends this player's direction.
 -- Player 1 steers with the arrows (or anything when alone), player 2 with W A S D, players 3 and 4 with joysticks.
+-- Escape, P, Pause or joystick button 1 or 2 (the second and third) open the pause menu; it stops a local world (the server's goes on). A
+-- demonstration ("demo") keeps no score, starts again when it ends and gives way to the title on a key.
 play = {}
 
 local T, TOP = data.tile, data.hud_h
@@ -104,7 +106,8 @@ function play.start(args)
     -- A restart (after "resize") keeps the running session.
     local s = args.session
     if not s then
-        s = {mode = args.mode, keys = {}, joys = {by_device = {}}, acc = 0, level = 0, score = 0, ticks = 0}
+        s = {mode = args.mode, keys = {}, joys = {by_device = {}}, acc = 0, level = 0, score = 0, ticks = 0,
+            clock = 0, demo = args.demo}
         args.session = s
         if s.mode == "net" then
             s.client = netplay.connect(args.host, args.port)
@@ -113,7 +116,7 @@ function play.start(args)
         else
             s.bot = args.bot
             s.local_players = util.clamp(math.floor(args.players or 1), 1, data.max_players)
-            s.world = shared.new_world(1)
+            s.world = shared.new_world(data.levels[args.level or 1] and args.level or 1, 0, args.lives)
             for i = 1, s.local_players do
                 shared.join(s.world, i)
             end
@@ -124,10 +127,65 @@ function play.start(args)
 end
 
 local function finish(s, w)
-    local rank = shared.add_score(w.score, w.level)
     util.log(string.format("play: game %s with score %d on level %d", w.state, w.score, w.level))
-    switcher.go("over", {won = w.state == "won", score = w.score, level = w.level, rank = rank})
+    if s.demo then
+        -- A demonstration's score is nobody's: it only starts again, as on a title screen.
+        util.log("play: the demonstration starts again")
+        local a = switcher.args
+        switcher.go("play", {mode = "local", players = 1, bot = true, demo = true, level = a.level,
+            lives = a.lives})
+        return
+    end
+    -- Saved at once, so the score is kept even when the game is closed before the initials are given.
+    local rank = shared.add_score(w.score, w.level)
+    switcher.go("over", {won = w.state == "won", score = w.score, level = w.level, rank = rank,
+        entry = rank and shared.save.scores[rank]})
 end
+
+-- --- the pause menu: a list of its own over the play field, with the options as a second page
+
+local function resume(s)
+    s.pause = nil
+    s.keys = {}
+end
+
+local function quit(s)
+    if s.client then
+        s.client:close()
+    end
+    switcher.go("menu")
+end
+
+local function pause_page(s)
+    local items = {
+        {kind = "button", label = "RESUME", on = function()
+            resume(s)
+        end},
+        {kind = "button", label = "OPTIONS", on = function()
+            s.pause.list = menus.options_list(112, function()
+                pause_page(s)
+                s.pause.list.focus = 2
+            end)
+            s.pause.page = "options"
+        end},
+        {kind = "button", label = "QUIT TO TITLE", on = function()
+            quit(s)
+        end},
+    }
+    s.pause.list = widgets.list(items, (data.view_w - 240) / 2, 120, 240)
+    s.pause.list.on_back = function()
+        resume(s)
+    end
+    s.pause.page = "pause"
+end
+
+local function open_pause(s)
+    s.pause = {}
+    pause_page(s)
+    shared.sound("click")
+end
+
+local PAUSE_KEYS = {Escape = true, P = true, Pause = true}
 
 local function note_changes(s, w)
     if w.level ~= s.level then
@@ -142,6 +200,10 @@ end
 
 function play.loop(t)
     local s = play.s
+    if s.pause and s.mode ~= "net" then
+        return -- the world, its sparks and its clock stand still
+    end
+    s.clock = s.clock + t
     parts_loop(t)
     if s.mode == "net" then
         local c = s.client
@@ -155,7 +217,7 @@ function play.loop(t)
                     c.world.score))
             end
         end
-        local dir = s.bot and bot.think(c.world, c.slot) or wanted(s, 1)
+        local dir = s.bot and bot.think(c.world, c.slot) or s.pause and {0, 0} or wanted(s, 1)
         c:input(dir[1], dir[2], t)
         if c.state == "closed" and s.bot then
             -- Nobody watches a bot client: it ends, with a failure status for whoever started it. Scripts have no
@@ -191,14 +253,29 @@ end
 
 function play.event(e)
     local s = play.s
+    if s.demo and (e.type == "keydown" and (PAUSE_KEYS[e.name] or e.name == "Return" or e.name == "Space") or
+        e.type == "joydown") then
+        switcher.go("menu")
+        return
+    end
+    if s.pause then
+        if e.type == "keyup" then
+            s.keys[e.name] = false
+        elseif e.type == "keydown" and s.pause.page == "pause" and (e.name == "P" or e.name == "Pause") or
+            e.type == "joydown" and e.button == 2 then
+            resume(s)
+        else
+            s.pause.list:event(e)
+        end
+        return
+    end
     if e.type == "keydown" and e.key ~= 0 then
         s.keys[e.name] = true
-        if e.name == "Escape" then
-            if s.client then
-                s.client:close()
-            end
-            switcher.go("menu")
+        if PAUSE_KEYS[e.name] then
+            open_pause(s)
         end
+    elseif e.type == "joydown" and (e.button == 1 or e.button == 2) then
+        open_pause(s)
     elseif e.type == "keyup" then
         s.keys[e.name] = false
     elseif e.type == "joymotion" and e.button == 0 then
@@ -212,24 +289,24 @@ end
 
 -- --- drawing
 
+-- The map: the level's picture (walls, floors and spikes, made from its map when the game was built) as one
+-- opaque quad, the exits from the opaque tile sheet over it, then the sprites.
 local function draw_world(w, t)
+    kiv.image_draw(atlas.name("level" .. w.level), 0, TOP, w.cols * T, w.rows * T)
     for y = 1, w.rows do
         local row = w.tiles[y]
         for x = 1, w.cols do
-            local c = row[x]
-            local px, py = (x - 1) * T, TOP + (y - 1) * T
-            if c == "#" then
-                atlas.draw("wall", px, py, T, T)
-            else
-                atlas.draw("floor", px, py, T, T)
-                if c == "g" then
-                    local bob = math.sin(t * 4 + x + y) * 2
-                    atlas.draw("gem", px + 3, py + 3 + bob, T - 6, T - 6)
-                elseif c == "^" then
-                    atlas.draw("spike", px, py, T, T)
-                elseif c == "X" then
-                    atlas.draw("exit", px, py, T, T, w.open and 0xFFFFFF or 0x606060)
-                end
+            if row[x] == "X" then
+                atlas.draw("exit", (x - 1) * T, TOP + (y - 1) * T, T, T, w.open and 0xFFFFFF or 0x606060)
+            end
+        end
+    end
+    for y = 1, w.rows do
+        local row = w.tiles[y]
+        for x = 1, w.cols do
+            if row[x] == "g" then
+                local bob = math.sin(t * 4 + x + y) * 2
+                atlas.draw("gem", (x - 1) * T + 3, TOP + (y - 1) * T + 3 + bob, T - 6, T - 6)
             end
         end
     end
@@ -254,29 +331,57 @@ local function hud(w, s)
         0xFFD040)
     kiv.font_draw(f, size, "SCORE " .. util.digits(w.score), 250, 10, 0xFFFFFF)
     for i = 1, w.lives do
-        atlas.draw("player", data.view_w - 20 * i, 6, 16, 20, 0xFF7060)
+        atlas.draw("heart", data.view_w - 20 * i, 8, 16, 16)
     end
     local msg = ({cleared = "LEVEL CLEARED!", won = "ALL LEVELS CLEARED!", lost = "NO LIVES LEFT"})[w.state]
     if msg then
         widgets.label(msg, TOP + 120, 0xFFFFFF, true)
     end
+    if s.demo then
+        widgets.label("DEMONSTRATION - press Return", data.view_h - 22, 0xFFD040)
+    end
+end
+
+local function pause_paint(s)
+    -- The play field dimmed under the menu.
+    kiv.image_draw("black", 0, TOP, data.view_w, data.view_h - TOP, 0, 0xFFFFFF, 170)
+    local p = s.pause
+    if p.page == "pause" then
+        widgets.label(s.mode == "net" and "MENU" or "PAUSED", 60, 0xFFD040, true)
+        if s.mode == "net" then
+            widgets.label("the game goes on meanwhile", 94, 0x8090A8)
+        end
+    else
+        widgets.label("OPTIONS", 60, 0xFFD040, true)
+    end
+    p.list:paint(switcher.time)
+end
+
+-- The world covers the whole view, so the switcher need not clear it first.
+function play.covers()
+    local s = play.s
+    return s and (s.world or s.client and s.client.world) and true or false
 end
 
 function play.paint()
     local s = play.s
     local w = s.world or (s.client and s.client.world)
     if w then
-        draw_world(w, switcher.time)
+        draw_world(w, s.mode == "net" and switcher.time or s.clock)
+        parts_draw()
         hud(w, s)
         if s.client then
             s.client:paint(w)
         end
     else
+        parts_draw()
         local c = s.client
         widgets.label(c.state == "closed" and (c.reason or "disconnected") or "connecting to " .. c.host .. ":" ..
                           c.port .. " ...", 150, 0xFFFFFF)
     end
-    parts_draw()
+    if s.pause then
+        pause_paint(s)
+    end
 end
 
 function play.stop()

@@ -340,7 +340,7 @@ function shared.load_save()
     end
     local s, err = json.try_decode(text)
     if not valid_save(s) then
-        print("save: ignoring damaged " .. data.save_file .. " (" .. (err or "unexpected content") .. ")")
+        util.notice("save: ignoring damaged " .. data.save_file .. " (" .. (err or "unexpected content") .. ")")
         return
     end
     local o = s.options
@@ -348,7 +348,8 @@ function shared.load_save()
         players = util.clamp(math.floor(o.players), 1, data.max_players)}
     shared.save.scores = setmetatable({}, json.list)
     for i = 1, math.min(#s.scores, data.best_scores) do
-        shared.save.scores[i] = {score = math.floor(s.scores[i].score), level = math.floor(s.scores[i].level)}
+        shared.save.scores[i] = {score = math.floor(s.scores[i].score), level = math.floor(s.scores[i].level),
+            name = shared.initials(s.scores[i].name)}
     end
 end
 
@@ -356,8 +357,16 @@ function shared.write_save()
     kiv.file_save(data.save_file, json.encode(shared.save))
 end
 
--- Enters a finished game's score; answers its rank, or nil when it is not among the best.
-function shared.add_score(score, level)
+-- A best score's name as saved: data.initials capital letters, or nil for anything else (saves made before
+-- scores had names load without one).
+function shared.initials(name)
+    if type(name) == "string" and #name == data.initials and not name:find("[^A-Z]") then
+        return name
+    end
+end
+
+-- The rank a finished game's score would take among the best, or nil when it would not be among them.
+function shared.score_rank(score)
     local list = shared.save.scores
     local rank = #list + 1
     for i, e in ipairs(list) do
@@ -369,7 +378,18 @@ function shared.add_score(score, level)
     if rank > data.best_scores or score <= 0 then
         return nil
     end
-    table.insert(list, rank, {score = score, level = level})
+    return rank
+end
+
+-- Enters a finished game's score with its player's initials; answers its rank, or nil when it is not among the
+-- best.
+function shared.add_score(score, level, name)
+    local list = shared.save.scores
+    local rank = shared.score_rank(score)
+    if not rank then
+        return nil
+    end
+    table.insert(list, rank, {score = score, level = level, name = shared.initials(name)})
     while #list > data.best_scores do
         table.remove(list)
     end

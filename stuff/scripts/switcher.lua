@@ -45,7 +45,10 @@ end
 
 function switcher.paint()
     kiv.view_set(0, 0, data.view_w, data.view_h)
-    kiv.rect_draw(0x0C1018, 0, 0, data.view_w, data.view_h)
+    -- A screen that covers the whole view with its own pixels draws over no background.
+    if not (switcher.current and switcher.current.covers and switcher.current.covers()) then
+        kiv.rect_draw(0x0C1018, 0, 0, data.view_w, data.view_h)
+    end
     if switcher.current and switcher.current.paint then
         switcher.current.paint()
     end

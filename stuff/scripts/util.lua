@@ -98,3 +98,13 @@ function util.log(text)
         print(text)
     end
 end
+
+-- A notice for the player (a damaged save, a bad command line): in the log without a window, as the progress
+-- lines; in a window on standard error, since the first log line would open the console over the title.
+function util.notice(text)
+    if kiv.params("idiom") ~= "desktop" then
+        print(text)
+    else
+        io.stderr:write(text, "\n")
+    end
+end

@@ -13,7 +13,8 @@ local function text_w(s)
     return w or 0
 end
 
--- items: {kind = "button" | "slider" | "toggle" | "field", label, value, on = function(item), ...}
+-- items: {kind = "button" | "slider" | "toggle" | "field", label, value, on = function(item), ...}; a slider has
+-- min, max, step, an optional base its bar fills from and an optional format of its value.
 function widgets.list(items, x, y, w)
     local l = setmetatable({items = items, x = x, y = y, w = w, focus = 1, stick = 0, drag = nil}, List)
     for _, it in ipairs(items) do
@@ -114,6 +115,11 @@ function List:event(e)
         end
         return true
     elseif e.type == "motion" then
+        -- A motion that moved nothing is the pointer met by a window made anew (a mode switch): it must not take
+        -- the focus from the entry chosen with the keys.
+        if e.dx == 0 and e.dy == 0 and not self.drag then
+            return false
+        end
         local i = self:hit(e.x, e.y)
         if i then
             self.focus = i
@@ -180,8 +186,10 @@ function List:paint(t)
             kiv.font_draw(data.font, data.font_size, label, x + 10, fy, 0xC8D2E6)
             local vx = x + w / 2
             if it.kind == "slider" then
+                -- The bar fills from base (the minimum unless given), so a count of one shows as a share.
                 local lo, hi = it.min or 0, it.max or 1
-                local f = (it.value - lo) / (hi - lo)
+                local base = it.base or lo
+                local f = (it.value - base) / (hi - base)
                 local bw = w / 2 - 52
                 kiv.rect_draw(0x101420, vx, y + h / 2 - 3, bw, 6)
                 kiv.rect_draw(0x8CB4FF, vx, y + h / 2 - 3, bw * f, 6)

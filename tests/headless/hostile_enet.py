@@ -5,7 +5,6 @@ dropped and the bot keeps playing; after a burst of forged CONNECTs a newcomer j
 Usage: hostile_enet.py parked|fragments|big|flood|connects"""
 import os
 import re
-import socket
 import subprocess
 import sys
 import tempfile
@@ -75,20 +74,12 @@ def rss_kb(pid):
     return 0
 
 
-def free_udp_port():
-    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    s.bind(("127.0.0.1", 0))
-    port = s.getsockname()[1]
-    s.close()
-    return port
-
-
 def ticks(lines):
     return [int(m.group(1)) for m in (re.match(r"\$ client: tick (\d+)", l) for l in lines) if m]
 
 
 def test_attack(attack):
-    port = free_udp_port()
+    port = k.free_udp_port()
     cwd = tempfile.mkdtemp(prefix="kiv_hostile_")
     game = [k.KIVGAME, "-headless"]
     server = Proc(game + ["-server", str(port)], cwd=cwd)

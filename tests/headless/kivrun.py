@@ -1,6 +1,7 @@
 """Runs the real binary headless on a small mod and collects its standard output lines."""
 import os
 import select
+import socket
 import subprocess
 import sys
 import tempfile
@@ -14,6 +15,15 @@ TIMEOUT = 30.0
 
 def mod_path(name):
     return os.path.join(MODS, name)
+
+
+def free_udp_port():
+    """A loopback UDP port that was free a moment ago."""
+    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    s.bind(("127.0.0.1", 0))
+    port = s.getsockname()[1]
+    s.close()
+    return port
 
 
 def run(args, timeout=TIMEOUT, env=None, cwd=None):

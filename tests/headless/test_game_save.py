@@ -1,7 +1,12 @@
-"""The embedded game's save file: a damaged one is ignored with one log line and left as it was; the game starts."""
+"""The embedded game's save file: a damaged one is ignored with one log line and left as it was; the game starts.
+The demonstration (-bot 1 alone) leaves the best scores as they were, with or without initials, and starts again
+after each game."""
+import json
 import os
+import re
 import sys
 import tempfile
+import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import kivrun as k
@@ -31,6 +36,40 @@ def test_damaged_saves():
             k.check(f.read() == text, name + ": file untouched", "the damaged text kept", run.lines)
 
 
+# Saved best scores below the demonstration's (30 on level 3 with one life), so keeping one would change them.
+DEMO_ROWS = [
+    ("scores with initials", [{"score": 20, "level": 2, "name": "ABC"}, {"score": 10, "level": 1, "name": "ZED"}]),
+    ("scores from before initials", [{"score": 20, "level": 2}, {"score": 5, "level": 1}]),
+    ("initials that are not three capitals", [{"score": 20, "level": 2, "name": "abcd"}, {"score": 9, "level": 1,
+                                                                                         "name": 7}]),
+]
+
+
+def test_demonstration():
+    runs = []
+    for name, scores in DEMO_ROWS:
+        d = tempfile.mkdtemp(prefix="kiv_demo_")
+        text = json.dumps({"options": {"sound": 0.5, "music": 0.5, "full": False, "players": 1}, "scores": scores})
+        with open(os.path.join(d, "kivgame_save.json"), "w") as f:
+            f.write(text)
+        run = k.Live(["-bot", "1", "-level", "3", "-lives", "1"], cwd=d)
+        run.deadline = time.time() + 120  # two games of about 7 s each, on a loaded machine
+        runs.append((name, d, text, run))
+    for name, d, text, run in runs:
+        for game in (1, 2):
+            over = run.until(lambda l: re.match(r"\$ play: game (lost|won) with score \d+ on level 3$", l),
+                             "%s: demonstration %d over" % (name, game))
+            run.until(lambda l: l == "$ play: the demonstration starts again", name + ": starts again")
+            run.until(lambda l: l == "$ play: level 3", name + ": on its level again")
+        run.stop()
+        k.check(int(over.split()[6]) > 20, name + ": a score that would be the best", "above 20", [over])
+        k.check(not [l for l in run.lines if "screen: over" in l or "ignoring damaged" in l or "Lua error" in l],
+                name + ": no end screen, no damaged save, no script error", "none", run.lines)
+        with open(os.path.join(d, "kivgame_save.json")) as f:
+            k.check(f.read() == text, name + ": best scores untouched", "the saved text kept", run.lines)
+
+
 if __name__ == "__main__":
     test_damaged_saves()
+    test_demonstration()
     k.finish()

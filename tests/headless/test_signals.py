@@ -7,7 +7,6 @@ import os
 import random
 import shutil
 import signal
-import socket
 import subprocess
 import sys
 import tempfile
@@ -73,14 +72,6 @@ class Peer:
         _enet.enet_host_destroy(self.h)
 
 
-def free_port():
-    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    s.bind(("127.0.0.1", 0))
-    port = s.getsockname()[1]
-    s.close()
-    return port
-
-
 def start(args, windowed, cwd):
     if not windowed:
         return k.Live(args, cwd=cwd)
@@ -126,7 +117,7 @@ CASES = [
 def test_signals():
     for name, windowed, role, sigs, status, want in CASES:
         home = tempfile.mkdtemp(prefix="kiv_signals_")
-        port = free_port()
+        port = k.free_udp_port()
         peer = None
         try:
             run = start(["-mod", k.mod_path("signals.lua"), "-role", role, "-port", str(port)], windowed, home)
