@@ -97,7 +97,8 @@ TEST_F(FontTest, ParsesFileLinesAndRefusesBadValues) {
         EXPECT_EQ(f->rect.h, r.page_h) << r.name;
         EXPECT_EQ(rect_str(f->rects[r.glyph]), rect_str(r.rect)) << r.name;
         EXPECT_EQ(rect_str(f->shapes[r.glyph]), rect_str(r.shape)) << r.name;
-        EXPECT_TRUE(std::isfinite(f->scale) && std::isfinite(f->yinc)) << r.name;
+        EXPECT_TRUE(std::isfinite(f->scale)) << r.name << ": scale " << f->scale;
+        EXPECT_TRUE(std::isfinite(f->yinc)) << r.name << ": line advance " << f->yinc;
     }
 }
 
