@@ -9,8 +9,10 @@ local function danger(w)
     for _, e in ipairs(w.enemies) do
         for _, p in ipairs({{e.x, e.y}, {e.fx, e.fy}}) do
             local x, y = math.floor(p[1] + 0.5), math.floor(p[2] + 0.5)
-            d[y * 100 + x] = true
-            d[y * 100 + x + 1], d[y * 100 + x - 1], d[(y + 1) * 100 + x], d[(y - 1) * 100 + x] = true, true, true, true
+            -- The enemy's tile and the four beside it.
+            for _, q in ipairs({{x, y}, {x + 1, y}, {x - 1, y}, {x, y + 1}, {x, y - 1}}) do
+                d[util.key(q[1], q[2])] = true
+            end
         end
     end
     return d
@@ -25,17 +27,17 @@ function bot.think(w, slot)
     local sx, sy = math.floor(p.x + 0.5), math.floor(p.y + 0.5)
     local bad = danger(w)
     local goal = w.open and "X" or "g"
-    local seen, queue, head = {[sy * 100 + sx] = {0, 0}}, {{sx, sy}}, 1
+    local seen, queue, head = {[util.key(sx, sy)] = {0, 0}}, {{sx, sy}}, 1
     while head <= #queue do
         local x, y = queue[head][1], queue[head][2]
         head = head + 1
-        local first = seen[y * 100 + x]
+        local first = seen[util.key(x, y)]
         if head > 2 and w.tiles[y][x] == goal then
             return first
         end
         for _, d in ipairs(DIRS) do
             local nx, ny = x + d[1], y + d[2]
-            local k = ny * 100 + nx
+            local k = util.key(nx, ny)
             local t = w.tiles[ny] and w.tiles[ny][nx]
             if not seen[k] and shared.walkable(w, nx, ny) and t ~= "^" and not bad[k] then
                 seen[k] = head == 2 and d or first

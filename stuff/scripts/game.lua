@@ -16,6 +16,18 @@ require("menus")
 require("play")
 strict(true)
 
+-- The widget library draws with the game's fonts and clicks with its sounds.
+widgets.look = {
+    font = data.font,
+    font_size = data.font_size,
+    title_font = data.title_font,
+    title_size = data.title_size,
+    view_w = data.view_w,
+    sound = function(name)
+        shared.sound(name)
+    end,
+}
+
 -- The demonstration's start level and lives: "-level N" when N names a level, else the first; "-lives N" from 1
 -- to 9, else the usual lives.
 local function demo_level()

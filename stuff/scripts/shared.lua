@@ -209,7 +209,7 @@ function shared.snapshot(w)
     for y = 1, w.rows do
         for x = 1, w.cols do
             if w.tiles[y][x] == "g" then
-                gems[#gems + 1] = y * 100 + x
+                gems[#gems + 1] = util.key(x, y)
             end
         end
     end
@@ -292,8 +292,8 @@ function shared.apply(w, s)
         for x = 1, w.cols do
             local t = w.tiles[y][x]
             if t == "g" or t == "G" then
-                w.tiles[y][x] = left[y * 100 + x] and "g" or "G" -- "G": taken, remembered as a gem place
-                w.gems = w.gems + (left[y * 100 + x] and 1 or 0)
+                w.tiles[y][x] = left[util.key(x, y)] and "g" or "G" -- "G": taken, remembered as a gem place
+                w.gems = w.gems + (left[util.key(x, y)] and 1 or 0)
             end
         end
     end

@@ -22,33 +22,19 @@ function util.sign(v)
     return v > 0 and 1 or v < 0 and -1 or 0
 end
 
--- A deep copy of plain data (no cycles).
-function util.copy(t)
-    if type(t) ~= "table" then
-        return t
-    end
-    local r = {}
-    for k, v in pairs(t) do
-        r[k] = util.copy(v)
-    end
-    return r
-end
-
-function util.split(s, sep)
-    local out, from = {}, 1
-    while true do
-        local a, b = s:find(sep, from, true)
-        if not a then
-            out[#out + 1] = s:sub(from)
-            return out
-        end
-        out[#out + 1] = s:sub(from, a - 1)
-        from = b + 1
-    end
-end
-
 function util.trim(s)
     return (s:gsub("^%s+", ""):gsub("%s+$", ""))
+end
+
+-- One number for the tile place (x, y), for sets of places and the gem list peers exchange: rows are under 100
+-- tiles wide.
+function util.key(x, y)
+    return y * 100 + x
+end
+
+-- Whether Ctrl was held in a key event (its modifier bits: 1 Shift, 2 Ctrl, 4 Alt, 8 GUI).
+function util.ctrl(e)
+    return math.floor(e.button / 2) % 2 == 1
 end
 
 -- "host:port" into its parts; nil when the port is not a number from 1 to 65535.
@@ -80,15 +66,6 @@ end
 -- A number as text padded to width digits.
 function util.digits(n, width)
     return string.format("%0" .. (width or 6) .. "d", math.floor(n))
-end
-
-function util.contains(t, v)
-    for _, x in ipairs(t) do
-        if x == v then
-            return true
-        end
-    end
-    return false
 end
 
 -- A progress line for the log when there is no window (servers, bots, tests). In a window the first log line
