@@ -27,7 +27,7 @@ run: build
 test: DEPS = test
 test: TESTS = ON
 test: build
-	@cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
+	@cd $(BUILD) && ctest --output-on-failure --timeout 300 -j$(JOBS)
 
 bench:
 	@bash $(ROOT)/tools/install-deps.sh bench
