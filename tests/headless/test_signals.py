@@ -75,16 +75,10 @@ class Peer:
 def start(args, windowed, cwd):
     if not windowed:
         return k.Live(args, cwd=cwd)
-    # The same reader over a windowed run: Live starts "-headless", so swap the process under it.
-    run = k.Live.__new__(k.Live)
-    env = dict(os.environ, XDG_DATA_HOME=cwd, SDL_VIDEODRIVER="x11", LIBGL_ALWAYS_SOFTWARE="1")
     # Under the sanitizers a windowed run reports a small leak inside an unloaded GL module at exit; the rows are
     # about the exit status the signal gives.
-    env["ASAN_OPTIONS"] = env.get("ASAN_OPTIONS", "") + ":detect_leaks=0"
-    run.p = subprocess.Popen([k.KIVGAME, "-width", "320", "-height", "240"] + args, stdout=subprocess.PIPE,
-                             stderr=subprocess.STDOUT, env=env, cwd=BUILD)
-    run.lines, run.buf, run.deadline = [], b"", time.time() + k.TIMEOUT
-    return run
+    env = k.window_env(cwd, ASAN_OPTIONS=os.environ.get("ASAN_OPTIONS", "") + ":detect_leaks=0")
+    return k.Live(["-width", "320", "-height", "240"] + args, env=env, cwd=BUILD, window=True)
 
 
 def finish(run, seconds):
@@ -186,8 +180,7 @@ def test_signalled_saves():
 
 
 if __name__ == "__main__":
-    if not os.environ.get("DISPLAY"):
-        os.execvp("xvfb-run", ["xvfb-run", "-a", "-n", "530", "-s", "-screen 0 800x600x24", sys.executable] + sys.argv)
+    k.under_xvfb(530)
     for t in (test_signals, test_ignored_sigint, test_signalled_saves):
         try:
             t()
