@@ -81,6 +81,16 @@ class Live:
         self.stop()
         fail("expected %s, saw:\n%s" % (what, "\n".join(self.lines[-40:])))
 
+    def wait(self, seconds=20):
+        """Waits for the run to end by itself: its exit status, None when it still ran after seconds (then it is
+        killed)."""
+        try:
+            self.p.wait(timeout=seconds)
+        except subprocess.TimeoutExpired:
+            self.stop()
+            return None
+        return self.stop()
+
     def stop(self):
         if self.p.poll() is None:
             self.p.kill()
