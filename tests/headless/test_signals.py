@@ -81,16 +81,6 @@ def start(args, windowed, cwd):
     return k.Live(["-width", "320", "-height", "240"] + args, env=env, cwd=BUILD, window=True)
 
 
-def finish(run, seconds):
-    """Waits for the process to end by itself; its exit status, None when it did not end in time."""
-    try:
-        run.p.wait(timeout=seconds)
-    except subprocess.TimeoutExpired:
-        run.stop()
-        return None
-    return run.stop()
-
-
 # name, windowed, role, signals, expected exit status, log lines that must be there
 CASES = [
     ("headless SIGTERM", False, "idle", [signal.SIGTERM], 0, ["$ ready", "social_deinit"]),
@@ -129,7 +119,7 @@ def test_signals():
                 run.until(lambda l: l == "$ suspend", name + ": the shutdown under way")
                 time.sleep(0.2)
                 run.p.send_signal(sigs[1])
-            code = finish(run, 10 if len(sigs) > 1 else k.TIMEOUT)
+            code = run.wait(10 if len(sigs) > 1 else k.TIMEOUT)
             k.check(code == status, name + ": exit status", "%s, saw %s" % (status, code), run.lines)
             for w in want:
                 k.check(any(l == w or l.endswith("] " + w) for l in run.lines), name + ": log", repr(w), run.lines)
@@ -170,7 +160,7 @@ def test_signalled_saves():
             run.until(lambda l: l == "$ saving", "the mod's first line")
             time.sleep(random.uniform(0.02, 0.25))
             run.p.send_signal(sig)
-            code = finish(run, k.TIMEOUT)
+            code = run.wait(k.TIMEOUT)
             names = sorted(os.listdir(folder))
             k.check(code == 0, "save %d: exit status" % i, "0, saw %s" % code, run.lines)
             k.check(names == ["big.sav"], "save %d: folder" % i, "only big.sav, saw %s" % names, run.lines)
