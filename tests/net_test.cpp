@@ -216,182 +216,151 @@ TEST(Net, FailedConnects) {
     }
 }
 
-// Messages at the size limit and one byte over, both ways: over it nothing arrives, the rest of the traffic does.
-TEST(Net, MessageSizeLimit) {
+// A host on a free port, with the address crafted datagrams are sent to.
+struct Hosted {
     modstest::ModsRig rig;
     int port = free_port();
-    net_host(port);
-    Raw peer(0, true);
+    ENetAddress to{};
     std::vector<NetEvent> got;
-    peer.connect(port, 1);
-    ASSERT_TRUE(pump({&peer}, got, [&] { return got.size() == 1; }));
+    Hosted() {
+        net_host(port);
+        enet_address_set_host(&to, "127.0.0.1");
+        to.port = (enet_uint16)port;
+    }
+    ~Hosted() { net_close(); }
+    bool join(Raw &r, std::vector<Raw *> all) {
+        got.clear();
+        r.connect(port, 1);
+        return pump(all, got, [&] { return got.size() == 1; });
+    }
+    bool until(int ms, std::vector<Raw *> raws, const std::function<bool()> &done) { return pump(raws, got, done, ms); }
+    void idle(std::vector<Raw *> raws, int ms) {
+        until(ms, raws, [] { return false; });
+    }
+    bool alive(Raw &r) {
+        enet_peer_send(r.peer, 0, enet_packet_create("alive", 5, ENET_PACKET_FLAG_RELIABLE));
+        got.clear();
+        return pump({&r}, got, [&] { return !got.empty(); }) && show(got) == "message 1 [alive]\n";
+    }
+};
+
+// Messages at the size limit and one byte over, both ways: over it nothing arrives, the rest of the traffic does.
+TEST(Net, MessageSizeLimit) {
+    Hosted t;
+    Raw peer(0, true);
+    ASSERT_TRUE(t.join(peer, {&peer}));
     std::string at(NET_MAX_PACKET, 'a'), over(NET_MAX_PACKET + 1, 'o');
     enet_peer_send(peer.peer, 2, enet_packet_create(at.data(), at.size(), ENET_PACKET_FLAG_RELIABLE));
     enet_peer_send(peer.peer, 0, enet_packet_create("after", 5, ENET_PACKET_FLAG_RELIABLE));
-    got.clear();
-    ASSERT_TRUE(pump(
-        {&peer}, got, [&] { return got.size() >= 2; }, 10000))
-        << show(got).substr(0, 200);
-    std::vector<size_t> sizes = {got[0].value.size(), got[1].value.size()};
+    t.got.clear();
+    ASSERT_TRUE(t.until(10000, {&peer}, [&] { return t.got.size() >= 2; })) << show(t.got).substr(0, 200);
+    std::vector<size_t> sizes = {t.got[0].value.size(), t.got[1].value.size()};
     std::sort(sizes.begin(), sizes.end());
     EXPECT_EQ((std::vector<size_t>{5, NET_MAX_PACKET}), sizes);
     // Its fragments are refused and never acknowledged (the sender's window then holds back what follows).
     enet_peer_send(peer.peer, 1, enet_packet_create(over.data(), over.size(), ENET_PACKET_FLAG_RELIABLE));
-    pump(
-        {&peer}, got, [] { return false; }, 1000);
-    EXPECT_EQ(2u, got.size()) << "the message over the limit never arrives";
+    t.idle({&peer}, 1000);
+    EXPECT_EQ(2u, t.got.size()) << "the message over the limit never arrives";
 
     stdouttest::StdoutCapture cap;
-    rig.eval("net_send(1, string.rep('x', " + std::to_string(NET_MAX_PACKET + 1) + ")) net_send(1, string.rep('y', " +
-             std::to_string(NET_MAX_PACKET) + ")) return nil");
+    t.rig.eval("net_send(1, string.rep('x', " + std::to_string(NET_MAX_PACKET + 1) + ")) net_send(1, string.rep('y', " +
+               std::to_string(NET_MAX_PACKET) + ")) return nil");
     EXPECT_NE(std::string::npos, cap.text().find("net_send: message of 1048577 bytes not sent, over the limit of "
                                                  "1048576"))
         << cap.text();
     net_flush();
-    ASSERT_TRUE(pump(
-        {&peer}, got, [&] { return peer.count(ENET_EVENT_TYPE_RECEIVE) >= 1; }, 10000));
-    pump(
-        {&peer}, got, [] { return false; }, 300);
+    ASSERT_TRUE(t.until(10000, {&peer}, [&] { return peer.count(ENET_EVENT_TYPE_RECEIVE) >= 1; }));
+    t.idle({&peer}, 300);
     ASSERT_EQ(1, peer.count(ENET_EVENT_TYPE_RECEIVE));
     EXPECT_EQ(NET_MAX_PACKET, peer.events.back().packet->dataLength);
-    net_close();
 }
 
 // Peers that make the host hold more than a peer may: each is disconnected with one log line (the script sees an
 // ordinary disconnect), while an honest peer next to it stays and still gets through.
 TEST(Net, PeerQueueLimit) {
-    modstest::ModsRig rig;
-    int port = free_port();
-    net_host(port);
-    ENetAddress to;
-    enet_address_set_host(&to, "127.0.0.1");
-    to.port = (enet_uint16)port;
+    Hosted t;
     struct Row {
         const char *name;
-        std::function<std::string(const ENetPeer *, int)> datagram; // the i-th datagram of the attack
-        int datagrams;
+        int datagrams, commands;
+        std::function<void(std::string &, int)> command; // the i-th command of the attack
     } rows[] = {
-        {"zero-byte unreliable commands behind a missing reliable one",
-         [](const ENetPeer *p, int i) {
-             std::string d = enetcraft::header(p, 0);
-             for (int n = 0; n < 400; n++)
-                 enetcraft::unreliable(d, 3, 2, (enet_uint16)(i * 400 + n + 1), "");
-             return d;
-         },
-         40},
-        {"first fragments of messages that never complete",
-         [](const ENetPeer *p, int i) {
-             std::string d = enetcraft::header(p, 0);
-             for (int n = 0; n < 8; n++)
-                 enetcraft::fragment(d, 4, (enet_uint16)(i * 8 + n + 1), 1000, 0, 1000 * 1000, 0, "f");
-             return d;
-         },
-         40},
-        {"small valid messages the script does not poll",
-         [](const ENetPeer *p, int i) {
-             std::string d = enetcraft::header(p, 0);
-             for (int n = 0; n < 200; n++)
-                 enetcraft::unsequenced(d, 0, (enet_uint16)(i * 200 + n + 1), "m");
-             return d;
-         },
-         60},
+        {"zero-byte unreliable commands behind a missing reliable one", 40, 400,
+         [](std::string &d, int i) { enetcraft::unreliable(d, 3, 2, (enet_uint16)(i + 1), ""); }},
+        {"first fragments of messages that never complete", 40, 8,
+         [](std::string &d, int i) { enetcraft::fragment(d, 4, (enet_uint16)(i + 1), 1000, 0, 1000 * 1000, 0, "f"); }},
+        {"small valid messages the script does not poll", 60, 200,
+         [](std::string &d, int i) { enetcraft::unsequenced(d, 0, (enet_uint16)(i + 1), "m"); }},
     };
     Raw honest(0, true);
-    std::vector<NetEvent> got;
-    honest.connect(port, 1);
-    ASSERT_TRUE(pump({&honest}, got, [&] { return got.size() == 1; }));
+    ASSERT_TRUE(t.join(honest, {&honest}));
     for (const Row &row : rows) {
         Raw bad(0, true);
-        got.clear();
-        bad.connect(port, 1);
-        ASSERT_TRUE(pump({&honest, &bad}, got, [&] { return got.size() == 1; })) << row.name;
-        NetID id = got[0].cid;
+        ASSERT_TRUE(t.join(bad, {&honest, &bad})) << row.name;
+        NetID id = t.got[0].cid;
         stdouttest::StdoutCapture cap;
         // Sent without polling, as a server busy with its frame would; then the host is serviced.
-        for (int i = 0; i < row.datagrams; i++)
-            enetcraft::send(bad.h->socket, to, row.datagram(bad.peer, i));
+        for (int i = 0; i < row.datagrams; i++) {
+            std::string d = enetcraft::header(bad.peer, 0);
+            for (int n = 0; n < row.commands; n++)
+                row.command(d, i * row.commands + n);
+            enetcraft::send(bad.h->socket, t.to, d);
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        got.clear();
-        ASSERT_TRUE(pump({&honest, &bad}, got,
+        t.got.clear();
+        ASSERT_TRUE(pump({&honest, &bad}, t.got,
                          [&] {
                              return bad.count(ENET_EVENT_TYPE_DISCONNECT) == 1 &&
-                                    std::count_if(got.begin(), got.end(),
+                                    std::count_if(t.got.begin(), t.got.end(),
                                                   [](const NetEvent &e) { return e.type == "disconnect"; });
                          }))
             << row.name << "\n"
-            << show(got).substr(0, 300) << cap.text();
-        std::string want = "disconnect " + std::to_string(id) + " []\n";
-        EXPECT_EQ(want, show(got).substr(show(got).size() - want.size())) << row.name;
-        std::string log = cap.text();
-        std::string line = "net: peer " + std::to_string(id) + " disconnected: ";
+            << show(t.got).substr(0, 300) << cap.text();
+        std::string want = "disconnect " + std::to_string(id) + " []\n", shown = show(t.got);
+        EXPECT_EQ(want, shown.substr(shown.size() - want.size())) << row.name;
+        std::string log = cap.text(), line = "net: peer " + std::to_string(id) + " disconnected: ";
         EXPECT_NE(std::string::npos, log.find(line)) << row.name << ": " << log;
         EXPECT_EQ(log.find(line), log.rfind(line)) << row.name << ": one line only";
         EXPECT_NE(std::string::npos, log.find("over the limit of 8192 commands or 4194304 bytes")) << log;
-        enet_peer_send(honest.peer, 0, enet_packet_create("still", 5, ENET_PACKET_FLAG_RELIABLE));
-        got.clear();
-        ASSERT_TRUE(pump({&honest}, got, [&] { return !got.empty(); })) << row.name;
-        EXPECT_EQ("message 1 [still]\n", show(got)) << row.name;
+        EXPECT_TRUE(t.alive(honest)) << row.name << ": " << show(t.got);
     }
     EXPECT_EQ(0, honest.count(ENET_EVENT_TYPE_DISCONNECT));
-    net_close();
 }
 
 // Unreliable fragments of a 2-byte message in a million fragments would each cost ENet a 128 KB bitmap: their
 // datagrams are dropped unread, so the peer holds nothing (it is not disconnected) and its later messages arrive.
 TEST(Net, ImpossibleFragmentsDropped) {
-    modstest::ModsRig rig;
-    int port = free_port();
-    net_host(port);
-    ENetAddress to;
-    enet_address_set_host(&to, "127.0.0.1");
-    to.port = (enet_uint16)port;
+    Hosted t;
     Raw peer(0, true);
-    std::vector<NetEvent> got;
-    peer.connect(port, 1);
-    ASSERT_TRUE(pump({&peer}, got, [&] { return got.size() == 1; }));
+    ASSERT_TRUE(t.join(peer, {&peer}));
     stdouttest::StdoutCapture cap;
     for (int i = 0; i < 40; i++) {
         std::string d = enetcraft::header(peer.peer, 0);
         for (int n = 0; n < 8; n++)
             enetcraft::fragment(d, 3, (enet_uint16)(i * 8 + n + 1), 1 << 20, 0, 2, 0, "", 2);
-        enetcraft::send(peer.h->socket, to, d);
+        enetcraft::send(peer.h->socket, t.to, d);
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    enet_peer_send(peer.peer, 0, enet_packet_create("alive", 5, ENET_PACKET_FLAG_RELIABLE));
-    got.clear();
-    ASSERT_TRUE(pump({&peer}, got, [&] { return !got.empty(); })) << cap.text();
-    EXPECT_EQ("message 1 [alive]\n", show(got));
+    EXPECT_TRUE(t.alive(peer)) << show(t.got) << cap.text();
     EXPECT_EQ(std::string::npos, cap.text().find("net: peer")) << cap.text();
     EXPECT_EQ(0, peer.count(ENET_EVENT_TYPE_DISCONNECT));
-    net_close();
 }
 
 // A burst of CONNECTs never followed up takes every slot; they are given up in time and a newcomer gets in.
 TEST(Net, HalfOpenConnectionsGivenUp) {
-    modstest::ModsRig rig;
-    int port = free_port();
-    net_host(port);
-    ENetAddress to;
-    enet_address_set_host(&to, "127.0.0.1");
-    to.port = (enet_uint16)port;
+    Hosted t;
     Raw forger(0, false);
     stdouttest::StdoutCapture cap;
     for (enet_uint32 i = 0; i < 300; i++)
-        enetcraft::send(forger.h->socket, to, enetcraft::connect(0x1000 + i, 0));
-    std::vector<NetEvent> got;
-    pump(
-        {}, got, [] { return false; }, 300); // the burst is taken in
+        enetcraft::send(forger.h->socket, t.to, enetcraft::connect(0x1000 + i, 0));
+    t.idle({}, 300); // the burst is taken in
     auto t0 = std::chrono::steady_clock::now();
     Raw newcomer(0, true);
-    newcomer.connect(port, 1);
-    ASSERT_TRUE(pump(
-        {&newcomer}, got, [&] { return !got.empty(); }, NET_HALF_OPEN_MS + 4000))
-        << cap.text();
+    newcomer.connect(t.port, 1);
+    ASSERT_TRUE(t.until(NET_HALF_OPEN_MS + 4000, {&newcomer}, [&] { return !t.got.empty(); })) << cap.text();
     auto waited = std::chrono::steady_clock::now() - t0;
-    EXPECT_EQ("connect 1 []\n", show(got));
+    EXPECT_EQ("connect 1 []\n", show(t.got));
     EXPECT_GT(waited, std::chrono::milliseconds(NET_HALF_OPEN_MS / 2)) << "every slot was taken by the burst";
     EXPECT_NE(std::string::npos, cap.text().find("never verified within 3000 ms")) << cap.text();
-    net_close();
 }
 
 TEST(Net, ScriptArguments) {

@@ -26,6 +26,18 @@ def free_udp_port():
     return port
 
 
+def under_xvfb(display, screen="800x600"):
+    """Runs this script again inside its own Xvfb server when there is no display."""
+    if not os.environ.get("DISPLAY"):
+        os.execvp("xvfb-run", ["xvfb-run", "-a", "-n", str(display), "-s", "-screen 0 %sx24" % screen,
+                               sys.executable] + sys.argv)
+
+
+def window_env(home, **more):
+    """A windowed run's environment: X11 with Mesa's software GL, its saves under home."""
+    return dict(os.environ, XDG_DATA_HOME=home, SDL_VIDEODRIVER="x11", LIBGL_ALWAYS_SOFTWARE="1", **more)
+
+
 def run(args, timeout=TIMEOUT, env=None, cwd=None):
     """Runs to the end; returns (exit code, list of stdout lines)."""
     e = dict(os.environ)
@@ -38,10 +50,10 @@ def run(args, timeout=TIMEOUT, env=None, cwd=None):
 class Live:
     """A running binary whose lines are read one at a time, for tests that act while it runs."""
 
-    def __init__(self, args, env=None, cwd=None):
+    def __init__(self, args, env=None, cwd=None, window=False):
         e = dict(os.environ)
         e.update(env or {})
-        self.p = subprocess.Popen([KIVGAME, "-headless"] + args, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+        self.p = subprocess.Popen([KIVGAME] + ([] if window else ["-headless"]) + args, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                                   env=e, cwd=cwd or tempfile.gettempdir())
         self.lines = []
         self.buf = b""
@@ -68,6 +80,16 @@ class Live:
             self.buf += chunk
         self.stop()
         fail("expected %s, saw:\n%s" % (what, "\n".join(self.lines[-40:])))
+
+    def wait(self, seconds=20):
+        """Waits for the run to end by itself: its exit status, None when it still ran after seconds (then it is
+        killed)."""
+        try:
+            self.p.wait(timeout=seconds)
+        except subprocess.TimeoutExpired:
+            self.stop()
+            return None
+        return self.stop()
 
     def stop(self):
         if self.p.poll() is None:

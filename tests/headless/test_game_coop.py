@@ -5,7 +5,6 @@ own ENet functions) against a server with an honest bot, and the ends of a game:
 import concurrent.futures
 import os
 import re
-import subprocess
 import sys
 import tempfile
 import time
@@ -65,15 +64,6 @@ def ticks(lines, who):
     return [int(m.group(1)) for m in (re.match(r"\$ %s: tick (\d+) " % who, l) for l in lines) if m]
 
 
-def wait_exit(run, seconds=20):
-    """The exit status of a run that should end by itself, or None when it still runs after seconds."""
-    try:
-        run.p.wait(timeout=seconds)
-    except subprocess.TimeoutExpired:
-        return None
-    return run.stop()
-
-
 def join(port, cwd, slot=None):
     bot = k.Live(["-join", "127.0.0.1:%d" % port, "-bot", "1"], cwd=cwd)
     if slot:
@@ -102,7 +92,7 @@ def hostile_row(attack, line, least, most):
     port, cwd, server, honest = server_with_bot()
     start = time.monotonic()
     bad = k.Live(["-mod", k.mod_path("rogue_player.lua"), "-attack", attack, "-port", str(port)])
-    wait_exit(bad)
+    bad.wait()
     # The honest bot's steps after the attack and the server's held log line; as long a watch when the engine
     # lets a flooder go early (a slow server, as under the sanitizers, lets its queue pass the peer limit).
     time.sleep(max(2, 9 - (time.monotonic() - start)))
@@ -124,7 +114,7 @@ def ending_rows():
     port, cwd, server, first = server_with_bot()
     others = [join(port, cwd, slot) for slot in (2, 3, 4)]
     fifth = join(port, cwd)
-    code = wait_exit(fifth)
+    code = fifth.wait()
     k.check(code == 1 and fifth.lines[-2:] == ["$ client: disconnected (the game is full)",
                                                "$ client: the bot stops, the game is full"],
             "fifth player: told and ended", "the game is full, status 1, saw %s" % code, fifth.lines)
@@ -143,7 +133,7 @@ def ending_rows():
             "level 1 from step 0, saw %s" % step, newcomer.lines)
     server.p.kill()
     server.stop()
-    code = wait_exit(newcomer)
+    code = newcomer.wait()
     k.check(code == 1 and newcomer.lines[-2:] == ["$ client: disconnected (the server stopped answering)",
                                                   "$ client: the bot stops, the server stopped answering"],
             "server killed: the bot ends", "status 1 after its line, saw %s" % code, newcomer.lines)

@@ -49,8 +49,7 @@ class Game:
 
     def __init__(self, w, h):
         self.home = tempfile.mkdtemp(prefix="kiv_play_")
-        env = dict(os.environ, XDG_DATA_HOME=self.home, SDL_VIDEODRIVER="x11", LIBGL_ALWAYS_SOFTWARE="1",
-                   SDL_AUDIODRIVER="dummy")
+        env = k.window_env(self.home, SDL_AUDIODRIVER="dummy")
         # The pointer out of the way: over a menu it would focus an entry.
         subprocess.run(["xdotool", "mousemove", "0", "0"], timeout=20)
         self.p = subprocess.Popen([k.KIVGAME, "-width", str(w), "-height", str(h)], cwd=gw.BUILD, env=env,
@@ -78,8 +77,8 @@ class Game:
 
     def keys(self, *names):
         """xdotool key names; "ctrl+f" is held apart from the F, since the engine reads the modifiers when it
-        handles the key, not when it was pressed."""
-        cmd = ["xdotool", "windowfocus", "--sync", self.win, "sleep", "0.3"]
+        handles the key, not when it was pressed. The pointer goes out of the way first."""
+        cmd = ["xdotool", "mousemove", "0", "0", "windowfocus", "--sync", self.win, "sleep", "0.3"]
         for n in names:
             cmd += ["keydown", "ctrl", "sleep", "0.3", "key", "f", "sleep", "0.3", "keyup", "ctrl"] \
                 if n == "ctrl+f" else ["key", n, "sleep", "0.12"]
@@ -125,6 +124,13 @@ class Game:
         k.check(not bad, "no script error", "none, saw %s" % bad[:3], self.out)
 
 
+def frames(g):
+    """Two pictures of the play field 0.8 s apart."""
+    a = grab(g.win, 0, 32, 480, 288)
+    time.sleep(0.8)
+    return a, grab(g.win, 0, 32, 480, 288)
+
+
 # (key that opens the menu, key that resumes)
 PAUSE_ROWS = [("Escape", "Return"), ("p", "Escape"), ("Pause", "p")]
 
@@ -141,15 +147,11 @@ def test_pause():
             if not gw.wait_pixel(g.win, 1, 33, 0x1E1828, what + "pause menu over the level", g.lines):
                 return
             time.sleep(0.3)
-            a = grab(g.win, 0, 32, 480, 288)
-            time.sleep(0.8)
-            b = grab(g.win, 0, 32, 480, 288)
+            a, b = frames(g)
             k.check(a is not None and a == b, what + "the world stands still", "two equal frames", g.out)
             g.keys(resume_key)
             gw.wait_pixel(g.win, 1, 33, WALL, what + "resumed", g.lines)
-            a = grab(g.win, 0, 32, 480, 288)
-            time.sleep(0.8)
-            b = grab(g.win, 0, 32, 480, 288)
+            a, b = frames(g)
             k.check(a is not None and a != b, what + "the world goes on", "two different frames", g.out)
     finally:
         g.stop()
@@ -196,7 +198,6 @@ def test_full_screen():
             return
         opened = len(g.modes())
         for what, keys, full, focused in FULL_ROWS:
-            subprocess.run(["xdotool", "mousemove", "0", "0"], timeout=20)
             opened += 0 if (g.modes()[-1:] == [1]) == full else 1
             g.keys(*keys)
             k.check(wait_mode(g, full, opened), what + ": window mode", "full" if full else "a window", g.out)
@@ -275,9 +276,7 @@ def test_no_seams():
 
 
 if __name__ == "__main__":
-    if not os.environ.get("DISPLAY"):
-        os.execvp("xvfb-run", ["xvfb-run", "-a", "-n", "490", "-s", "-screen 0 %dx%dx24" % SCREEN, sys.executable]
-                  + sys.argv)
+    k.under_xvfb(490, "%dx%d" % SCREEN)
     test_pause()
     test_full_screen()
     test_no_seams()

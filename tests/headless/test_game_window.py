@@ -45,9 +45,8 @@ def wait_pixel(win, x, y, want, what, lines):
 
 def test_menu_into_level():
     home = tempfile.mkdtemp(prefix="kiv_window_")
-    env = dict(os.environ, XDG_DATA_HOME=home, SDL_VIDEODRIVER="x11", LIBGL_ALWAYS_SOFTWARE="1")
-    p = subprocess.Popen([k.KIVGAME, "-width", "480", "-height", "320"], cwd=BUILD, env=env, stdout=subprocess.PIPE,
-                         stderr=subprocess.STDOUT)
+    p = subprocess.Popen([k.KIVGAME, "-width", "480", "-height", "320"], cwd=BUILD, env=k.window_env(home),
+                         stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
     out = []
 
     def lines():
@@ -82,7 +81,6 @@ def test_menu_into_level():
 
 
 if __name__ == "__main__":
-    if not os.environ.get("DISPLAY"):
-        os.execvp("xvfb-run", ["xvfb-run", "-a", "-n", "470", "-s", "-screen 0 800x600x24", sys.executable] + sys.argv)
+    k.under_xvfb(470)
     test_menu_into_level()
     k.finish()

@@ -75,26 +75,10 @@ class Peer:
 def start(args, windowed, cwd):
     if not windowed:
         return k.Live(args, cwd=cwd)
-    # The same reader over a windowed run: Live starts "-headless", so swap the process under it.
-    run = k.Live.__new__(k.Live)
-    env = dict(os.environ, XDG_DATA_HOME=cwd, SDL_VIDEODRIVER="x11", LIBGL_ALWAYS_SOFTWARE="1")
     # Under the sanitizers a windowed run reports a small leak inside an unloaded GL module at exit; the rows are
     # about the exit status the signal gives.
-    env["ASAN_OPTIONS"] = env.get("ASAN_OPTIONS", "") + ":detect_leaks=0"
-    run.p = subprocess.Popen([k.KIVGAME, "-width", "320", "-height", "240"] + args, stdout=subprocess.PIPE,
-                             stderr=subprocess.STDOUT, env=env, cwd=BUILD)
-    run.lines, run.buf, run.deadline = [], b"", time.time() + k.TIMEOUT
-    return run
-
-
-def finish(run, seconds):
-    """Waits for the process to end by itself; its exit status, None when it did not end in time."""
-    try:
-        run.p.wait(timeout=seconds)
-    except subprocess.TimeoutExpired:
-        run.stop()
-        return None
-    return run.stop()
+    env = k.window_env(cwd, ASAN_OPTIONS=os.environ.get("ASAN_OPTIONS", "") + ":detect_leaks=0")
+    return k.Live(["-width", "320", "-height", "240"] + args, env=env, cwd=BUILD, window=True)
 
 
 # name, windowed, role, signals, expected exit status, log lines that must be there
@@ -135,7 +119,7 @@ def test_signals():
                 run.until(lambda l: l == "$ suspend", name + ": the shutdown under way")
                 time.sleep(0.2)
                 run.p.send_signal(sigs[1])
-            code = finish(run, 10 if len(sigs) > 1 else k.TIMEOUT)
+            code = run.wait(10 if len(sigs) > 1 else k.TIMEOUT)
             k.check(code == status, name + ": exit status", "%s, saw %s" % (status, code), run.lines)
             for w in want:
                 k.check(any(l == w or l.endswith("] " + w) for l in run.lines), name + ": log", repr(w), run.lines)
@@ -176,7 +160,7 @@ def test_signalled_saves():
             run.until(lambda l: l == "$ saving", "the mod's first line")
             time.sleep(random.uniform(0.02, 0.25))
             run.p.send_signal(sig)
-            code = finish(run, k.TIMEOUT)
+            code = run.wait(k.TIMEOUT)
             names = sorted(os.listdir(folder))
             k.check(code == 0, "save %d: exit status" % i, "0, saw %s" % code, run.lines)
             k.check(names == ["big.sav"], "save %d: folder" % i, "only big.sav, saw %s" % names, run.lines)
@@ -186,8 +170,7 @@ def test_signalled_saves():
 
 
 if __name__ == "__main__":
-    if not os.environ.get("DISPLAY"):
-        os.execvp("xvfb-run", ["xvfb-run", "-a", "-n", "530", "-s", "-screen 0 800x600x24", sys.executable] + sys.argv)
+    k.under_xvfb(530)
     for t in (test_signals, test_ignored_sigint, test_signalled_saves):
         try:
             t()

