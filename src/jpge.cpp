@@ -418,6 +418,15 @@ bool cfile_stream::open(const char *pFilename) {
     return m_bStatus;
 }
 
+bool cfile_stream::open(int fd) {
+    close();
+    m_pFile = fd >= 0 ? fdopen(fd, "wb") : nullptr;
+    if (!m_pFile && fd >= 0)
+        ::close(fd);
+    m_bStatus = m_pFile != nullptr;
+    return m_bStatus;
+}
+
 bool cfile_stream::close() {
     if (m_pFile) {
         if (fclose(m_pFile) == EOF)
@@ -1126,9 +1135,9 @@ bool compress_image_to_jpeg_file(const char *pFilename, int width, int height, i
     const int fd = kiv_platform_tmp_create(pFilename, &tmp_name);
     if (fd < 0)
         return false;
-    close(fd);
+    // Written through the descriptor that created it, never reopened by name.
     cfile_stream dst_stream;
-    bool ok = dst_stream.open(tmp_name.c_str());
+    bool ok = dst_stream.open(fd);
     ok = ok && _encode_image(dst_stream, width, height, num_channels, pImage_data, comp_params);
     ok = dst_stream.close() && ok;
     ok = ok && rename(tmp_name.c_str(), pFilename) == 0;

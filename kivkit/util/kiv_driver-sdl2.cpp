@@ -408,6 +408,11 @@ static void _driver_log_not_found(const char *fname) {
         kiv_printf("file not found: %s\n", fname ? fname : "");
 }
 
+const char *driver_file_refusal(const char *fname) {
+    long long size = 0;
+    return kiv_platform_file_stat(fname, &size, nullptr) && size == 0 ? "empty file" : "file not found";
+}
+
 void *driver_file_alloc(const char *fname, int *_len) {
     int dummy;
     int *len = _len ? _len : &dummy;

@@ -119,6 +119,14 @@ static std::string _rate_refusal(long rate) {
            std::to_string(MAX_FILE_RATE) + " Hz";
 }
 
+static std::string _channels_refusal(int channels) {
+    return std::to_string(channels) + " channels (1.." + std::to_string(MAX_CHANNELS) + " play)";
+}
+
+static std::string _length_refusal() {
+    return "longer than " + std::to_string(MAX_SAMPLE_VALUES) + " values at 44100 Hz stereo";
+}
+
 // A decoder over `size` bytes at `mem`, which the caller keeps alive; null when the file does not open, with
 // *why saying so when it is Vorbis of a layout we refuse (empty: not Vorbis at all). Chained parts must share
 // channels and rate.
@@ -137,7 +145,7 @@ static KivVorbis *_vorbis_open_mem(const void *mem, int size, std::string *why) 
     if (!first || ov_pcm_total(&v->vf, -1) < 0)
         *why = "no stream length";
     else if (first->channels < 1 || first->channels > MAX_CHANNELS)
-        *why = std::to_string(first->channels) + " channels (1.." + std::to_string(MAX_CHANNELS) + " play)";
+        *why = _channels_refusal(first->channels);
     else if (first->rate < MIN_FILE_RATE || first->rate > MAX_FILE_RATE)
         *why = _rate_refusal(first->rate);
     for (long i = 1; why->empty() && i < ov_streams(&v->vf); i++) {
@@ -160,12 +168,6 @@ static void _vorbis_fold(float **pcm, int channels, long i, float *lr) {
     lr[1] = pcm[right][i];
 }
 
-// Why driver_file_alloc gave nothing for a path: an empty file is not a missing one.
-static const char *_file_refusal(const char *path) {
-    long long size = 0;
-    return kiv_platform_file_stat(path, &size, nullptr) && size == 0 ? "empty file" : "file not found";
-}
-
 // What opening an Ogg file came to.
 enum { _VORBIS_OPEN, _VORBIS_UNREAD, _VORBIS_REFUSED };
 
@@ -176,7 +178,7 @@ static int _vorbis_file_open(const char *fname, const char *who, VorbisFile &f, 
     int size = 0;
     void *mem = driver_file_alloc(fname, &size);
     if (!mem) {
-        kiv_printf("_mixer: error in %s '%s' (driver_file_alloc): %s\n", who, fname, _file_refusal(fname));
+        kiv_printf("_mixer: error in %s '%s' (driver_file_alloc): %s\n", who, fname, driver_file_refusal(fname));
         return _VORBIS_UNREAD;
     }
     KivVorbis *v = _vorbis_open_mem(mem, size, why);
@@ -395,12 +397,12 @@ static AudioSource *_driver_audio_convert(SDL_AudioFormat fmt, int channels, int
         return nullptr;
     }
     if (channels < 1 || channels > MAX_CHANNELS) {
-        *why = std::to_string(channels) + " channels (1.." + std::to_string(MAX_CHANNELS) + " play)";
+        *why = _channels_refusal(channels);
         return nullptr;
     }
     long long values = _converted_values(fmt, channels, freq, bytes);
     if (bytes < 0 || values > MAX_SAMPLE_VALUES) {
-        *why = "longer than " + std::to_string(MAX_SAMPLE_VALUES) + " values at 44100 Hz stereo";
+        *why = _length_refusal();
         return nullptr;
     }
     if (SDL_BuildAudioCVT(&cvt, fmt, (Uint8)channels, freq, d->work.format, d->work.channels, d->work.freq) < 0) {
@@ -409,7 +411,7 @@ static AudioSource *_driver_audio_convert(SDL_AudioFormat fmt, int channels, int
     }
     long long room = bytes * (cvt.len_mult > 0 ? cvt.len_mult : 1);
     if (room > INT_MAX) {
-        *why = "longer than " + std::to_string(MAX_SAMPLE_VALUES) + " values at 44100 Hz stereo";
+        *why = _length_refusal();
         return nullptr;
     }
     cvt.len = (int)bytes;
@@ -461,7 +463,7 @@ static AudioSource *_sample_load_ogg(const char *path) {
             holes = 0;
             if ((long long)pcm.size() > max_bytes) {
                 ok = false;
-                why = "longer than " + std::to_string(MAX_SAMPLE_VALUES) + " values at 44100 Hz stereo";
+                why = _length_refusal();
                 break;
             }
         }
@@ -508,7 +510,7 @@ static AudioSource *_sample_load_wav(const char *path) {
     std::string why;
     size_t riff = mem ? _wav_checked_size((const unsigned char *)mem, (size_t)size) : 0;
     if (!mem) {
-        why = _file_refusal(path);
+        why = driver_file_refusal(path);
     } else if (!riff) {
         why = size >= 12 && memcmp(mem, "RIFF", 4) == 0 && memcmp((char *)mem + 8, "WAVE", 4) == 0
                   ? "a chunk size points past the end of the file"

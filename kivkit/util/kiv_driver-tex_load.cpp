@@ -8,7 +8,6 @@
 #include "kiv_driver.h"
 #include "kiv_gfx.h"
 #include "kiv_glext.h"
-#include "kiv_platform.h"
 #include "kiv_printf.h"
 
 // Configuration hooks answered by the game shell, which hands its filter answers over at start-up
@@ -75,15 +74,13 @@ unsigned char *_stbi_load(const char *path, int *w, int *h, const char **why) {
     *w = *h = 0;
     unsigned char *data = (unsigned char *)driver_file_alloc(path, &len);
     if (!data) {
-        long long size = 0;
-        *why = kiv_platform_file_stat(path, &size, nullptr) && size == 0 ? "empty file" : "file not found";
+        *why = driver_file_refusal(path);
         return nullptr;
     }
     unsigned char *p = nullptr;
     int iw = 0, ih = 0;
     // Only a picture with a size can be too large; the decoder gives the reason for everything else.
-    if (_driver_image_info(data, len, &iw, &ih) != KIV_IMAGE_NONE && iw > 0 && ih > 0 &&
-        _driver_tex_check_size(data, len, _driver_tex_gl_max(), &iw, &ih) != 0)
+    if (_driver_tex_check_size(data, len, _driver_tex_gl_max(), &iw, &ih) != 0 && iw > 0 && ih > 0)
         *why = "image too large";
     else
         p = _driver_image_decode(data, len, w, h, why);

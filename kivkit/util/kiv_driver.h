@@ -51,6 +51,8 @@ bool driver_file_settled(time_t known, time_t mtime, time_t now, bool resized = 
 // The reload checks' gate, at most once a wall-clock second: true, with *last set to now, when now is a new second.
 bool driver_file_check_due(time_t *last, time_t now);
 void *driver_file_alloc(const char *fname, int *_len);
+// Why driver_file_alloc gave nothing for a path: "empty file" or "file not found".
+const char *driver_file_refusal(const char *fname);
 int driver_file_load(const char *fname, void *data, int len);
 std::string driver_file_load(const char *fname);
 void driver_file_save(const char *fname, const void *data, int len);

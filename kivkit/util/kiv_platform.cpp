@@ -123,9 +123,9 @@ static bool _kiv_platform_write_all(int fd, const void *data, size_t len) {
 
 // Makes a rename in path's folder durable.
 static void _kiv_platform_sync_dir(const char *path) {
-    std::string dir(path);
-    size_t slash = dir.rfind('/');
-    dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : dir.substr(0, slash));
+    std::string p(path);
+    size_t b = _kiv_platform_base_at(p);
+    std::string dir = b == 0 ? "." : b == 1 ? "/" : p.substr(0, b - 1);
     int dfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY);
     if (dfd >= 0) {
         fsync(dfd);
