@@ -30,14 +30,10 @@ static void _web_open_waiting() {
 }
 
 void game_web_queue(Game &game, WebRequestExt *r) {
-    if (_web_ext.waiting.empty() && _web_ext.reqs.size() < (size_t)KIV_WEB_OPEN_MAX) {
-        r->exec();
-        _web_ext.reqs.push_back(r);
-        return;
-    }
-    if (_web_ext.waiting.empty())
+    if (_web_ext.waiting.empty() && _web_ext.reqs.size() >= (size_t)KIV_WEB_OPEN_MAX)
         gprint("web_queue: %d exchanges open, later requests wait their turn\n", KIV_WEB_OPEN_MAX);
     _web_ext.waiting.push_back(r);
+    _web_open_waiting();
 }
 
 void ext_web_init(Game &game) {
