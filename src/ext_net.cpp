@@ -154,6 +154,18 @@ static bool _net_fragments_sane(ENetHost *host) {
     return true;
 }
 
+// Takes a leaving peer out of the id table (only if the id still names it) and clears its id; the id it had.
+static NetID _net_forget(ENetPeer *peer) {
+    NetID id = net_get_id(peer);
+    if (id) {
+        auto it = _my_net->peers.find(id);
+        if (it != _my_net->peers.end() && it->second == peer)
+            _my_net->peers.erase(it);
+    }
+    peer->data = nullptr;
+    return id;
+}
+
 static bool _net_live(const ENetPeer *peer) {
     return peer->state == ENET_PEER_STATE_CONNECTED || peer->state == ENET_PEER_STATE_DISCONNECT_LATER;
 }
@@ -209,19 +221,15 @@ static void _net_enforce() {
             slot.over = false;
             if (peer->connectID != slot.over_id || !_net_live(peer))
                 continue;
-            NetID id = net_get_id(peer);
+            NetID id = _net_forget(peer);
             gprint("net: peer %d disconnected: %zu commands and %zu bytes queued, over the limit of %zu commands or "
                    "%zu bytes\n",
                    id, slot.commands, slot.bytes, NET_PEER_MAX_COMMANDS, NET_PEER_MAX_BYTES);
             if (id) {
-                auto it = _my_net->peers.find(id);
-                if (it != _my_net->peers.end() && it->second == peer)
-                    _my_net->peers.erase(it);
                 NetEvent e;
                 _net_event(&e, "disconnect", id, "", 0);
                 _my_net->pending.push_back(e);
             }
-            peer->data = nullptr;
             enet_peer_disconnect_now(peer, 0); // resets the peer: its queues are freed at once
         }
     }
@@ -267,14 +275,8 @@ static bool _net_translate(ENetEvent &ev, NetEvent *out) {
         return true;
     }
     case ENET_EVENT_TYPE_DISCONNECT: {
-        NetID id = net_get_id(ev.peer);
+        NetID id = _net_forget(ev.peer);
         const char *reason = !id ? "timeout" : (ev.data != 0 && ev.data != 1) ? "version" : "";
-        if (id) {
-            auto it = _my_net->peers.find(id);
-            if (it != _my_net->peers.end() && it->second == ev.peer)
-                _my_net->peers.erase(it);
-            ev.peer->data = nullptr;
-        }
         _net_event(out, "disconnect", id, reason, strlen(reason));
         return true;
     }
