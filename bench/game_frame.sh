@@ -4,17 +4,7 @@
 # picture alone, in one run on one Xvfb screen with Mesa's software GL: CPU time per frame of each process, median
 # of 3 runs of 8 s.
 # Usage: bench/game_frame.sh <build dir>
-set -eu
-here=$(cd "$(dirname "$0")" && pwd)
-build=$(cd "${1:?build dir}" && pwd)
-cmake --build "$build" --target kivgame kiv_assets_data kiv_game_sounds >/dev/null
-if [ -z "${KIV_BENCH_XVFB:-}" ]; then
-    exec env KIV_BENCH_XVFB=1 xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$build"
-fi
-export vblank_mode=0 LIBGL_ALWAYS_SOFTWARE=1 SDL_AUDIODRIVER=dummy SDL_VIDEODRIVER=x11
-home=$(mktemp -d)
-trap 'rm -rf "$home"' EXIT
-export XDG_DATA_HOME="$home"
+. "$(dirname "$0")/game_window.inc" 1024x768x24 "$@"
 xdotool mousemove 0 0 # off the window: over the title menu it would focus an entry
 # Return on the title starts level 1 with one player, who stands still.
 python3 "$here/game_frame.py" 3 8 "$build" Return "$build/kivgame" -width 819 -height 614
