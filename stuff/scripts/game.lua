@@ -97,8 +97,8 @@ function event(e)
         util.notice("screenshot: " .. (path ~= nil and path ~= "" and tostring(path) or "not written"))
         return
     end
-    if e.type == "reset" or e.type == "resize" then
-        menus.window_event(e)
+    if e.type == "reset" then
+        menus.window_event()
     end
     switcher.event(e)
 end

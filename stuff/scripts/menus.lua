@@ -151,15 +151,18 @@ menus.set_full = set_full
 
 -- "reset" is Ctrl+F: the option and the save follow the window. The sizes in the parameters are still the
 -- window's before the switch.
-function menus.window_event(e)
-    if e.type ~= "reset" then
-        return
-    end
-    if not menus.full then
+function menus.window_event()
+    local was = menus.full
+    if not was then
         note_windowed()
     end
     engine_full = not engine_full
-    menus.full = engine_full
+    if engine_full == was then
+        -- The window's mode came from the menu, which asked for the mode other than the engine's flag: the
+        -- reset left it as it was, so the switch the player asked for is made here.
+        set_full(not was)
+    end
+    menus.full = not was
     shared.save.options.full = menus.full
     shared.write_save()
     if menus.full_item then
@@ -268,7 +271,12 @@ local A, Z = string.byte("A"), string.byte("Z")
 function over.start(args)
     over.args = args
     if args.entry and not args.named then
-        args.letters = args.letters or {A, A, A}
+        if not args.letters then
+            args.letters = {}
+            for i = 1, data.initials do
+                args.letters[i] = A
+            end
+        end
         args.at = args.at or 1
     end
     over.list = centred_list({
@@ -290,7 +298,7 @@ function over.stop()
 end
 
 local function initials_done(a)
-    a.entry.name = string.char(a.letters[1], a.letters[2], a.letters[3])
+    a.entry.name = string.char(unpack(a.letters))
     a.named = true
     shared.write_save()
     shared.sound("pickup")

@@ -81,9 +81,11 @@ end
 local function slider_at(l, it, i, x)
     local rx, _, rw = l:rect(i)
     local t = util.clamp((x - rx - rw / 2) / (rw / 2 - 52), 0, 1)
+    -- The same scale the bar is drawn on: from base (the minimum unless given) to the maximum.
     local lo, hi = it.min or 0, it.max or 1
+    local base = it.base or lo
     local step = it.step or 0.1
-    it.value = util.clamp(util.round((lo + t * (hi - lo)) / step) * step, lo, hi)
+    it.value = util.clamp(util.round((base + t * (hi - base)) / step) * step, lo, hi)
     fire(it, l)
 end
 

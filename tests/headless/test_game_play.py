@@ -188,6 +188,8 @@ FULL_ROWS = [
     ("Ctrl+F on the toggle", ["Down", "Down", "ctrl+f"], False, True),
     ("the toggle itself", ["Return"], True, True),
     ("the toggle again", ["Return"], False, True),
+    ("the toggle once more", ["Return"], True, True),
+    ("Ctrl+F after the toggle", ["ctrl+f"], False, True),
 ]
 
 
