@@ -19,8 +19,11 @@ def cpu_seconds(pid):
 def one(seconds, cwd, keys, cmd):
     p = subprocess.Popen(cmd, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     try:
-        r = subprocess.run(["xdotool", "search", "--sync", "--onlyvisible", "--pid", str(p.pid)],
-                           stdout=subprocess.PIPE, timeout=30).stdout.split()
+        try:
+            r = subprocess.run(["xdotool", "search", "--sync", "--onlyvisible", "--pid", str(p.pid)],
+                               stdout=subprocess.PIPE, timeout=30).stdout.split()
+        except subprocess.TimeoutExpired:
+            r = []
         if not r:
             return None
         time.sleep(1.5)

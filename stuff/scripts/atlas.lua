@@ -3,8 +3,15 @@
 -- and each level's picture, "game_level1" on.
 atlas = {loaded = false}
 
+-- Names are made once: drawing asks for them every frame.
+local names = setmetatable({}, {__index = function(t, cell)
+    local n = "game_" .. cell
+    t[cell] = n
+    return n
+end})
+
 function atlas.name(cell)
-    return "game_" .. cell
+    return names[cell]
 end
 
 function atlas.load()
@@ -29,5 +36,5 @@ function atlas.load()
 end
 
 function atlas.draw(cell, x, y, w, h, color, alpha)
-    kiv.image_draw(atlas.name(cell), x, y, w, h, 0, color or 0xFFFFFF, alpha or 255)
+    kiv.image_draw(names[cell], x, y, w, h, 0, color or 0xFFFFFF, alpha or 255)
 end

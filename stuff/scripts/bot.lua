@@ -3,17 +3,22 @@
 bot = {}
 
 local DIRS = {{1, 0}, {-1, 0}, {0, 1}, {0, -1}}
+-- An enemy's tile and the four beside it.
+local NEAR = {{0, 0}, {1, 0}, {-1, 0}, {0, 1}, {0, -1}}
 
+local function mark(d, px, py)
+    local x, y = math.floor(px + 0.5), math.floor(py + 0.5)
+    for _, o in ipairs(NEAR) do
+        d[util.key(x + o[1], y + o[2])] = true
+    end
+end
+
+-- The tiles near where each enemy is and where it is going.
 local function danger(w)
     local d = {}
     for _, e in ipairs(w.enemies) do
-        for _, p in ipairs({{e.x, e.y}, {e.fx, e.fy}}) do
-            local x, y = math.floor(p[1] + 0.5), math.floor(p[2] + 0.5)
-            -- The enemy's tile and the four beside it.
-            for _, q in ipairs({{x, y}, {x + 1, y}, {x - 1, y}, {x, y + 1}, {x, y - 1}}) do
-                d[util.key(q[1], q[2])] = true
-            end
-        end
+        mark(d, e.x, e.y)
+        mark(d, e.fx, e.fy)
     end
     return d
 end

@@ -315,7 +315,7 @@ function Client:poll(t)
             end
         end
     end
-    if self.state == "connecting" and self.wait > 5 then
+    if self.state == "connecting" and self.wait > netplay.server_wait then
         self.state, self.reason = "closed", "no answer from " .. self.host .. ":" .. self.port
         util.log("client: " .. self.reason)
         net_close()

@@ -293,18 +293,14 @@ end
 -- opaque quad, the exits from the opaque tile sheet over it, then the sprites.
 local function draw_world(w, t)
     kiv.image_draw(atlas.name("level" .. w.level), 0, TOP, w.cols * T, w.rows * T)
+    -- Exits and gems in one pass: a gem stays inside its own tile however it bobs.
     for y = 1, w.rows do
         local row = w.tiles[y]
         for x = 1, w.cols do
-            if row[x] == "X" then
+            local c = row[x]
+            if c == "X" then
                 atlas.draw("exit", (x - 1) * T, TOP + (y - 1) * T, T, T, w.open and 0xFFFFFF or 0x606060)
-            end
-        end
-    end
-    for y = 1, w.rows do
-        local row = w.tiles[y]
-        for x = 1, w.cols do
-            if row[x] == "g" then
+            elseif c == "g" then
                 local bob = math.sin(t * 4 + x + y) * 2
                 atlas.draw("gem", (x - 1) * T + 3, TOP + (y - 1) * T + 3 + bob, T - 6, T - 6)
             end

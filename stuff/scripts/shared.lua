@@ -381,15 +381,15 @@ function shared.score_rank(score)
     return rank
 end
 
--- Enters a finished game's score with its player's initials; answers its rank, or nil when it is not among the
--- best.
-function shared.add_score(score, level, name)
+-- Enters a finished game's score, without a name until its player gives the initials; answers its rank, or nil
+-- when it is not among the best.
+function shared.add_score(score, level)
     local list = shared.save.scores
     local rank = shared.score_rank(score)
     if not rank then
         return nil
     end
-    table.insert(list, rank, {score = score, level = level, name = shared.initials(name)})
+    table.insert(list, rank, {score = score, level = level})
     while #list > data.best_scores do
         table.remove(list)
     end
