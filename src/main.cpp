@@ -6,6 +6,7 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <ctime>
 
 #include "game.h"
 #include "kiv_driver.h"
@@ -15,36 +16,57 @@ static int _main_active = 1;
 // Set by the stop signals; read once per frame pass.
 static std::atomic<int> _main_signal{0};
 static_assert(std::atomic<int>::is_always_lock_free, "the signal flag must be safe to set in a handler");
+// When the first stop signal came (monotonic ms, 0 before any).
+static std::atomic<long long> _main_first_signal_ms{0};
+static_assert(std::atomic<long long>::is_always_lock_free, "the signal time must be safe to set in a handler");
 
 static const int _main_stop_signals[] = {SIGTERM, SIGINT};
-static bool _main_handled[2];
+// `timeout` and a terminal send one stop to the program and again to its process group: what comes within this
+// time of the first signal is the same request.
+static const long long _MAIN_SIGNAL_REPEAT_MS = 1000;
 
-// Only a flag, so a save or a network step in progress completes. The first signal gives the stop signals their
-// default action back: a second one, while the shutdown is still running, ends the program at once.
+static long long _main_clock_ms() {
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts); // safe in a handler
+    return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
+}
+
+// Only a flag, so a save or a network step in progress completes. A later signal, while the shutdown is still
+// running, ends the program at once with the signal's own status.
 static void _main_on_signal(int sig) {
-    _main_signal.store(sig);
+    long long now = _main_clock_ms() | 1; // never 0, the "no signal yet" mark
+    long long first = 0;
+    if (_main_first_signal_ms.compare_exchange_strong(first, now)) {
+        _main_signal.store(sig);
+        return;
+    }
+    if (now - first < _MAIN_SIGNAL_REPEAT_MS)
+        return;
     struct sigaction dfl = {};
     dfl.sa_handler = SIG_DFL;
     sigemptyset(&dfl.sa_mask);
-    for (int i = 0; i < 2; i++)
-        if (_main_handled[i])
-            sigaction(_main_stop_signals[i], &dfl, nullptr);
+    sigaction(sig, &dfl, nullptr);
+    raise(sig); // delivered as soon as this handler returns
 }
 
 static void _main_signals_init() {
     // One mechanism in both modes: SDL's own handlers would turn a signal into a quit event only while its
     // video subsystem runs, and without the script's "suspend".
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    // A closed standard output (`| head`) must not end the game before its save: its writes just fail.
+    signal(SIGPIPE, SIG_IGN);
     struct sigaction sa = {};
     sa.sa_handler = _main_on_signal;
     sigemptyset(&sa.sa_mask);
+    for (int s : _main_stop_signals)
+        sigaddset(&sa.sa_mask, s);
     sa.sa_flags = SA_RESTART; // a write of a save must not fail with EINTR
-    for (int i = 0; i < 2; i++) {
+    for (int s : _main_stop_signals) {
         struct sigaction old = {};
         // A signal ignored by whoever started us (a background job's SIGINT, nohup) stays ignored.
-        if (sigaction(_main_stop_signals[i], nullptr, &old) == 0 && old.sa_handler == SIG_IGN)
+        if (sigaction(s, nullptr, &old) == 0 && old.sa_handler == SIG_IGN)
             continue;
-        _main_handled[i] = sigaction(_main_stop_signals[i], &sa, nullptr) == 0;
+        sigaction(s, &sa, nullptr);
     }
 }
 

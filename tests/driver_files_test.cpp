@@ -169,17 +169,28 @@ TEST_F(DriverFiles, PathRules) {
 TEST_F(DriverFiles, NamesThatLeaveTheirDirectoryAreRefused) {
     driver_set_gamename("G");
     driver_doc_fname("ok"); // creates the game directory
-    const char *names[] = {"../x", "a/../../x", "..", "sub/..", "/etc/passwd", "/x", ".x.kivtmp", "sub/.x.kivtmp"};
-    for (const char *n : names) {
+    const char *leaves = "leaves its directory", *absolute = "absolute path", *kept = "kept for saves in progress";
+    struct Row {
+        const char *name, *cause;
+    } rows[] = {{"../x", leaves},          {"a/../../x", leaves}, {"..", leaves},      {"sub/..", leaves},
+                {"/etc/passwd", absolute}, {"/x", absolute},      {".x.kivtmp", kept}, {"sub/.x.kivtmp", kept}};
+    for (const Row &r : rows) {
+        const char *n = r.name;
         std::string data, doc;
         std::string log = capture_stdout([&] {
             data = driver_data_fname(n);
             doc = driver_doc_fname(n);
-            driver_doc_save(n, "evil", 4);
         });
+        // A refused save says so in its one line, the cause after it.
+        std::string saved = capture_stdout([&] { driver_doc_save(n, "evil", 4); });
         EXPECT_EQ(data, "") << n;
         EXPECT_EQ(doc, "") << n;
-        EXPECT_NE(log.find("file name refused"), std::string::npos) << n << ": log was \"" << log << "\"";
+        EXPECT_NE(log.find(std::string("file name refused (") + r.cause + "): " + n + "\n"), std::string::npos)
+            << n << ": log was \"" << log << "\"";
+        std::string line = std::string("] file not writable: ") + n + " - file name refused (" + r.cause + ")\n";
+        EXPECT_TRUE(saved.size() > line.size() && saved.compare(saved.size() - line.size(), line.size(), line) == 0 &&
+                    saved.find('\n') == saved.size() - 1)
+            << n << ": expected the one line '" << line << "', saw '" << saved << "'";
         EXPECT_EQ(driver_doc_load(n), "") << n;
         EXPECT_FALSE(driver_data_exists(n)) << n;
     }
@@ -466,8 +477,8 @@ TEST_F(DriverFiles, TimerResetAndStepCounter) {
     }
 }
 
-// The hot-reload rule every module follows, on an injected wall clock: a file is read again once its time is past the
-// known one and two seconds old, checked at most once a second.
+// The hot-reload rule every module follows, on an injected wall clock: a file is read again once its time or size
+// differs from the known one and its time is two seconds old, checked at most once a second.
 TEST(DriverReloadRule, SettledFilesAndTheOnceASecondGate) {
     struct Row {
         const char *name;
@@ -478,11 +489,13 @@ TEST(DriverReloadRule, SettledFilesAndTheOnceASecondGate) {
         {"newer, exactly two seconds old", 100, 150, 152, false, true},
         {"newer, one second old: still being written", 100, 151, 152, false, false},
         {"newer but dated in the future", 100, 150, 140, false, false},
-        {"older than the known time", 100, 90, 500, false, false},
+        {"put back with an older time (a copy keeping its time, a backup)", 100, 90, 500, false, true},
+        {"older time, one second before now", 100, 90, 91, false, false},
         {"file gone (time 0)", 100, 0, 500, false, false},
+        {"file gone, size now 0", 100, 0, 500, true, false},
         {"same second, another size, settled", 100, 100, 102, true, true},
         {"same second, another size, one second old", 100, 100, 101, true, false},
-        {"older file, another size", 100, 90, 500, true, false},
+        {"older file, another size", 100, 90, 500, true, true},
     };
     for (const Row &r : rows)
         EXPECT_EQ(driver_file_settled(r.known, r.mtime, r.now, r.resized), r.want) << r.name;
@@ -514,12 +527,14 @@ TEST_F(DriverFiles, HeadlessPollStartsNoJoysticks) {
 }
 
 TEST_F(DriverFiles, OpenUrlPassesTheLinkAsOneArgument) {
-    // A stand-in opener records the arguments it was given.
+    // A stand-in opener records whether it ignores SIGPIPE (bit 13 of SigIgn), then the arguments it was given.
     const std::string bin = root + "/bin";
     mkdir(bin.c_str(), 0755);
     const std::string out = root + "/opened";
     write_file(bin + "/xdg-open",
-               "#!/bin/sh\nprintf '%s|' \"$#\" \"$@\" > '" + out + ".tmp'\nmv '" + out + ".tmp' '" + out + "'\n");
+               "#!/bin/sh\npipe=$(( 0x$(sed -n 's/^SigIgn:[[:space:]]*//p' /proc/$$/status) >> 12 & 1 ))\n"
+               "printf '%s|' \"$pipe\" \"$#\" \"$@\" > '" +
+                   out + ".tmp'\nmv '" + out + ".tmp' '" + out + "'\n");
     chmod((bin + "/xdg-open").c_str(), 0755);
     setenv("PATH", (bin + ":/usr/bin:/bin").c_str(), 1);
 
@@ -537,12 +552,14 @@ TEST_F(DriverFiles, OpenUrlPassesTheLinkAsOneArgument) {
     }
 
     const std::string url = "http://example.invalid/a b?x=1&y=$(touch " + root + "/pwned);touch " + root + "/pwned2";
+    void (*oldpipe)(int) = signal(SIGPIPE, SIG_IGN); // as the game runs
     std::string log = capture_stdout([&] { driver_open_url(url.c_str()); });
+    signal(SIGPIPE, oldpipe);
     EXPECT_NE(log.find("Driver::weblink: " + url), std::string::npos) << log;
     // The opener runs detached: wait (bounded) for its record.
     for (int i = 0; i < 500 && access(out.c_str(), F_OK) != 0; i++)
         usleep(10000);
-    EXPECT_EQ(read_file(out), "1|" + url + "|");
+    EXPECT_EQ(read_file(out), "0|1|" + url + "|") << "the opener gets SIGPIPE's usual action, then the link";
     EXPECT_NE(access((root + "/pwned").c_str(), F_OK), 0) << "no shell may parse the link";
     EXPECT_NE(access((root + "/pwned2").c_str(), F_OK), 0) << "no shell may parse the link";
 }

@@ -93,6 +93,15 @@ TEST(GameRules, ScriptTable) {
          "local v = json.decode(' {\"a\": [1, -2.5e1, \"\\\\u00e9\\\\t\"], \"b\": null} ') "
          "return v.a[2] .. ' ' .. v.a[3] .. ' ' .. tostring(v.b)",
          "-25 \xc3\xa9\t nil"},
+        // 2^53 + 1 is 2^53 as a number; the sweep covers every exponent with all 17 digits in use.
+        {"JSON numbers read back as the same number, in the shortest of their forms",
+         "local out, same = {}, true "
+         "for _, x in ipairs({123456789012345.6, 0.1, 1e300, -0.0, 2^53 + 1, 5e-324, 1/3, -2.5, 1e15}) do "
+         "local text = json.encode(x) same = same and json.decode(text) == x out[#out + 1] = text end "
+         "for i = 1, 20000 do local x = (math.random() - 0.5) * 10 ^ math.random(-320, 300) "
+         "if json.decode(json.encode({x}))[1] ~= x then same = false out[#out + 1] = string.format('%.17g', x) end end "
+         "return tostring(same) .. ' ' .. table.concat(out, ' ')",
+         "true 123456789012345.6 0.1 1e+300 0 9007199254740992 4.9406564584125e-324 0.3333333333333333 -2.5 1e+15"},
         {"JSON errors name the place",
          "local _, a = json.try_decode('[1,') local _, b = json.try_decode('{\"a\" 1}') "
          "local _, c = json.try_decode(string.rep('[', 70)) local _, d = json.try_decode('[1] x') "

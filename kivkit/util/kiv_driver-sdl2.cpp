@@ -106,32 +106,33 @@ static bool _driver_join(char *buf, size_t cap, const char *dir, const char *nam
     return true;
 }
 
-// A name relative to the data or document directory must stay inside it.
-static bool _driver_name_ok(const char *name) {
+// A name relative to the data or document directory must stay inside it: why it is refused, or null.
+static const char *_driver_name_refusal(const char *name) {
     if (!name || !*name)
-        return false;
-    if (name[0] == '/') {
-        kiv_printf("file name refused (absolute path): %s\n", name);
-        return false;
-    }
+        return "empty";
+    if (name[0] == '/')
+        return "absolute path";
     const char *p = name;
     while (*p) {
         const char *e = strchr(p, '/');
         size_t len = e ? (size_t)(e - p) : strlen(p);
-        if (len == 2 && p[0] == '.' && p[1] == '.') {
-            kiv_printf("file name refused (leaves its directory): %s\n", name);
-            return false;
-        }
+        if (len == 2 && p[0] == '.' && p[1] == '.')
+            return "leaves its directory";
         // ".<name>.kivtmp" is the temporary file of a save of <name> in progress, which the next save takes over.
-        if (!e && len > 8 && p[0] == '.' && strcmp(p + len - 7, ".kivtmp") == 0) {
-            kiv_printf("file name refused (kept for saves in progress): %s\n", name);
-            return false;
-        }
+        if (!e && len > 8 && p[0] == '.' && strcmp(p + len - 7, ".kivtmp") == 0)
+            return "kept for saves in progress";
         if (!e)
             break;
         p = e + 1;
     }
-    return true;
+    return nullptr;
+}
+
+static bool _driver_name_ok(const char *name) {
+    const char *why = _driver_name_refusal(name);
+    if (why && name && *name)
+        kiv_printf("file name refused (%s): %s\n", why, name);
+    return !why;
 }
 
 // A game name becomes one directory component.
@@ -383,7 +384,9 @@ time_t driver_file_mtime(const char *fname) {
 }
 
 bool driver_file_settled(time_t known, time_t mtime, time_t now, bool resized) {
-    bool changed = known < mtime || (known == mtime && resized);
+    // Any other time is a change, an older one too: a copy that keeps its time, a restored backup, an older
+    // revision checked out. Time 0 is a file that is gone (or cannot be examined), which is left alone.
+    bool changed = mtime != 0 && (known != mtime || resized);
     return changed && mtime <= now - _DRIVER_FILE_SETTLE_SECS;
 }
 
@@ -556,9 +559,14 @@ std::string driver_doc_load(const char *fname) {
 }
 
 void driver_doc_save(const char *fname, const void *data, int len) {
+    // The cause follows the line, as for a failed write.
+    if (const char *why = _driver_name_refusal(fname)) {
+        kiv_printf("file not writable: %s - file name refused (%s)\n", fname ? fname : "", why);
+        return;
+    }
     const char *p = driver_doc_fname(fname);
     if (!*p) {
-        kiv_printf("file not writable: %s\n", fname ? fname : "");
+        kiv_printf("file not writable: %s - path too long\n", fname);
         return;
     }
     driver_file_save(p, data, len);

@@ -45,8 +45,9 @@ void driver_log_printf(const char *fmt, ...);
 bool driver_file_exists(const char *fname);
 int driver_file_fsize(const char *fname);
 time_t driver_file_mtime(const char *fname);
-// The hot-reload rule: true when a watched file's time is past the known one (or the same with `resized`, a rewrite
-// within that second) and at least two seconds before now, so a file still being written is left alone.
+// The hot-reload rule: true when a watched file's time differs from the known one, older or newer (or is the same
+// with `resized`, a rewrite within that second), and lies at least two seconds before now, so a file still being
+// written is left alone.
 bool driver_file_settled(time_t known, time_t mtime, time_t now, bool resized = false);
 // The reload checks' gate, at most once a wall-clock second: true, with *last set to now, when now is a new second.
 bool driver_file_check_due(time_t *last, time_t now);

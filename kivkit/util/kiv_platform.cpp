@@ -2,6 +2,7 @@
 #include "kiv_platform.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -262,6 +263,8 @@ bool kiv_platform_open_url(const char *url) {
         return false;
     }
     if (child == 0) {
+        // The game ignores SIGPIPE for its own stdout; the opener and its browser get the usual action back.
+        signal(SIGPIPE, SIG_DFL);
         pid_t pid;
         int rc = posix_spawnp(&pid, "xdg-open", nullptr, nullptr, argv, environ);
         _exit(rc == 0 ? 0 : 127);

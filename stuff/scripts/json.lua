@@ -27,6 +27,8 @@ local function is_array(t)
     return true, n
 end
 
+local number_forms = {"%.14g", "%.15g", "%.16g"}
+
 local function encode(v, depth)
     local kind = type(v)
     if kind == "nil" then
@@ -40,7 +42,14 @@ local function encode(v, depth)
         if v % 1 == 0 and v > -1e15 and v < 1e15 then
             return string.format("%d", v)
         end
-        return string.format("%.14g", v)
+        -- The shortest of these that reads back as the same number; 17 digits always do.
+        for _, form in ipairs(number_forms) do
+            local text = string.format(form, v)
+            if tonumber(text) == v then
+                return text
+            end
+        end
+        return string.format("%.17g", v)
     elseif kind == "string" then
         return encode_string(v)
     elseif kind == "table" then

@@ -50,10 +50,11 @@ def run(args, timeout=TIMEOUT, env=None, cwd=None):
 class Live:
     """A running binary whose lines are read one at a time, for tests that act while it runs."""
 
-    def __init__(self, args, env=None, cwd=None, window=False):
+    def __init__(self, args, env=None, cwd=None, window=False, wrapper=()):
+        """wrapper: a command that starts the binary, such as ["timeout", "30"]."""
         e = dict(os.environ)
         e.update(env or {})
-        self.p = subprocess.Popen([KIVGAME] + ([] if window else ["-headless"]) + args, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+        self.p = subprocess.Popen(list(wrapper) + [KIVGAME] + ([] if window else ["-headless"]) + args, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                                   env=e, cwd=cwd or tempfile.gettempdir())
         self.lines = []
         self.buf = b""

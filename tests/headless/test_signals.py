@@ -1,7 +1,8 @@
 """SIGTERM and SIGINT from a real process end the game the orderly way, headless and in a window under Xvfb: the
 log written before the signal reaches the redirected stdout, a peer on libenet sees the disconnect at once, a save
 in progress completes, the script sees "suspend" in a window, the exit status is 0; a second signal during the
-shutdown ends the program at once."""
+shutdown ends the program at once, while the two that `timeout` sends together count as one; a closed standard
+output does not end the game."""
 import ctypes
 import os
 import random
@@ -81,7 +82,8 @@ def start(args, windowed, cwd):
     return k.Live(["-width", "320", "-height", "240"] + args, env=env, cwd=BUILD, window=True)
 
 
-# name, windowed, role, signals, expected exit status, log lines that must be there
+# name, windowed, role, signals (each after the first with its time after the first, once the shutdown is under
+# way), expected exit status (None: still running 2 s later), log lines that must be there
 CASES = [
     ("headless SIGTERM", False, "idle", [signal.SIGTERM], 0, ["$ ready", "social_deinit"]),
     ("headless SIGINT", False, "idle", [signal.SIGINT], 0, ["$ ready", "social_deinit"]),
@@ -93,8 +95,10 @@ CASES = [
     ("windowed SIGTERM", True, "idle", [signal.SIGTERM], 0, ["$ suspend", "social_deinit"]),
     ("windowed SIGINT", True, "idle", [signal.SIGINT], 0, ["$ suspend"]),
     ("windowed SIGTERM after a script error", True, "fail", [signal.SIGTERM], 0, ["Lua error: 2"]),
-    ("windowed second signal while shutting down", True, "hang", [signal.SIGTERM, signal.SIGTERM],
+    ("windowed second signal while shutting down", True, "hang", [signal.SIGTERM, (signal.SIGTERM, 1.3)],
      -signal.SIGTERM, ["$ suspend"]),
+    ("windowed second signal within a second is the same stop", True, "hang",
+     [signal.SIGTERM, (signal.SIGINT, 0.1)], None, ["$ suspend"]),
 ]
 
 
@@ -110,16 +114,17 @@ def test_signals():
                 peer = Peer(port)
                 k.check(peer.wait(ENET_CONNECT, 10), name + ": peer", "connected", run.lines)
                 run.until(lambda l: l == "$ host connect 1", name + ": the host's connect event")
+            first = time.time()
             run.p.send_signal(sigs[0])
             if role == "host":
                 # A killed host is noticed only by the peer's time-out, seconds later.
                 k.check(peer.wait(ENET_DISCONNECT, 1.0), name + ": disconnect", "the peer told within a second",
                         run.lines)
-            if len(sigs) > 1:
+            for sig, at in sigs[1:]:
                 run.until(lambda l: l == "$ suspend", name + ": the shutdown under way")
-                time.sleep(0.2)
-                run.p.send_signal(sigs[1])
-            code = run.wait(10 if len(sigs) > 1 else k.TIMEOUT)
+                time.sleep(max(0.0, first + at - time.time()))
+                run.p.send_signal(sig)
+            code = run.wait(2 if status is None else 10 if len(sigs) > 1 else k.TIMEOUT)
             k.check(code == status, name + ": exit status", "%s, saw %s" % (status, code), run.lines)
             for w in want:
                 k.check(any(l == w or l.endswith("] " + w) for l in run.lines), name + ": log", repr(w), run.lines)
@@ -144,6 +149,43 @@ def test_ignored_sigint():
     code = p.wait(timeout=k.TIMEOUT)
     k.check(alive and code == 0, "ignored SIGINT", "still running after SIGINT, then 0 on SIGTERM; saw %s, %s" %
             (alive, code), [])
+
+
+def test_timeout_stop():
+    """`timeout` passes its SIGTERM on to the game and again to the game's process group: one orderly stop."""
+    for i in range(5):
+        run = k.Live(["-mod", k.mod_path("signals.lua"), "-role", "idle"], wrapper=["timeout", "30"])
+        run.until(lambda l: l == "$ ready", "timeout %d: started" % i)
+        run.p.send_signal(signal.SIGTERM)
+        code = run.wait(k.TIMEOUT)
+        k.check(code == 0, "timeout %d: exit status" % i, "0, saw %s" % code, run.lines)
+        k.check(any(l.endswith("] social_deinit") for l in run.lines), "timeout %d: orderly end" % i,
+                "'social_deinit'", run.lines)
+
+
+def test_closed_stdout():
+    """Standard output closed by `head`: the game goes on printing, saves after the close and ends with 0."""
+    home = tempfile.mkdtemp(prefix="kiv_pipe_")
+    try:
+        game = subprocess.Popen([k.KIVGAME, "-headless", "-mod", k.mod_path("signals.lua"), "-role", "chatty"],
+                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, cwd=home)
+        head = subprocess.run(["head", "-3"], stdin=game.stdout, stdout=subprocess.PIPE, timeout=k.TIMEOUT)
+        game.stdout.close()
+        time.sleep(0.2)  # a few more passes print into the closed pipe
+        with open(os.path.join(home, "closed"), "w") as f:
+            f.write("1")
+        try:
+            code = game.wait(timeout=k.TIMEOUT)
+        except subprocess.TimeoutExpired:
+            game.kill()
+            code = game.wait()
+        saved = open(os.path.join(home, "after.sav")).read() if os.path.exists(os.path.join(home, "after.sav")) else ""
+        shown = head.stdout.decode("utf-8", "replace").splitlines()
+        k.check(len(shown) == 3 and code == 0 and saved.startswith("pass "), "closed stdout",
+                "3 lines through head, exit status 0, after.sav written; saw %d lines, %s, %r" %
+                (len(shown), code, saved), shown)
+    finally:
+        shutil.rmtree(home)
 
 
 def whole(path):
@@ -171,7 +213,7 @@ def test_signalled_saves():
 
 if __name__ == "__main__":
     k.under_xvfb(530)
-    for t in (test_signals, test_ignored_sigint, test_signalled_saves):
+    for t in (test_signals, test_timeout_stop, test_closed_stdout, test_ignored_sigint, test_signalled_saves):
         try:
             t()
         except AssertionError as e:

@@ -1,5 +1,6 @@
 -- A mod for the stop-signal tests; "-role" picks what it does: "host" serves peers on "-port" and prints their
--- events, "fail" raises an error in its first pass, "hang" never returns from its "suspend" event.
+-- events, "fail" raises an error in its first pass, "hang" never returns from its "suspend" event, "chatty" prints
+-- every pass and, once a save named "closed" is there, saves "after.sav" and exits.
 local role = kiv_params_get("role") or ""
 local passes = 0
 function _init()
@@ -11,6 +12,12 @@ function _loop(t)
     if passes == 1 then print("ready") end
     if role == "fail" then error("failing on purpose") end
     for e in net_poll do print("host " .. e.type .. " " .. e.cid) end
+    if role ~= "chatty" then return end
+    print("pass " .. passes)
+    if kiv_file_load("closed") ~= "" then
+        kiv_file_save("after.sav", "pass " .. passes)
+        kiv_ext_call("exit")
+    end
 end
 function _event(e)
     if e.type ~= "suspend" then return end
