@@ -21,8 +21,8 @@ static std::atomic<long long> _main_first_signal_ms{0};
 static_assert(std::atomic<long long>::is_always_lock_free, "the signal time must be safe to set in a handler");
 
 static const int _main_stop_signals[] = {SIGTERM, SIGINT};
-// `timeout` and a terminal send one stop to the program and again to its process group: what comes within this
-// time of the first signal is the same request.
+// `timeout` sends its stop to the program and again to the program's process group: what comes within this time of
+// the first signal is the same request.
 static const long long _MAIN_SIGNAL_REPEAT_MS = 1000;
 
 static long long _main_clock_ms() {
