@@ -4,6 +4,7 @@
 #include <climits>
 #include <utime.h>
 #include <cmath>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,49 @@ protected:
         return id;
     }
 };
+
+// A scratch data directory for font files, removed with the fixture.
+class FontFileTest : public FontTest {
+protected:
+    std::string dir;
+    void SetUp() override {
+        FontTest::SetUp();
+        char tmpl[] = "/tmp/kiv_font_XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir = tmpl;
+        driver_init(0);
+        driver_set_altdir(dir.c_str());
+    }
+    void TearDown() override {
+        driver_deinit();
+        EXPECT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0);
+        FontTest::TearDown();
+    }
+    std::string write(const std::string &name, const std::string &text) {
+        std::string path = dir + "/" + name;
+        FILE *f = fopen(path.c_str(), "wb");
+        EXPECT_NE(f, nullptr) << path;
+        if (f) {
+            fwrite(text.data(), 1, text.size(), f);
+            fclose(f);
+        }
+        return path;
+    }
+};
+
+// The log without the "[file:function:line] " each line starts with.
+std::string plain_log(const std::string &log) {
+    std::string out;
+    size_t p = 0;
+    while (p < log.size()) {
+        size_t end = log.find('\n', p);
+        end = end == std::string::npos ? log.size() : end + 1;
+        size_t tag = log[p] == '[' ? log.find("] ", p) : std::string::npos;
+        out += log.substr(tag < end ? tag + 2 : p, end - (tag < end ? tag + 2 : p));
+        p = end;
+    }
+    return out;
+}
 
 std::string rect_str(const GfxRect &r) {
     char b[128];
@@ -403,8 +447,9 @@ TEST_F(FontTest, ReloadReadsTheFileAgainUnderTheSameId) {
          grid_font("common lineHeight=48 base=40 scaleW=256 scaleH=128") +
              "char id=65 x=0 y=0 width=8 height=16 xadvance=20\n",
          24, 10, 5},
-        {"glyph-only file keeps the line height", "char id=66 x=0 y=0 width=8 height=16 xadvance=12\n", 24, 10, 6},
-        {"empty file changes nothing", "", 24, 10, 6},
+        {"glyph-only file keeps the line height, not the old glyphs",
+         "char id=66 x=0 y=0 width=8 height=16 xadvance=12\n", 24, 0, 6},
+        {"empty file changes nothing", "", 24, 0, 6},
     };
     int id = 0;
     for (const Row &r : rows) {
@@ -475,6 +520,101 @@ TEST_F(FontTest, ChangedFontFilesAreReadOnceSettled) {
     }
     driver_deinit();
     EXPECT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0);
+}
+
+// A reload starts from an empty glyph table and logs its file; a file that gives no font says why, and on a
+// reload leaves the last glyphs in place.
+TEST_F(FontFileTest, ReloadsAndFilesThatGiveNoFontAreLogged) {
+    const std::string two = "common lineHeight=32 base=26 scaleW=64 scaleH=64\n"
+                            "char id=65 x=0 y=0 width=8 height=16 xadvance=10\n"
+                            "char id=66 x=8 y=0 width=8 height=16 xadvance=12\n";
+    const std::string path = write("f.fnt", two);
+    const int id = font_load("f", 0);
+    ASSERT_NE(id, 0);
+    const std::string binary("BMF\x03\x01\x0e\x00\x00\x00\x20\x00", 11);
+    struct Row {
+        const char *name;
+        std::string file, text; // file: a new font loaded from it, or "" to reload "f"
+        std::string log;        // the exact line(s) for a reload, a line contained in the log for a load
+        float a, b, height;
+    } rows[] = {
+        {"smaller file: only A, taller lines", "",
+         "common lineHeight=48 base=40 scaleW=64 scaleH=64\n"
+         "char id=65 x=0 y=0 width=8 height=16 xadvance=20\n",
+         "font_reload: " + path + "\n", 20, 0, 48},
+        {"glyph-only file: glyphs anew, the line height stays", "", "char id=66 x=0 y=0 width=8 height=16 xadvance=7\n",
+         "font_reload: " + path + "\n", 0, 7, 48},
+        {"empty file keeps the last glyphs", "", "",
+         "font_reload: " + path + "\nfont_reload: " + path + " gave no font - empty file\n", 0, 7, 48},
+        {"binary file keeps them", "", binary,
+         "font_reload: " + path + "\nfont_reload: " + path + " gave no font - a binary file, not font text\n", 0, 7,
+         48},
+        {"garbage keeps them", "", "<html>not a font</html>\n",
+         "font_reload: " + path + "\nfont_reload: " + path + " gave no font - no common or char lines\n", 0, 7, 48},
+        {"the whole file again", "", two, "font_reload: " + path + "\n", 10, 12, 32},
+        {"load of an empty file", "empty.fnt", "", "font_load: " + dir + "/empty.fnt gave no font - empty file\n", 0, 0,
+         0},
+        {"load of a binary file", "bin.fnt", binary,
+         "font_load: " + dir + "/bin.fnt gave no font - a binary file, not font text\n", 0, 0, 0},
+        {"load of garbage", "junk.fnt", "\x01\x02 = = =\nchar id=0 x=1\n",
+         "font_load: " + dir + "/junk.fnt gave no font - no common or char lines\n", 0, 0, 0},
+    };
+    for (const Row &r : rows) {
+        write(r.file.empty() ? "f.fnt" : r.file, r.text);
+        testing::internal::CaptureStdout();
+        int fid = id;
+        if (r.file.empty())
+            font_reload(id);
+        else
+            fid = font_load(r.file.c_str(), 0);
+        std::string log = plain_log(testing::internal::GetCapturedStdout());
+        if (r.file.empty())
+            EXPECT_EQ(log, r.log) << r.name;
+        else
+            EXPECT_NE(log.find(r.log), std::string::npos) << r.name << ": " << log;
+        ASSERT_NE(fid, 0) << r.name << ": the file is there, so the id is";
+        EXPECT_FLOAT_EQ(font_get_width(fid, "A"), r.a) << r.name;
+        EXPECT_FLOAT_EQ(font_get_width(fid, "B"), r.b) << r.name;
+        EXPECT_FLOAT_EQ(font_get_height(fid, "AB", 0), r.height) << r.name;
+    }
+}
+
+// Every size of a file shares its one parse: new sizes read no file, measure as a fresh load of that size would,
+// and all follow a reload of the file.
+TEST_F(FontFileTest, SizesOfOneFileShareItsGlyphs) {
+    write("grow.fnt", grid_font());
+    const int first = font_load("grow", 1);
+    ASSERT_NE(first, 0);
+    // Gone from disk: a size that still loads was not read from it.
+    ASSERT_EQ(remove((dir + "/grow.fnt").c_str()), 0);
+    std::vector<int> ids(1, first);
+    for (int size = 2; size <= 500; size++) {
+        ids.push_back(font_load("grow", size));
+        EXPECT_FLOAT_EQ(font_get_width(ids.back(), "A"), 10.0f * size / 32) << size;
+    }
+    write("grow.fnt", "common lineHeight=64 base=50 scaleW=256 scaleH=128\n"
+                      "char id=65 x=0 y=0 width=8 height=16 xadvance=20\n");
+    font_reload(ids[250]);
+    struct Row {
+        const char *name;
+        int size;
+    } rows[] = {{"first size", 1}, {"second size", 2}, {"a middle size", 251}, {"last size", 500}};
+    for (const Row &r : rows) {
+        int id = ids[r.size - 1];
+        ASSERT_NE(id, 0) << r.name;
+        EXPECT_EQ(font_load("grow", r.size), id) << r.name;
+        EXPECT_EQ(_font_get(id)->rects, _font_get(first)->rects) << r.name << ": one glyph table";
+        EXPECT_FLOAT_EQ(font_get_width(id, "A"), 20.0f * r.size / 64) << r.name;
+        EXPECT_FLOAT_EQ(font_get_width(id, "B"), 0) << r.name;
+        EXPECT_FLOAT_EQ(font_get_height(id, "A", 0), (float)r.size) << r.name;
+    }
+    std::set<int> distinct(ids.begin(), ids.end());
+    EXPECT_EQ(distinct.size(), 500u) << "one id per size";
+    // A fresh load of the new file at a size measures the same.
+    font_deinit();
+    font_init();
+    int fresh = font_load("grow", 251);
+    EXPECT_FLOAT_EQ(font_get_width(fresh, "A"), 20.0f * 251 / 64);
 }
 
 } // namespace
