@@ -41,6 +41,8 @@ struct FontWrap {
 void font_init();
 void font_deinit();
 int font_load(const char *name, int size);
+// Reads the font's file again, from an empty glyph table, for every size sharing it; a file that gives no font
+// (logged with its cause) leaves the last glyphs.
 void font_reload(int fid);
 void font_reload_auto();
 void font_set_margins(int fid, float top, float right, float bottom, float left);

@@ -46,8 +46,8 @@ struct GfxImage {
     int tid;
     GfxRect rect;
     GfxRect shape;
-    int sub_of;  // the image it is a part of (0: pixels of its own), whose new pixels it follows
-    GfxRect sub; // that part, in fractions of the source's rect
+    int sub_of = 0;          // the image it is a part of (0: pixels of its own), whose new pixels it follows
+    GfxRect sub = GfxRect(); // that part, in fractions of the source's rect
 };
 
 struct _GfxData {
