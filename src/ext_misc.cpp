@@ -67,11 +67,7 @@ static var _misc_image_sub(var value) {
         kiv_printf("error loading source: \"%s\"\n", source.c_str());
         return var();
     }
-    // A copy: adding an image may move the table the record lives in.
-    GfxImage src = _gfx_get_img(id);
-    GfxRect r = src.rect;
-    gfx_img_add(name.c_str(), src.tid, GfxRect(r.x + r.w * x, r.y + r.h * y, r.w * w, r.h * h),
-                GfxRect(0, 0, r.w * w, r.h * h));
+    gfx_img_sub(name.c_str(), id, x, y, w, h);
     return var();
 }
 

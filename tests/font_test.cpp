@@ -4,6 +4,7 @@
 #include <climits>
 #include <utime.h>
 #include <cmath>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,35 @@ protected:
         int id = _font_add(key.c_str(), 0, size, "");
         _font_parse(id, text + extra);
         return id;
+    }
+};
+
+// A scratch data directory for font files, removed with the fixture.
+class FontFileTest : public FontTest {
+protected:
+    std::string dir;
+    void SetUp() override {
+        FontTest::SetUp();
+        char tmpl[] = "/tmp/kiv_font_XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir = tmpl;
+        driver_init(0);
+        driver_set_altdir(dir.c_str());
+    }
+    void TearDown() override {
+        driver_deinit();
+        EXPECT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0);
+        FontTest::TearDown();
+    }
+    std::string write(const std::string &name, const std::string &text) {
+        std::string path = dir + "/" + name;
+        FILE *f = fopen(path.c_str(), "wb");
+        EXPECT_NE(f, nullptr) << path;
+        if (f) {
+            fwrite(text.data(), 1, text.size(), f);
+            fclose(f);
+        }
+        return path;
     }
 };
 
@@ -386,47 +416,57 @@ TEST_F(FontTest, LoadsByNameAndSize) {
     driver_deinit();
 }
 
-TEST_F(FontTest, ReloadReadsTheFileAgainUnderTheSameId) {
-    char tmpl[] = "/tmp/kiv_font_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    const std::string dir = tmpl;
-    driver_init(0);
-    driver_set_altdir(dir.c_str());
+// A reload starts from an empty glyph table and is logged; a file that gives no font says why and, on a reload,
+// changes nothing.
+TEST_F(FontFileTest, ReloadReadsTheFileAgainUnderTheSameId) {
+    const std::string a20 = "char id=65 x=0 y=0 width=8 height=16 xadvance=20\n";
+    const std::string binary("BMF\x03\x01\x0e\x00\x00\x00\x20\x00", 11), junk = "<html>not a font</html>\n";
     struct Row {
-        const char *name;
+        const char *name, *file;
         std::string text;
-        float yinc, adv_a, adv_b;
+        float yinc, adv_a, adv_b; // at the file's own size: yinc is its line height
+        const char *why;          // the cause logged for a file that gives no font
     };
     const Row rows[] = {
-        {"first version", grid_font(), 24, 7.5f, 7.5f},
-        {"taller lines, new A",
-         grid_font("common lineHeight=48 base=40 scaleW=256 scaleH=128") +
-             "char id=65 x=0 y=0 width=8 height=16 xadvance=20\n",
-         24, 10, 5},
-        {"glyph-only file keeps the line height", "char id=66 x=0 y=0 width=8 height=16 xadvance=12\n", 24, 10, 6},
-        {"empty file changes nothing", "", 24, 10, 6},
+        {"first version", "reload", grid_font(), 32, 10, 10, nullptr},
+        {"taller lines, new A", "reload", grid_font("common lineHeight=48 base=40 scaleW=256 scaleH=128") + a20, 48, 20,
+         10, nullptr},
+        {"a smaller file: only A", "reload", "common lineHeight=40 base=30 scaleW=64 scaleH=64\n" + a20, 40, 20, 0,
+         nullptr},
+        {"glyph-only file keeps the line height, not the old glyphs", "reload",
+         "char id=66 x=0 y=0 width=8 height=16 xadvance=12\n", 40, 0, 12, nullptr},
+        {"empty file changes nothing", "reload", "", 40, 0, 12, "empty file"},
+        {"binary file changes nothing", "reload", binary, 40, 0, 12, "a binary file, not font text"},
+        {"garbage changes nothing", "reload", junk, 40, 0, 12, "no common or char lines"},
+        {"first load of an empty file", "empty", "", 0, 0, 0, "empty file"},
+        {"first load of a binary file", "bin", binary, 0, 0, 0, "a binary file, not font text"},
+        {"first load of garbage", "junk", junk, 0, 0, 0, "no common or char lines"},
     };
-    int id = 0;
+    std::map<std::string, int> ids;
     for (const Row &r : rows) {
-        FILE *f = fopen((dir + "/reload.fnt").c_str(), "wb");
-        ASSERT_NE(f, nullptr);
-        fwrite(r.text.data(), 1, r.text.size(), f);
-        fclose(f);
-        if (!id) {
-            id = font_load("reload", 24);
-            ASSERT_NE(id, 0) << r.name;
-        } else {
+        const std::string path = write(r.file + std::string(".fnt"), r.text);
+        int &id = ids[r.file];
+        const bool reload = id != 0;
+        testing::internal::CaptureStdout();
+        if (reload)
             font_reload(id);
+        else
+            id = font_load(r.file, 0);
+        const std::string log = testing::internal::GetCapturedStdout();
+        ASSERT_NE(id, 0) << r.name;
+        if (reload) {
+            EXPECT_NE(log.find("font_reload: " + path + "\n"), std::string::npos) << r.name << ": " << log;
         }
-        EXPECT_EQ(font_load("reload", 24), id) << r.name;
+        const std::string why = std::string(reload ? "font_reload: " : "font_load: ") + path + " gave no font - ";
+        EXPECT_EQ(log.find(why + (r.why ? r.why : "") + "\n") != std::string::npos, r.why != nullptr)
+            << r.name << ": " << log;
+        EXPECT_EQ(font_load(r.file, 0), id) << r.name;
         FontInfo *fi = _font_get(id);
         EXPECT_FLOAT_EQ(fi->yinc, r.yinc) << r.name;
         EXPECT_FLOAT_EQ(font_get_width(id, "A"), r.adv_a) << r.name;
         EXPECT_FLOAT_EQ(font_get_width(id, "B"), r.adv_b) << r.name;
         EXPECT_GT(fi->fnt_mtime, 0) << r.name;
     }
-    driver_deinit();
-    EXPECT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0);
 }
 
 // The frame's font check on an injected clock: a rewritten font file is read once it has settled for two seconds,
@@ -475,6 +515,32 @@ TEST_F(FontTest, ChangedFontFilesAreReadOnceSettled) {
     }
     driver_deinit();
     EXPECT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0);
+}
+
+// Every size of a file shares its one parse: new sizes read no file, measure as a fresh load of that size would,
+// and all follow a reload of the file.
+TEST_F(FontFileTest, SizesOfOneFileShareItsGlyphs) {
+    write("grow.fnt", grid_font());
+    const int first = font_load("grow", 1);
+    ASSERT_NE(first, 0);
+    // Gone from disk: a size that still loads was not read from it.
+    ASSERT_EQ(remove((dir + "/grow.fnt").c_str()), 0);
+    std::vector<int> ids(1, first);
+    for (int size = 2; size <= 500; size++) {
+        ids.push_back(font_load("grow", size));
+        EXPECT_FLOAT_EQ(font_get_width(ids.back(), "A"), 10.0f * size / 32) << size;
+    }
+    write("grow.fnt", "common lineHeight=64 base=50 scaleW=256 scaleH=128\n"
+                      "char id=65 x=0 y=0 width=8 height=16 xadvance=20\n");
+    font_reload(ids[250]);
+    for (int size : {1, 2, 251, 500}) {
+        const int id = ids[size - 1];
+        EXPECT_EQ(font_load("grow", size), id) << size;
+        EXPECT_EQ(_font_get(id)->rects, _font_get(first)->rects) << size << ": one glyph table";
+        EXPECT_FLOAT_EQ(font_get_width(id, "A"), 20.0f * size / 64) << size;
+        EXPECT_FLOAT_EQ(font_get_width(id, "B"), 0) << size;
+        EXPECT_FLOAT_EQ(font_get_height(id, "A", 0), (float)size) << size;
+    }
 }
 
 } // namespace

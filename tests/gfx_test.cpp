@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <limits>
 #include <string>
 #include <vector>
@@ -699,6 +700,39 @@ TEST_F(GfxLogic, TablesWithoutContext) {
     EXPECT_EQ(0, _gfx_get_img(0).shape.w) << "the dummy entry stays zero";
     std::string longname(600, 'a');
     EXPECT_EQ(nullptr, _gfx_find_ext(longname.c_str())) << "a name longer than the path buffer is not found";
+}
+
+// A part cut from an image stays that part when the image takes new pixels (a picture reloaded at another size, an
+// atlas frame moved); an image given pixels of its own stops following; a part of itself is cut once.
+TEST_F(GfxLogic, PartsFollowTheirSource) {
+    auto whole = [](const char *name, int tid, float n) {
+        return gfx_img_add(name, tid, GfxRect(0, 0, n, n), GfxRect(0, 0, n, n));
+    };
+    const int pic = whole("pic", 1, 64);
+    const int br = gfx_img_sub("br", pic, 0.5f, 0.5f, 0.5f, 0.5f), br_tl = gfx_img_sub("br_tl", br, 0, 0, 0.5f, 0.5f);
+    const int half = gfx_img_sub("half", gfx_img_add("frame", 2, GfxRect(10, 20, 40, 40), GfxRect()), 0, 0, 0.5f, 1);
+    struct Row {
+        const char *name;
+        std::function<void()> change;
+        int img, tid;
+        GfxRect rect;
+    } rows[] = {
+        {"bottom-right quarter of 64x64", [] {}, br, 1, GfxRect(32, 32, 32, 32)},
+        {"source reloaded at 128x128", [&] { whole("pic", 1, 128); }, br, 1, GfxRect(64, 64, 64, 64)},
+        {"a part of the part follows too", [] {}, br_tl, 1, GfxRect(64, 64, 32, 32)},
+        {"frame moved to another page", [] { gfx_img_add("frame", 3, GfxRect(50, 0, 20, 20), GfxRect()); }, half, 3,
+         GfxRect(50, 0, 10, 20)},
+        {"pixels of its own", [&] { whole("br", 1, 8), whole("pic", 1, 32); }, br, 1, GfxRect(0, 0, 8, 8)},
+        {"a part of itself", [&] { gfx_img_sub("pic", pic, 0, 0, 0.5f, 0.5f); }, pic, 1, GfxRect(0, 0, 16, 16)},
+        {"a part of its own part", [&] { gfx_img_sub("br", br_tl, 0, 0, 0.5f, 0.5f); }, br_tl, 1, GfxRect(0, 0, 1, 1)},
+    };
+    for (const Row &r : rows) {
+        r.change();
+        const GfxImage &i = _gfx_get_img(r.img);
+        EXPECT_EQ(R(i.rect), R(r.rect)) << r.name;
+        EXPECT_EQ(R(i.shape), R(GfxRect(0, 0, r.rect.w, r.rect.h))) << r.name;
+        EXPECT_EQ(i.tid, r.tid) << r.name;
+    }
 }
 
 TEST(GfxAtlas, JsonRect) {

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <deque>
 #include <map>
 
@@ -23,10 +24,28 @@ static const double FONT_VALUE_MAX = 1e6;
 
 // --- state
 
+// One parsed font file and its page: every size the file is loaded at shares it, so a new size costs one small
+// entry and no file read, and a reload of the file updates every size at once.
+struct FontFace {
+    GfxRect rects[256];  // glyph pixels on the page
+    GfxRect shapes[256]; // x = xoffset, y = yoffset, w = xadvance, h = height
+    float height;
+    float base;
+    GfxRect rect; // 0, 0, scaleW, scaleH
+    int tex;
+    std::string fname; // path of the font file
+    std::string page;  // the page's texture name
+    time_t mtime;
+    std::vector<int> fonts; // ids of the sizes sharing it
+};
+
 struct _FontData {
     std::map<std::string, int> map;
-    std::deque<FontInfo> data; // a deque: entries stay put while fonts are added, so held pointers stay valid
-    time_t reload_checked = 0; // the wall-clock second of the last file-change scan
+    std::deque<FontInfo> data;          // a deque: entries stay put while fonts are added, so held pointers stay valid
+    std::deque<FontFace> faces;         // likewise for the glyph tables the entries point into
+    std::map<std::string, int> face_of; // font name as asked for -> face, so a new size searches no file
+    std::map<std::string, int> face_path; // font file path and page -> face
+    time_t reload_checked = 0;            // the wall-clock second of the last file-change scan
 };
 
 static _FontData *_font = nullptr;
@@ -104,6 +123,148 @@ static double _font_dist_wide(const GfxRect &r, int x, int y) {
     return d == d ? d : HUGE_VAL;
 }
 
+// A size takes the file's metrics as a fresh parse would give them: line advance from the size, margins 0.
+static void _font_take_metrics(FontInfo &f, const FontFace &face) {
+    f.height = face.height;
+    f.yinc = face.height;
+    f.base = face.base;
+    f.rect = face.rect;
+    f.scale = 1;
+    font_set_margins(f.n, 0, 0, 0, 0);
+}
+
+// A new id on a face, for the key.
+static int _font_add_size(const std::string &key, int face, int size) {
+    FontFace &ff = _font->faces[face];
+    int id = (int)_font->data.size();
+    FontInfo f = _font_zero();
+    f.n = id;
+    f.tex = ff.tex;
+    f.rects = ff.rects;
+    f.shapes = ff.shapes;
+    f.size = (float)size;
+    f.scale = 1;
+    f.fnt_fname = ff.fname.c_str();
+    f.fnt_mtime = ff.mtime;
+    f.face = face;
+    _font->data.push_back(f);
+    _font->map[key] = id;
+    ff.fonts.push_back(id);
+    _font_take_metrics(_font->data[id], ff);
+    return id;
+}
+
+static int _font_new_face(const std::string &fname, const std::string &page, int tex) {
+    _font->faces.emplace_back();
+    FontFace &ff = _font->faces.back();
+    ff.fname = fname;
+    ff.page = page;
+    ff.tex = tex;
+    return (int)_font->faces.size() - 1;
+}
+
+// Parses into the face; with a "common" line among them, every size sharing it takes the new metrics.
+static int _font_face_parse(int face, const std::string &text) {
+    FontFace &ff = _font->faces[face];
+    bool common = false;
+    int used = 0;
+    std::vector<std::string> lines, words;
+    _font_split(text, '\n', lines);
+    for (const std::string &line : lines) {
+        _font_split(line, ' ', words);
+        const std::string &tag = words[0];
+        bool is_common = tag == "common", chr = tag == "char";
+        if (!is_common && !chr)
+            continue;
+        std::map<std::string, std::string> kv;
+        for (const std::string &w : words) {
+            size_t eq = w.find('=');
+            if (eq == std::string::npos)
+                continue;
+            size_t eq2 = w.find('=', eq + 1);
+            std::string value = eq2 == std::string::npos ? w.substr(eq + 1) : w.substr(eq + 1, eq2 - eq - 1);
+            kv[w.substr(0, eq)] = value;
+        }
+        if (is_common) {
+            ff.height = _font_int(kv["lineHeight"]);
+            ff.base = _font_int(kv["base"]);
+            ff.rect = GfxRect(0, 0, _font_int(kv["scaleW"]), _font_int(kv["scaleH"]));
+            common = true;
+            used++;
+            continue;
+        }
+        double g = _font_number(kv["id"]);
+        // The glyph tables hold one slot per byte value; other ids cannot be drawn from a byte text.
+        if (g < 1 || g >= 256)
+            continue;
+        int i = (int)g;
+        ff.rects[i] = GfxRect(_font_int(kv["x"]), _font_int(kv["y"]), _font_int(kv["width"]), _font_int(kv["height"]));
+        ff.shapes[i] = GfxRect(_font_int(kv["xoffset"]), _font_int(kv["yoffset"]), (float)_font_number(kv["xadvance"]),
+                               (float)_font_number(kv["height"]));
+        used++;
+    }
+    if (common)
+        for (int id : ff.fonts)
+            _font_take_metrics(_font->data[id], ff);
+    return used;
+}
+
+// Why a font file's text gave no font, or null when it gave one.
+static const char *_font_refusal(const char *fname, const std::string &text, int used) {
+    if (used > 0)
+        return nullptr;
+    if (text.empty())
+        return driver_file_refusal(fname);
+    if (text.find('\0') != std::string::npos)
+        return "a binary file, not font text";
+    return "no common or char lines";
+}
+
+// Reads the face's file from an empty glyph table. A file that gives no font is logged and, on a reload, leaves
+// the last glyphs in place; either way it is read again only once it changes again.
+static void _font_face_read(int face, const char *who) {
+    FontFace &ff = _font->faces[face];
+    const char *fname = ff.fname.c_str();
+    ff.mtime = driver_file_mtime(fname);
+    for (int id : ff.fonts)
+        _font->data[id].fnt_mtime = ff.mtime;
+    std::string text = driver_file_load(fname);
+    FontFace last = ff;
+    for (int g = 0; g < 256; g++)
+        ff.rects[g] = ff.shapes[g] = GfxRect();
+    const char *why = _font_refusal(fname, text, _font_face_parse(face, text));
+    if (!why)
+        return;
+    kiv_printf("%s: %s gave no font - %s\n", who, fname, why);
+    std::copy(last.rects, last.rects + 256, ff.rects);
+    std::copy(last.shapes, last.shapes + 256, ff.shapes);
+}
+
+// The face a font name stands for: known, or found as a file and read once; -1 when there is no such file.
+static int _font_face_find(const char *name) {
+    auto known = _font->face_of.find(name);
+    if (known != _font->face_of.end())
+        return known->second;
+    const char *f = _font_find(name);
+    const char *path = f ? driver_data_fname(f) : nullptr;
+    if (!path || !path[0] || strlen(path) >= KIV_FONT_FNAME_MAX)
+        return -1;
+    std::string fname = path;
+    // A name given with its font file suffix would find the font file itself as its page; the page is the picture.
+    std::string page = name;
+    size_t n = page.size();
+    if (n > 4 && (page.compare(n - 4, 4, ".fnt") == 0 || page.compare(n - 4, 4, ".txt") == 0))
+        page.resize(n - 4);
+    auto same = _font->face_path.find(fname + '\n' + page);
+    int face = same != _font->face_path.end() ? same->second : -1;
+    if (face < 0) {
+        face = _font_new_face(fname, page, 0);
+        _font->face_path[fname + '\n' + page] = face;
+    }
+    _font->face_of[name] = face;
+    return face;
+}
+
 // --- public functions
 
 void font_init() {
@@ -129,16 +290,7 @@ int _font_add(const char *key, int tex, int size, const char *fname) {
         return 0;
     if (strlen(key) >= KIV_FONT_KEY_MAX || strlen(fname) >= KIV_FONT_FNAME_MAX)
         return 0;
-    int id = (int)_font->data.size();
-    FontInfo f = _font_zero();
-    f.n = id;
-    f.tex = tex;
-    f.size = (float)size;
-    f.scale = 1;
-    snprintf(f.fnt_fname, sizeof(f.fnt_fname), "%s", fname);
-    _font->data.push_back(f);
-    _font->map[key] = id;
-    return id;
+    return _font_add_size(key, _font_new_face(fname, "", tex), size);
 }
 
 int font_load(const char *name, int size) {
@@ -151,76 +303,40 @@ int font_load(const char *name, int size) {
     if (it != _font->map.end())
         return it->second;
     kiv_printf("trying load font %s\n", name);
-    const char *f = key.size() < KIV_FONT_KEY_MAX ? _font_find(name) : nullptr;
-    const char *path = f ? driver_data_fname(f) : nullptr;
-    if (!path || !path[0] || strlen(path) >= KIV_FONT_FNAME_MAX) {
+    int face = key.size() < KIV_FONT_KEY_MAX ? _font_face_find(name) : -1;
+    if (face < 0) {
         kiv_printf("unable to find font %s\n", name);
         _font->map[key] = 0;
         return 0;
     }
-    std::string fname = path;
-    // A name given with its font file suffix would find the font file itself as its page; the page is the picture.
-    std::string page = name;
-    size_t n = page.size();
-    if (n > 4 && (page.compare(n - 4, 4, ".fnt") == 0 || page.compare(n - 4, 4, ".txt") == 0))
-        page.resize(n - 4);
-    // Without a GL context the page cannot load; the font still measures.
-    int tex = _gfx_is_ready() ? gfx_tex_load(page.c_str()) : 0;
+    FontFace &ff = _font->faces[face];
+    // Without a GL context the page cannot load; the font still measures, and a later size, with a window, loads
+    // the page for all of them.
+    if (!ff.tex && _gfx_is_ready()) {
+        ff.tex = gfx_tex_load(ff.page.c_str());
+        for (int id : ff.fonts)
+            _font->data[id].tex = ff.tex;
+    }
     int id = (int)_font->data.size();
     kiv_printf("doing load font %s (%d)\n", name, id);
-    id = _font_add(key.c_str(), tex, size, fname.c_str());
-    font_reload(id);
+    bool fresh = ff.fonts.empty();
+    id = _font_add_size(key, face, size);
+    if (fresh)
+        _font_face_read(face, "font_load");
     return id;
 }
 
-void _font_parse(int fid, const std::string &text) {
+int _font_parse(int fid, const std::string &text) {
     FontInfo *f = _font_get(fid);
-    if (!f)
-        return;
-    std::vector<std::string> lines, words;
-    _font_split(text, '\n', lines);
-    for (const std::string &line : lines) {
-        _font_split(line, ' ', words);
-        const std::string &tag = words[0];
-        bool common = tag == "common", chr = tag == "char";
-        if (!common && !chr)
-            continue;
-        std::map<std::string, std::string> kv;
-        for (const std::string &w : words) {
-            size_t eq = w.find('=');
-            if (eq == std::string::npos)
-                continue;
-            size_t eq2 = w.find('=', eq + 1);
-            std::string value = eq2 == std::string::npos ? w.substr(eq + 1) : w.substr(eq + 1, eq2 - eq - 1);
-            kv[w.substr(0, eq)] = value;
-        }
-        if (common) {
-            f->height = _font_int(kv["lineHeight"]);
-            f->yinc = f->height;
-            f->base = _font_int(kv["base"]);
-            f->rect = GfxRect(0, 0, _font_int(kv["scaleW"]), _font_int(kv["scaleH"]));
-            f->scale = 1;
-            font_set_margins(fid, 0, 0, 0, 0);
-            continue;
-        }
-        double g = _font_number(kv["id"]);
-        // The glyph tables hold one slot per byte value; other ids cannot be drawn from a byte text.
-        if (g < 1 || g >= 256)
-            continue;
-        int i = (int)g;
-        f->rects[i] = GfxRect(_font_int(kv["x"]), _font_int(kv["y"]), _font_int(kv["width"]), _font_int(kv["height"]));
-        f->shapes[i] = GfxRect(_font_int(kv["xoffset"]), _font_int(kv["yoffset"]), (float)_font_number(kv["xadvance"]),
-                               (float)_font_number(kv["height"]));
-    }
+    return f ? _font_face_parse(f->face, text) : 0;
 }
 
 void font_reload(int fid) {
     FontInfo *f = _font_get(fid);
     if (!f)
         return;
-    f->fnt_mtime = driver_file_mtime(f->fnt_fname);
-    std::string text = driver_file_load(f->fnt_fname);
-    _font_parse(fid, text);
+    kiv_printf("font_reload: %s\n", f->fnt_fname);
+    _font_face_read(f->face, "font_reload");
 }
 
 void font_reload_auto() {

@@ -17,17 +17,18 @@
 struct FontInfo {
     int n;
     int tex;
-    GfxRect rects[256];  // glyph pixels on the page
-    GfxRect shapes[256]; // x = xoffset, y = yoffset, w = xadvance, h = height
+    GfxRect *rects;  // the glyph tables of its file, which every size of the file shares
+    GfxRect *shapes; // x = xoffset, y = yoffset, w = xadvance, h = height
     float height;
     float base;
     float size;
     float scale;
-    GfxRect rect; // 0, 0, scaleW, scaleH
-    char fnt_fname[KIV_FONT_FNAME_MAX];
+    GfxRect rect;          // 0, 0, scaleW, scaleH
+    const char *fnt_fname; // path of its file
     time_t fnt_mtime;
     float m_top, m_right, m_bottom, m_left;
     float yinc;
+    int face; // its file's entry in the module
 };
 
 struct FontWrap {
@@ -40,6 +41,8 @@ struct FontWrap {
 void font_init();
 void font_deinit();
 int font_load(const char *name, int size);
+// Reads the font's file again, from an empty glyph table, for every size sharing it; a file that gives no font
+// (logged with its cause) leaves the last glyphs.
 void font_reload(int fid);
 void font_reload_auto();
 void font_set_margins(int fid, float top, float right, float bottom, float left);
@@ -62,10 +65,12 @@ int _font_dist(GfxRect &r, int x, int y);
 // The plain code behind loading and drawing, checked without a window or files:
 // The font entry of an id, valid until font_deinit; null for 0, unknown ids or before font_init.
 FontInfo *_font_get(int fid);
-// Registers a new font under a key ("name:size") without reading a file; returns its id (0 when the key is too long).
+// Registers a new font with a file of its own under a key ("name:size") without reading the file; returns its id (0
+// when the key is too long).
 int _font_add(const char *key, int tex, int size, const char *fname);
-// Fills the font from the text of a font file; glyph slots the text does not mention keep their contents.
-void _font_parse(int fid, const std::string &text);
+// Fills the font, and every size sharing its file, from the text of a font file; glyph slots the text does not
+// mention keep their contents. Returns the number of "common" and glyph lines it took.
+int _font_parse(int fid, const std::string &text);
 
 // One glyph of a drawn line: destination in drawing units, source in fractions of the page.
 struct FontGlyph {

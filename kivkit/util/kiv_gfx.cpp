@@ -3,6 +3,7 @@
 #include "kiv_gfx.h"
 #include "kiv_util.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -823,24 +824,84 @@ void gfx_tex_box_slow(int gltex, int x, int y, int w, int h, int sz) {
 
 // --- public functions: images and drawing
 
+// The id of an image name, appended when new.
+static int _gfx_img_slot(const char *name) {
+    auto it = _gfx->img_map.find(name);
+    // A name cached as "not found" maps to the dummy entry 0, which must never be written.
+    if (it != _gfx->img_map.end() && it->second > 0)
+        return it->second;
+    int id = (int)_gfx->img_data.size();
+    _gfx->img_data.push_back(GfxImage());
+    _gfx->img_data[id].n = id;
+    _gfx->img_map[name] = id;
+    return id;
+}
+
+static void _gfx_img_unlink(int id) {
+    GfxImage &i = _gfx->img_data[id];
+    if (!i.sub_of)
+        return;
+    std::vector<int> &subs = _gfx->img_subs[i.sub_of];
+    subs.erase(std::remove(subs.begin(), subs.end(), id), subs.end());
+    i.sub_of = 0;
+}
+
+static void _gfx_img_cut(GfxImage &i, const GfxImage &s) {
+    const GfxRect &f = i.sub;
+    i.tid = s.tid;
+    i.rect = GfxRect(s.rect.x + s.rect.w * f.x, s.rect.y + s.rect.h * f.y, s.rect.w * f.w, s.rect.h * f.h);
+    i.shape = GfxRect(0, 0, i.rect.w, i.rect.h);
+}
+
+// Cuts every image defined as a part of id, and their parts in turn, again from their sources' present pixels.
+static void _gfx_img_follow(int id) {
+    std::vector<int> todo(1, id);
+    while (!todo.empty()) {
+        int src = todo.back();
+        todo.pop_back();
+        auto it = _gfx->img_subs.find(src);
+        if (it == _gfx->img_subs.end())
+            continue;
+        const GfxImage s = _gfx->img_data[src];
+        for (int sub : it->second) {
+            _gfx_img_cut(_gfx->img_data[sub], s);
+            todo.push_back(sub);
+        }
+    }
+}
+
 int gfx_img_add(const char *name, int tid, GfxRect rect, GfxRect shape) {
     if (!_gfx || !name)
         return 0;
-    auto it = _gfx->img_map.find(name);
-    int id;
-    // A name cached as "not found" maps to the dummy entry 0, which must never be written.
-    if (it != _gfx->img_map.end() && it->second > 0) {
-        id = it->second;
-    } else {
-        id = (int)_gfx->img_data.size();
-        _gfx->img_data.push_back(GfxImage());
-        _gfx->img_map[name] = id;
-    }
+    int id = _gfx_img_slot(name);
+    // Pixels of its own from now on: it no longer follows what it was once cut from.
+    _gfx_img_unlink(id);
     GfxImage &i = _gfx->img_data[id];
-    i.n = id;
     i.tid = tid;
     i.rect = rect;
     i.shape = shape;
+    _gfx_img_follow(id);
+    return id;
+}
+
+int gfx_img_sub(const char *name, int src, float x, float y, float w, float h) {
+    if (!_gfx_img_ok(src) || !name)
+        return 0;
+    int id = _gfx_img_slot(name);
+    _gfx_img_unlink(id);
+    const GfxImage s = _gfx->img_data[src];
+    GfxImage &i = _gfx->img_data[id];
+    i.sub = GfxRect(x, y, w, h);
+    _gfx_img_cut(i, s);
+    // A part of itself, or of one of its own parts, would follow itself without end: such a part is cut once.
+    bool loop = false;
+    for (int a = src; a && !loop; a = _gfx->img_data[a].sub_of)
+        loop = a == id;
+    if (!loop) {
+        i.sub_of = src;
+        _gfx->img_subs[src].push_back(id);
+    }
+    _gfx_img_follow(id);
     return id;
 }
 

@@ -46,6 +46,8 @@ struct GfxImage {
     int tid;
     GfxRect rect;
     GfxRect shape;
+    int sub_of = 0;          // the image it is a part of (0: pixels of its own), whose new pixels it follows
+    GfxRect sub = GfxRect(); // that part, in fractions of the source's rect
 };
 
 struct _GfxData {
@@ -58,6 +60,7 @@ struct _GfxData {
     GfxRect shift;
     std::map<std::string, int> img_map;
     std::vector<GfxImage> img_data;
+    std::map<int, std::vector<int>> img_subs; // image -> the images defined as parts of it
     std::map<std::string, int> tex_map;
     std::vector<GfxTexture> tex_data;
     GfxRect translate;
@@ -123,6 +126,9 @@ void gfx_tex_box_slow(int gltex, int x, int y, int w, int h, int sz);
 // images and drawing
 int gfx_img_add(const char *name, int tid, GfxRect rect, GfxRect shape);
 int gfx_img_load(const char *name);
+// Defines image name as the part (x, y, w, h in fractions) of image src, and keeps it that part of src whenever src
+// takes new pixels (its file reloaded at another size, its atlas frame moved). Returns its id, 0 for a bad src.
+int gfx_img_sub(const char *name, int src, float x, float y, float w, float h);
 int gfx_img_get_tex(int img);
 int gfx_img_get_width(int img);
 int gfx_img_get_height(int img);

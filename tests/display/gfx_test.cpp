@@ -550,34 +550,46 @@ TEST_F(GfxDisplay, IdleTexturesAreFreedAboveTheCap) {
 }
 
 TEST_F(GfxDisplay, ChangedFilesAreReloaded) {
+    // Red top-left and blue bottom-right quarters on green, at any size.
+    auto quarters = [](int n) {
+        return [n](int x, int y) { return x < n / 2 && y < n / 2 ? kRed : x >= n / 2 && y >= n / 2 ? kBlue : kGreen; };
+    };
     Png("live.png", 4, 4, [](int, int) { return kRed; });
+    Png("quarters.png", 64, 64, quarters(64));
     Png("livesheet.png", 8, 8, [](int, int) { return kRed; });
     Text("livesheet.json", R"({"frames":{"f.png":{"frame":{"x":0,"y":0,"w":2,"h":2},
         "spriteSourceSize":{"x":0,"y":0,"w":2,"h":2},"sourceSize":{"w":2,"h":2}}}})");
     time_t now = time(nullptr);
     struct utimbuf past = {now - 100, now - 100};
-    for (const char *f : {"live.png", "livesheet.png", "livesheet.json"})
+    for (const char *f : {"live.png", "quarters.png", "livesheet.png", "livesheet.json"})
         ASSERT_EQ(0, utime(Path(f).c_str(), &past)) << f;
     int live = gfx_img_load("live");
     gfx_atlas_load("livesheet");
     int frame = gfx_img_load("f");
-    ASSERT_TRUE(live && frame);
+    int corner = gfx_img_sub("corner", gfx_img_load("quarters"), 0.5f, 0.5f, 0.5f, 0.5f);
+    ASSERT_TRUE(live && frame && corner);
     // Rewritten files, old enough to be complete: the next scan reads them again.
     Png("live.png", 6, 6, [](int, int) { return kGreen; });
     Text("livesheet.json", R"({"frames":{"f.png":{"frame":{"x":0,"y":0,"w":4,"h":4},
         "spriteSourceSize":{"x":0,"y":0,"w":4,"h":4},"sourceSize":{"w":4,"h":4}}}})");
+    // The pictures grow: a part keeps its share of its source, a frame the pixels its description gives.
+    Png("quarters.png", 128, 128, quarters(128));
+    Png("livesheet.png", 16, 16, [](int, int) { return kRed; });
     struct utimbuf settled = {now - 5, now - 5};
-    for (const char *f : {"live.png", "livesheet.json"})
+    for (const char *f : {"live.png", "quarters.png", "livesheet.png", "livesheet.json"})
         ASSERT_EQ(0, utime(Path(f).c_str(), &settled)) << f;
     gfx_reload_auto();
     EXPECT_EQ(live, gfx_img_load("live"));
     EXPECT_EQ(6, gfx_img_get_width(live));
     EXPECT_EQ(frame, gfx_img_load("f"));
     EXPECT_EQ(4, gfx_img_get_width(frame));
+    EXPECT_EQ(4, _gfx_get_img(frame).rect.w) << "a frame stays in the pixels of its description";
+    EXPECT_EQ(corner, gfx_img_load("corner"));
+    EXPECT_EQ(64, gfx_img_get_width(corner));
     Frame();
     gfx_img_blit(live, 0, 0, 0, 0);
-    Px p = At(2, 2);
-    EXPECT_TRUE(p.r == 0 && p.g == 254) << "expected the new green picture, saw " << P(p);
+    gfx_img_blit(corner, 100, 100, 32, 32);
+    ExpectPixels({{"the new green picture", 2, 2, {0, 254, 0}}, {"the same corner, now blue", 116, 116, {0, 0, 254}}});
 }
 
 // A changed file that does not decode leaves the picture on screen (same GL texture, size and image) and is not

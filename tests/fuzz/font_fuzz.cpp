@@ -30,7 +30,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     font_deinit();
     font_init();
     int fid = _font_add("fuzz:16", 0, 16, "fuzz.fnt");
-    _font_parse(fid, fnt);
+    const int used = _font_parse(fid, fnt);
+    // A text the loader reports as giving no font must indeed have set nothing.
+    if (used == 0) {
+        const FontInfo *f = _font_get(fid);
+        bool empty = f->height == 0 && f->rect.w == 0 && f->rect.h == 0;
+        for (int g = 0; g < 256 && empty; g++)
+            empty = f->shapes[g].w == 0 && f->rects[g].w == 0 && f->rects[g].h == 0;
+        KIV_FUZZ_CHECK(empty, "a text with no lines taken sets nothing");
+    }
 
     FontWrap wrap;
     _font_wrap_calc(fid, text.c_str(), w, wrap);
