@@ -2,6 +2,7 @@
 // percent-encoding and the process-wide cache of name lookups.
 #include "kiv_web.h"
 
+#include <arpa/inet.h>
 #include <strings.h>
 
 #include <cctype>
@@ -27,6 +28,14 @@ struct HostAddr {
     explicit HostAddr(in_addr a) : ok(1), value(a) {}
 };
 
+// One lookup of a name beside the frame loop, shared by every exchange that waits on that name.
+struct _kiv_web_lookup {
+    std::string name;
+    kiv_net_lookup *net = nullptr;
+    int users = 0;
+    int result = 0; // 0 under way, 1 found (cached), -1 none
+};
+
 // --- state
 
 static int _kiv_web_is_init = 0;
@@ -35,6 +44,12 @@ static long (*_kiv_web_clock)() = nullptr;
 static long long _kiv_web_held = 0;
 
 // --- internal helpers
+
+// The lookups under way, by name, so that a burst of requests to one name asks the resolver once.
+static std::map<std::string, _kiv_web_lookup *> &_kiv_web_pending() {
+    static std::map<std::string, _kiv_web_lookup *> pending;
+    return pending;
+}
 
 // Seconds of a clock that never jumps with the wall clock, so an adjusted date neither fails nor prolongs an
 // exchange.
@@ -221,6 +236,87 @@ static void _kiv_web_cut(kiv_web *page, int n) {
     page->len = n;
 }
 
+// Starts the exchange's socket towards addr (null: the lookup found nothing); false with the cause logged and the
+// exchange failed.
+static bool _kiv_web_open(kiv_web *page, const in_addr *addr) {
+    if (!addr) {
+        kiv_printf("kiv_gethostbyname == null\n");
+        _kiv_web_fail(page);
+        return false;
+    }
+    page->their_addr.sin_family = AF_INET;
+    page->their_addr.sin_port = htons((uint16_t)(page->port & 0xFFFF));
+    page->their_addr.sin_addr = *addr;
+    page->sockfd = kiv_net_tcp_socket();
+    if (page->sockfd < 0) {
+        _kiv_web_perror("socket");
+        _kiv_web_fail(page);
+        return false;
+    }
+    if (!kiv_net_set_nonblocking(page->sockfd)) {
+        kiv_printf("ioctlsocket failed with error: %ld\n", (long)errno);
+        _kiv_web_fail(page);
+        return false;
+    }
+    return true;
+}
+
+// Joins the lookup of name under way, or starts one with the first of the lookup's log lines; null (logged) when
+// no lookup can be started.
+static _kiv_web_lookup *_kiv_web_lookup_join(const char *name) {
+    auto &pending = _kiv_web_pending();
+    auto it = pending.find(name);
+    if (it == pending.end()) {
+        kiv_printf("gethostbyname ...\n");
+        kiv_net_lookup *net = kiv_net_lookup_start(name);
+        if (!net) {
+            kiv_printf("gethostbyname(%s): no thread for the lookup\n", kiv_log_text(name).c_str());
+            return nullptr;
+        }
+        _kiv_web_lookup *lookup = new _kiv_web_lookup();
+        lookup->name = name;
+        lookup->net = net;
+        it = pending.emplace(name, lookup).first;
+    }
+    it->second->users++;
+    return it->second;
+}
+
+// Asks whether the lookup has ended; the first to see it end logs its result and caches a found address, and
+// the name leaves the lookups under way, so that a later request asks again or finds the cache.
+static int _kiv_web_lookup_step(_kiv_web_lookup *lookup) {
+    if (lookup->result)
+        return lookup->result;
+    in_addr a;
+    int err = 0;
+    long rc = kiv_net_lookup_poll(lookup->net, &a, &err);
+    if (rc == KIV_NET_AGAIN)
+        return 0;
+    kiv_net_lookup_forget(lookup->net);
+    lookup->net = nullptr;
+    _kiv_web_pending().erase(lookup->name);
+    if (rc != 0) {
+        kiv_printf("gethostbyname(%s) == null; h_errno = %d\n", kiv_log_text(lookup->name).c_str(), err);
+        return lookup->result = -1;
+    }
+    kiv_printf("kiv_gethostbyname('%s') cached\n", kiv_log_text(lookup->name).c_str());
+    _kiv_web_cache().emplace(lookup->name, HostAddr(a));
+    return lookup->result = 1;
+}
+
+// An exchange lets go of its lookup; the last one forgets a lookup still under way without waiting for it.
+static void _kiv_web_lookup_leave(kiv_web *page) {
+    _kiv_web_lookup *lookup = page->_lookup;
+    page->_lookup = nullptr;
+    if (!lookup || --lookup->users > 0)
+        return;
+    if (lookup->net) {
+        kiv_net_lookup_forget(lookup->net);
+        _kiv_web_pending().erase(lookup->name);
+    }
+    delete lookup;
+}
+
 // --- public functions
 
 int kiv_web_init() {
@@ -303,24 +399,12 @@ kiv_web *kiv_web_create_n(const char *host, size_t hostlen, int port, const char
         memcpy(page->_request.data + head.size(), post, (size_t)postlen);
     page->_request.len = (int)head.size() + postlen;
 
-    in_addr *addr = kiv_gethostbyname(page->host);
-    if (!addr) {
-        kiv_printf("kiv_gethostbyname == null\n");
-        _kiv_web_fail(page);
-        return page;
-    }
-    page->their_addr.sin_family = AF_INET;
-    page->their_addr.sin_port = htons((uint16_t)(port & 0xFFFF));
-    page->their_addr.sin_addr = *addr;
-
-    page->sockfd = kiv_net_tcp_socket();
-    if (page->sockfd < 0) {
-        _kiv_web_perror("socket");
-        _kiv_web_fail(page);
-        return page;
-    }
-    if (!kiv_net_set_nonblocking(page->sockfd)) {
-        kiv_printf("ioctlsocket failed with error: %ld\n", (long)errno);
+    // Cached, numeric and empty names are answered at once; any other is looked up beside the frame loop.
+    in_addr numeric;
+    if (!page->host[0] || _kiv_web_cache().count(page->host) || inet_pton(AF_INET, page->host, &numeric) == 1) {
+        if (!_kiv_web_open(page, kiv_gethostbyname(page->host)))
+            return page;
+    } else if (!(page->_lookup = _kiv_web_lookup_join(page->host))) {
         _kiv_web_fail(page);
         return page;
     }
@@ -435,6 +519,15 @@ int _kiv_web_poll(kiv_web *page) {
         kiv_printf("deadline :: state = %d, not over within %d s\n", page->state, KIV_WEB_DEADLINE);
         _kiv_web_fail(page);
         return 1;
+    }
+    if (page->state == 1 && page->_lookup) {
+        int found = _kiv_web_lookup_step(page->_lookup);
+        if (!found)
+            return 0;
+        const in_addr *addr = found > 0 ? &_kiv_web_cache()[page->_lookup->name].value : nullptr;
+        _kiv_web_lookup_leave(page);
+        if (!_kiv_web_open(page, addr))
+            return 1;
     }
     if (page->state == 1) {
         if (kiv_net_connect(page->sockfd, &page->their_addr) == KIV_NET_FAIL) {
@@ -565,6 +658,7 @@ void kiv_web_get_header(kiv_web *page, char *dest, int dlen, const char *name) {
 void kiv_web_destroy(kiv_web *page) {
     if (!page)
         return;
+    _kiv_web_lookup_leave(page);
     if (page->sockfd != -1)
         kiv_net_close(page->sockfd);
     _kiv_web_held -= page->_held;

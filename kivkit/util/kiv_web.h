@@ -1,5 +1,6 @@
 // A small HTTP/1.0 client stepped from the frame loop: one record carries one exchange from name lookup to the
-// server's close; nothing blocks but the first lookup of a name. Also percent-encoding and a name cache.
+// server's close; nothing blocks: a name neither cached nor numeric is looked up beside the frame loop. Also
+// percent-encoding and a name cache.
 // The answer's framing is checked when the server closes: a status line other than HTTP/1.x NNN gives status 0,
 // a body shorter than its Content-Length fails, a chunked body is decoded and fails when cut short or malformed.
 // Calling order: kiv_web_init once; per request kiv_web_create, kiv_web_poll once per frame until it answers 1,
@@ -37,6 +38,8 @@ struct kiv_web_buffer {
     unsigned char *data;
 };
 
+struct _kiv_web_lookup;
+
 struct kiv_web {
     unsigned char *data; // first body byte inside the response; null before the first read
     int len;             // body length
@@ -63,10 +66,14 @@ struct kiv_web {
     int _ready;
     long _deadline; // the overall deadline (KIV_WEB_DEADLINE after creation) on the same clock as timeout
     int _held;      // the bytes this exchange adds to kiv_web_answers_held
+    // The name lookup still under way (state 1, no socket yet); shared by the exchanges waiting on the same name.
+    _kiv_web_lookup *_lookup;
 };
 
 int kiv_web_init();
 void kiv_web_deinit();
+// Looks the name up at once, waiting for the resolver; the exchanges use it only for cached, numeric and empty
+// names.
 in_addr *kiv_gethostbyname(const char *name);
 kiv_web *kiv_web_create(const char *host, int port, const char *path, const void *post, int postlen, int timeout);
 // The same with explicit text lengths, so a NUL inside script text is seen and refused.
