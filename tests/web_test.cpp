@@ -5,13 +5,16 @@
 #include <gtest/gtest.h>
 
 #include <netinet/in.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <string>
@@ -145,7 +148,11 @@ TEST(Web, AnswersSplitAnywhere) {
         {"no space", "garbage\n\nx", 0, "x"},
         {"status absurdly long", "HTTP/1.0 2000000000000 X\n\n", 0, ""},
         {"status with a sign", "HTTP/1.0 -200 X\n\n", 0, ""},
-        {"body with NUL, CR LF and ]=", std::string("H 200\n\na\0b\r\n]=]", 15), 200, std::string("a\0b\r\n]=]", 8)},
+        {"body with NUL, CR LF and ]=", std::string("HTTP/1.0 200\n\na\0b\r\n]=]", 22), 200,
+         std::string("a\0b\r\n]=]", 8)},
+        {"junk before the status line", "\x1b[31mJUNK 200 OK\r\n\r\nx", 0, "x"},
+        {"no protocol version", "HTTP/ 200 OK\n\n", 0, ""},
+        {"two-digit status", "HTTP/1.0 20 OK\n\n", 0, ""},
     };
     for (const Row &row : rows) {
         for (size_t cut = 0; cut <= row.answer.size(); cut++) {
@@ -215,12 +222,12 @@ TEST(Web, SilentServerTimesOut) {
     close(c);
 }
 
-// Rows of one sequence on pages without sockets: the buffers as allocated count against the cap on all answers
-// together; the exchange whose growth would pass it fails, growth within a buffer still fits, and a destroyed
-// exchange gives its bytes back. A lone answer at the single cap holds one byte more than it, not double.
+// Rows of one sequence on pages without sockets: the bytes received count against the cap on all answers together,
+// whatever the buffers hold as slack, so two large answers that trickle on leave room for ordinary ones; the
+// exchange whose bytes would pass the cap fails and a destroyed exchange gives its bytes back.
 TEST(Web, AnswersTogetherCapped) {
-    const int MiB = 1 << 20;
-    kiv_web *pages[4] = {};
+    const int MiB = 1 << 20, KiB = 1 << 10;
+    kiv_web *pages[8] = {};
     for (kiv_web *&p : pages) {
         p = kiv_web_create("", 80, "/", nullptr, 0, 30);
         p->error = 0;
@@ -235,14 +242,19 @@ TEST(Web, AnswersTogetherCapped) {
         bool fails; // with the cap's log line
         long long held;
     } rows[] = {
-        {"first answer grows to 32 MiB", 0, 20 * MiB, false, 32 * MiB},
-        {"second reaches the cap exactly", 1, 20 * MiB, false, 64 * MiB},
-        {"a third would pass it", 2, 1, true, 64 * MiB},
-        {"growth inside an allocated buffer", 0, 10 * MiB, false, 64 * MiB},
-        {"a destroyed exchange gives its bytes back", 1, -1, false, 32 * MiB},
-        {"room again", 3, 1, false, 32 * MiB + 2},
-        {"the rest of the first: one byte over 32 MiB", 0, 2 * MiB, false, 32 * MiB + 3},
-        {"then past the single cap", 0, 1, true, 32 * MiB + 3},
+        {"a 17 MiB answer", 0, 17 * MiB, false, 17 * MiB},
+        {"a second one", 1, 17 * MiB, false, 34 * MiB},
+        {"ordinary answer 1", 2, 4 * KiB, false, 34 * MiB + 4 * KiB},
+        {"ordinary answer 2", 3, 4 * KiB, false, 34 * MiB + 8 * KiB},
+        {"ordinary answer 3", 4, 4 * KiB, false, 34 * MiB + 12 * KiB},
+        {"ordinary answer 4", 5, 4 * KiB, false, 34 * MiB + 16 * KiB},
+        {"ordinary answer 5", 6, 4 * KiB, false, 34 * MiB + 20 * KiB},
+        {"the first up to the single cap", 0, 15 * MiB, false, 49 * MiB + 20 * KiB},
+        {"the second up to the shared cap", 1, 15 * MiB - 20 * KiB, false, 64 * MiB},
+        {"one byte more would pass it", 7, 1, true, 64 * MiB},
+        {"a destroyed exchange gives its bytes back", 1, -1, false, 32 * MiB + 20 * KiB},
+        {"room again", 2, 1, false, 32 * MiB + 20 * KiB + 1},
+        {"past the single cap", 0, 1, true, 32 * MiB + 20 * KiB + 1},
     };
     for (const Row &row : rows) {
         stdouttest::StdoutCapture cap;
@@ -263,12 +275,92 @@ TEST(Web, AnswersTogetherCapped) {
         bool logged = log.find("answers together larger than 67108864 bytes") != std::string::npos ||
                       log.find("answer larger than 33554432 bytes") != std::string::npos;
         EXPECT_EQ(row.fails, logged) << row.name << ": log was " << log;
+        for (kiv_web *q : pages)
+            if (q) {
+                EXPECT_LE(q->_response.alloc - q->_response.len, KIV_WEB_GROW_SLACK + 1) << row.name;
+            }
     }
     EXPECT_EQ(KIV_WEB_ANSWER_MAX, pages[0]->_response.len);
     EXPECT_EQ(KIV_WEB_ANSWER_MAX + 1, pages[0]->_response.alloc) << "the last growth stops at the single cap";
     for (kiv_web *p : pages)
         kiv_web_destroy(p);
     EXPECT_EQ(base, kiv_web_answers_held());
+}
+
+// Answers that lie about themselves, sent in parts so that they arrive in several reads: a body shorter than its
+// length, a junk status line and chunked framing. None may pass as a 200 with a wrong body.
+TEST(Web, AnswerFraming) {
+    Listener l;
+    const std::string ok = "HTTP/1.1 200 OK\r\n", te = ok + "Transfer-Encoding: chunked\r\n\r\n";
+    struct Row {
+        const char *name;
+        std::vector<std::string> parts;
+        int error, status;
+        std::string body, log;
+    } rows[] = {
+        {"short Content-Length",
+         {ok + "Content-Length: 100\r\n\r\n", "hello"},
+         1,
+         200,
+         "",
+         "answer ended after 5 of its 100 body bytes"},
+        {"exact Content-Length", {ok + "content-length:  5 \r\n\r\nhel", "lo"}, 0, 200, "hello", ""},
+        {"bytes past the length dropped", {ok + "Content-Length: 2\r\n\r\nhello"}, 0, 200, "he", ""},
+        {"two lengths",
+         {ok + "Content-Length: 2\r\nContent-Length: 3\r\n\r\nhel"},
+         1,
+         200,
+         "",
+         "Content-Length '3' is not one number"},
+        {"junk status line",
+         {"\x1b[31mJUNK 200\r\n\r\nbody"},
+         0,
+         0,
+         "body",
+         "status line is not HTTP/1.x NNN: '\\x1b[31mJUNK 200'"},
+        {"chunks split across reads",
+         {te + "5\r\nhel", "lo\r\n1", "0;x=1\r\n0123456789abcdef\r", "\n0\r\n\r\n"},
+         0,
+         200,
+         "hello0123456789abcdef",
+         ""},
+        {"chunked with bare LF and a trailer", {te + "3\nabc\n0\nX: 1\n\n"}, 0, 200, "abc", ""},
+        {"chunked cut short", {te + "5\r\nhel"}, 1, 200, "", "chunked body cut short"},
+        {"chunked without its last chunk", {te + "2\r\nab\r\n"}, 1, 200, "", "chunked body cut short"},
+        {"chunk size not hex", {te + "zz\r\nab\r\n0\r\n\r\n"}, 1, 200, "", "chunked body malformed"},
+        {"chunk longer than said", {te + "2\r\nabc\r\n0\r\n\r\n"}, 1, 200, "", "chunked body malformed"},
+        {"another coding",
+         {ok + "Transfer-Encoding: gzip, chunked\r\n\r\n0\r\n\r\n"},
+         1,
+         200,
+         "",
+         "transfer coding 'gzip, chunked' not supported"},
+        {"head never ends", {ok + "A: b\r\n"}, 1, 200, "", "answer ended inside its head"},
+    };
+    for (const Row &row : rows) {
+        stdouttest::StdoutCapture cap;
+        kiv_web *page = kiv_web_create("127.0.0.1", l.port, "/", nullptr, 0, 5);
+        std::thread server([&] {
+            int c;
+            l.head(&c);
+            for (const std::string &part : row.parts) {
+                send(c, part.data(), part.size(), MSG_NOSIGNAL);
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+            close(c);
+        });
+        bool ended = run(page);
+        server.join();
+        std::string log = cap.text();
+        ASSERT_TRUE(ended) << row.name;
+        EXPECT_EQ(row.error, page->error) << row.name << ": log was " << log;
+        EXPECT_EQ(row.status, kiv_web_get_status(page)) << row.name;
+        if (!row.error) {
+            EXPECT_EQ(row.body, std::string((const char *)page->data, (size_t)page->len)) << row.name;
+        }
+        EXPECT_NE(std::string::npos, log.find(row.log)) << row.name << ": log was " << log;
+        kiv_web_destroy(page);
+    }
 }
 
 // Script requests: the port truncated, answers that end in one frame raise their events in queue order with the
@@ -392,6 +484,125 @@ TEST(WebExt, OpenAtMostInOrder) {
     kiv_web_set_clock(nullptr);
     for (int i = 3; i < KIV_WEB_OPEN_MAX; i++)
         close(conn[i]);
+}
+
+// Every open exchange dripping a byte before the inactivity allowance runs out, half of them in the head: all end at
+// the overall deadline, none earlier, and the request that waited behind them gets its answer.
+TEST(WebExt, DripsEndAtTheDeadline) {
+    modstest::ModsRig rig;
+    Listener l;
+    fcntl(l.fd, F_SETFL, fcntl(l.fd, F_GETFL) | O_NONBLOCK);
+    kiv_web_set_clock(fake_clock);
+    rig.eval("seen = '' function _event(e) seen = seen .. e.type .. '=' .. e.value .. ';' end");
+    stdouttest::StdoutCapture cap;
+    for (int i = 0; i <= KIV_WEB_OPEN_MAX; i++)
+        ext_do_call(rig.game, "web:request",
+                    "{\"host\":\"127.0.0.1\",\"port\":" + std::to_string(l.port) + ",\"callback\":\"r" +
+                        std::to_string(i) + "\"}");
+    std::vector<int> conns;
+    auto frames = [&](int n) {
+        for (int f = 0; f < n; f++) {
+            ext_web_loop(rig.game);
+            for (int c; (c = accept(l.fd, nullptr, nullptr)) >= 0;)
+                conns.push_back(c);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    };
+    for (int f = 0; f < 3000 && conns.size() < (size_t)KIV_WEB_OPEN_MAX; f += 10)
+        frames(10);
+    ASSERT_EQ((size_t)KIV_WEB_OPEN_MAX, conns.size());
+    for (int i = 0; i < KIV_WEB_OPEN_MAX; i++) {
+        std::string start = i % 2 ? "HTTP/1.0 200 OK\r\nX: " : "HTTP/1.0 200 OK\r\n\r\n";
+        send(conns[(size_t)i], start.data(), start.size(), MSG_NOSIGNAL);
+    }
+    for (int step = 0; step < 3; step++) {
+        fake_now += 20;
+        for (int c : conns)
+            send(c, "y", 1, MSG_NOSIGNAL);
+        frames(30);
+        EXPECT_EQ(KIV_WEB_OPEN_MAX, (int)conns.size()) << "none ended within the deadline, step " << step;
+    }
+    fake_now += 1;
+    for (int f = 0; f < 3000 && conns.size() <= (size_t)KIV_WEB_OPEN_MAX; f += 10)
+        frames(10);
+    ASSERT_EQ((size_t)KIV_WEB_OPEN_MAX + 1, conns.size()) << "the waiting request opened";
+    std::string head;
+    for (char ch; head.find("\n\n") == std::string::npos && recv(conns.back(), &ch, 1, 0) == 1;)
+        head += ch;
+    const char answer[] = "HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok";
+    send(conns.back(), answer, sizeof(answer) - 1, MSG_NOSIGNAL);
+    close(conns.back());
+    for (int f = 0; f < 3000 && rig.eval("return seen").empty(); f += 10)
+        frames(10);
+    std::string log = cap.text();
+    EXPECT_EQ("r32=ok;", rig.eval("return seen"));
+    size_t ended = 0;
+    for (size_t p = 0; (p = log.find("deadline :: state = 3, not over within 60 s", p)) != std::string::npos; p++)
+        ended++;
+    EXPECT_EQ((size_t)KIV_WEB_OPEN_MAX, ended) << log;
+    EXPECT_EQ(std::string::npos, log.find("timeout ::")) << "each drip renewed the allowance";
+    kiv_web_set_clock(nullptr);
+    for (int c : conns)
+        close(c);
+}
+
+// Makes this process root of its own user, mount and network namespaces, whose resolver sends its queries to a
+// loopback port that swallows them; false when no namespace can be made here.
+bool resolver_that_never_answers(int *drop) {
+    auto put = [](const char *path, const std::string &text) {
+        int fd = open(path, O_WRONLY);
+        bool ok = fd >= 0 && write(fd, text.data(), text.size()) == (ssize_t)text.size();
+        return close(fd) == 0 && ok;
+    };
+    std::string uid = std::to_string(getuid());
+    if (unshare(CLONE_NEWUSER | CLONE_NEWNS | CLONE_NEWNET) != 0 || !put("/proc/self/setgroups", "deny") ||
+        !put("/proc/self/uid_map", "0 " + uid + " 1") ||
+        system("printf 'nameserver 127.0.0.1\\noptions timeout:30 attempts:5\\n' >/tmp/kiv_resolv.$$ && "
+               "mount --make-rprivate / && mount --bind /tmp/kiv_resolv.$$ /etc/resolv.conf && rm /tmp/kiv_resolv.$$ "
+               "&& ip link set lo up") != 0)
+        return false;
+    sockaddr_in dns{};
+    dns.sin_family = AF_INET;
+    dns.sin_port = htons(53);
+    dns.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    *drop = socket(AF_INET, SOCK_DGRAM, 0);
+    return bind(*drop, (sockaddr *)&dns, sizeof(dns)) == 0;
+}
+
+// A lookup that never ends holds up no step: two exchanges share it, fail by the clock with the cause, and are
+// destroyed without waiting for it. Runs in a child, alone in its namespaces.
+TEST(Web, LookupThatNeverEnds) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        int drop;
+        if (!resolver_that_never_answers(&drop))
+            _exit(77);
+        kiv_web_set_clock(fake_clock);
+        stdouttest::StdoutCapture cap;
+        auto t0 = std::chrono::steady_clock::now();
+        kiv_web *pages[2] = {kiv_web_create("hang.example.test", 80, "/", nullptr, 0, 30),
+                             kiv_web_create("hang.example.test", 80, "/", nullptr, 0, 30)};
+        int over = 0;
+        for (int i = 0; i < 50; i++)
+            over += kiv_web_poll(pages[0]) + kiv_web_poll(pages[1]);
+        fake_now += 31;
+        over = over * 10 + kiv_web_poll(pages[0]) + kiv_web_poll(pages[1]);
+        for (kiv_web *p : pages)
+            kiv_web_destroy(p);
+        long ms =
+            (long)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+        std::string log = cap.text(), want = "gethostbyname ...\n";
+        size_t first = log.find(want), timeout = log.find("timeout :: state = 1");
+        bool once = first != std::string::npos && log.find(want, first + 1) == std::string::npos;
+        fprintf(stderr, "over %d after 50 steps and the clock, %ld ms in all, log:\n%s\n", over, ms, log.c_str());
+        _exit(over == 2 && ms < 200 && once && timeout != std::string::npos ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 77)
+        GTEST_SKIP() << "no private namespace can be made here";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << "expected one lookup, both exchanges over by the clock only, all within 200 ms (see above)";
 }
 
 } // namespace

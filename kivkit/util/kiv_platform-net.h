@@ -1,5 +1,6 @@
 // Stream sockets for the HTTP client over POSIX: non-blocking TCP with "no progress yet" kept apart from real
-// failures, so a caller can step an exchange from its frame loop. The only file with socket specifics.
+// failures, so a caller can step an exchange from its frame loop, and name lookups that run beside the frame
+// loop. The only file with socket and resolver specifics.
 #pragma once
 
 #include <netinet/in.h>
@@ -16,6 +17,17 @@ void kiv_net_cleanup();
 
 // The first IPv4 address of a name (getaddrinfo); false with the resolver's code in *err when there is none.
 bool kiv_net_resolve4(const char *name, in_addr *out, int *err);
+
+// A name lookup on a thread of its own, asked once per frame: a resolver that does not answer holds up no frame,
+// and forgetting a lookup never waits for it. Calling order: kiv_net_lookup_start, kiv_net_lookup_poll until it
+// answers other than KIV_NET_AGAIN, kiv_net_lookup_forget (also while still under way).
+struct kiv_net_lookup;
+// Starts looking up the first IPv4 address of name (as kiv_net_resolve4); null when no thread can be had.
+kiv_net_lookup *kiv_net_lookup_start(const char *name);
+// 0 found (*out set), KIV_NET_AGAIN under way, KIV_NET_FAIL none (*err the resolver's code); never blocks.
+long kiv_net_lookup_poll(kiv_net_lookup *lookup, in_addr *out, int *err);
+// Lets go of the lookup: one under way goes on on its thread, which frees it when the resolver returns.
+void kiv_net_lookup_forget(kiv_net_lookup *lookup);
 
 // A TCP socket, -1 on failure (errno set).
 int kiv_net_tcp_socket();

@@ -2,6 +2,10 @@
 // percent-encoding and the process-wide cache of name lookups.
 #include "kiv_web.h"
 
+#include <arpa/inet.h>
+#include <strings.h>
+
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -24,14 +28,28 @@ struct HostAddr {
     explicit HostAddr(in_addr a) : ok(1), value(a) {}
 };
 
+// One lookup of a name beside the frame loop, shared by every exchange that waits on that name.
+struct _kiv_web_lookup {
+    std::string name;
+    kiv_net_lookup *net = nullptr;
+    int users = 0;
+    int result = 0; // 0 under way, 1 found (cached), -1 none
+};
+
 // --- state
 
 static int _kiv_web_is_init = 0;
 static long (*_kiv_web_clock)() = nullptr;
-// The response buffers of every live exchange, as allocated.
+// The bytes received by every live exchange.
 static long long _kiv_web_held = 0;
 
 // --- internal helpers
+
+// The lookups under way, by name, so that a burst of requests to one name asks the resolver once.
+static std::map<std::string, _kiv_web_lookup *> &_kiv_web_pending() {
+    static std::map<std::string, _kiv_web_lookup *> pending;
+    return pending;
+}
 
 // Seconds of a clock that never jumps with the wall clock, so an adjusted date neither fails nor prolongs an
 // exchange.
@@ -52,8 +70,9 @@ static std::map<std::string, HostAddr> &_kiv_web_cache() {
     return cache;
 }
 
-// The size kiv_web_extend gives the buffer so that ext more bytes fit: doubled, but never past cap when the
-// bytes fit below it. -1 when the size would pass the int range.
+// The size kiv_web_extend gives the buffer so that ext more bytes fit: doubled, but never more than
+// KIV_WEB_GROW_SLACK beyond them nor past cap when the bytes fit below it. -1 when the size would pass the int
+// range.
 static long long kiv_web_grown(const kiv_web_buffer *buf, int ext, int cap) {
     if (ext < 0 || buf->len > INT_MAX - ext)
         return -1;
@@ -61,6 +80,8 @@ static long long kiv_web_grown(const kiv_web_buffer *buf, int ext, int cap) {
     long long n = buf->alloc ? buf->alloc : 1;
     while (n < target)
         n *= 2;
+    if (n - target > KIV_WEB_GROW_SLACK)
+        n = (long long)target + KIV_WEB_GROW_SLACK;
     if (n > cap)
         n = target > cap ? target : cap;
     return n < buf->alloc ? buf->alloc : n;
@@ -125,6 +146,177 @@ static void kiv_find_header(kiv_web *page) {
     page->header = n;
 }
 
+// The code of a status line HTTP/1.x NNN (NNN three digits, then a space or the line's end); 0 for any other.
+static int _kiv_web_status(const char *s, int n) {
+    if (n < 12 || memcmp(s, "HTTP/1.", 7) != 0 || s[7] < '0' || s[7] > '9' || s[8] != ' ')
+        return 0;
+    int v = 0;
+    for (int i = 9; i < 12; i++) {
+        if (s[i] < '0' || s[i] > '9')
+            return 0;
+        v = v * 10 + (s[i] - '0');
+    }
+    if (n > 12 && s[12] != ' ' && s[12] != '\r' && s[12] != '\n')
+        return 0;
+    return v < 100 ? 0 : v;
+}
+
+// The values of every field of the head named name (any case), without the spaces and tabs around them.
+static std::vector<std::string> _kiv_web_fields(const kiv_web *page, const char *name) {
+    std::vector<std::string> out;
+    const char *d = (const char *)page->_response.data;
+    size_t k = strlen(name);
+    int h = page->header;
+    const char *nl = (const char *)memchr(d, '\n', (size_t)h);
+    for (int line = nl ? (int)(nl - d) + 1 : h; line < h;) {
+        nl = (const char *)memchr(d + line, '\n', (size_t)(h - line));
+        int end = nl ? (int)(nl - d) : h;
+        if (end - line > (int)k && d[line + k] == ':' && !strncasecmp(d + line, name, k)) {
+            int a = line + (int)k + 1, b = end;
+            while (a < b && (d[a] == ' ' || d[a] == '\t'))
+                a++;
+            while (b > a && (d[b - 1] == ' ' || d[b - 1] == '\t' || d[b - 1] == '\r'))
+                b--;
+            out.emplace_back(d + a, (size_t)(b - a));
+        }
+        line = end + 1;
+    }
+    return out;
+}
+
+// Decodes a chunked body in place (the output never overtakes the input); the trailer after the last chunk is
+// dropped. The decoded length, or -1 cut short, -2 malformed.
+static int _kiv_web_dechunk(unsigned char *d, int n) {
+    int i = 0, o = 0;
+    for (;;) {
+        long long size = 0;
+        int digits = 0;
+        for (; i < n && isxdigit(d[i]); i++, digits++) {
+            if (digits == 8)
+                return -2;
+            size = size * 16 + (isdigit(d[i]) ? d[i] - '0' : (d[i] | 0x20) - 'a' + 10);
+        }
+        if (i >= n)
+            return -1;
+        if (!digits || size > INT_MAX)
+            return -2;
+        // Spaces, tabs and extensions after ";" may follow the size; nothing else on its line.
+        while (i < n && (d[i] == ' ' || d[i] == '\t'))
+            i++;
+        if (i < n && d[i] == ';')
+            while (i < n && d[i] != '\n')
+                i++;
+        if (i < n && d[i] == '\r')
+            i++;
+        if (i >= n)
+            return -1;
+        if (d[i++] != '\n')
+            return -2;
+        if (size == 0)
+            return o;
+        if (size > n - i)
+            return -1;
+        memmove(d + o, d + i, (size_t)size);
+        o += (int)size;
+        i += (int)size;
+        if (i < n && d[i] == '\r')
+            i++;
+        if (i >= n)
+            return -1;
+        if (d[i++] != '\n')
+            return -2;
+    }
+}
+
+// Keeps the first n body bytes: the rest of the buffer is zero again.
+static void _kiv_web_cut(kiv_web *page, int n) {
+    kiv_web_buffer &rs = page->_response;
+    memset(rs.data + page->header + n, 0, (size_t)(rs.len - page->header - n));
+    rs.len = page->header + n;
+    page->len = n;
+}
+
+// Starts the exchange's socket towards addr (null: the lookup found nothing); false with the cause logged and the
+// exchange failed.
+static bool _kiv_web_open(kiv_web *page, const in_addr *addr) {
+    if (!addr) {
+        kiv_printf("kiv_gethostbyname == null\n");
+        _kiv_web_fail(page);
+        return false;
+    }
+    page->their_addr.sin_family = AF_INET;
+    page->their_addr.sin_port = htons((uint16_t)(page->port & 0xFFFF));
+    page->their_addr.sin_addr = *addr;
+    page->sockfd = kiv_net_tcp_socket();
+    if (page->sockfd < 0) {
+        _kiv_web_perror("socket");
+        _kiv_web_fail(page);
+        return false;
+    }
+    if (!kiv_net_set_nonblocking(page->sockfd)) {
+        kiv_printf("ioctlsocket failed with error: %ld\n", (long)errno);
+        _kiv_web_fail(page);
+        return false;
+    }
+    return true;
+}
+
+// Joins the lookup of name under way, or starts one with the first of the lookup's log lines; null (logged) when
+// no lookup can be started.
+static _kiv_web_lookup *_kiv_web_lookup_join(const char *name) {
+    auto &pending = _kiv_web_pending();
+    auto it = pending.find(name);
+    if (it == pending.end()) {
+        kiv_printf("gethostbyname ...\n");
+        kiv_net_lookup *net = kiv_net_lookup_start(name);
+        if (!net) {
+            kiv_printf("gethostbyname(%s): no thread for the lookup\n", kiv_log_text(name).c_str());
+            return nullptr;
+        }
+        _kiv_web_lookup *lookup = new _kiv_web_lookup();
+        lookup->name = name;
+        lookup->net = net;
+        it = pending.emplace(name, lookup).first;
+    }
+    it->second->users++;
+    return it->second;
+}
+
+// Asks whether the lookup has ended; the first to see it end logs its result and caches a found address, and
+// the name leaves the lookups under way, so that a later request asks again or finds the cache.
+static int _kiv_web_lookup_step(_kiv_web_lookup *lookup) {
+    if (lookup->result)
+        return lookup->result;
+    in_addr a;
+    int err = 0;
+    long rc = kiv_net_lookup_poll(lookup->net, &a, &err);
+    if (rc == KIV_NET_AGAIN)
+        return 0;
+    kiv_net_lookup_forget(lookup->net);
+    lookup->net = nullptr;
+    _kiv_web_pending().erase(lookup->name);
+    if (rc != 0) {
+        kiv_printf("gethostbyname(%s) == null; h_errno = %d\n", kiv_log_text(lookup->name).c_str(), err);
+        return lookup->result = -1;
+    }
+    kiv_printf("kiv_gethostbyname('%s') cached\n", kiv_log_text(lookup->name).c_str());
+    _kiv_web_cache().emplace(lookup->name, HostAddr(a));
+    return lookup->result = 1;
+}
+
+// An exchange lets go of its lookup; the last one forgets a lookup still under way without waiting for it.
+static void _kiv_web_lookup_leave(kiv_web *page) {
+    _kiv_web_lookup *lookup = page->_lookup;
+    page->_lookup = nullptr;
+    if (!lookup || --lookup->users > 0)
+        return;
+    if (lookup->net) {
+        kiv_net_lookup_forget(lookup->net);
+        _kiv_web_pending().erase(lookup->name);
+    }
+    delete lookup;
+}
+
 // --- public functions
 
 int kiv_web_init() {
@@ -178,6 +370,7 @@ kiv_web *kiv_web_create_n(const char *host, size_t hostlen, int port, const char
     page->port = port;
     page->_timeout = timeout;
     kiv_web_reset_timeout(page);
+    page->_deadline = kiv_web_get_ticks() + KIV_WEB_DEADLINE;
     if (!post)
         postlen = 0;
     if (!_kiv_web_text_ok(host, hostlen, KIV_WEB_HOST_MAX) || !_kiv_web_text_ok(path, pathlen, KIV_WEB_PATH_MAX) ||
@@ -206,24 +399,12 @@ kiv_web *kiv_web_create_n(const char *host, size_t hostlen, int port, const char
         memcpy(page->_request.data + head.size(), post, (size_t)postlen);
     page->_request.len = (int)head.size() + postlen;
 
-    in_addr *addr = kiv_gethostbyname(page->host);
-    if (!addr) {
-        kiv_printf("kiv_gethostbyname == null\n");
-        _kiv_web_fail(page);
-        return page;
-    }
-    page->their_addr.sin_family = AF_INET;
-    page->their_addr.sin_port = htons((uint16_t)(port & 0xFFFF));
-    page->their_addr.sin_addr = *addr;
-
-    page->sockfd = kiv_net_tcp_socket();
-    if (page->sockfd < 0) {
-        _kiv_web_perror("socket");
-        _kiv_web_fail(page);
-        return page;
-    }
-    if (!kiv_net_set_nonblocking(page->sockfd)) {
-        kiv_printf("ioctlsocket failed with error: %ld\n", (long)errno);
+    // Cached, numeric and empty names are answered at once; any other is looked up beside the frame loop.
+    in_addr numeric;
+    if (!page->host[0] || _kiv_web_cache().count(page->host) || inet_pton(AF_INET, page->host, &numeric) == 1) {
+        if (!_kiv_web_open(page, kiv_gethostbyname(page->host)))
+            return page;
+    } else if (!(page->_lookup = _kiv_web_lookup_join(page->host))) {
         _kiv_web_fail(page);
         return page;
     }
@@ -239,21 +420,19 @@ int _kiv_web_take(kiv_web *page, const void *bytes, int n) {
         _kiv_web_fail(page);
         return -1;
     }
-    // One byte more than the answer keeps it zero-terminated.
-    kiv_web_buffer &rs = page->_response;
-    long long grown = kiv_web_grown(&rs, n + 1, KIV_WEB_ANSWER_MAX + 1);
-    if (grown > rs.alloc && _kiv_web_held + (grown - rs.alloc) > KIV_WEB_ANSWERS_MAX) {
+    if (_kiv_web_held + n > KIV_WEB_ANSWERS_MAX) {
         kiv_printf("answers together larger than %d bytes\n", KIV_WEB_ANSWERS_MAX);
         _kiv_web_fail(page);
         return -1;
     }
-    int before = rs.alloc;
-    if (!kiv_web_extend(&rs, n + 1, KIV_WEB_ANSWER_MAX + 1)) {
+    // One byte more than the answer keeps it zero-terminated.
+    if (!kiv_web_extend(&page->_response, n + 1, KIV_WEB_ANSWER_MAX + 1)) {
         kiv_printf("answer: out of memory\n");
         _kiv_web_fail(page);
         return -1;
     }
-    _kiv_web_held += rs.alloc - before;
+    _kiv_web_held += n;
+    page->_held += n;
     memcpy(page->_response.data + page->_response.len, bytes, (size_t)n);
     page->_response.len += n;
     if (!page->_head_done) {
@@ -269,6 +448,62 @@ int _kiv_web_take(kiv_web *page, const void *bytes, int n) {
     return 0;
 }
 
+int _kiv_web_end(kiv_web *page) {
+    if (page->error)
+        return -1;
+    if (!page->_head_done) {
+        kiv_printf("answer ended inside its head after %d bytes\n", page->_response.len);
+        _kiv_web_fail(page);
+        return -1;
+    }
+    const char *d = (const char *)page->_response.data;
+    if (!kiv_web_get_status(page)) {
+        const char *nl = (const char *)memchr(d, '\n', (size_t)page->header);
+        size_t n = nl ? (size_t)(nl - d) : (size_t)page->header;
+        if (n && d[n - 1] == '\r')
+            n--;
+        kiv_printf("status line is not HTTP/1.x NNN: '%s'\n", kiv_log_text(d, n < 80 ? n : 80).c_str());
+    }
+    std::vector<std::string> coding = _kiv_web_fields(page, "Transfer-Encoding");
+    if (!coding.empty()) {
+        if (coding.size() != 1 || strcasecmp(coding[0].c_str(), "chunked") != 0) {
+            kiv_printf("answer: transfer coding '%s' not supported\n", kiv_log_text(coding.back()).c_str());
+            _kiv_web_fail(page);
+            return -1;
+        }
+        int n = _kiv_web_dechunk(page->data, page->len);
+        if (n < 0) {
+            kiv_printf("answer: chunked body %s\n", n == -1 ? "cut short" : "malformed");
+            _kiv_web_fail(page);
+            return -1;
+        }
+        _kiv_web_cut(page, n);
+        return 0;
+    }
+    std::vector<std::string> lengths = _kiv_web_fields(page, "Content-Length");
+    if (lengths.empty())
+        return 0;
+    long long want = -1;
+    for (const std::string &v : lengths) {
+        bool digits = !v.empty() && v.size() <= 10 && v.find_first_not_of("0123456789") == std::string::npos;
+        long long n = digits ? atoll(v.c_str()) : -1;
+        if (n < 0 || (want >= 0 && n != want)) {
+            kiv_printf("answer: Content-Length '%s' is not one number\n", kiv_log_text(v).c_str());
+            _kiv_web_fail(page);
+            return -1;
+        }
+        want = n;
+    }
+    if (page->len < want) {
+        kiv_printf("answer ended after %d of its %lld body bytes\n", page->len, want);
+        _kiv_web_fail(page);
+        return -1;
+    }
+    // Bytes past the length are not the body's.
+    _kiv_web_cut(page, (int)want);
+    return 0;
+}
+
 int _kiv_web_poll(kiv_web *page) {
     if (!page)
         return 1;
@@ -279,6 +514,20 @@ int _kiv_web_poll(kiv_web *page) {
         kiv_printf("timeout :: state = %d\n", page->state);
         _kiv_web_fail(page);
         return 1;
+    }
+    if (kiv_web_get_ticks() > page->_deadline) {
+        kiv_printf("deadline :: state = %d, not over within %d s\n", page->state, KIV_WEB_DEADLINE);
+        _kiv_web_fail(page);
+        return 1;
+    }
+    if (page->state == 1 && page->_lookup) {
+        int found = _kiv_web_lookup_step(page->_lookup);
+        if (!found)
+            return 0;
+        const in_addr *addr = found > 0 ? &_kiv_web_cache()[page->_lookup->name].value : nullptr;
+        _kiv_web_lookup_leave(page);
+        if (!_kiv_web_open(page, addr))
+            return 1;
     }
     if (page->state == 1) {
         if (kiv_net_connect(page->sockfd, &page->their_addr) == KIV_NET_FAIL) {
@@ -330,7 +579,8 @@ int _kiv_web_poll(kiv_web *page) {
             return 1;
         }
         if (n == 0) {
-            page->state = 4;
+            if (_kiv_web_end(page) == 0)
+                page->state = 4;
             return 1;
         }
         kiv_web_reset_timeout(page);
@@ -374,29 +624,10 @@ int kiv_web_poll(kiv_web *page) {
     }
 }
 
-// The number after the first run of spaces, read with a bounded parse: 0 when there is none or it is absurd.
 int kiv_web_get_status(kiv_web *page) {
     if (!page || !page->header || !page->_response.data)
         return 0;
-    const char *s = (const char *)page->_response.data;
-    const char *end = s + page->_response.len;
-    while (s < end && *s && *s != ' ')
-        s++;
-    if (s >= end || !*s)
-        return 0;
-    while (s < end && *s == ' ')
-        s++;
-    if (s >= end || !*s)
-        return 0;
-    long v = 0;
-    int digits = 0;
-    while (s < end && *s >= '0' && *s <= '9') {
-        v = v * 10 + (*s - '0');
-        if (++digits > 9)
-            return 0;
-        s++;
-    }
-    return (int)v;
+    return _kiv_web_status((const char *)page->_response.data, page->_response.len);
 }
 
 void kiv_web_get_header(kiv_web *page, char *dest, int dlen, const char *name) {
@@ -427,9 +658,10 @@ void kiv_web_get_header(kiv_web *page, char *dest, int dlen, const char *name) {
 void kiv_web_destroy(kiv_web *page) {
     if (!page)
         return;
+    _kiv_web_lookup_leave(page);
     if (page->sockfd != -1)
         kiv_net_close(page->sockfd);
-    _kiv_web_held -= page->_response.alloc;
+    _kiv_web_held -= page->_held;
     free(page->_request.data);
     free(page->_response.data);
     free(page);

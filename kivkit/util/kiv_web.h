@@ -1,5 +1,8 @@
 // A small HTTP/1.0 client stepped from the frame loop: one record carries one exchange from name lookup to the
-// server's close; nothing blocks but the first lookup of a name. Also percent-encoding and a name cache.
+// server's close; nothing blocks: a name neither cached nor numeric is looked up beside the frame loop. Also
+// percent-encoding and a name cache.
+// The answer's framing is checked when the server closes: a status line other than HTTP/1.x NNN gives status 0,
+// a body shorter than its Content-Length fails, a chunked body is decoded and fails when cut short or malformed.
 // Calling order: kiv_web_init once; per request kiv_web_create, kiv_web_poll once per frame until it answers 1,
 // then error, kiv_web_get_status, data and len, then kiv_web_destroy; kiv_web_deinit once at shutdown.
 #pragma once
@@ -13,10 +16,13 @@ constexpr int KIV_WEB_HOST_MAX = 255;
 constexpr int KIV_WEB_PATH_MAX = 1023;
 // An answer (head and body) larger than this fails the exchange.
 constexpr int KIV_WEB_ANSWER_MAX = 32 << 20;
-// Bytes the answers of all live exchanges may hold together (their buffers as allocated); the exchange whose
-// growth would pass it fails. Two answers at the single cap fit, and the process never holds more than this
-// however many bodies never end.
+// Bytes the answers of all live exchanges may hold together, counted as received; the exchange whose bytes would
+// pass it fails. Two answers at the single cap fit. Buffers grow by at most KIV_WEB_GROW_SLACK beyond what they
+// hold, so the memory behind them stays near this however many bodies never end.
 constexpr int KIV_WEB_ANSWERS_MAX = 64 << 20;
+constexpr int KIV_WEB_GROW_SLACK = 256 << 10;
+// Seconds an exchange may take from its start (name lookup, connect, head and body) however steadily it trickles.
+constexpr int KIV_WEB_DEADLINE = 60;
 // Exchanges the web extension keeps open at once; later requests wait in order and open as earlier ones end,
 // so a script's burst of requests cannot use up the process's file descriptors.
 constexpr int KIV_WEB_OPEN_MAX = 32;
@@ -31,6 +37,8 @@ struct kiv_web_buffer {
     int pos; // bytes already sent (request only)
     unsigned char *data;
 };
+
+struct _kiv_web_lookup;
 
 struct kiv_web {
     unsigned char *data; // first body byte inside the response; null before the first read
@@ -56,10 +64,16 @@ struct kiv_web {
     // Readiness asked for many exchanges at once by kiv_web_ready_all, used by the next step instead of its own
     // query: bit 0 known, bit 1 readable, bit 2 writable.
     int _ready;
+    long _deadline; // the overall deadline (KIV_WEB_DEADLINE after creation) on the same clock as timeout
+    int _held;      // the bytes this exchange adds to kiv_web_answers_held
+    // The name lookup still under way (state 1, no socket yet); shared by the exchanges waiting on the same name.
+    _kiv_web_lookup *_lookup;
 };
 
 int kiv_web_init();
 void kiv_web_deinit();
+// Looks the name up at once, waiting for the resolver; the exchanges use it only for cached, numeric and empty
+// names.
 in_addr *kiv_gethostbyname(const char *name);
 kiv_web *kiv_web_create(const char *host, int port, const char *path, const void *post, int postlen, int timeout);
 // The same with explicit text lengths, so a NUL inside script text is seen and refused.
@@ -68,6 +82,10 @@ kiv_web *kiv_web_create_n(const char *host, size_t hostlen, int port, const char
 // Appends received bytes to the answer and finds the end of its head: the receive step and the fuzzer share it.
 // 0 on success, -1 (error set) when the answer outgrows its limits.
 int _kiv_web_take(kiv_web *page, const void *bytes, int n);
+// Judges the answer once the server has closed: the status line, the Content-Length and the chunked framing; a
+// chunked body is decoded in place. The receive step and the fuzzer share it. 0 when the answer stands, -1 (error
+// set, one log line) when not.
+int _kiv_web_end(kiv_web *page);
 // One step; 1 when the exchange is over.
 int _kiv_web_poll(kiv_web *page);
 // One readiness query for every exchange that waits on its socket, so that stepping many costs one system call
@@ -75,6 +93,7 @@ int _kiv_web_poll(kiv_web *page);
 void kiv_web_ready_all(kiv_web *const *pages, int n);
 // 1 when the exchange is over (done or failed), 0 while it goes on.
 int kiv_web_poll(kiv_web *page);
+// The code of a status line HTTP/1.x NNN; 0 before the head has begun or when the first line is not one.
 int kiv_web_get_status(kiv_web *page);
 void kiv_web_get_header(kiv_web *page, char *dest, int dlen, const char *name);
 void kiv_web_destroy(kiv_web *page);
@@ -82,7 +101,8 @@ int kiv_web_urlencode_len(const char *in, int l);
 void kiv_web_urlencode(char *out, int len, const char *in, int l);
 // Bytes the answers of all live exchanges hold now.
 long long kiv_web_answers_held();
-// Replaces the seconds clock of the inactivity allowance (null restores the monotonic clock); for tests.
+// Replaces the seconds clock of the inactivity allowance and the overall deadline (null restores the monotonic clock);
+// for tests.
 void kiv_web_set_clock(long (*source)());
 
 // One exchange with string fields; exec starts it, poll steps it, close ends it.

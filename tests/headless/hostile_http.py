@@ -69,6 +69,17 @@ async def _serve(reader, writer):
             # Slow but finite: the answer comes a tenth of a second after the request.
             await asyncio.sleep(0.1)
             writer.write(HEAD + b"ok")
+        elif mode == "/late":
+            # Answers once the large ones beside it have arrived.
+            await asyncio.sleep(4)
+            writer.write(HEAD + b"ok")
+        elif mode == "/big-trickle":
+            # 17 MiB at once, then a byte every 5 s: large and alive, never ending.
+            writer.write(HEAD + b"b" * (17 << 20))
+            while True:
+                await writer.drain()
+                await asyncio.sleep(5)
+                writer.write(b".")
         elif mode == "/slow":
             writer.write(HEAD)
             while True:

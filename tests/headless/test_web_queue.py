@@ -1,6 +1,6 @@
 """1,000 web requests queued at once against a slow loopback server, with the binary's file descriptors limited
 to 256: every request ends with its event, none fails for want of a descriptor, and a save made meanwhile reads
-back intact."""
+back intact. Two large answers that trickle on leave room for ordinary ones."""
 import os
 import re
 import resource
@@ -48,6 +48,16 @@ def test_queue():
     k.check(len(waits) == 1, "waiting logged", "one line for the burst, saw %d" % len(waits), lines)
 
 
+def test_beside_large():
+    port = hostile_http.start()
+    run = k.Live(["-mod", k.mod_path("web_queue.lua"), "-port", str(port), "-path", "/late", "-count", "5",
+                  "-start", "5", "-lead", "/big-trickle"], cwd=tempfile.mkdtemp())
+    run.until(lambda l: l == "$ all answered" or "failure" in l, "five answers beside two of 17 MiB")
+    run.stop()
+    k.check("$ all answered" in run.lines, "ordinary answers", "all five, none failed", run.lines)
+
+
 if __name__ == "__main__":
+    test_beside_large()
     test_queue()
     k.finish()
