@@ -25,6 +25,8 @@ static const enet_uint32 _NET_NOTE_MS = 1000;
 // The most datagrams one ENet service call reads; how often the socket is read dry at the least.
 static const size_t _NET_SERVICE_DATAGRAMS = 256;
 static const enet_uint32 _NET_INTAKE_EVERY_MS = 10;
+// Events the intake may make ahead of the script before it stops reading.
+static const size_t _NET_INTAKE_EVENTS = 64;
 // A queue is walked again once a quarter of what the last walk found has been offered since, or after this long:
 // walks then cost a few steps per command received, however close to its limit a peer stays.
 static const enet_uint32 _NET_WALK_MS = 250;
@@ -548,21 +550,32 @@ static bool _net_translate(ENetEvent &ev, NetEvent *out) {
     }
 }
 
-// Reads the socket dry, or for NET_INTAKE_MS, at the start of each net_poll run: ENet reads it only when it has
-// no event left to hand out, and then only 256 datagrams a call, so a flood or a script that stops early would
-// otherwise leave the rest to overflow the socket's buffer, honest peers' datagrams with it. Servicing without an
-// event queues what arrives for the calls that follow.
+// Reads the socket dry, or for NET_INTAKE_MS, at the start of each net_poll run. ENet reads it only when it has
+// no event left to hand out, and then 256 datagrams a call at most, so a flood or a script that stops early would
+// leave the rest to overflow the socket's buffer, honest peers' datagrams with it. The peers with events to hand
+// out are set aside meanwhile, so that ENet reads instead; the few events it makes as it reads wait in `pending`.
 static void _net_intake() {
+    ENetHost *host = _my_net->net;
+    ENetList &queue = host->dispatchQueue;
+    ENetList waiting;
+    enet_list_clear(&waiting);
     enet_uint32 start = enet_time_get();
     for (;;) {
+        if (!enet_list_empty(&queue))
+            enet_list_move(enet_list_end(&waiting), enet_list_begin(&queue), enet_list_previous(enet_list_end(&queue)));
         size_t read = _my_net->intake_read;
-        if (enet_host_service(_my_net->net, nullptr, 0) < 0)
-            break;
+        ENetEvent ev;
+        int serviced = enet_host_service(host, &ev, 0);
+        NetEvent e;
+        if (serviced > 0 && _net_translate(ev, &e))
+            _my_net->pending.push_back(e);
         _net_enforce();
-        if (!_my_net->net || _my_net->intake_read - read < _NET_SERVICE_DATAGRAMS ||
-            (enet_uint32)(enet_time_get() - start) >= NET_INTAKE_MS)
+        if (serviced < 0 || (serviced == 0 && _my_net->intake_read - read < _NET_SERVICE_DATAGRAMS) ||
+            _my_net->pending.size() >= _NET_INTAKE_EVENTS || (enet_uint32)(enet_time_get() - start) >= NET_INTAKE_MS)
             break;
     }
+    if (!enet_list_empty(&waiting))
+        enet_list_move(enet_list_begin(&queue), enet_list_begin(&waiting), enet_list_previous(enet_list_end(&waiting)));
 }
 
 // --- public functions
@@ -728,6 +741,7 @@ bool net_poll(NetEvent *out) {
             _my_net->intake_on = true;
             _my_net->intake_at = enet_time_get();
             _net_intake();
+            continue; // what it made goes first
         }
         ENetEvent ev;
         int serviced = enet_host_service(_my_net->net, &ev, 0);
