@@ -35,7 +35,6 @@ static const enet_uint32 _NET_WALK_MS = 250;
 struct _NetSlot {
     enet_uint32 over_id = 0; // connectID of a connection found over its queue limit, to be disconnected
     bool over = false;
-    bool over_total = false;        // the most of all peers when together they held too much
     size_t commands = 0, bytes = 0; // what was counted when it was found over
     enet_uint32 open_id = 0;        // connectID of a connection seen half-open since `since`
     bool half_open = false;
@@ -64,13 +63,13 @@ struct MyNetExt {
     bool any_over = false;
     enet_uint32 last_scan = 0;
     size_t total_commands = 0, total_bytes = 0; // the sum of the slots' held counts
-    enet_uint32 total_walked_at = 0;
     uint64_t births = 0;
     // Datagrams seen, and whether a net_poll run (calls until one has no event) is under way.
     size_t intake_read = 0;
     bool intake_on = false;
     enet_uint32 intake_at = 0;
-    int refused = 0, gave_way = 0; // CONNECTs refused and unverified connections given up, not yet logged
+    // CONNECTs refused, unverified connections given up and datagrams held back by the total, not yet logged
+    int refused = 0, gave_way = 0, held_back = 0;
     enet_uint32 last_note = 0;
 };
 
@@ -278,9 +277,8 @@ static bool _net_live(const ENetPeer *peer) {
 }
 
 // Marks a connection to be disconnected after this service call; its datagrams are dropped until then.
-static void _net_mark(const ENetPeer *peer, _NetSlot &slot, bool total) {
+static void _net_mark(const ENetPeer *peer, _NetSlot &slot) {
     slot.over = true;
-    slot.over_total = total;
     slot.over_id = peer->connectID;
     slot.commands = slot.held_commands;
     slot.bytes = slot.held_bytes;
@@ -290,40 +288,6 @@ static void _net_mark(const ENetPeer *peer, _NetSlot &slot, bool total) {
 
 static bool _net_total_over() {
     return _my_net->total_commands > NET_TOTAL_MAX_COMMANDS || _my_net->total_bytes > NET_TOTAL_MAX_BYTES;
-}
-
-// When all peers together hold more than a host may: counts them exactly (when that is due), then marks the ones
-// holding the most until the rest fit. True when `sender` was marked.
-static bool _net_trim(ENetHost *host, const ENetPeer *sender) {
-    std::vector<_NetSlot> &slots = _my_net->slots;
-    size_t n = std::min(slots.size(), host->peerCount);
-    auto counted = [&](size_t i) {
-        const ENetPeer *peer = &host->peers[i];
-        return slots[i].counted && slots[i].id == peer->connectID && _net_live(peer) && !slots[i].over;
-    };
-    if ((enet_uint32)(host->serviceTime - _my_net->total_walked_at) >= _NET_WALK_MS) {
-        _my_net->total_walked_at = host->serviceTime;
-        for (size_t i = 0; i < n; i++)
-            if (counted(i))
-                _net_walk(host, &host->peers[i], slots[i]);
-    }
-    bool marked = false;
-    while (_net_total_over()) {
-        bool by_commands = _my_net->total_commands > NET_TOTAL_MAX_COMMANDS;
-        size_t most = n;
-        for (size_t i = 0; i < n; i++) {
-            if (!counted(i))
-                continue;
-            if (most == n || (by_commands ? slots[i].held_commands > slots[most].held_commands
-                                          : slots[i].held_bytes > slots[most].held_bytes))
-                most = i;
-        }
-        if (most == n)
-            break;
-        _net_mark(&host->peers[most], slots[most], true);
-        marked = marked || &host->peers[most] == sender;
-    }
-    return marked;
 }
 
 // Which of two unverified connections was let in first (one not seen coming in counts as the oldest).
@@ -429,12 +393,20 @@ static int ENET_CALLBACK _net_intercept(ENetHost *host, ENetEvent *) {
             return 1; // held back until a walk is due
         _net_walk(host, peer, slot);
         if (slot.held_commands > NET_PEER_MAX_COMMANDS || slot.held_bytes >= NET_PEER_MAX_BYTES) {
-            _net_mark(peer, slot, false);
+            _net_mark(peer, slot);
             return 1;
         }
     }
     _net_hold(slot, commands, bytes);
-    return _net_total_over() && _net_trim(host, peer) ? 1 : 0;
+    // Past the bound for all peers, one holding more than its share waits (its datagrams dropped before ENet
+    // spends anything on them); those holding less still get through, so the total stays under twice the bound.
+    if (_net_total_over() && (slot.held_commands > NET_TOTAL_MAX_COMMANDS / host->peerCount ||
+                              slot.held_bytes > NET_TOTAL_MAX_BYTES / host->peerCount)) {
+        _net_release(slot, commands, bytes);
+        _my_net->held_back++;
+        return 1;
+    }
+    return 0;
 }
 
 static void _net_limit(ENetHost *host) {
@@ -443,10 +415,10 @@ static void _net_limit(ENetHost *host) {
     host->intercept = _net_intercept;
     _my_net->slots.assign(host->peerCount, _NetSlot());
     _my_net->any_over = false;
-    _my_net->last_scan = _my_net->last_note = _my_net->total_walked_at = host->serviceTime;
+    _my_net->last_scan = _my_net->last_note = host->serviceTime;
     _my_net->total_commands = _my_net->total_bytes = 0;
     _my_net->intake_on = false;
-    _my_net->refused = _my_net->gave_way = 0;
+    _my_net->refused = _my_net->gave_way = _my_net->held_back = 0;
 }
 
 // After each service: disconnects the peers found over their limits (the script sees an ordinary disconnect) and,
@@ -464,14 +436,9 @@ static void _net_enforce() {
             if (peer->connectID != slot.over_id || !_net_live(peer))
                 continue;
             NetID id = _net_forget(peer);
-            if (slot.over_total)
-                gprint("net: peer %d disconnected: %zu commands and %zu bytes queued, the most while all peers "
-                       "together held over the limit of %zu commands or %zu bytes\n",
-                       id, slot.commands, slot.bytes, NET_TOTAL_MAX_COMMANDS, NET_TOTAL_MAX_BYTES);
-            else
-                gprint("net: peer %d disconnected: %zu commands and %zu bytes queued, over the limit of %zu commands "
-                       "or %zu bytes\n",
-                       id, slot.commands, slot.bytes, NET_PEER_MAX_COMMANDS, NET_PEER_MAX_BYTES);
+            gprint("net: peer %d disconnected: %zu commands and %zu bytes queued, over the limit of %zu commands "
+                   "or %zu bytes\n",
+                   id, slot.commands, slot.bytes, NET_PEER_MAX_COMMANDS, NET_PEER_MAX_BYTES);
             if (id) {
                 NetEvent e;
                 _net_event(&e, "disconnect", id, "", 0);
@@ -502,14 +469,19 @@ static void _net_enforce() {
     }
     if (dropped)
         gprint("net: gave up %d connection(s) never verified within %u ms\n", dropped, NET_HALF_OPEN_MS);
-    if (host->serviceTime - _my_net->last_note < _NET_NOTE_MS || (!_my_net->refused && !_my_net->gave_way))
+    if (host->serviceTime - _my_net->last_note < _NET_NOTE_MS ||
+        (!_my_net->refused && !_my_net->gave_way && !_my_net->held_back))
         return;
     _my_net->last_note = host->serviceTime;
     if (_my_net->refused)
         gprint("net: refused %d connection(s) from addresses already holding %zu\n", _my_net->refused, NET_PER_ADDRESS);
     if (_my_net->gave_way)
         gprint("net: %d unverified connection(s) gave way to newer ones\n", _my_net->gave_way);
-    _my_net->refused = _my_net->gave_way = 0;
+    if (_my_net->held_back)
+        gprint("net: held back %d datagram(s) of peers holding more than their share while all together held over "
+               "%zu commands or %zu bytes\n",
+               _my_net->held_back, NET_TOTAL_MAX_COMMANDS, NET_TOTAL_MAX_BYTES);
+    _my_net->refused = _my_net->gave_way = _my_net->held_back = 0;
 }
 
 // One ENet event as a script event; false for those the script never sees (a foreign version, no id left).

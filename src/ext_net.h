@@ -19,7 +19,8 @@ constexpr size_t NET_MAX_WAITING = 4 * 1024 * 1024;
 // received and not yet polled), counted with ENet's bookkeeping; past either the peer is disconnected.
 constexpr size_t NET_PEER_MAX_COMMANDS = 8192;
 constexpr size_t NET_PEER_MAX_BYTES = NET_MAX_WAITING;
-// What all peers of a host together may hold queued; past it the peer holding the most is disconnected.
+// What all peers of a host together may hold queued; past it the datagrams of a peer holding more than its share
+// (the bound over the peer slots) are dropped, so that together they stay under twice the bound.
 constexpr size_t NET_TOTAL_MAX_COMMANDS = 65536;
 constexpr size_t NET_TOTAL_MAX_BYTES = 64 * 1024 * 1024;
 // A connection begun but never verified (a forged CONNECT) gives its slot back after this long.
