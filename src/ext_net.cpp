@@ -133,8 +133,51 @@ static void _net_queued(const ENetPeer *peer, size_t *commands, size_t *bytes) {
     *bytes = b;
 }
 
-// The commands of the datagram just received, after the range coder when it is compressed; false when ENet drops
-// the datagram anyway.
+// ENet's range coder, keeping what the intercept decompressed of the datagram just received for ENet's own pass
+// over the same bytes, so that each datagram is decompressed once.
+struct _NetCoder {
+    void *range = nullptr;
+    bool kept = false;
+    const enet_uint8 *in = nullptr;
+    size_t in_length = 0, length = 0;
+    enet_uint8 plain[ENET_PROTOCOL_MAXIMUM_MTU];
+};
+
+static size_t ENET_CALLBACK _net_compress(void *context, const ENetBuffer *in, size_t count, size_t limit,
+                                          enet_uint8 *out, size_t out_limit) {
+    return enet_range_coder_compress(((_NetCoder *)context)->range, in, count, limit, out, out_limit);
+}
+
+static size_t ENET_CALLBACK _net_decompress(void *context, const enet_uint8 *in, size_t limit, enet_uint8 *out,
+                                            size_t out_limit) {
+    _NetCoder *coder = (_NetCoder *)context;
+    if (coder->kept && in == coder->in && limit == coder->in_length && coder->length <= out_limit) {
+        coder->kept = false;
+        memcpy(out, coder->plain, coder->length);
+        return coder->length;
+    }
+    return enet_range_coder_decompress(coder->range, in, limit, out, out_limit);
+}
+
+static void ENET_CALLBACK _net_coder_destroy(void *context) {
+    _NetCoder *coder = (_NetCoder *)context;
+    enet_range_coder_destroy(coder->range);
+    delete coder;
+}
+
+static void _net_compress_with_coder(ENetHost *host) {
+    _NetCoder *coder = new _NetCoder();
+    coder->range = enet_range_coder_create();
+    if (!coder->range) {
+        delete coder;
+        return;
+    }
+    ENetCompressor compressor = {coder, _net_compress, _net_decompress, _net_coder_destroy};
+    enet_host_compress(host, &compressor);
+}
+
+// The commands of the datagram just received, after the range coder when it is compressed (what it makes is kept
+// for ENet); false when ENet drops the datagram anyway.
 static bool _net_commands(ENetHost *host, const enet_uint8 **at, const enet_uint8 **end) {
     static enet_uint8 plain[ENET_PROTOCOL_MAXIMUM_MTU];
     const enet_uint8 *data = host->receivedData;
@@ -146,11 +189,24 @@ static bool _net_commands(ENetHost *host, const enet_uint8 **at, const enet_uint
     if (flags & ENET_PROTOCOL_HEADER_FLAG_COMPRESSED) {
         if (!host->compressor.context || !host->compressor.decompress)
             return false;
-        size_t n = host->compressor.decompress(host->compressor.context, *at, *end - *at, plain, sizeof(plain));
-        if (n == 0 || n > sizeof(plain))
+        if (host->compressor.decompress != _net_decompress) {
+            size_t n = host->compressor.decompress(host->compressor.context, *at, *end - *at, plain, sizeof(plain));
+            if (n == 0 || n > sizeof(plain))
+                return false;
+            *at = plain;
+            *end = plain + n;
+            return true;
+        }
+        _NetCoder *coder = (_NetCoder *)host->compressor.context;
+        size_t n = enet_range_coder_decompress(coder->range, *at, *end - *at, coder->plain, sizeof(coder->plain));
+        if (n == 0 || n > sizeof(coder->plain))
             return false;
-        *at = plain;
-        *end = plain + n;
+        coder->kept = true;
+        coder->in = *at;
+        coder->in_length = *end - *at;
+        coder->length = n;
+        *at = coder->plain;
+        *end = coder->plain + n;
     }
     return true;
 }
@@ -370,6 +426,8 @@ static int ENET_CALLBACK _net_intercept(ENetHost *host, ENetEvent *) {
     if (!_my_net || host != _my_net->net || host->receivedDataLength < 2)
         return 0;
     _my_net->intake_read++;
+    if (host->compressor.decompress == _net_decompress)
+        ((_NetCoder *)host->compressor.context)->kept = false;
     size_t index = (((size_t)host->receivedData[0] << 8) | host->receivedData[1]) & ENET_PROTOCOL_MAXIMUM_PEER_ID;
     if (index == ENET_PROTOCOL_MAXIMUM_PEER_ID)
         return _my_net->mode == 1 ? _net_admit(host) : 0;
@@ -577,7 +635,7 @@ void net_host(int port) {
     _net_limit(_my_net->net);
     _my_net->net->duplicatePeers = NET_PER_ADDRESS;
     enet_socket_set_option(_my_net->net->socket, ENET_SOCKOPT_RCVBUF, NET_RECEIVE_BUFFER);
-    enet_host_compress_with_range_coder(_my_net->net);
+    _net_compress_with_coder(_my_net->net);
     _my_net->mode = 1;
 }
 
@@ -595,7 +653,7 @@ void net_open(const char *host, int port) {
         return;
     }
     _net_limit(_my_net->net);
-    enet_host_compress_with_range_coder(_my_net->net);
+    _net_compress_with_coder(_my_net->net);
     _my_net->mode = 0;
     ENetAddress address;
     address.port = (enet_uint16)port;
