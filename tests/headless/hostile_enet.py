@@ -29,7 +29,7 @@ SETUPS = {
     "json": (["json"] * 3, ATTACK_S, 250, None, False),
     "datagrams": (["datagrams"], 15, 1000, None, True),
     "parkers": (["parkers"], ATTACK_S, 300, 120 * 1024, True),
-    "lockout": (["forged", "rejoin"], 20, MAX_GAP_MS, None, True),
+    "lockout": (["forged", "rejoin"], 15, MAX_GAP_MS, None, True),
 }
 NEWCOMER_MS = 8000
 # Half-open connections are given up after 3 s, and a client tries again 3.5 s and 7.5 s after its first try;
