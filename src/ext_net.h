@@ -19,8 +19,20 @@ constexpr size_t NET_MAX_WAITING = 4 * 1024 * 1024;
 // received and not yet polled), counted with ENet's bookkeeping; past either the peer is disconnected.
 constexpr size_t NET_PEER_MAX_COMMANDS = 8192;
 constexpr size_t NET_PEER_MAX_BYTES = NET_MAX_WAITING;
+// What all peers of a host together may hold queued; past it the datagrams of a peer holding more than its share
+// (the bound over the peer slots) are dropped, so that together they stay under twice the bound.
+constexpr size_t NET_TOTAL_MAX_COMMANDS = 65536;
+constexpr size_t NET_TOTAL_MAX_BYTES = 64 * 1024 * 1024;
 // A connection begun but never verified (a forged CONNECT) gives its slot back after this long.
 constexpr unsigned NET_HALF_OPEN_MS = 3000;
+// Connections a server holds from one address; a CONNECT past it takes the place of that address's oldest
+// unverified connection, or is refused when all of them are verified.
+constexpr size_t NET_PER_ADDRESS = 16;
+// What one net_poll run (calls until it has no event) spends reading datagrams past ENet's 256 per service call,
+// so that a flood is read and dropped rather than left to crowd honest peers out of the socket's buffer.
+constexpr unsigned NET_INTAKE_MS = 4;
+// The server socket's receive buffer (the kernel may grant less).
+constexpr int NET_RECEIVE_BUFFER = 2 * 1024 * 1024;
 
 // One event for the script: type "connect", "disconnect" or "message"; value the reason or the bytes.
 struct NetEvent {

@@ -10,9 +10,11 @@ end
 -- --- server
 
 -- Work the server does per frame, so that no peer can keep it from stepping the world: it stops reading the
--- network after this many events or this many seconds of the frame (the rest waits in the queue for the next
--- frame), and reads at most this many messages of one peer per frame (the rest of them are dropped unread).
+-- network after this many events or this many seconds of the frame (the clock is read after every event; the
+-- rest waits in the queue for the next frame), and decodes at most this many messages and bytes of one peer per
+-- frame (its further messages are dropped unread), so that costly valid JSON cannot stretch a frame.
 netplay.frame_events, netplay.frame_seconds, netplay.peer_messages = 400, 0.004, 16
+netplay.peer_bytes = 4096
 -- One log line per peer per this many seconds about its malformed messages; a peer that takes no slot this long
 -- after connecting is let go, so silent connections cannot fill the host.
 netplay.log_every, netplay.hello_wait = 5, 5
@@ -26,7 +28,8 @@ function server.start(args)
     server.inputs = {}
     server.acc = 0
     server.clock = 0
-    server.peers = {} -- cid -> {since = connect time, read = messages this frame, bad = {next = time, held = n}}
+    -- cid -> {since = connect time, read = messages and bytes this frame, bad = {next = time, held = n}}
+    server.peers = {}
     net_host(server.port)
     print("server: listening on port " .. server.port)
 end
@@ -46,7 +49,7 @@ end
 local function peer(cid)
     local p = server.peers[cid]
     if not p then
-        p = {since = server.clock, read = 0, bad = {next = 0, held = 0}}
+        p = {since = server.clock, read = 0, bytes = 0, bad = {next = 0, held = 0}}
         server.peers[cid] = p
     end
     return p
@@ -80,6 +83,13 @@ local function server_message(cid, text)
     p.read = p.read + 1
     if p.read > netplay.peer_messages or p.gone then
         return
+    end
+    -- A message over the size limit is refused unread below and costs nothing to decode.
+    if #text <= shared.limits.message then
+        if p.bytes + #text > netplay.peer_bytes then
+            return
+        end
+        p.bytes = p.bytes + #text
     end
     local m, why = shared.read_message(text)
     if not m then
@@ -126,10 +136,10 @@ end
 
 local function server_read()
     for _, p in pairs(server.peers) do
-        p.read = 0
+        p.read, p.bytes = 0, 0
     end
     local started, n = os.clock(), 0
-    while n < netplay.frame_events and (n % 32 ~= 0 or os.clock() - started < netplay.frame_seconds) do
+    while n < netplay.frame_events and os.clock() - started < netplay.frame_seconds do
         local e = net_poll()
         if not e then
             break

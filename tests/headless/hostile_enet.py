@@ -1,8 +1,9 @@
-"""One hostile ENet peer (kiv_hostile_peer, the attack named on the command line) against the game's headless
+"""Hostile ENet peers (kiv_hostile_peer, the attack named on the command line) against the game's headless
 server, with an honest bot client playing and an honest observer timing the snapshots. The server's memory must
 stay bounded, no snapshot gap may show a frame longer than about 100 ms, the bot and the observer must never be
-dropped and the bot keeps playing; after a burst of forged CONNECTs a newcomer joins within a few seconds.
-Usage: hostile_enet.py parked|fragments|big|flood|connects"""
+dropped and the bot keeps playing; after a burst of forged CONNECTs a newcomer joins within a few seconds, and
+while other addresses keep forging CONNECTs and reconnecting, newcomers from 127.0.0.1 join within 8 s each.
+Usage: hostile_enet.py parked|fragments|big|flood|connects|json|datagrams|parkers|lockout"""
 import os
 import re
 import subprocess
@@ -21,6 +22,16 @@ MAX_GAP_MS = 500 if SANITIZED else 250
 # ASan keeps freed memory in quarantine (256 MB by default), so a churning server grows by that much more.
 MAX_RSS_GROWTH_KB = (800 if SANITIZED else 150) * 1024
 ATTACK_S = 8
+# Per attack: the hostile processes' modes, seconds of attack, the largest snapshot gap (ms) and server RSS
+# (KB, absolute) allowed, and whether the game's bot plays (three slot holders and the observer fill the game).
+# A gap of the limit shows a frame of about 100 ms (json), 150 ms (parkers) or 1 s (datagrams).
+SETUPS = {
+    "json": (["json"] * 3, ATTACK_S, 250, None, False),
+    "datagrams": (["datagrams"], 15, 1000, None, True),
+    "parkers": (["parkers"], ATTACK_S, 300, 120 * 1024, True),
+    "lockout": (["forged", "rejoin"], 15, MAX_GAP_MS, None, True),
+}
+NEWCOMER_MS = 8000
 # Half-open connections are given up after 3 s, and a client tries again 3.5 s and 7.5 s after its first try;
 # the rest is a loaded machine.
 JOIN_AFTER_BURST_MS = 9000
@@ -78,17 +89,37 @@ def ticks(lines):
     return [int(m.group(1)) for m in (re.match(r"\$ client: tick (\d+)", l) for l in lines) if m]
 
 
+def newcomers(port, seconds, shown):
+    """Newcomers from 127.0.0.1, one after the other for `seconds`: each must get a player slot in time."""
+    end, times = time.time() + seconds, []
+    while time.time() + NEWCOMER_MS / 1000.0 < end:
+        p = Proc([HOSTILE, str(port), "join", str(NEWCOMER_MS // 1000 + 2)])
+        p.p.wait(timeout=NEWCOMER_MS / 1000.0 + 10)
+        p.stop()
+        m = [int(l.split()[3]) for l in p.lines if l.startswith("watch: joined in ")]
+        k.check(m and m[0] <= NEWCOMER_MS, "newcomer", "a slot within %d ms, saw %s" % (NEWCOMER_MS, p.lines),
+                shown())
+        times += m
+        time.sleep(1)
+    print("newcomers joined in %s ms" % times)
+
+
 def test_attack(attack):
+    modes, attack_s, max_gap, max_rss, with_bot = SETUPS.get(attack, ([attack], ATTACK_S, MAX_GAP_MS, None, True))
+    if SANITIZED:
+        max_gap, max_rss = max(max_gap * 2, MAX_GAP_MS), max_rss and max_rss + MAX_RSS_GROWTH_KB
     port = k.free_udp_port()
     cwd = tempfile.mkdtemp(prefix="kiv_hostile_")
     game = [k.KIVGAME, "-headless"]
     server = Proc(game + ["-server", str(port)], cwd=cwd)
     server.until(lambda l: l == "$ server: listening on port %d" % port, "the server listening")
-    bot = Proc(game + ["-join", "127.0.0.1:%d" % port, "-bot", "1"], cwd=cwd)
-    bot.until(lambda l: re.match(r"\$ client: joined as player \d$", l), "the bot's player slot")
-    watch = Proc([HOSTILE, str(port), "watch", str(ATTACK_S + 6)])
+    bot = Proc(game + ["-join", "127.0.0.1:%d" % port, "-bot", "1"] if with_bot else ["true"], cwd=cwd)
+    if with_bot:
+        bot.until(lambda l: re.match(r"\$ client: joined as player \d$", l), "the bot's player slot")
+    watch = Proc([HOSTILE, str(port), "watch", str(attack_s + 6)])
     watch.until(lambda l: l.startswith("watch: joined in "), "the observer's player slot")
-    bot.until(lambda l: l.startswith("$ client: tick "), "the bot playing")
+    if with_bot:
+        bot.until(lambda l: l.startswith("$ client: tick "), "the bot playing")
     time.sleep(1)
     base = rss_kb(server.p.pid)
     peak = [base]
@@ -102,7 +133,16 @@ def test_attack(attack):
     sampler = threading.Thread(target=sample, daemon=True)
     sampler.start()
     bot_before = len(bot.lines)
-    hostile = Proc([HOSTILE, str(port), attack, str(ATTACK_S)])
+    hostiles = [Proc([HOSTILE, str(port), mode, str(attack_s)]) for mode in modes]
+    hostile = hostiles[0]
+    shown = lambda: server.lines[-60:] + ["--- hostile"] + sum((h.lines for h in hostiles), []) + ["--- observer"
+                                                                                                   ] + watch.lines
+    if attack == "json":
+        for h in hostiles:
+            h.until(lambda l: l.startswith("watch: joined in "), "the attacker's player slot")
+    if attack == "lockout":
+        time.sleep(2)
+        newcomers(port, attack_s - 3, shown)
     if attack == "connects":
         hostile.until(lambda l: l.startswith("hostile: "), "the burst sent")
         newcomer = Proc([HOSTILE, str(port), "watch", str(JOIN_AFTER_BURST_MS // 1000 + 3)])
@@ -114,8 +154,9 @@ def test_attack(attack):
                 (JOIN_AFTER_BURST_MS, joined_ms), newcomer.lines)
         newcomer.stop()
         time.sleep(max(0, ATTACK_S - JOIN_AFTER_BURST_MS / 1000.0))
-    hostile.p.wait(timeout=ATTACK_S + 20)
-    hostile.stop()
+    for h in hostiles:
+        h.p.wait(timeout=attack_s + 20)
+        h.stop()
     summary = watch.until(lambda l: l.startswith("watch: snapshots "), "the observer's summary", timeout=15)
     done.set()
     sampler.join()
@@ -123,17 +164,20 @@ def test_attack(attack):
     bot.stop()
     server.stop()
 
-    shown = server.lines + ["--- hostile"] + hostile.lines + ["--- observer"] + watch.lines
+    shown = shown()
     m = re.match(r"watch: snapshots (\d+) max_gap (\d+) ms disconnected (\d+)", summary)
     k.check(m and int(m.group(3)) == 0, "observer", "never disconnected: %s" % summary, shown)
     k.check(m and int(m.group(1)) >= 100, "snapshots", "a snapshot every step, saw %s" % summary, shown)
-    k.check(m and int(m.group(2)) <= MAX_GAP_MS, "frames", "no gap over %d ms between snapshots: %s" %
-            (MAX_GAP_MS, summary), shown)
+    k.check(m and int(m.group(2)) <= max_gap, "frames", "no gap over %d ms between snapshots: %s" %
+            (max_gap, summary), shown)
     k.check(peak[0] - base <= MAX_RSS_GROWTH_KB, "memory", "server RSS growth under %d KB, %d KB to %d KB" %
             (MAX_RSS_GROWTH_KB, base, peak[0]), shown)
+    k.check(not max_rss or peak[0] <= max_rss, "memory", "server RSS under %d KB, peak %d KB" % (max_rss or 0,
+                                                                                             peak[0]), shown)
     seen = ticks(bot_during)
-    k.check(len(seen) >= ATTACK_S - 2 and seen == sorted(seen) and seen and seen[-1] - seen[0] >= 30 * (ATTACK_S - 3),
-            "bot", "the bot's world ticking on through the attack, saw ticks %s" % seen, bot.lines)
+    k.check(not with_bot or len(seen) >= attack_s - 2 and seen == sorted(seen) and seen and
+            seen[-1] - seen[0] >= 30 * (attack_s - 3), "bot",
+            "the bot's world ticking on through the attack, saw ticks %s" % seen, bot.lines)
     k.check(not any("client: disconnected" in l for l in bot.lines), "bot", "never disconnected", bot.lines)
     if attack in ("parked", "fragments"):
         k.check(any(re.match(r".*net: peer \d+ disconnected: \d+ commands and \d+ bytes queued, over the limit", l)
@@ -141,6 +185,8 @@ def test_attack(attack):
     print("%s: %s; server RSS %d KB to %d KB; %s; %d server limit lines" % (
         attack, summary, base, peak[0], (hostile.lines or ["?"])[-1],
         len([l for l in server.lines if "net: " in l])))
+    for l in [l for l in server.lines if "net: " in l][:5]:
+        print("  " + l)
     bad = [l for l in server.lines + bot.lines if "Lua error" in l or "stack traceback" in l]
     k.check(not bad, "scripts", "no script error, saw %s" % bad[:3], shown)
 

@@ -8,7 +8,15 @@
 //   connects   one burst of 300 CONNECT datagrams that are never followed up, then exits
 //   watch      joins as a player (hello, welcome) and times the snapshots: "watch: joined in N ms", at the end
 //              "watch: snapshots N max_gap M ms disconnected D"
-// The attacks reconnect whenever the server drops them and print "hostile: MODE datagrams N disconnected D".
+//   join       joins as a player like watch and leaves at once
+//   json       joins as a player like watch, then sends 4 KB arrays of zeros (valid, slow to decode), 3,000 a second
+//              in unreliable fragments, so that no window holds them back
+//   datagrams  2-byte datagrams from a socket that never connects, 40,000 a second
+//   parkers    100 peers from 127.0.0.50 and up, each parking 8,000 empty commands, then together 15,000
+//              header-only datagrams a second
+//   forged     300 CONNECTs every 0.25 s from 127.0.0.2 to 127.0.0.31, never followed up
+//   rejoin     300 peers from 127.0.0.40 to 127.0.0.44 that connect, stay silent and reconnect when let go
+// The attacks reconnect whenever the server drops them and print "hostile: datagrams N disconnected D".
 #include <enet/enet.h>
 
 #include <chrono>
@@ -17,6 +25,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "enet_craft.h"
 
@@ -40,6 +49,19 @@ struct Client {
         enet_address_set_host(&to, "127.0.0.1");
         to.port = (enet_uint16)port;
         host = enet_host_create(nullptr, 1, 16, 0, 0);
+        if (!host) {
+            fprintf(stderr, "hostile: no ENet host\n");
+            exit(2);
+        }
+        enet_host_compress_with_range_coder(host);
+    }
+    // `peers` connections from loopback address 127.0.0.`from`.
+    Client(int port, int from, size_t peers) {
+        enet_address_set_host(&to, "127.0.0.1");
+        to.port = (enet_uint16)port;
+        ENetAddress a{ENET_HOST_ANY, 0};
+        enet_address_set_host(&a, ("127.0.0." + std::to_string(from)).c_str());
+        host = enet_host_create(&a, peers, 16, 0, 0);
         if (!host) {
             fprintf(stderr, "hostile: no ENet host\n");
             exit(2);
@@ -100,8 +122,10 @@ template <class F> void attack_loop(Client &c, int seconds, F attack) {
     printf("hostile: datagrams %ld disconnected %d\n", sent, c.disconnects);
 }
 
-int watch(int port, int seconds) {
+// Joins as a player and times the snapshots; with `flood`, then sends it `per_ms` times a millisecond.
+int watch(int port, int seconds, const std::string &flood = std::string(), int per_ms = 0, bool leave = false) {
     Client c(port);
+    long flooded = 0;
     auto start = Clock::now();
     c.dial();
     long joined = -1, max_gap = 0, snapshots = 0;
@@ -113,6 +137,7 @@ int watch(int port, int seconds) {
                 joined = ms_since(start);
                 printf("watch: joined in %ld ms\n", joined);
                 fflush(stdout);
+                seconds = leave ? 0 : seconds;
             } else if (joined >= 0 && m.find("\"state\"") != std::string::npos) {
                 if (snapshots++ > 0 && ms_since(last) > max_gap)
                     max_gap = ms_since(last);
@@ -126,9 +151,14 @@ int watch(int port, int seconds) {
             enet_peer_send(c.peer, 0, enet_packet_create(hello, sizeof(hello) - 1, ENET_PACKET_FLAG_RELIABLE));
             c.peer->data = (void *)1; // hello sent
         }
+        for (int i = 0; joined >= 0 && c.peer && i < per_ms; i++, flooded++)
+            enet_peer_send(c.peer, 0,
+                           enet_packet_create(flood.data(), flood.size(), ENET_PACKET_FLAG_UNRELIABLE_FRAGMENT));
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     printf("watch: snapshots %ld max_gap %ld ms disconnected %d\n", snapshots, max_gap, c.disconnects);
+    if (per_ms)
+        printf("hostile: datagrams %ld disconnected %d\n", flooded, c.disconnects);
     if (c.peer) {
         enet_peer_disconnect_now(c.peer, 0);
         c.peer = nullptr;
@@ -136,18 +166,92 @@ int watch(int port, int seconds) {
     return 0;
 }
 
+// Many peers on hosts of `per_host` connections from 127.0.0.`from` and up, each redialled whenever it is let go;
+// `connected(peer)` on each connection, then `tick(hosts)` every millisecond. The peers' data is theirs to use.
+template <class C, class T> void crowd(int port, int seconds, int from, int peers, int per_host, C connected, T tick) {
+    std::vector<Client *> hosts;
+    for (int n = 0; n < peers; n += per_host) {
+        hosts.push_back(new Client(port, from + n / per_host, per_host));
+        for (int i = 0; i < per_host && n + i < peers; i++)
+            enet_host_connect(hosts.back()->host, &hosts.back()->to, 16, 1);
+    }
+    auto start = Clock::now();
+    long dropped = 0;
+    while (ms_since(start) < seconds * 1000L) {
+        for (Client *c : hosts) {
+            ENetEvent e;
+            while (enet_host_service(c->host, &e, 0) > 0) {
+                if (e.type == ENET_EVENT_TYPE_CONNECT) {
+                    e.peer->data = nullptr;
+                    connected(c, e.peer);
+                } else if (e.type == ENET_EVENT_TYPE_DISCONNECT) {
+                    dropped++;
+                    enet_host_connect(c->host, &c->to, 16, 1);
+                } else if (e.type == ENET_EVENT_TYPE_RECEIVE) {
+                    enet_packet_destroy(e.packet);
+                }
+            }
+        }
+        tick(hosts);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    printf("hostile: disconnected %ld\n", dropped);
+    for (Client *c : hosts)
+        delete c;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
     if (argc != 4 || enet_initialize() != 0) {
-        fprintf(stderr, "usage: kiv_hostile_peer PORT parked|fragments|big|flood|connects|watch SECONDS\n");
+        fprintf(stderr, "usage: kiv_hostile_peer PORT MODE SECONDS (modes: see the source)\n");
         return 2;
     }
     setvbuf(stdout, nullptr, _IOLBF, 0);
     int port = atoi(argv[1]), seconds = atoi(argv[3]);
     std::string mode = argv[2];
-    if (mode == "watch")
-        return watch(port, seconds);
+    if (mode == "watch" || mode == "join")
+        return watch(port, seconds, std::string(), 0, mode == "join");
+    if (mode == "json") {
+        std::string zeros = "[0";
+        while (zeros.size() + 3 <= 4096)
+            zeros += ",0";
+        return watch(port, seconds, zeros + "]", 3);
+    }
+    if (mode == "parkers") {
+        long sent = 0;
+        size_t turn = 0;
+        crowd(
+            port, seconds, 50, 100, 15,
+            [&](Client *c, ENetPeer *peer) {
+                // Channel 5 never carries a reliable message: all 8,000 wait behind sequence number 2. The
+                // acknowledgement that completes the connection goes out first.
+                enet_host_flush(c->host);
+                enet_uint16 seq = 0;
+                while (seq < 8000) {
+                    std::string dg = enetcraft::header(peer, c->now16());
+                    while (seq < 8000 && dg.size() + sizeof(ENetProtocolSendUnreliable) <= ENET_PROTOCOL_MAXIMUM_MTU)
+                        enetcraft::unreliable(dg, 5, 2, ++seq, "");
+                    enetcraft::send(c->host->socket, c->to, dg);
+                    sent++;
+                }
+            },
+            [&](std::vector<Client *> &hosts) {
+                for (int i = 0; i < 15; i++, turn++) {
+                    Client *c = hosts[turn % hosts.size()];
+                    ENetPeer *peer = &c->host->peers[turn / hosts.size() % c->host->peerCount];
+                    if (peer->state == ENET_PEER_STATE_CONNECTED)
+                        sent += enetcraft::send(c->host->socket, c->to, enetcraft::header(peer, c->now16()));
+                }
+            });
+        printf("hostile: datagrams %ld\n", sent);
+        return 0;
+    }
+    if (mode == "rejoin") {
+        crowd(
+            port, seconds, 40, 300, 60, [](Client *, ENetPeer *) {}, [](std::vector<Client *> &) {});
+        return 0;
+    }
     Client c(port);
     if (mode == "parked") {
         // Channel 5 never carries a reliable message, so sequence number 2 never becomes due.
@@ -194,6 +298,36 @@ int main(int argc, char **argv) {
             }
             return 4;
         });
+    } else if (mode == "datagrams") {
+        ENetSocket s = enet_socket_create(ENET_SOCKET_TYPE_DATAGRAM);
+        const std::string dg("\x0f\xff", 2); // to no peer, carrying nothing
+        auto start = Clock::now();
+        long sent = 0;
+        for (long ms = 0; ms < seconds * 1000L; ms++) {
+            for (int i = 0; i < 40; i++)
+                sent += enetcraft::send(s, c.to, dg);
+            std::this_thread::sleep_until(start + std::chrono::milliseconds(ms + 1));
+        }
+        enet_socket_destroy(s);
+        printf("hostile: datagrams %ld disconnected 0\n", sent);
+    } else if (mode == "forged") {
+        std::vector<ENetSocket> from;
+        for (int i = 2; i <= 31; i++) {
+            ENetAddress a{ENET_HOST_ANY, 0};
+            enet_address_set_host(&a, ("127.0.0." + std::to_string(i)).c_str());
+            from.push_back(enet_socket_create(ENET_SOCKET_TYPE_DATAGRAM));
+            enet_socket_bind(from.back(), &a);
+        }
+        auto start = Clock::now();
+        enet_uint32 n = 0;
+        for (int burst = 0; burst < seconds * 4; burst++) {
+            std::this_thread::sleep_until(start + std::chrono::milliseconds(250 * burst));
+            for (int i = 0; i < 300; i++, n++)
+                enetcraft::send(from[n % from.size()], c.to, enetcraft::connect(0xf0000000u + n, 0));
+        }
+        for (ENetSocket s : from)
+            enet_socket_destroy(s);
+        printf("hostile: datagrams %u disconnected 0\n", n);
     } else if (mode == "connects") {
         for (enet_uint32 i = 0; i < 300; i++)
             enetcraft::send(c.host->socket, c.to, enetcraft::connect(0x5eed0000u + i, 0));
