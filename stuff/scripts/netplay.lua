@@ -210,7 +210,7 @@ function netplay.connect(host, port)
 end
 
 -- A client reads at most this many events per frame, and takes the server for gone when no snapshot came for
--- this many seconds after connecting (a welcome alone does not count).
+-- this many seconds, counted from connecting (a welcome alone does not count).
 netplay.client_events, netplay.server_wait = 200, 5
 -- Of the snapshots that arrived in one frame a client handles only the newest few: each holds the whole world, so
 -- the newest says all, and decoding is what a flood would cost. The skipped ones' events (sounds and sparks of a

@@ -307,7 +307,7 @@ local function check_snapshot(s)
         c.enemies[i] = {place(e, "enemy", 1)}
     end
     for _, ev in ipairs(s.events or {}) do
-        local at = type(ev) == "table" and EVENT_AT[ev.k]
+        local at = EVENT_AT[type(ev) == "table" and ev.k or ""]
         if at == nil then
             error("bad event", 0)
         end
