@@ -44,8 +44,8 @@ def row(attack):
         gaps = [(b - a) * 1000 for a, b in zip(times, times[1:])]
         print("burst: %d client frames in 3 s, gap median %.0f ms, max %.0f ms" % (len(times), statistics.median(gaps),
                                                                                     max(gaps)))
-        k.check(statistics.median(gaps) <= 60 * SLOW and max(gaps) <= 250 * SLOW, attack, "frames of at most 60 ms, "
-                "none over 250 ms, saw %.0f and %.0f ms" % (statistics.median(gaps), max(gaps)), c.lines)
+        k.check(statistics.median(gaps) <= 60 * SLOW and max(gaps) <= 400 * SLOW, attack, "frames of at most 60 ms, "
+                "none over 400 ms, saw %.0f and %.0f ms" % (statistics.median(gaps), max(gaps)), c.lines)
     else:
         game_port = k.free_udp_port()
         game = live("-server", str(game_port))
