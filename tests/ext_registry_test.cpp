@@ -66,7 +66,7 @@ TEST(ExtRegistry, EventsReachTheScript) {
          "web|" + std::string(256, 'a') + "bcd|2"},
         {"line ends and control bytes are escaped in the log only",
          var_dict(var("type"), var("cb"), var("value"), var(std::string("a\n$ x\r\0\t\x1b\x7f\\\x80", 12))),
-         "ext_do_event: cb, value=a\\n$ x\\r\\0\\t\\x1b\\x7f\\\\\x80\n",
+         "ext_do_event: cb, value=a\\n$ x\\r\\0\\t\\x1b\\x7f\\\\\\x80\n",
          std::string("cb|a\n$ x\r\0\t\x1b\x7f\\\x80|2", 17)},
         {"a script's event name too", var_dict(var("type"), var("a\nb"), var("value"), var(1)),
          "ext_do_event: a\\nb, value=1\n", "a\nb|1|2"},

@@ -57,6 +57,30 @@ TEST(PrintfTest, KivPrintfLineFormats) {
     }
 }
 
+TEST(PrintfTest, LogTextEscapes) {
+    struct Row {
+        const char *name;
+        std::string in, want;
+    } rows[] = {
+        {"plain text kept", "join 127.0.0.1:7777", "join 127.0.0.1:7777"},
+        {"named controls and backslash", std::string("a\r\n\t\0\\", 6), "a\\r\\n\\t\\0\\\\"},
+        {"other C0 controls and DEL", "\x1b[2J\x07\x08\x7f", "\\x1b[2J\\x07\\x08\\x7f"},
+        {"C1 controls, first and last", "\xc2\x80\xc2\x9b\xc2\x9f", "\\xc2\\x80\\xc2\\x9b\\xc2\\x9f"},
+        {"valid UTF-8 kept, from U+00A0", "\xc2\xa0\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80",
+         "\xc2\xa0\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80"},
+        {"bytes never in UTF-8", "\xff\xfe\xc0\xaf", "\\xff\\xfe\\xc0\\xaf"},
+        {"lone continuation byte", "a\x9b!", "a\\x9b!"},
+        {"sequence cut by the end", "\xe2\x82", "\\xe2\\x82"},
+        {"sequence cut by ASCII", "\xf0\x9fz", "\\xf0\\x9fz"},
+        {"surrogate", "\xed\xa0\x80", "\\xed\\xa0\\x80"},
+        {"past U+10FFFF", "\xf4\x90\x80\x80", "\\xf4\\x90\\x80\\x80"},
+        {"last code point kept", "\xf4\x8f\xbf\xbf", "\xf4\x8f\xbf\xbf"},
+    };
+    for (auto &r : rows)
+        EXPECT_EQ(kiv_log_text(r.in), r.want) << r.name;
+    EXPECT_EQ(kiv_log_text(nullptr, 5), "") << "null text";
+}
+
 TEST(PrintfTest, GprintComposeForms) {
     struct Row {
         const char *name;

@@ -62,36 +62,69 @@ void _kiv_iprintf(const char *file, int line, const char *func, int level, const
     driver_log_printf("%s%s%s", prefix.c_str(), msg.c_str(), nl);
 }
 
-std::string kiv_log_text(const char *s, size_t n) {
+// The length of the valid UTF-8 sequence at s[i] (lead byte c), or 0: no overlong forms, no surrogates, nothing
+// past U+10FFFF.
+static size_t _utf8_length(const unsigned char *s, size_t i, size_t n, unsigned char c) {
+    size_t more;
+    unsigned char lo = 0x80, hi = 0xbf;
+    if (c >= 0xc2 && c <= 0xdf) {
+        more = 1;
+    } else if (c >= 0xe0 && c <= 0xef) {
+        more = 2;
+        lo = c == 0xe0 ? 0xa0 : 0x80;
+        hi = c == 0xed ? 0x9f : 0xbf;
+    } else if (c >= 0xf0 && c <= 0xf4) {
+        more = 3;
+        lo = c == 0xf0 ? 0x90 : 0x80;
+        hi = c == 0xf4 ? 0x8f : 0xbf;
+    } else {
+        return 0;
+    }
+    for (size_t k = 1; k <= more; k++) {
+        if (i + k >= n || s[i + k] < lo || s[i + k] > hi)
+            return 0;
+        lo = 0x80;
+        hi = 0xbf;
+    }
+    return more + 1;
+}
+
+std::string kiv_log_text(const char *text, size_t n) {
     static const char hex[] = "0123456789abcdef";
+    const unsigned char *s = (const unsigned char *)text;
     std::string out;
     out.reserve(n);
     for (size_t i = 0; s && i < n; i++) {
-        unsigned char c = (unsigned char)s[i];
+        unsigned char c = s[i];
         switch (c) {
         case '\r':
             out += "\\r";
-            break;
+            continue;
         case '\n':
             out += "\\n";
-            break;
+            continue;
         case '\t':
             out += "\\t";
-            break;
+            continue;
         case 0:
             out += "\\0";
-            break;
+            continue;
         case '\\':
             out += "\\\\";
-            break;
-        default:
-            if (c < 0x20 || c == 0x7f) {
-                out += "\\x";
-                out += hex[c >> 4];
-                out += hex[c & 15];
-            } else {
-                out += (char)c;
-            }
+            continue;
+        }
+        // A terminal obeys the C1 controls (C2 80 to C2 9F) as it obeys ESC, and may read a stray byte together
+        // with the bytes after it.
+        size_t len = c < 0x80 ? 1 : _utf8_length(s, i, n, c);
+        if (c == 0xc2 && len == 2 && s[i + 1] < 0xa0)
+            len = 0;
+        if (len == 0 || c < 0x20 || c == 0x7f) {
+            out += "\\x";
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        } else {
+            out.append(text + i, len);
+            i += len - 1;
         }
     }
     return out;

@@ -25,7 +25,8 @@ std::string kiv_log_where(const char *file, const char *func, int line);
 
 #define kiv_printf(...) _kiv_iprintf(__FILE__, __LINE__, __func__, 0, __VA_ARGS__)
 
-// Outside text made safe for one log line: CR, LF, tab and NUL become \r \n \t \0, the other bytes below 0x20
-// and 0x7f become \xNN, a backslash is doubled; so no received or script text can start a line of its own.
+// Outside text made safe for one log line: CR, LF, tab and NUL become \r \n \t \0, a backslash is doubled, the
+// other bytes below 0x20, 0x7f, the C1 controls (C2 80 to C2 9F) and bytes that are no part of valid UTF-8 become
+// \xNN; the rest of valid UTF-8 stays. So no received or script text can start a line or steer a terminal.
 std::string kiv_log_text(const char *s, size_t n);
 std::string kiv_log_text(const std::string &s);

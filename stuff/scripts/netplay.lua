@@ -220,8 +220,13 @@ function netplay.connect(host, port)
 end
 
 -- A client reads at most this many events per frame, and takes the server for gone when no snapshot came for
--- this many seconds while it plays (or no welcome after connecting).
+-- this many seconds, counted from connecting (a welcome alone does not count).
 netplay.client_events, netplay.server_wait = 200, 5
+-- Of the snapshots that arrived in one frame a client handles only the newest few: each holds the whole world, so
+-- the newest says all, and decoding is what a flood would cost. The skipped ones' events (sounds and sparks of a
+-- moment already past) are dropped unread; those of the handled ones go to the game together, at most
+-- shared.limits.events a frame. Other messages are decoded up to frame_messages a frame; the rest are dropped.
+netplay.frame_snapshots, netplay.frame_messages = 3, 4
 netplay.notice_seconds = 3 -- how long "PLAYER 2 JOINED" stays up
 
 function Client:closed(reason)
@@ -271,20 +276,60 @@ function Client:paint(w)
     end
 end
 
--- One log line a second at most about what a server sent wrong, with the number of the others.
-function Client:malformed(why)
+-- One log line a second at most about what a server sent wrong (a "snapshot" or another "message"), with the
+-- number of the others. why is safe to log: a fixed text or one read_message escaped.
+function Client:malformed(why, what)
     if self.clock < self.bad_next then
         self.bad_held = self.bad_held + 1
         return
     end
     local more = self.bad_held > 0 and string.format("; %d more not logged", self.bad_held) or ""
-    util.log("client: dropped a malformed snapshot (" .. why .. more .. ")")
+    util.log("client: dropped a malformed " .. (what or "snapshot") .. " (" .. why .. more .. ")")
     self.bad_next, self.bad_held = self.clock + 1, 0
 end
 
--- Drains the network; answers the worlds' events of every snapshot that arrived, in order.
+-- A snapshot taken into the world when every field of it is sound; its events join the frame's.
+function Client:snapshot(m, events)
+    if self.state ~= "playing" then
+        return self:malformed("before the welcome")
+    end
+    local was = self:actives()
+    local ok, w = pcall(shared.apply, self.world, m)
+    if not ok then
+        return self:malformed((tostring(w):gsub("^.-:%d+: ", "")))
+    end
+    self.world, self.snapshots, self.wait = w, self.snapshots + 1, 0
+    self:note_players(was)
+    for _, ev in ipairs(w.events) do
+        if #events < shared.limits.events then
+            events[#events + 1] = ev
+        end
+    end
+end
+
+-- One message of the server's; what names it in the log line when it cannot be read.
+function Client:message(text, events, what)
+    local m, why = shared.read_message(text)
+    if not m then
+        self:malformed(why, what)
+    elseif m.t == "state" then
+        self:snapshot(m, events)
+    elseif m.t == "welcome" and self.state == "joining" then
+        if type(m.slot) ~= "number" or not (m.slot >= 1 and m.slot <= data.max_players) or m.slot % 1 ~= 0 then
+            return self:malformed("bad welcome", "message")
+        end
+        self.slot, self.state = m.slot, "playing"
+        util.log("client: joined as player " .. m.slot)
+    elseif m.t == "welcome" then
+        self:malformed("a second welcome", "message")
+    elseif m.t == "full" then
+        self.reason = "the game is full"
+    end
+end
+
+-- Drains the network; answers the events of the worlds it took in, in order.
 function Client:poll(t)
-    local events = {}
+    local events, states, others = {}, {}, 0
     self.wait, self.clock = self.wait + t, self.clock + t
     for _ = 1, netplay.client_events do
         if self.state == "closed" then
@@ -300,29 +345,24 @@ function Client:poll(t)
         elseif e.type == "disconnect" then
             -- A reason the server gave first ("the game is full") wins over the bare disconnect.
             self:closed(e.value ~= "" and e.value or "the server closed the game")
+        elseif e.type == "message" and #e.value <= shared.limits.message and e.value:find('"t"%s*:%s*"state"') then
+            -- What looks like a snapshot waits for the frame's newest few; the decoded message says what it is.
+            states[#states + 1] = e.value
+            if #states > netplay.frame_snapshots then
+                table.remove(states, 1)
+            end
         elseif e.type == "message" then
-            local m, why = shared.read_message(e.value)
-            if m and m.t == "welcome" and type(m.slot) == "number" then
-                self.slot, self.state, self.wait = m.slot, "playing", 0
-                util.log("client: joined as player " .. m.slot)
-            elseif m and m.t == "full" then
-                self.reason = "the game is full"
-            elseif m and m.t == "state" then
-                local was = self:actives()
-                local ok, w = pcall(shared.apply, self.world, m)
-                if ok then
-                    self.world, self.snapshots, self.wait = w, self.snapshots + 1, 0
-                    self:note_players(was)
-                    for _, ev in ipairs(w.events) do
-                        events[#events + 1] = ev
-                    end
-                else
-                    why = tostring(w):gsub("^.-:%d+: ", "")
-                end
+            others = others + 1
+            if others <= netplay.frame_messages then
+                self:message(e.value, events, "message")
+            else
+                self:malformed("over " .. netplay.frame_messages .. " in one frame", "message")
             end
-            if why then
-                self:malformed(why)
-            end
+        end
+    end
+    for _, text in ipairs(states) do
+        if self.state ~= "closed" then
+            self:message(text, events, "snapshot")
         end
     end
     if self.state == "connecting" and self.wait > netplay.server_wait then

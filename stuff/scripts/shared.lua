@@ -233,7 +233,8 @@ end
 -- so anything longer is refused before it is decoded, and a snapshot carries at most this many of each list.
 shared.limits = {message = 4096, events = 32, enemies = 32, gems = 240}
 
--- A network message decoded as a table, or nil and why not; too long a text is refused without decoding it.
+-- A network message decoded as a table, or nil and why not (escaped for the log: the decoder's text quotes the
+-- peer's bytes); too long a text is refused without decoding it.
 function shared.read_message(text)
     if type(text) ~= "string" then
         return nil, "not a text"
@@ -243,47 +244,87 @@ function shared.read_message(text)
     end
     local m, err = json.try_decode(text)
     if type(m) ~= "table" then
-        return nil, err or "not an object"
+        return nil, util.log_text(err or "not an object")
     end
     return m
 end
 
 local STATES = {play = true, cleared = true, won = true, lost = true}
+-- The events a world makes, and whether each happens at a place (then it carries x and y on the map).
+local EVENT_AT = {pickup = true, hit = true, cleared = true, won = true, open = false, lost = false}
 
-local function num(v)
-    assert(type(v) == "number" and v == v and v > -1e9 and v < 1e9, "bad number")
+-- v when it is a number from lo to hi (a whole one when asked), else raises "bad <what>"; NaN and the infinities
+-- fail the range test.
+local function num(v, lo, hi, what, whole)
+    if type(v) ~= "number" or not (v >= lo and v <= hi) or whole and v % 1 ~= 0 then
+        error("bad " .. what, 0)
+    end
     return v
 end
 
--- A client's world rebuilt from a snapshot: the level's tiles, then what moved. Raises on a malformed snapshot
--- before changing the world, so a bad message from a peer never reaches the drawing.
-function shared.apply(w, s)
-    assert(type(s.level) == "number" and data.levels[s.level], "bad level")
-    assert(STATES[s.state], "bad state")
+-- A snapshot checked field by field against its level's map: the lists it holds, in plain tables, or raises.
+local function check_snapshot(s)
+    local lv = type(s.level) == "number" and data.levels[s.level]
+    if not lv then
+        error("bad level", 0)
+    end
+    if not STATES[s.state] then
+        error("bad state", 0)
+    end
     local lim = shared.limits
     for key, most in pairs({events = lim.events, enemies = lim.enemies, gems = lim.gems, players = data.max_players}) do
-        assert(s[key] == nil or type(s[key]) == "table", "bad " .. key)
-        assert(s[key] == nil or #s[key] <= most, "too many " .. key)
-    end
-    local left, ps, es, evs = {}, {}, {}, {}
-    for _, g in ipairs(s.gems or {}) do
-        left[num(g)] = true
-    end
-    for i, p in ipairs(s.players or {}) do
-        assert(type(p) == "table" and i <= data.max_players, "bad player")
-        ps[i] = {num(p[1]), num(p[2]), num(p[3]), num(p[4])}
-    end
-    for i, e in ipairs(s.enemies or {}) do
-        assert(type(e) == "table", "bad enemy")
-        es[i] = {num(e[1]), num(e[2])}
-    end
-    for _, ev in ipairs(s.events or {}) do
-        if type(ev) == "table" and type(ev.k) == "string" and (ev.x == nil or type(ev.x) == "number") and
-            (ev.y == nil or type(ev.y) == "number") then
-            evs[#evs + 1] = {k = ev.k, x = ev.x, y = ev.y}
+        if s[key] ~= nil and type(s[key]) ~= "table" then
+            error("bad " .. key, 0)
+        elseif s[key] ~= nil and #s[key] > most then
+            error("too many " .. key, 0)
         end
     end
-    local tick, score, lives = num(s.tick), num(s.score), num(s.lives)
+    local cols, rows = #lv.map[1], #lv.map
+    local c = {tick = num(s.tick, 0, 1e9, "tick", true), score = num(s.score, 0, 1e9, "score", true),
+        lives = num(s.lives, 0, 99, "lives", true), left = {}, players = {}, enemies = {}, events = {}}
+    for _, g in ipairs(s.gems or {}) do
+        local k = num(g, util.key(1, 1), util.key(cols, rows), "gems", true)
+        local x, y = k % 100, math.floor(k / 100)
+        if lv.map[y]:sub(x, x) ~= "g" then
+            error("bad gems", 0)
+        end
+        c.left[k] = true
+    end
+    local function place(t, what, from)
+        return num(t[from], 1, cols, what), num(t[from + 1], 1, rows, what)
+    end
+    for i, p in ipairs(s.players or {}) do
+        if type(p) ~= "table" or i > data.max_players then
+            error("bad player", 0)
+        end
+        local x, y = place(p, "player", 2)
+        c.players[i] = {num(p[1], 0, 1, "player", true), x, y, num(p[4], 0, 1, "player", true)}
+    end
+    for i, e in ipairs(s.enemies or {}) do
+        if type(e) ~= "table" then
+            error("bad enemy", 0)
+        end
+        c.enemies[i] = {place(e, "enemy", 1)}
+    end
+    for _, ev in ipairs(s.events or {}) do
+        local at = EVENT_AT[type(ev) == "table" and ev.k or ""]
+        if at == nil then
+            error("bad event", 0)
+        end
+        local e = {k = ev.k}
+        if at then
+            e.x, e.y = num(ev.x, 1, cols, "event"), num(ev.y, 1, rows, "event")
+        end
+        c.events[#c.events + 1] = e
+    end
+    return c
+end
+
+-- A client's world rebuilt from a snapshot: the level's tiles, then what moved. Every field is checked before
+-- the world changes (raising "bad <field>" otherwise), so a bad message from a peer never reaches the drawing,
+-- the sounds or the bot: events of known kinds with their places on the map, players and enemies on it.
+function shared.apply(w, s)
+    local c = check_snapshot(s)
     if not w or w.level ~= s.level then
         w = shared.new_world(s.level)
     end
@@ -292,24 +333,24 @@ function shared.apply(w, s)
         for x = 1, w.cols do
             local t = w.tiles[y][x]
             if t == "g" or t == "G" then
-                w.tiles[y][x] = left[util.key(x, y)] and "g" or "G" -- "G": taken, remembered as a gem place
-                w.gems = w.gems + (left[util.key(x, y)] and 1 or 0)
+                w.tiles[y][x] = c.left[util.key(x, y)] and "g" or "G" -- "G": taken, remembered as a gem place
+                w.gems = w.gems + (c.left[util.key(x, y)] and 1 or 0)
             end
         end
     end
     w.open = w.gems == 0
-    w.tick, w.score, w.lives, w.state = tick, score, util.clamp(lives, 0, 99), s.state
-    for i, p in ipairs(ps) do
+    w.tick, w.score, w.lives, w.state = c.tick, c.score, c.lives, s.state
+    for i, p in ipairs(c.players) do
         local m = w.players[i]
         m.active, m.x, m.y, m.fx, m.fy, m.p, m.safe = p[1] == 1, p[2], p[3], p[2], p[3], 1, p[4] == 1 and 1 or 0
     end
-    for i, e in ipairs(es) do
+    for i, e in ipairs(c.enemies) do
         local m = w.enemies[i]
         if m then
             m.x, m.y, m.fx, m.fy, m.p = e[1], e[2], e[1], e[2], 1
         end
     end
-    w.events = evs
+    w.events = c.events
     return w
 end
 
@@ -340,7 +381,8 @@ function shared.load_save()
     end
     local s, err = json.try_decode(text)
     if not valid_save(s) then
-        util.notice("save: ignoring damaged " .. data.save_file .. " (" .. (err or "unexpected content") .. ")")
+        util.notice("save: ignoring damaged " .. data.save_file .. " (" .. util.log_text(err or "unexpected content") ..
+                        ")")
         return
     end
     local o = s.options
