@@ -163,7 +163,49 @@ def test_hostile_and_endings():
                 k.failures.append(str(e))
 
 
+KEYS = k.mod_path("game_keys.lua")
+# A port nobody answers on: the client stays "connecting" for 5 s.
+SILENT = "127.0.0.1:%d" % k.free_udp_port()
+JOIN_MENU = "0.3 Down, 0.4 Down, 0.5 Return"
+# name, command line, lines that must show in this order, a text no line may hold, exit status (None: stopped)
+JOIN_ROWS = [
+    ("-join with a port out of range", ["-join", "127.0.0.1:99999", "-bot", "1"],
+     ["$ game: -join wants HOST:PORT, not 127.0.0.1:99999"], "screen: play", 1),
+    ("-join without a port", ["-join", "notaport", "-bot", "1"], ["$ game: -join wants HOST:PORT, not notaport"],
+     "screen: play", 1),
+    ("Escape while connecting", ["-mod", KEYS, "-join", SILENT, "-keys", "1 Escape"],
+     ["$ client: connecting to " + SILENT, "$ keys: Escape", "$ client: connecting given up", "$ screen: join"],
+     "no answer", None),
+    ("the typed address kept, Ctrl+V pastes without an error, the title's JOIN still chosen",
+     ["-mod", KEYS, "-keys", JOIN_MENU + ", 0.6 Backspace, 0.6 Backspace, 0.6 Backspace, 0.6 Backspace, "
+      "0.7 text:1, 0.8 ctrl+V, 0.9 Escape, 1 Return, 1.1 Down, 1.2 Return"],
+     ["$ keys: ctrl+V", "$ screen: menu", "$ screen: join", "$ client: connecting to 127.0.0.1:1"], "IndexError", None),
+    ("the title's OPTIONS still chosen after them", ["-mod", KEYS, "-keys", "0.3 Down, 0.3 Down, 0.3 Down, "
+                                                     "0.4 Return, 0.5 Escape, 0.6 Return"],
+     ["$ screen: options", "$ screen: menu", "$ keys: Return", "$ screen: options"], "screen: play", None),
+]
+
+
+def join_row(name, args, want, never, status):
+    run = k.Live(args, cwd=tempfile.mkdtemp(prefix="kiv_join_"))
+    for line in want:
+        run.until(lambda l: l == line, "%s: %r" % (name, line))
+    code = run.wait() if status is not None else run.stop()
+    k.check(status is None or code == status, name + ": exit status", status, run.lines + [str(code)])
+    k.check(not [l for l in run.lines if never in l], name + ": no line with " + never, "none", run.lines)
+
+
+def test_join_rows():
+    with concurrent.futures.ThreadPoolExecutor(len(JOIN_ROWS)) as pool:
+        for job in [pool.submit(join_row, *row) for row in JOIN_ROWS]:
+            try:
+                job.result()
+            except AssertionError as e:
+                k.failures.append(str(e))
+
+
 if __name__ == "__main__":
     test_coop()
     test_hostile_and_endings()
+    test_join_rows()
     k.finish()

@@ -69,7 +69,34 @@ def test_demonstration():
             k.check(f.read() == text, name + ": best scores untouched", "the saved text kept", run.lines)
 
 
+# name, command line, lines (patterns) that must show in this order
+END_ROWS = [
+    # About 21 s of play; the bot once stood still for good before the last gem, on a row two enemies patrol.
+    ("level 3 with 9 lives is won", ["-bot", "1", "-level", "3", "-lives", "9"],
+     [r"\$ play: level 3$", r"\$ play: game won with score \d+ on level 3$",
+      r"\$ play: the demonstration starts again$"]),
+    ("-level and -lives out of range: logged, the usual ones played", ["-bot", "1", "-level", "7", "-lives", "12"],
+     [r"\$ game: -level wants 1 to 3, not 7; playing level 1$", r"\$ game: -lives wants 1 to 9, not 12; playing with 3 "
+      r"lives$", r"\$ play: level 1$"]),
+    ("scoring nothing for its patience, it starts again",
+     ["-mod", k.mod_path("game_keys.lua"), "-bot", "1", "-patience", "0.5"],
+     [r"\$ play: the demonstration scored nothing on level 1 for 0.5 s$", r"\$ play: the demonstration starts again$",
+      r"\$ play: level 1$"]),
+]
+
+
+def test_demonstration_ends():
+    runs = [(name, want, k.Live(args, cwd=tempfile.mkdtemp(prefix="kiv_demo_"))) for name, args, want in END_ROWS]
+    for name, want, run in runs:
+        run.deadline = time.time() + 40
+        for pattern in want:
+            run.until(lambda l: re.match(pattern, l), "%s: %s" % (name, pattern))
+        run.stop()
+        k.check(not [l for l in run.lines if "Lua error" in l], name + ": no script error", "none", run.lines)
+
+
 if __name__ == "__main__":
     test_damaged_saves()
     test_demonstration()
+    test_demonstration_ends()
     k.finish()
