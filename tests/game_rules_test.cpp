@@ -1,5 +1,5 @@
 // The embedded game's own rules and JSON in a real Lua state: pickups, the exit, spikes and lives, enemies turning
-// at walls, level changes, the snapshot a client rebuilds the world from, and the JSON texts.
+// at walls, level changes, the snapshot a client rebuilds the world from, the bot, and the JSON texts.
 #include <gtest/gtest.h>
 
 #include <lauxlib.h>
@@ -87,6 +87,14 @@ TEST(GameRules, ScriptTable) {
          "out[#out + 1] = n .. ':' .. x .. ',' .. y end end end end data.levels = levels_for_rules "
          "return #out .. ' ' .. table.concat(out, ' ')",
          "0 "},
+        // A full minute per level at most; the bot once waited for ever before a gem on a row two enemies patrol.
+        {"the bot clears each of the game's levels whatever the phase of its enemies when it joins",
+         "data.levels = game_levels local out = {} for n = 1, #game_levels do for phase = 0, 90, 30 do "
+         "local w = shared.new_world(n, 0, 9) for i = 1, phase do shared.step(w, {}, data.tick) end "
+         "shared.join(w, 1) local t = 0 while w.state == 'play' and t < 1800 do "
+         "shared.step(w, {bot.think(w, 1)}, data.tick) t = t + 1 end out[#out + 1] = w.state end end "
+         "data.levels = levels_for_rules return table.concat(out, ' ')",
+         "cleared cleared cleared cleared cleared cleared cleared cleared won won won won"},
         {"JSON text out", "return json.encode({b = 1, a = {1, 2.5, 'x\\n\"'}, c = {}, d = true})",
          "{\"a\":[1,2.5,\"x\\n\\\"\"],\"b\":1,\"c\":{},\"d\":true}"},
         {"JSON text in",
@@ -110,7 +118,7 @@ TEST(GameRules, ScriptTable) {
     };
     lua_State *L = luaL_newstate();
     luaL_openlibs(L);
-    for (const char *name : {"util.lua", "json.lua", "data.lua", "shared.lua"})
+    for (const char *name : {"util.lua", "json.lua", "data.lua", "shared.lua", "bot.lua"})
         ASSERT_EQ(luaL_dostring(L, my_mods_embed(name).c_str()), LUA_OK) << name << ": " << lua_tostring(L, -1);
     ASSERT_EQ(luaL_dostring(L, _rules_setup), LUA_OK) << lua_tostring(L, -1);
     for (const Row &r : rows) {

@@ -18,6 +18,7 @@ data = {
     time_bonus = 200, -- less 2 per second spent on the level
     invulnerable = 1.5, -- seconds after a hit
     pause_after = 2.5, -- seconds shown between levels and after the end
+    demo_patience = 30, -- seconds a demonstration goes on without a point before it starts again
     max_players = 4,
     best_scores = 5,
     default_port = 7777,

@@ -29,15 +29,17 @@ widgets.look = {
 }
 
 -- The demonstration's start level and lives: "-level N" when N names a level, else the first; "-lives N" from 1
--- to 9, else the usual lives.
-local function demo_level()
-    local n = tonumber(kiv.params("level"))
-    return n and data.levels[n] and n or 1
-end
-
-local function demo_lives()
-    local n = tonumber(kiv.params("lives"))
-    return n and n >= 1 and n <= 9 and n % 1 == 0 and n or data.lives
+-- to 9, else the usual lives. A value given but not taken is logged with the one played.
+local function demo_number(name, most, usual, played)
+    local given = kiv.params(name)
+    local n = tonumber(given)
+    if n and n >= 1 and n <= most and n % 1 == 0 then
+        return n
+    end
+    if given ~= nil then
+        util.notice(string.format("game: -%s wants 1 to %d, not %s; " .. played, name, most, given, usual))
+    end
+    return usual
 end
 
 function init()
@@ -69,10 +71,16 @@ function init()
             return
         end
         util.notice("game: -join wants HOST:PORT, not " .. tostring(join))
+        if kiv.params("bot") == "1" then
+            -- A bot that cannot join ends as one whose server is gone, with a failure status (nothing is open
+            -- yet and nothing is being saved).
+            os.exit(1)
+        end
     end
     if kiv.params("bot") == "1" then
-        switcher.go("play", {mode = "local", players = 1, bot = true, demo = true, level = demo_level(),
-            lives = demo_lives()})
+        switcher.go("play", {mode = "local", players = 1, bot = true, demo = true,
+            level = demo_number("level", #data.levels, 1, "playing level %d"),
+            lives = demo_number("lives", 9, data.lives, "playing with %d lives")})
         return
     end
     switcher.go("menu")

@@ -1,6 +1,7 @@
 -- The menus: title (play, join, options, best scores, quit), the join field, options, the best scores and the end
 -- of a game with the initials of a new best score. Each is a screen module of the switcher, laid out from the view
--- size when it starts; a restart (after "resize") keeps the focused entry.
+-- size when it starts; a restart (after "resize") keeps the focused entry, and the title keeps it also when a
+-- screen it opened comes back to it.
 menus = {full = false}
 
 local function keep_focus(list, args)
@@ -24,7 +25,7 @@ end
 
 -- --- title
 
-local title = {}
+local title = {focus = 1}
 
 function title.start(args)
     local o = shared.save.options
@@ -52,11 +53,12 @@ function title.start(args)
             kiv.ext_call("exit")
         end},
     }, 104)
-    keep_focus(title.list, args)
+    keep_focus(title.list, {focus = args.focus or title.focus})
 end
 
 function title.stop()
     switcher.args.focus = title.list.focus
+    title.focus = title.list.focus
 end
 
 function title.event(e)
@@ -74,12 +76,13 @@ switcher.register("menu", title)
 
 -- --- join
 
-local join = {}
+-- The address typed last is kept for the session.
+local join = {address = "127.0.0.1:" .. data.default_port}
 
 function join.start(args)
     join.message = args.message or ""
     join.list = centred_list({
-        {kind = "field", label = "SERVER", value = args.address or ("127.0.0.1:" .. data.default_port), max_len = 40},
+        {kind = "field", label = "SERVER", value = args.address or join.address, max_len = 40},
         {kind = "button", label = "JOIN", on = function(_, l)
             local address = l.items[1].value
             local host, port = util.parse_address(address)
@@ -101,6 +104,7 @@ end
 
 function join.stop()
     switcher.args.focus = join.list.focus
+    join.address = join.list.items[1].value
 end
 
 function join.event(e)

@@ -1,19 +1,37 @@
 -- The play screen: the tile map, players, enemies and the score line, drawn to scale in the view; local play runs
 -- the world here at a fixed step, network play draws the server's snapshots and sends this player's direction.
 -- Player 1 steers with the arrows (or anything when alone), player 2 with W A S D, players 3 and 4 with joysticks.
--- Escape, P, Pause or joystick button 1 or 2 (the second and third) open the pause menu; it stops a local world (the server's goes on). A
--- demonstration ("demo") keeps no score, starts again when it ends and gives way to the title on a key.
+-- Escape, P, Pause or joystick button 1 or 2 (the second and third) open the pause menu; it stops a local world
+-- (the server's goes on). Escape while connecting goes back to the join menu. A demonstration ("demo") keeps no
+-- score, starts again when it ends or scores nothing for data.demo_patience seconds, and gives way to the title
+-- on a key.
 play = {}
 
 local T, TOP = data.tile, data.hud_h
 local GEM_COLOR, HIT_COLOR = 0x40E0D0, 0xFF5030
+-- Beyond this many lives the score line shows one heart and their number.
+local MAX_HEARTS = 5
+
+-- The fastest a spark may fly from c along the unit step u for its life and still end, radius included, inside
+-- lo to hi: the engine clips where sparks are born, not where they fly.
+local function reach(c, u, life, radius, lo, hi)
+    if u > 0 then
+        return (hi - radius - c) / (u * life)
+    elseif u < 0 then
+        return (c - radius - lo) / (-u * life)
+    end
+    return math.huge
+end
 
 local function burst(x, y, n, color, speed, life)
     local cx, cy = (x - 0.5) * T, TOP + (y - 0.5) * T
     local r = util.random(math.floor(x * 977 + y * 131 + switcher.time * 1000))
     for i = 1, n do
-        local a, s = r() * 2 * math.pi, speed * (0.3 + r())
-        parts_add(atlas.name("spark"), cx, cy, 3 + r() * 3, math.cos(a) * s, math.sin(a) * s, life * (0.5 + r()), color)
+        local a, s, radius, d = r() * 2 * math.pi, speed * (0.3 + r()), 3 + r() * 3, life * (0.5 + r())
+        local ux, uy = math.cos(a), math.sin(a)
+        s = math.max(0, math.min(s, reach(cx, ux, d, radius, 0, data.view_w), reach(cy, uy, d, radius, TOP,
+            data.view_h)))
+        parts_add(atlas.name("spark"), cx, cy, radius, ux * s, uy * s, d, color)
     end
 end
 
@@ -107,7 +125,7 @@ function play.start(args)
     local s = args.session
     if not s then
         s = {mode = args.mode, keys = {}, joys = {by_device = {}}, acc = 0, level = 0, score = 0, ticks = 0,
-            clock = 0, demo = args.demo}
+            clock = 0, demo = args.demo, still = 0}
         args.session = s
         if s.mode == "net" then
             s.client = netplay.connect(args.host, args.port)
@@ -123,17 +141,20 @@ function play.start(args)
         end
     end
     play.s = s
-    parts_clip(0, 0, data.view_w, data.view_h)
+    parts_clip(0, TOP, data.view_w, data.view_h - TOP)
+end
+
+local function demo_again()
+    util.log("play: the demonstration starts again")
+    local a = switcher.args
+    switcher.go("play", {mode = "local", players = 1, bot = true, demo = true, level = a.level, lives = a.lives})
 end
 
 local function finish(s, w)
     util.log(string.format("play: game %s with score %d on level %d", w.state, w.score, w.level))
     if s.demo then
         -- A demonstration's score is nobody's: it only starts again, as on a title screen.
-        util.log("play: the demonstration starts again")
-        local a = switcher.args
-        switcher.go("play", {mode = "local", players = 1, bot = true, demo = true, level = a.level,
-            lives = a.lives})
+        demo_again()
         return
     end
     -- Saved at once, so the score is kept even when the game is closed before the initials are given.
@@ -189,11 +210,11 @@ local PAUSE_KEYS = {Escape = true, P = true, Pause = true}
 
 local function note_changes(s, w)
     if w.level ~= s.level then
-        s.level = w.level
+        s.level, s.still = w.level, 0
         util.log(string.format("%s: level %d", s.mode == "net" and "client" or "play", w.level))
     end
     if w.score ~= s.score then
-        s.score = w.score
+        s.score, s.still = w.score, 0
         util.log(string.format("%s: score %d", s.mode == "net" and "client" or "play", w.score))
     end
 end
@@ -239,7 +260,15 @@ function play.loop(t)
         end
         shared.step(w, inputs, data.tick)
         react(s, w.events)
+        s.still = s.still + data.tick
         note_changes(s, w)
+        if s.demo and s.still >= data.demo_patience then
+            -- Whatever keeps the bot from its gems, a demonstration that shows nothing happening must not last.
+            util.log(string.format("play: the demonstration scored nothing on level %d for %g s", w.level,
+                data.demo_patience))
+            demo_again()
+            return
+        end
         if w.state ~= "play" and w.timer <= 0 then
             local nw = shared.next_world(w)
             if not nw then
@@ -251,8 +280,21 @@ function play.loop(t)
     end
 end
 
+-- Escape (or joystick button 2) while connecting gives up the connection: there is no game to pause yet.
+local function connecting_event(s, e)
+    if e.type == "keydown" and e.name == "Escape" or e.type == "joydown" and e.button == 1 then
+        util.log("client: connecting given up")
+        s.client:close()
+        switcher.go("join", {address = switcher.args.address})
+    end
+end
+
 function play.event(e)
     local s = play.s
+    if s.client and not s.client.world then
+        connecting_event(s, e)
+        return
+    end
     if s.demo and (e.type == "keydown" and (PAUSE_KEYS[e.name] or e.name == "Return" or e.name == "Space") or
         e.type == "joydown") then
         switcher.go("menu")
@@ -326,8 +368,12 @@ local function hud(w, s)
     kiv.font_draw(f, size, string.format("LEVEL %d  %s", w.level, w.name or data.levels[w.level].name), 8, 10,
         0xFFD040)
     kiv.font_draw(f, size, "SCORE " .. util.digits(w.score), 250, 10, 0xFFFFFF)
-    for i = 1, w.lives do
+    for i = 1, w.lives > MAX_HEARTS and 1 or w.lives do
         atlas.draw("heart", data.view_w - 20 * i, 8, 16, 16)
+    end
+    if w.lives > MAX_HEARTS then
+        local text = tostring(w.lives)
+        kiv.font_draw(f, size, text, data.view_w - 24 - (kiv.font_size(f, size, text) or 0), 10, 0xFFFFFF)
     end
     local msg = ({cleared = "LEVEL CLEARED!", won = "ALL LEVELS CLEARED!", lost = "NO LIVES LEFT"})[w.state]
     if msg then

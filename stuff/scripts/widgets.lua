@@ -106,7 +106,8 @@ function on.keydown(l, e, it)
         return true
     elseif it and it.kind == "field" and k == "V" and util.ctrl(e) then
         -- Ctrl+V pastes the clipboard's first line, printable bytes only.
-        local text = json.try_decode(kiv.ext_call("clipboard:get")) or ""
+        -- "null" is the verb's argument: without one the engine reads the first of no values (and logs it).
+        local text = json.try_decode(kiv.ext_call("clipboard:get", "null")) or ""
         text = type(text) == "string" and text:match("^[^\r\n]*"):gsub("[^ -~]", "") or ""
         it.value = (it.value .. text):sub(1, it.max_len or 32)
         return true
@@ -235,8 +236,13 @@ function List:paint(t)
                     it.value and 0x70E070 or 0xE07070)
             elseif it.kind == "field" then
                 kiv.rect_draw(0x101420, vx - 4, y + 3, w / 2 - 4, h - 6)
+                -- A text longer than the box shows its end, where the caret is.
+                local text, room = it.value, w / 2 - 12
+                while text ~= "" and text_w(text .. "_") > room do
+                    text = text:sub(2)
+                end
                 local caret = focused and (math.floor((t or 0) * 2) % 2 == 0) and "_" or ""
-                kiv.font_draw(look.font, look.font_size, it.value .. caret, vx, fy, 0xFFFFFF)
+                kiv.font_draw(look.font, look.font_size, text .. caret, vx, fy, 0xFFFFFF)
             end
         end
     end

@@ -1,5 +1,7 @@
 """Runs the real binary headless on a small mod and collects its standard output lines."""
+import concurrent.futures
 import os
+import re
 import select
 import socket
 import subprocess
@@ -113,6 +115,28 @@ def fail(msg):
 def check(cond, name, expected, lines):
     if not cond:
         failures.append("%s: expected %s; output was:\n%s" % (name, expected, "\n".join(lines[-40:])))
+
+
+def parallel(calls):
+    """Runs the calls (functions of no argument) side by side; a failed one is noted and the others go on."""
+    with concurrent.futures.ThreadPoolExecutor(len(calls)) as pool:
+        for job in [pool.submit(c) for c in calls]:
+            try:
+                job.result()
+            except AssertionError as e:
+                failures.append(str(e))
+
+
+def expect(name, args, want, never, status=None, seconds=TIMEOUT):
+    """A table row: runs the binary until lines matching the patterns want (after "$ ") show in order, then stops
+    it, or waits for its exit status when one is given; no line may hold the text never."""
+    run = Live(args, cwd=tempfile.mkdtemp(prefix="kiv_row_"))
+    run.deadline = time.time() + seconds
+    for p in want:
+        run.until(lambda l: re.match(r"\$ " + p, l), "%s: %s" % (name, p))
+    code = run.wait() if status is not None else run.stop()
+    check(status is None or code == status, name + ": exit status", status, run.lines + [str(code)])
+    check(not [l for l in run.lines if never in l], name + ": no line with " + never, "none", run.lines)
 
 
 def finish():

@@ -1,8 +1,8 @@
 """The embedded game played over the network: a headless server and two bot clients on loopback for about 15 s.
 The clients must join, see the same level, score and lives as the server at the same step, see the score and the
 level change, and no script error may reach any log. Then hostile peers (tests/mods/rogue_player.lua, the engine's
-own ENet functions) against a server with an honest bot, and the ends of a game: full, everyone gone, server gone."""
-import concurrent.futures
+own ENet functions) against a server with an honest bot, and the ends of a game: full, everyone gone, server gone.
+Beside them, joining: a -join without HOST:PORT, Escape while connecting, the join menu played by keys."""
 import os
 import re
 import sys
@@ -151,16 +151,29 @@ def three_players():
         b.stop()
 
 
+KEYS, SILENT = k.mod_path("game_keys.lua"), "127.0.0.1:%d" % k.free_udp_port()  # nobody answers there for 5 s
+# name, command line, patterns of lines in their order, a text no line may hold, exit status (None: stopped)
+JOIN_ROWS = [
+    ("-join, port out of range", ["-join", "127.0.0.1:99999", "-bot", "1"],
+     [r"game: -join wants HOST:PORT, not 127\.0\.0\.1:99999$"], "screen: play", 1),
+    ("-join, no port", ["-join", "notaport", "-bot", "1"], ["game: -join wants HOST:PORT, not notaport$"],
+     "screen: play", 1),
+    ("Escape while connecting", ["-mod", KEYS, "-join", SILENT, "-keys", "1 Escape"],
+     ["keys: Escape$", "client: connecting given up$", "screen: join$"], "no answer"),
+    # Join menu, two characters off the address, Ctrl+V, back, the title's JOIN again, the menu's JOIN.
+    ("typed address and title entry kept, Ctrl+V", ["-mod", KEYS, "-keys", "0.3 Down, 0.3 Down, 0.4 Return, "
+     "0.5 Backspace, 0.5 Backspace, 0.6 ctrl+V, 0.7 Escape, 0.8 Return, 0.9 Down, 1 Return"],
+     [r"keys: ctrl\+V$", "screen: menu$", "screen: join$", r"client: connecting to 127\.0\.0\.1:77$"], "IndexError"),
+    ("back from Options, OPTIONS still chosen", ["-mod", KEYS, "-keys", "0.3 Down, 0.3 Down, 0.3 Down, 0.4 Return, "
+     "0.5 Escape, 0.6 Return"], ["screen: options$", "screen: menu$", "keys: Return$", "screen: options$"],
+     "screen: play"),
+]
+
+
 def test_hostile_and_endings():
     # Each row has its own server on its own port: they run side by side to keep the test short.
-    with concurrent.futures.ThreadPoolExecutor(len(HOSTILE) + 2) as pool:
-        jobs = [pool.submit(hostile_row, *row) for row in HOSTILE] + [pool.submit(f) for f in (ending_rows,
-                                                                                               three_players)]
-        for job in jobs:
-            try:
-                job.result()
-            except AssertionError as e:
-                k.failures.append(str(e))
+    k.parallel([lambda row=row: hostile_row(*row) for row in HOSTILE] + [ending_rows, three_players] +
+               [lambda row=row: k.expect(*row) for row in JOIN_ROWS])
 
 
 if __name__ == "__main__":

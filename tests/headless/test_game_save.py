@@ -1,6 +1,7 @@
 """The embedded game's save file: a damaged one is ignored with one log line and left as it was; the game starts.
 The demonstration (-bot 1 alone) leaves the best scores as they were, with or without initials, and starts again
-after each game."""
+after each game; from level 3 it wins, with no gem to take it starts again, and start values out of range are
+logged."""
 import json
 import os
 import re
@@ -69,7 +70,21 @@ def test_demonstration():
             k.check(f.read() == text, name + ": best scores untouched", "the saved text kept", run.lines)
 
 
+# name, command line, patterns of lines in their order, a text no line may hold, exit status, seconds
+END_ROWS = [
+    # About 21 s of play; the bot once stood still for good before the last gem, on a row two enemies patrol.
+    ("level 3 with 9 lives is won", ["-bot", "1", "-level", "3", "-lives", "9"],
+     [r"play: level 3$", r"play: game won with score \d+ on level 3$"], "scored nothing", None, 40),
+    ("-level and -lives out of range", ["-bot", "1", "-level", "7", "-lives", "12"],
+     ["game: -level wants 1 to 3, not 7; playing level 1$", "game: -lives wants 1 to 9, not 12; playing with 3 "
+      "lives$", "play: level 1$"], "Lua error"),
+    ("scoring nothing for its patience", ["-mod", k.mod_path("game_keys.lua"), "-bot", "1", "-patience", "0.5"],
+     [r"play: the demonstration scored nothing on level 1 for 0\.5 s$", "play: the demonstration starts again$",
+      "play: level 1$"], "Lua error"),
+]
+
+
 if __name__ == "__main__":
     test_damaged_saves()
-    test_demonstration()
+    k.parallel([test_demonstration] + [lambda row=row: k.expect(*row) for row in END_ROWS])
     k.finish()
