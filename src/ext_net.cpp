@@ -2,6 +2,7 @@
 // translation of ENet events into script events. Called by the net_* bindings, the script host and shutdown.
 #include "ext_net.h"
 
+#include <arpa/inet.h>
 #include <enet/enet.h>
 
 #include <algorithm>
@@ -13,6 +14,8 @@
 
 #include "gprint.h"
 #include "kiv_driver.h"
+#include "kiv_platform-net.h"
+#include "kiv_printf.h"
 
 static const int _NET_ID_COUNT = 65536;
 static const size_t _NET_SERVER_PEERS = 256;
@@ -71,6 +74,11 @@ struct MyNetExt {
     // CONNECTs refused, unverified connections given up and datagrams held back by the total, not yet logged
     int refused = 0, gave_way = 0, held_back = 0;
     enet_uint32 last_note = 0;
+    // A client's server name being looked up beside the frame loop; it connects once the address is known.
+    kiv_net_lookup *lookup = nullptr;
+    std::string lookup_host;
+    enet_uint16 lookup_port = 0;
+    enet_uint32 lookup_since = 0;
 };
 
 static MyNetExt *_my_net = nullptr;
@@ -608,6 +616,49 @@ static void _net_intake() {
         enet_list_move(enet_list_begin(&queue), enet_list_begin(&waiting), enet_list_previous(enet_list_end(&waiting)));
 }
 
+// A client's connection that cannot be made: the host is closed and the script hears a disconnect with the
+// reason, as for a connection that never answers.
+static void _net_give_up(const char *host, enet_uint16 port, const char *reason, const char *why) {
+    gprint("net_open: cannot connect to %s:%d - %s\n", kiv_log_text(host).c_str(), port, why);
+    if (_my_net->lookup)
+        kiv_net_lookup_forget(_my_net->lookup);
+    _my_net->lookup = nullptr;
+    if (_my_net->net)
+        enet_host_destroy(_my_net->net);
+    _my_net->net = nullptr;
+    NetEvent e;
+    _net_event(&e, "disconnect", 0, reason, strlen(reason));
+    _my_net->pending.push_back(e);
+}
+
+static void _net_connect(in_addr a, enet_uint16 port, const char *host) {
+    ENetAddress address;
+    address.host = a.s_addr;
+    address.port = port;
+    if (!enet_host_connect(_my_net->net, &address, _NET_CHANNELS, NET_VERSION))
+        _net_give_up(host, port, "timeout", "no peer for the connection");
+}
+
+// Steps a client's lookup of its server's name: connects once it is known, gives up when the name is not found
+// or the resolver has not answered within the time ENet gives a connection.
+static void _net_lookup_step() {
+    in_addr a;
+    int err = 0;
+    long r = kiv_net_lookup_poll(_my_net->lookup, &a, &err);
+    std::string host = _my_net->lookup_host;
+    if (r == 0) {
+        kiv_net_lookup_forget(_my_net->lookup);
+        _my_net->lookup = nullptr;
+        _net_connect(a, _my_net->lookup_port, host.c_str());
+    } else if (r == KIV_NET_FAIL) {
+        _net_give_up(host.c_str(), _my_net->lookup_port, "host not found",
+                     kiv_format("cannot find the host (%d)", err).c_str());
+    } else if (enet_time_get() - _my_net->lookup_since >= NET_LOOKUP_MS) {
+        _net_give_up(host.c_str(), _my_net->lookup_port, "timeout",
+                     kiv_format("no answer from the resolver within %u ms", NET_LOOKUP_MS).c_str());
+    }
+}
+
 // --- public functions
 
 void net_reset() {
@@ -655,19 +706,21 @@ void net_open(const char *host, int port) {
     _net_limit(_my_net->net);
     _net_compress_with_coder(_my_net->net);
     _my_net->mode = 0;
-    ENetAddress address;
-    address.port = (enet_uint16)port;
-    // A name that does not resolve fails like a connection that never answers, instead of going to an
-    // address left over from nothing.
-    if (!host || enet_address_set_host(&address, host) != 0 ||
-        !enet_host_connect(_my_net->net, &address, _NET_CHANNELS, NET_VERSION)) {
-        gprint("net_open: cannot connect to %s:%d\n", host ? host : "", port);
-        enet_host_destroy(_my_net->net);
-        _my_net->net = nullptr;
-        NetEvent e;
-        _net_event(&e, "disconnect", 0, "timeout", 7);
-        _my_net->pending.push_back(e);
+    std::string name = host ? host : "";
+    in_addr a;
+    if (inet_pton(AF_INET, name.c_str(), &a) == 1) {
+        _net_connect(a, (enet_uint16)port, name.c_str());
+        return;
     }
+    // A name waits for the resolver on its own thread, so a resolver that does not answer holds up no frame.
+    _my_net->lookup = name.empty() ? nullptr : kiv_net_lookup_start(name.c_str());
+    if (!_my_net->lookup) {
+        _net_give_up(name.c_str(), (enet_uint16)port, "host not found", "cannot find the host");
+        return;
+    }
+    _my_net->lookup_host = name;
+    _my_net->lookup_port = (enet_uint16)port;
+    _my_net->lookup_since = enet_time_get();
 }
 
 void net_kick(NetID cid) {
@@ -682,6 +735,9 @@ void net_close() {
     if (!_my_net)
         return;
     _my_net->pending.clear();
+    if (_my_net->lookup)
+        kiv_net_lookup_forget(_my_net->lookup); // never waits for a resolver that does not answer
+    _my_net->lookup = nullptr;
     ENetHost *net = _my_net->net;
     if (!net)
         return;
@@ -766,6 +822,12 @@ bool net_poll(NetEvent *out) {
         }
         if (!_my_net->net)
             return false;
+        if (_my_net->lookup) {
+            _net_lookup_step();
+            if (_my_net->lookup)
+                return false;
+            continue; // connecting now, or the reason it could not
+        }
         // A script that stops before the end still has the socket read every frame or so.
         if (!_my_net->intake_on || (enet_uint32)(enet_time_get() - _my_net->intake_at) >= _NET_INTAKE_EVERY_MS) {
             _my_net->intake_on = true;

@@ -34,6 +34,9 @@ constexpr unsigned NET_INTAKE_MS = 4;
 // The server socket's receive buffer (the kernel may grant less).
 constexpr int NET_RECEIVE_BUFFER = 2 * 1024 * 1024;
 
+// How long a client waits for the resolver to name its server's address, as ENet waits for a connection.
+constexpr unsigned NET_LOOKUP_MS = 10000;
+
 // One event for the script: type "connect", "disconnect" or "message"; value the reason or the bytes.
 struct NetEvent {
     std::string type;

@@ -261,14 +261,20 @@ end
 -- Who is who: each player's number over its figure, "YOU" with this client's own, and the latest notice.
 function Client:paint(w)
     local f, size = data.font, data.font_size
+    local on_tile = {} -- labels already drawn for a tile: players standing together get theirs stacked
     for i, p in ipairs(w.players) do
         if p.active then
             local x, y = shared.pos(p)
+            local key = util.key(math.floor(x + 0.5), math.floor(y + 0.5))
+            local k = on_tile[key] or 0
+            on_tile[key] = k + 1
             local text = i == self.slot and i .. " YOU" or tostring(i)
             local tw = kiv.font_size(f, size, text) or 0
-            local cx, top = (x - 0.5) * data.tile, data.hud_h + (y - 1) * data.tile - size
-            kiv.font_draw(f, size, text, util.clamp(cx - tw / 2, 0, data.view_w - tw), math.max(top, data.hud_h),
-                data.player_colors[i])
+            local cx, top = (x - 0.5) * data.tile, data.hud_h + (y - 1) * data.tile - size * (k + 1)
+            if top < data.hud_h then -- no room above the figure: below it
+                top = data.hud_h + y * data.tile + size * k
+            end
+            kiv.font_draw(f, size, text, util.clamp(cx - tw / 2, 0, data.view_w - tw), top, data.player_colors[i])
         end
     end
     if self.notice and self.clock < self.notice_until then

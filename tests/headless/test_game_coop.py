@@ -158,6 +158,8 @@ JOIN_ROWS = [
      [r"game: -join wants HOST:PORT, not 127\.0\.0\.1:99999$"], "screen: play", 1),
     ("-join, no port", ["-join", "notaport", "-bot", "1"], ["game: -join wants HOST:PORT, not notaport$"],
      "screen: play", 1),
+    ("-join, a host that does not exist", ["-join", "no.such.host.invalid:7777", "-bot", "1"],
+     [r"client: disconnected \(host not found\)$", "client: the bot stops"], "timeout", 1),
     ("Escape while connecting", ["-mod", KEYS, "-join", SILENT, "-keys", "1 Escape"],
      ["keys: Escape$", "client: connecting given up$", "screen: join$"], "no answer"),
     # Join menu, two characters off the address, Ctrl+V, back, the title's JOIN again, the menu's JOIN.
