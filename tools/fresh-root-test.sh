@@ -1,29 +1,10 @@
 #!/usr/bin/env bash
 # Runs the README's `make test` as on a new machine of a Debian release (bookworm, trixie, ...): a fresh minimal
 # root with only `make` added, a clone of this repository's HEAD in it, as root through chroot. Needs root.
-# /proc, /sys and /dev are mounted in a private mount and PID namespace, so no mount and no process outlives the
-# script, whichever way it ends; the root itself is removed at exit. JOBS, when set, reaches make.
+# Everything after the checks runs in a private mount and PID namespace, debootstrap's own mounts included, so no
+# mount and no process outlives the script, whichever way it ends; the root is removed at exit. JOBS, when set,
+# reaches make.
 set -euo pipefail
-
-release="${1:-}"
-if [ -z "$release" ] || [ $# -ne 1 ]; then
-    echo "usage: $0 RELEASE   (a Debian code name: bookworm, trixie)" >&2
-    exit 2
-fi
-if [ "$(id -u)" -ne 0 ]; then
-    echo "$0: needs root (debootstrap, chroot, mounts)" >&2
-    exit 2
-fi
-repo="$(cd "$(dirname "$0")/.." && pwd)"
-commit="$(git -C "$repo" rev-parse HEAD)"
-
-need=()
-command -v debootstrap >/dev/null || need+=(debootstrap)
-command -v ip >/dev/null || need+=(iproute2)
-if [ ${#need[@]} -gt 0 ]; then
-    apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
-fi
 
 # The first URI the machine's own apt uses for a suite, from one-line and deb822 source files alike.
 apt_uri() {
@@ -54,64 +35,92 @@ apt_uri() {
         done
     } | head -n1
 }
-host="$(. /etc/os-release && echo "${VERSION_CODENAME:-}")"
-mirror="$(apt_uri "$host")"
-mirror="${mirror:-http://deb.debian.org/debian}"
-security="$(apt_uri "$host-security")"
 
-work="$(mktemp -d "${TMPDIR:-/var/tmp}/kiv-fresh-$release.XXXXXX")"
-root="$work/root"
-child=""
-cleanup() {
-    if [ -n "$child" ]; then
-        kill "$child" 2>/dev/null || true
-        wait "$child" 2>/dev/null || true
+# In the namespaces: the root, the clone, the mounts, then make's installs with the network and the tests in a
+# network namespace of their own with only loopback, so that their displays and ports never meet the host's.
+inside() {
+    local release="$1" work="$2" repo="$3" commit="$4" t0=$SECONDS
+    local root="$work/root" host mirror security
+    host="$(. /etc/os-release && echo "${VERSION_CODENAME:-}")"
+    mirror="$(apt_uri "$host")"
+    mirror="${mirror:-http://deb.debian.org/debian}"
+    security="$(apt_uri "$host-security")"
+
+    echo "== $release: a minimal root from $mirror"
+    if ! debootstrap --variant=minbase --include=make "$release" "$root" "$mirror" >"$work/debootstrap.log" 2>&1; then
+        tail -n 20 "$work/debootstrap.log" >&2
+        return 1
     fi
-    # The mounts lived in the namespace that just ended; --one-file-system keeps any surprise out of reach.
-    rm -rf --one-file-system "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM HUP
+    {
+        echo "deb $mirror $release main"
+        echo "deb $mirror $release-updates main"
+        if [ -n "$security" ]; then echo "deb $security $release-security main"; fi
+    } >"$root/etc/apt/sources.list"
+    # As in any throw-away root: packages start no services, and dpkg does not wait for the disk after each file.
+    printf '#!/bin/sh\nexit 101\n' >"$root/usr/sbin/policy-rc.d"
+    chmod 755 "$root/usr/sbin/policy-rc.d"
+    echo force-unsafe-io >"$root/etc/dpkg/dpkg.cfg.d/unsafe-io"
+    cp /etc/resolv.conf "$root/etc/resolv.conf"
+    git clone -q --no-checkout "$repo" "$root/src"
+    git -C "$root/src" -c advice.detachedHead=false checkout -q "$commit"
+    echo "== $release: root ready in $((SECONDS - t0)) s; make test on $(git -C "$root/src" log -1 --format='%h %s' | cut -c1-70)"
 
-t0=$SECONDS
-echo "== $release: a minimal root from $mirror"
-debootstrap --variant=minbase --include=make "$release" "$root" "$mirror" >"$work/debootstrap.log" 2>&1 || {
-    tail -n 20 "$work/debootstrap.log" >&2
-    exit 1
-}
-{
-    echo "deb $mirror $release main"
-    echo "deb $mirror $release-updates main"
-    if [ -n "$security" ]; then echo "deb $security $release-security main"; fi
-} >"$root/etc/apt/sources.list"
-# As in any throw-away root: packages start no services, and dpkg does not wait for the disk after each file.
-printf '#!/bin/sh\nexit 101\n' >"$root/usr/sbin/policy-rc.d"
-chmod 755 "$root/usr/sbin/policy-rc.d"
-echo force-unsafe-io >"$root/etc/dpkg/dpkg.cfg.d/unsafe-io"
-git clone -q --no-checkout "$repo" "$root/src"
-git -C "$root/src" -c advice.detachedHead=false checkout -q "$commit"
-echo "== $release: root ready in $((SECONDS - t0)) s; make test on $(git -C "$repo" log -1 --format='%h %s' | cut -c1-72)"
-
-# Inside the namespaces: the mounts, then make's installs with the network, then the tests in a network
-# namespace of their own with only loopback, so their displays and ports never meet the host's.
-inner() {
-    local root="$1"
     mount -t proc proc "$root/proc"
     mount -t sysfs sysfs "$root/sys"
     mount --bind /dev "$root/dev"
     mount -t devpts -o newinstance,ptmxmode=0666,mode=0620 devpts "$root/dev/pts"
     mount --bind "$root/dev/pts/ptmx" "$root/dev/ptmx"
     mount -t tmpfs -o mode=1777 tmpfs "$root/dev/shm"
-    cp /etc/resolv.conf "$root/etc/resolv.conf"
     local env=(env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8
         TERM=dumb ${JOBS:+JOBS=$JOBS})
     chroot "$root" "${env[@]}" bash -c 'cd /src && make deps'
-    unshare -n -- bash -c 'ip link set lo up && exec "$@"' _ \
-        chroot "$root" "${env[@]}" bash -c 'cd /src && make test'
+    echo "== $release: packages installed after $((SECONDS - t0)) s"
+    unshare -n -- bash -c 'ip link set lo up && exec "$@"' _ chroot "$root" "${env[@]}" bash -c 'cd /src && make test'
 }
-export -f inner
+
+if [ "${1:-}" = --inside ]; then
+    shift
+    inside "$@"
+    exit
+fi
+
+release="${1:-}"
+if [ -z "$release" ] || [ $# -ne 1 ]; then
+    echo "usage: $0 RELEASE   (a Debian code name: bookworm, trixie)" >&2
+    exit 2
+fi
+if [ "$(id -u)" -ne 0 ]; then
+    echo "$0: needs root (debootstrap, chroot, mounts)" >&2
+    exit 2
+fi
+repo="$(cd "$(dirname "$0")/.." && pwd)"
+commit="$(git -C "$repo" rev-parse HEAD)"
+need=()
+command -v debootstrap >/dev/null || need+=(debootstrap)
+command -v ip >/dev/null || need+=(iproute2)
+if [ ${#need[@]} -gt 0 ]; then
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+fi
+
+work="$(mktemp -d "${TMPDIR:-/var/tmp}/kiv-fresh-$release.XXXXXX")"
+child=""
+cleanup() {
+    if [ -n "$child" ]; then
+        kill "$child" 2>/dev/null || true
+        wait "$child" 2>/dev/null || true
+    fi
+    # The mounts lived in the namespace that has ended; --one-file-system keeps any surprise out of reach.
+    rm -rf --one-file-system "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM HUP
+
+t0=$SECONDS
 rc=0
-unshare -m -p -f --kill-child --propagation private -- bash -c 'set -euo pipefail; inner "$1"' _ "$root" &
+# --kill-child: when this script ends, the namespace's first process and with it every process inside goes too.
+unshare -m -p -f --mount-proc --kill-child --propagation private -- \
+    bash "$(realpath "$0")" --inside "$release" "$work" "$repo" "$commit" &
 child=$!
 wait "$child" || rc=$?
 child=""

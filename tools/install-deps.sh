@@ -41,7 +41,11 @@ clang_rt() {
     fi
     if [ -n "$major" ]; then echo "libclang-rt-$major-dev"; fi
 }
-[ "$what" = run ] || pkgs+=($(clang_rt))
+rt=""
+if [ "$what" != run ]; then
+    rt="$(clang_rt)"
+    if [ -n "$rt" ]; then pkgs+=("$rt"); fi
+fi
 
 missing=()
 for p in "${pkgs[@]}"; do
@@ -60,8 +64,8 @@ fi
 export DEBIAN_FRONTEND=noninteractive
 $sudo apt-get update -qq
 # Without package lists before the update the runtime's name was not known yet.
-if [ "$what" != run ] && [[ " ${pkgs[*]} " != *" libclang-rt-"* ]]; then
-    rt=$(clang_rt)
+if [ "$what" != run ] && [ -z "$rt" ]; then
+    rt="$(clang_rt)"
     if [ -n "$rt" ] && ! installed "$rt"; then missing+=("$rt"); fi
 fi
 echo "installing: ${missing[*]}"
