@@ -107,6 +107,11 @@ work="$(mktemp -d "${TMPDIR:-/var/tmp}/kiv-fresh-$release.XXXXXX")"
 child=""
 cleanup() {
     if [ -n "$child" ]; then
+        # unshare holds TERM back while it waits: its child, the namespace's first process, is the one to stop,
+        # and every process in the namespace goes with it.
+        local first
+        first="$(cat "/proc/$child/task/$child/children" 2>/dev/null || true)"
+        if [ -n "$first" ]; then kill -KILL $first 2>/dev/null || true; fi
         kill "$child" 2>/dev/null || true
         wait "$child" 2>/dev/null || true
     fi
@@ -118,7 +123,7 @@ trap 'exit 130' INT TERM HUP
 
 t0=$SECONDS
 rc=0
-# --kill-child: when this script ends, the namespace's first process and with it every process inside goes too.
+# --kill-child: should unshare itself be killed, the namespace's first process and every process inside go too.
 unshare -m -p -f --mount-proc --kill-child --propagation private -- \
     bash "$(realpath "$0")" --inside "$release" "$work" "$repo" "$commit" &
 child=$!
