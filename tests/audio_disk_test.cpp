@@ -18,6 +18,11 @@ using namespace soundtest;
 
 namespace {
 
+// SDL 2 turns the mixed floats into 16 bits by its own rule, which changed between its releases (x 32767 truncated,
+// x 32768 rounded): up to 2 steps apart near full scale, plus 1 for the float sums. A lost voice, a wrong sample,
+// a start off its block or a gain off by 0.1 % moves values by 8 steps or far more.
+const int kDeviceSteps = 3;
+
 long file_size(const std::string &path) {
     struct stat st;
     return stat(path.c_str(), &st) == 0 ? (long)st.st_size : 0;
@@ -73,7 +78,7 @@ TEST(AudioDiskTest, SampleAndStreamReachTheDevice) {
         float x = (pos < (long)tune.size() ? tune[pos] : 0.0f) + (k < 2 * blip_frames ? 0.25f : 0.0f);
         int want = (int)(x * 32767.0f);
         int saw = pcm[start + k];
-        if (abs(saw - want) > 1) {
+        if (abs(saw - want) > kDeviceSteps) {
             ADD_FAILURE() << "value " << k << " expected " << want << " saw " << saw;
             bad++;
         }

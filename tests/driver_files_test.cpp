@@ -2,6 +2,7 @@
 // the timer with an injected clock, the store-platform stand-in and the URL opener.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>

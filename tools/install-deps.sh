@@ -11,10 +11,11 @@ run_pkgs=(
     libvorbis-dev libpng-dev libjpeg62-turbo-dev
 )
 # Tests and benchmarks: references (OpenSSL, nlohmann-json, RapidJSON, djpeg, PIL), the virtual display with a
-# window manager (openbox), the fuzzers' compiler and the locales of the number-format tests.
+# window manager (openbox), the fuzzers' compiler and the locales of the number-format tests. The fuzzers' runtime
+# is named after clang's major version (14 on Debian 12, 19 on Debian 13) and is added below.
 check_pkgs=(
     python3 googletest libgtest-dev libbenchmark-dev nlohmann-json3-dev libssl-dev rapidjson-dev
-    xvfb xauth xdotool x11-utils xclip libx11-dev clang libclang-rt-14-dev locales
+    xvfb xauth xdotool x11-utils xclip libx11-dev clang locales
     libjpeg-turbo-progs python3-pil openbox
 )
 bench_pkgs=(love libsdl2-mixer-dev time libjpeg-dev)
@@ -28,11 +29,27 @@ bench) pkgs=("${run_pkgs[@]}" "${check_pkgs[@]}" "${bench_pkgs[@]}") ;;
     ;;
 esac
 
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
+# The libFuzzer runtime of the clang that is installed, or else of the one apt offers as "clang"; empty when
+# neither is known (no package lists yet).
+clang_rt() {
+    local major=""
+    if command -v clang >/dev/null; then
+        major=$(clang --version 2>/dev/null | sed -n 's/.*clang version \([0-9][0-9]*\).*/\1/p' | head -n1)
+    else
+        major=$(apt-cache depends clang 2>/dev/null | sed -n 's/^ *Depends: clang-\([0-9][0-9]*\)$/\1/p' | head -n1)
+    fi
+    if [ -n "$major" ]; then echo "libclang-rt-$major-dev"; fi
+}
+rt=""
+if [ "$what" != run ]; then
+    rt="$(clang_rt)"
+    if [ -n "$rt" ]; then pkgs+=("$rt"); fi
+fi
+
 missing=()
 for p in "${pkgs[@]}"; do
-    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
-        missing+=("$p")
-    fi
+    installed "$p" || missing+=("$p")
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
@@ -44,7 +61,12 @@ if [ "$(id -u)" -ne 0 ]; then
     fi
     sudo="sudo"
 fi
-echo "installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 $sudo apt-get update -qq
+# Without package lists before the update the runtime's name was not known yet.
+if [ "$what" != run ] && [ -z "$rt" ]; then
+    rt="$(clang_rt)"
+    if [ -n "$rt" ] && ! installed "$rt"; then missing+=("$rt"); fi
+fi
+echo "installing: ${missing[*]}"
 $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

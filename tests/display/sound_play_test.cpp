@@ -1,5 +1,5 @@
 // The real binary, windowed, runs a mod that plays a sample and then a stream by name; the PCM that SDL's disk
-// driver wrote must be the WAV values, then the Ogg file's decode, each within one step of 16 bits.
+// driver wrote must be the WAV values, then the Ogg file's decode, each within a few steps of 16 bits.
 #include <gtest/gtest.h>
 
 #include <SDL.h>
@@ -17,6 +17,11 @@ extern char **environ;
 using namespace soundtest;
 
 namespace {
+
+// SDL 2 turns the mixed floats into 16 bits by its own rule, which changed between its releases (x 32767 truncated,
+// x 32768 rounded): up to 2 steps apart near full scale, plus 1 for the float sums. A lost voice, a wrong sample,
+// a start off its block or a gain off by 0.1 % moves values by 8 steps or far more.
+const int kDeviceSteps = 3;
 
 TEST(SoundPlayTest, ScriptSoundsReachTheDevice) {
     const char *build = getenv("KIV_BUILD_DIR"), *source = getenv("KIV_SOURCE_DIR");
@@ -58,7 +63,7 @@ TEST(SoundPlayTest, ScriptSoundsReachTheDevice) {
     // The stream starts at the first block that differs from the sample alone.
     auto sample_at = [&](size_t k) { return k - start < 2u * blip_frames ? 0.25f : 0.0f; };
     size_t stream = start;
-    while (stream < pcm.size() && abs(pcm[stream] - (int)(sample_at(stream) * 32767)) <= 1)
+    while (stream < pcm.size() && abs(pcm[stream] - (int)(sample_at(stream) * 32767)) <= kDeviceSteps)
         stream++;
     stream -= stream % 2048;
     ASSERT_LT(stream + 2 * 2048, pcm.size()) << "the stream did not play long enough";
@@ -67,7 +72,7 @@ TEST(SoundPlayTest, ScriptSoundsReachTheDevice) {
     for (size_t k = start; k < end && bad < 5; k++) {
         float x = sample_at(k) + (k >= stream ? tune[k - stream] : 0.0f);
         int want = (int)(x * 32767), saw = pcm[k];
-        if (abs(saw - want) > 1) {
+        if (abs(saw - want) > kDeviceSteps) {
             ADD_FAILURE() << "value " << k - start << " after the first sound: expected " << want << " saw " << saw;
             bad++;
         }

@@ -1,0 +1,133 @@
+#!/usr/bin/env bash
+# Runs the README's `make test` as on a new machine of a Debian release (bookworm, trixie, ...): a fresh minimal
+# root with only `make` added, a clone of this repository's HEAD in it, as root through chroot. Needs root.
+# Everything after the checks runs in a private mount and PID namespace, debootstrap's own mounts included, so no
+# mount and no process outlives the script, whichever way it ends; the root is removed at exit. JOBS, when set,
+# reaches make.
+set -euo pipefail
+
+# The first URI the machine's own apt uses for a suite, from one-line and deb822 source files alike.
+apt_uri() {
+    local suite="$1" f
+    {
+        for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+            [ -f "$f" ] || continue
+            awk -v s="$suite" '$1 == "deb" {
+                i = 2
+                if ($2 ~ /^\[/) { while (i < NF && $i !~ /\]$/) i++; i++ }
+                for (j = i + 1; j <= NF; j++) if ($j == s) print $i
+            }' "$f"
+        done
+        for f in /etc/apt/sources.list.d/*.sources; do
+            [ -f "$f" ] || continue
+            awk -v s="$suite" 'BEGIN { RS = "" } {
+                types = uris = suites = ""; on = 1
+                n = split($0, line, "\n")
+                for (k = 1; k <= n; k++) {
+                    if (line[k] ~ /^#/) continue
+                    if (line[k] ~ /^Types:/) types = line[k]
+                    if (line[k] ~ /^URIs:/) { uris = line[k]; sub(/^URIs:[ \t]*/, "", uris) }
+                    if (line[k] ~ /^Suites:/) suites = line[k]
+                    if (line[k] ~ /^Enabled:[ \t]*no/) on = 0
+                }
+                if (on && types ~ /[ \t]deb([ \t]|$)/ && (suites " ") ~ ("[ \t]" s "[ \t]")) { split(uris, u, /[ \t]+/); print u[1] }
+            }' "$f"
+        done
+    } | head -n1
+}
+
+# In the namespaces: the root, the clone, the mounts, then make's installs with the network and the tests in a
+# network namespace of their own with only loopback, so that their displays and ports never meet the host's.
+inside() {
+    local release="$1" work="$2" repo="$3" commit="$4" t0=$SECONDS
+    local root="$work/root" host mirror security
+    host="$(. /etc/os-release && echo "${VERSION_CODENAME:-}")"
+    mirror="$(apt_uri "$host")"
+    mirror="${mirror:-http://deb.debian.org/debian}"
+    security="$(apt_uri "$host-security")"
+
+    echo "== $release: a minimal root from $mirror"
+    if ! debootstrap --variant=minbase --include=make "$release" "$root" "$mirror" >"$work/debootstrap.log" 2>&1; then
+        tail -n 20 "$work/debootstrap.log" >&2
+        return 1
+    fi
+    {
+        echo "deb $mirror $release main"
+        echo "deb $mirror $release-updates main"
+        if [ -n "$security" ]; then echo "deb $security $release-security main"; fi
+    } >"$root/etc/apt/sources.list"
+    # As in any throw-away root: packages start no services, and dpkg does not wait for the disk after each file.
+    printf '#!/bin/sh\nexit 101\n' >"$root/usr/sbin/policy-rc.d"
+    chmod 755 "$root/usr/sbin/policy-rc.d"
+    echo force-unsafe-io >"$root/etc/dpkg/dpkg.cfg.d/unsafe-io"
+    cp /etc/resolv.conf "$root/etc/resolv.conf"
+    git clone -q --no-checkout "$repo" "$root/src"
+    git -C "$root/src" -c advice.detachedHead=false checkout -q "$commit"
+    echo "== $release: root ready in $((SECONDS - t0)) s; make test on $(git -C "$root/src" log -1 --format='%h %s' | cut -c1-70)"
+
+    mount -t proc proc "$root/proc"
+    mount -t sysfs sysfs "$root/sys"
+    mount --bind /dev "$root/dev"
+    mount -t devpts -o newinstance,ptmxmode=0666,mode=0620 devpts "$root/dev/pts"
+    mount --bind "$root/dev/pts/ptmx" "$root/dev/ptmx"
+    mount -t tmpfs -o mode=1777 tmpfs "$root/dev/shm"
+    local env=(env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8
+        TERM=dumb ${JOBS:+JOBS=$JOBS})
+    chroot "$root" "${env[@]}" bash -c 'cd /src && make deps'
+    echo "== $release: packages installed after $((SECONDS - t0)) s"
+    unshare -n -- bash -c 'ip link set lo up && exec "$@"' _ chroot "$root" "${env[@]}" bash -c 'cd /src && make test'
+}
+
+if [ "${1:-}" = --inside ]; then
+    shift
+    inside "$@"
+    exit
+fi
+
+release="${1:-}"
+if [ -z "$release" ] || [ $# -ne 1 ]; then
+    echo "usage: $0 RELEASE   (a Debian code name: bookworm, trixie)" >&2
+    exit 2
+fi
+if [ "$(id -u)" -ne 0 ]; then
+    echo "$0: needs root (debootstrap, chroot, mounts)" >&2
+    exit 2
+fi
+repo="$(cd "$(dirname "$0")/.." && pwd)"
+commit="$(git -C "$repo" rev-parse HEAD)"
+need=()
+command -v debootstrap >/dev/null || need+=(debootstrap)
+command -v ip >/dev/null || need+=(iproute2)
+if [ ${#need[@]} -gt 0 ]; then
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+fi
+
+work="$(mktemp -d "${TMPDIR:-/var/tmp}/kiv-fresh-$release.XXXXXX")"
+child=""
+cleanup() {
+    if [ -n "$child" ]; then
+        # unshare holds TERM back while it waits: its child, the namespace's first process, is the one to stop,
+        # and every process in the namespace goes with it.
+        local first
+        first="$(cat "/proc/$child/task/$child/children" 2>/dev/null || true)"
+        if [ -n "$first" ]; then kill -KILL $first 2>/dev/null || true; fi
+        kill "$child" 2>/dev/null || true
+        wait "$child" 2>/dev/null || true
+    fi
+    # The mounts lived in the namespace that has ended; --one-file-system keeps any surprise out of reach.
+    rm -rf --one-file-system "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM HUP
+
+t0=$SECONDS
+rc=0
+# --kill-child: should unshare itself be killed, the namespace's first process and every process inside go too.
+unshare -m -p -f --mount-proc --kill-child --propagation private -- \
+    bash "$(realpath "$0")" --inside "$release" "$work" "$repo" "$commit" &
+child=$!
+wait "$child" || rc=$?
+child=""
+echo "== $release: make test exit $rc after $((SECONDS - t0)) s"
+exit "$rc"
