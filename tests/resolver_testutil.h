@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <sched.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -32,4 +33,19 @@ inline bool resolver_that_never_answers(int *drop) {
     dns.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     *drop = socket(AF_INET, SOCK_DGRAM, 0);
     return bind(*drop, (sockaddr *)&dns, sizeof(dns)) == 0;
+}
+
+// Runs body in a child alone in namespaces whose resolver never answers: 0 when it held, 77 when no namespace can
+// be made here, anything else when it failed.
+template <class F> int with_silent_resolver(F body) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        int drop;
+        if (!resolver_that_never_answers(&drop))
+            _exit(77);
+        _exit(body() ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }

@@ -188,6 +188,14 @@ static std::vector<std::string> _kiv_web_fields(const kiv_web *page, const char 
 // dropped. The decoded length, or -1 cut short, -2 malformed.
 static int _kiv_web_dechunk(unsigned char *d, int n) {
     int i = 0, o = 0;
+    // The end of a size line or of a chunk's data: LF or CR LF; 0, or -1 cut short, -2 anything else.
+    auto line_end = [&]() {
+        if (i < n && d[i] == '\r')
+            i++;
+        if (i >= n)
+            return -1;
+        return d[i++] == '\n' ? 0 : -2;
+    };
     for (;;) {
         long long size = 0;
         int digits = 0;
@@ -206,12 +214,8 @@ static int _kiv_web_dechunk(unsigned char *d, int n) {
         if (i < n && d[i] == ';')
             while (i < n && d[i] != '\n')
                 i++;
-        if (i < n && d[i] == '\r')
-            i++;
-        if (i >= n)
-            return -1;
-        if (d[i++] != '\n')
-            return -2;
+        if (int r = line_end())
+            return r;
         if (size == 0)
             return o;
         if (size > n - i)
@@ -219,12 +223,8 @@ static int _kiv_web_dechunk(unsigned char *d, int n) {
         memmove(d + o, d + i, (size_t)size);
         o += (int)size;
         i += (int)size;
-        if (i < n && d[i] == '\r')
-            i++;
-        if (i >= n)
-            return -1;
-        if (d[i++] != '\n')
-            return -2;
+        if (int r = line_end())
+            return r;
     }
 }
 
