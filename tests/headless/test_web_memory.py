@@ -11,8 +11,10 @@ import kivrun as k
 
 COUNT = 40
 ANSWERS_MAX = 64 << 20
-# Lua, the log and the allocator's own rounding; the sanitizer build's shadow of the answers too.
-MARGIN = 40 << 20
+# Lua, the log and the allocator: buffers grow in small steps (at most 256 KiB past their bytes), so a busy
+# machine that ends and opens exchanges in another order leaves freed pieces the heap keeps (82-89 MiB above the
+# start alone, 108 MiB seen under a parallel suite); the sanitizer build's shadow of the answers too.
+MARGIN = 56 << 20
 
 
 def peak(pid):
@@ -39,6 +41,7 @@ def test_memory():
 
     run.until(over, "all %d requests failed" % COUNT)
     top = peak(run.p.pid)
+    print("peak %d MiB above the start" % ((top - base) >> 20))
     run.stop()
     lines = run.lines
     k.check("$ queued" in lines, "queued after the baseline", "'$ queued'", lines)
