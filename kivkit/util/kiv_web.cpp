@@ -70,9 +70,9 @@ static std::map<std::string, HostAddr> &_kiv_web_cache() {
     return cache;
 }
 
-// The size kiv_web_extend gives the buffer so that ext more bytes fit: doubled, but never more than
-// KIV_WEB_GROW_SLACK beyond them nor past cap when the bytes fit below it. -1 when the size would pass the int
-// range.
+// The size kiv_web_extend gives the buffer so that ext more bytes fit: doubled, but never more than a quarter of
+// them (at least KIV_WEB_GROW_SLACK) beyond them, so a large answer is copied a few dozen times rather than once
+// per step, nor past cap when the bytes fit below it. -1 when the size would pass the int range.
 static long long kiv_web_grown(const kiv_web_buffer *buf, int ext, int cap) {
     if (ext < 0 || buf->len > INT_MAX - ext)
         return -1;
@@ -80,14 +80,15 @@ static long long kiv_web_grown(const kiv_web_buffer *buf, int ext, int cap) {
     long long n = buf->alloc ? buf->alloc : 1;
     while (n < target)
         n *= 2;
-    if (n - target > KIV_WEB_GROW_SLACK)
-        n = (long long)target + KIV_WEB_GROW_SLACK;
+    long long slack = target / 4 > KIV_WEB_GROW_SLACK ? target / 4 : KIV_WEB_GROW_SLACK;
+    if (n - target > slack)
+        n = target + slack;
     if (n > cap)
         n = target > cap ? target : cap;
     return n < buf->alloc ? buf->alloc : n;
 }
 
-// Grows the buffer so that ext more bytes fit; the new space is zero. False when the size would pass the int
+// Grows the buffer so that ext more bytes fit. False when the size would pass the int
 // range or memory runs out.
 static bool kiv_web_extend(kiv_web_buffer *buf, int ext, int cap = INT_MAX) {
     long long n = kiv_web_grown(buf, ext, cap);
@@ -98,7 +99,9 @@ static bool kiv_web_extend(kiv_web_buffer *buf, int ext, int cap = INT_MAX) {
     unsigned char *p = (unsigned char *)realloc(buf->data, (size_t)n);
     if (!p)
         return false;
-    memset(p + buf->len, 0, (size_t)(n - buf->len));
+    // Only the byte after the data is zeroed: writers append at len and keep that byte zero, and the rest stays
+    // untouched, so a large answer's spare room costs no memory and no time until bytes arrive.
+    p[buf->len] = 0;
     buf->data = p;
     buf->alloc = (int)n;
     return true;
@@ -389,7 +392,7 @@ kiv_web *kiv_web_create_n(const char *host, size_t hostlen, int port, const char
         head = kiv_format("POST %s HTTP/1.0\nHost: %s:%d\nContent-Type: application/x-www-form-urlencoded\n"
                           "Content-Length: %d\n\n",
                           page->path, page->host, port, postlen);
-    if (postlen > INT_MAX - 1 - (int)head.size() || !kiv_web_extend(&page->_request, (int)head.size() + postlen)) {
+    if (postlen > INT_MAX - 1 - (int)head.size() || !kiv_web_extend(&page->_request, (int)head.size() + postlen + 1)) {
         kiv_printf("kiv_web_create: out of memory\n");
         _kiv_web_fail(page);
         return page;
@@ -398,6 +401,7 @@ kiv_web *kiv_web_create_n(const char *host, size_t hostlen, int port, const char
     if (postlen)
         memcpy(page->_request.data + head.size(), post, (size_t)postlen);
     page->_request.len = (int)head.size() + postlen;
+    page->_request.data[page->_request.len] = 0; // the head reads as text
 
     // Cached, numeric and empty names are answered at once; any other is looked up beside the frame loop.
     in_addr numeric;
@@ -435,6 +439,7 @@ int _kiv_web_take(kiv_web *page, const void *bytes, int n) {
     page->_held += n;
     memcpy(page->_response.data + page->_response.len, bytes, (size_t)n);
     page->_response.len += n;
+    page->_response.data[page->_response.len] = 0;
     if (!page->_head_done) {
         kiv_find_header(page);
         if (!page->_head_done && page->_response.len > KIV_WEB_HEAD_MAX) {
