@@ -278,8 +278,7 @@ TEST(Web, AnswersTogetherCapped) {
         EXPECT_EQ(row.fails, logged) << row.name << ": log was " << log;
         for (kiv_web *q : pages)
             if (q) {
-                EXPECT_LE(q->_response.alloc - q->_response.len, std::max(KIV_WEB_GROW_SLACK, q->_response.len / 4) + 1)
-                    << row.name;
+                EXPECT_LE(q->_response.alloc - q->_response.len, q->_response.len + 2) << row.name;
             }
     }
     EXPECT_EQ(KIV_WEB_ANSWER_MAX, pages[0]->_response.len);

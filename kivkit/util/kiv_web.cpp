@@ -70,9 +70,8 @@ static std::map<std::string, HostAddr> &_kiv_web_cache() {
     return cache;
 }
 
-// The size kiv_web_extend gives the buffer so that ext more bytes fit: doubled, but never more than a quarter of
-// them (at least KIV_WEB_GROW_SLACK) beyond them, so a large answer is copied a few dozen times rather than once
-// per step, nor past cap when the bytes fit below it. -1 when the size would pass the int range.
+// The size kiv_web_extend gives the buffer so that ext more bytes fit: doubled, so a large answer moves a few
+// times only, but never past cap when the bytes fit below it. -1 when the size would pass the int range.
 static long long kiv_web_grown(const kiv_web_buffer *buf, int ext, int cap) {
     if (ext < 0 || buf->len > INT_MAX - ext)
         return -1;
@@ -80,9 +79,6 @@ static long long kiv_web_grown(const kiv_web_buffer *buf, int ext, int cap) {
     long long n = buf->alloc ? buf->alloc : 1;
     while (n < target)
         n *= 2;
-    long long slack = target / 4 > KIV_WEB_GROW_SLACK ? target / 4 : KIV_WEB_GROW_SLACK;
-    if (n - target > slack)
-        n = target + slack;
     if (n > cap)
         n = target > cap ? target : cap;
     return n < buf->alloc ? buf->alloc : n;

@@ -17,10 +17,9 @@ constexpr int KIV_WEB_PATH_MAX = 1023;
 // An answer (head and body) larger than this fails the exchange.
 constexpr int KIV_WEB_ANSWER_MAX = 32 << 20;
 // Bytes the answers of all live exchanges may hold together, counted as received; the exchange whose bytes would
-// pass it fails. Two answers at the single cap fit. Buffers grow by at most a quarter of what they hold (at least
-// KIV_WEB_GROW_SLACK) beyond it, so the memory behind them stays near this however many bodies never end.
+// pass it fails. Two answers at the single cap fit. The spare room of a doubled buffer is never written, so it takes
+// no memory: what the answers cost stays near this however many bodies never end.
 constexpr int KIV_WEB_ANSWERS_MAX = 64 << 20;
-constexpr int KIV_WEB_GROW_SLACK = 256 << 10;
 // Seconds an exchange may take from its start (name lookup, connect, head and body) however steadily it trickles.
 constexpr int KIV_WEB_DEADLINE = 60;
 // Exchanges the web extension keeps open at once; later requests wait in order and open as earlier ones end,

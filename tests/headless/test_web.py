@@ -54,8 +54,11 @@ def test_hostile():
     k.check(failures >= 6, "failures logged", "at least 6 failure lines, saw %d" % failures, lines)
     longest = [float(l.split()[2]) for l in lines if l.startswith("$ longest ")]
     # A frame held by the network would wait for the silent server: a step of a second (the cap). The margin
-    # below that is for a loaded machine running the sanitizer build.
-    k.check(longest and longest[0] < 0.5, "frame steps", "no step of 500 ms or more, saw %s" % longest, lines)
+    # below that is for a loaded machine; the sanitizer build's copy of the 32 MiB answer as it grows has been seen
+    # to take 0.6 s there, still short of the cap.
+    most = 0.95 if "ASAN_OPTIONS" in os.environ else 0.5
+    k.check(longest and longest[0] < most, "frame steps", "no step of %.2f s or more, saw %s" % (most, longest),
+            lines)
 
 
 if __name__ == "__main__":
