@@ -36,8 +36,10 @@ def namespace_wrapper(tmp):
 
 
 def test_resolver():
-    if subprocess.run(["unshare", "-rnm", "true"]).returncode != 0:
-        k.fail("no private namespace can be made here")
+    # A chroot (the fresh-root check) may make no user namespace: skipped there, as the unit tests' lookups are.
+    if subprocess.run(["unshare", "-rnm", "true"], stderr=subprocess.DEVNULL).returncode != 0:
+        print("skipped: no private namespace can be made here")
+        sys.exit(77)
     tmp = tempfile.mkdtemp()
     real, k.KIVGAME = k.KIVGAME, namespace_wrapper(tmp)
     try:
