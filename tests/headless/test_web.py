@@ -6,6 +6,7 @@ import socket
 import subprocess
 import sys
 import tempfile
+import threading
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import hostile_http
@@ -61,6 +62,37 @@ def test_hostile():
             lines)
 
 
+def test_default_path():
+    """A request without "path" asks for the site's root: its request line on the wire is "GET / HTTP/1.0"."""
+    srv = socket.socket()
+    srv.bind(("127.0.0.1", 0))
+    srv.listen(1)
+    srv.settimeout(20)
+    lines_seen = []
+
+    def serve():
+        c, _ = srv.accept()
+        head = b""
+        while b"\n\r\n" not in head and b"\n\n" not in head:
+            chunk = c.recv(4096)
+            if not chunk:
+                break
+            head += chunk
+        lines_seen.append(head.split(b"\n")[0].rstrip(b"\r"))
+        c.sendall(b"HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok")
+        c.close()
+
+    t = threading.Thread(target=serve, daemon=True)
+    t.start()
+    code, lines = k.run(["-mod", k.mod_path("ext_call.lua"), "-verb", "web:request", "-frames", "900",
+                         "-arg", '{"host":"127.0.0.1","port":%d,"callback":"got"}' % srv.getsockname()[1]])
+    t.join(5)
+    srv.close()
+    k.check(lines_seen == [b"GET / HTTP/1.0"], "request line", "GET / HTTP/1.0, saw %r" % lines_seen, lines)
+    k.check("$ event got ok" in lines, "answer event", "the line '$ event got ok'", lines)
+
+
 if __name__ == "__main__":
     test_hostile()
+    test_default_path()
     k.finish()
