@@ -154,6 +154,10 @@ TEST(Web, AnswersSplitAnywhere) {
         {"junk before the status line", "\x1b[31mJUNK 200 OK\r\n\r\nx", 0, "x"},
         {"no protocol version", "HTTP/ 200 OK\n\n", 0, ""},
         {"two-digit status", "HTTP/1.0 20 OK\n\n", 0, ""},
+        {"a run of spaces around the code", "HTTP/1.0    200    OK\r\n\r\nx", 200, "x"},
+        {"spaces and no code", "HTTP/1.1     \r\n\r\nx", 0, "x"},
+        {"a tab before the code", "HTTP/1.0\t200 OK\n\n", 0, ""},
+        {"spaces, then four digits", "HTTP/1.1   2000 OK\n\n", 0, ""},
     };
     for (const Row &row : rows) {
         for (size_t cut = 0; cut <= row.answer.size(); cut++) {

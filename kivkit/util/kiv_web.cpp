@@ -145,17 +145,23 @@ static void kiv_find_header(kiv_web *page) {
     page->header = n;
 }
 
-// The code of a status line HTTP/1.x NNN (NNN three digits, then a space or the line's end); 0 for any other.
+// The code of a status line HTTP/1.x NNN: after the version a run of spaces, then three digits and a space or the
+// line's end; 0 for any other.
 static int _kiv_web_status(const char *s, int n) {
-    if (n < 12 || memcmp(s, "HTTP/1.", 7) != 0 || s[7] < '0' || s[7] > '9' || s[8] != ' ')
+    if (n < 9 || memcmp(s, "HTTP/1.", 7) != 0 || s[7] < '0' || s[7] > '9' || s[8] != ' ')
+        return 0;
+    int i = 9;
+    while (i < n && s[i] == ' ')
+        i++;
+    if (n - i < 3)
         return 0;
     int v = 0;
-    for (int i = 9; i < 12; i++) {
+    for (int end = i + 3; i < end; i++) {
         if (s[i] < '0' || s[i] > '9')
             return 0;
         v = v * 10 + (s[i] - '0');
     }
-    if (n > 12 && s[12] != ' ' && s[12] != '\r' && s[12] != '\n')
+    if (i < n && s[i] != ' ' && s[i] != '\r' && s[i] != '\n')
         return 0;
     return v < 100 ? 0 : v;
 }
