@@ -269,6 +269,11 @@ TEST_F(AudioTest, OneShotVoicesCapped) {
     EXPECT_EQ(log.find("refused,", log.find("refused,") + 1), std::string::npos) << "logged twice in a second: " << log;
 }
 
+// SDL's hint list has no lock and the device's thread reads it: the start sets every hint before it opens the device.
+TEST_F(AudioTest, HintsSetBeforeTheDevice) {
+    EXPECT_STREQ(SDL_GetHint(SDL_HINT_RENDER_VSYNC), "1");
+}
+
 TEST_F(AudioTest, OggStreamsMatchDirectDecode) {
     struct Row {
         const char *file;
