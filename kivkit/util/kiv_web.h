@@ -19,7 +19,7 @@ constexpr int KIV_WEB_PATH_MAX = 1023;
 constexpr int KIV_WEB_ANSWER_MAX = 32 << 20;
 // A chunk's size line (size, spaces and extensions) longer than this makes a chunked body malformed.
 constexpr int KIV_WEB_CHUNK_LINE_MAX = 4096;
-// Bytes the answers of all live exchanges may hold together, counted as received; the exchange whose bytes would
+// Bytes the answers of all live exchanges may hold together (a chunked body decoded); the exchange whose bytes would
 // pass it fails. Two answers at the single cap fit. The spare room of a doubled buffer is never written, so it takes
 // no memory: what the answers cost stays near this however many bodies never end.
 constexpr int KIV_WEB_ANSWERS_MAX = 64 << 20;
