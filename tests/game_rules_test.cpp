@@ -115,6 +115,13 @@ TEST(GameRules, ScriptTable) {
          "local _, c = json.try_decode(string.rep('[', 70)) local _, d = json.try_decode('[1] x') "
          "return a .. '|' .. b .. '|' .. c .. '|' .. d",
          "json: unexpected end at 4|json: expected ':' at 6|json: nesting too deep at 66|json: trailing text at 5"},
+        // [1,1e999,2] once came back as an object: infinity encodes as null, and a list with a hole as an object.
+        {"JSON numbers that do not read back finite are refused; the deepest text read encodes and reads back",
+         "local out = {} for _, t in ipairs({'[1e999]', '[1,1e999,2]', '-1E+400', '{\"a\":-1e309}'}) do "
+         "local v, e = json.try_decode(t) out[#out + 1] = tostring(v) .. ' ' .. e end "
+         "local deep = string.rep('[1,', 64) .. '{}' .. string.rep(']', 64) local e1 = json.encode(json.decode(deep)) "
+         "return table.concat(out, '|') .. '|' .. tostring(e1 == deep and json.encode(json.decode(e1)) == e1)",
+         "nil json: bad number at 2|nil json: bad number at 4|nil json: bad number at 1|nil json: bad number at 6|true"},
     };
     lua_State *L = luaL_newstate();
     luaL_openlibs(L);

@@ -154,6 +154,10 @@ TEST(Web, AnswersSplitAnywhere) {
         {"junk before the status line", "\x1b[31mJUNK 200 OK\r\n\r\nx", 0, "x"},
         {"no protocol version", "HTTP/ 200 OK\n\n", 0, ""},
         {"two-digit status", "HTTP/1.0 20 OK\n\n", 0, ""},
+        {"a run of spaces around the code", "HTTP/1.0    200    OK\r\n\r\nx", 200, "x"},
+        {"spaces and no code", "HTTP/1.1     \r\n\r\nx", 0, "x"},
+        {"a tab before the code", "HTTP/1.0\t200 OK\n\n", 0, ""},
+        {"spaces, then four digits", "HTTP/1.1   2000 OK\n\n", 0, ""},
     };
     for (const Row &row : rows) {
         for (size_t cut = 0; cut <= row.answer.size(); cut++) {
@@ -288,6 +292,40 @@ TEST(Web, AnswersTogetherCapped) {
     EXPECT_EQ(base, kiv_web_answers_held());
 }
 
+// The caps count a chunked body decoded: 8 MiB in 1-byte chunks (48 MiB on the wire) stands and holds 8 MiB; a
+// body one byte past the single cap fails with the cap's line.
+TEST(Web, ChunkedBodyCountedDecoded) {
+    const std::string head = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+    const std::string one = "1\r\nz\r\n", big = "10000\n" + std::string(1 << 16, 'z') + "\n";
+    for (int body : {8 << 20, KIV_WEB_ANSWER_MAX - (int)head.size() + 1}) {
+        const std::string &chunk = body == 8 << 20 ? one : big;
+        kiv_web *page = kiv_web_create("", 80, "/", nullptr, 0, 30);
+        page->error = 0;
+        long long base = kiv_web_answers_held();
+        stdouttest::StdoutCapture cap;
+        int took = _kiv_web_take(page, head.data(), (int)head.size());
+        std::string wire;
+        for (int sent = 0; sent < body && took == 0; wire.clear()) {
+            for (; sent < body && wire.size() < (1 << 16); sent += body == 8 << 20 ? 1 : 1 << 16)
+                wire += chunk;
+            took = _kiv_web_take(page, wire.data(), (int)wire.size());
+        }
+        bool stands = took == 0 && _kiv_web_take(page, "0\r\n\r\n", 5) == 0 && _kiv_web_end(page) == 0;
+        std::string log = cap.text();
+        if (body == 8 << 20) {
+            EXPECT_TRUE(stands) << log;
+            EXPECT_EQ(body, page->len);
+            EXPECT_EQ(std::string::npos,
+                      std::string((const char *)page->data, (size_t)page->len).find_first_not_of('z'));
+            EXPECT_EQ(base + (long long)head.size() + body, kiv_web_answers_held()) << "no framing held";
+        } else {
+            EXPECT_FALSE(stands);
+            EXPECT_NE(std::string::npos, log.find("answer larger than 33554432 bytes")) << log;
+        }
+        kiv_web_destroy(page);
+    }
+}
+
 // Answers that lie about themselves, sent in parts so that they arrive in several reads: a body shorter than its
 // length, a junk status line and chunked framing. None may pass as a 200 with a wrong body.
 TEST(Web, AnswerFraming) {
@@ -337,6 +375,19 @@ TEST(Web, AnswerFraming) {
          "",
          "transfer coding 'gzip, chunked' not supported"},
         {"head never ends", {ok + "A: b\r\n"}, 1, 200, "", "answer ended inside its head"},
+        {"size line at its limit",
+         {te + "1;" + std::string(KIV_WEB_CHUNK_LINE_MAX - 2, 'x') + "\na\n0\n"},
+         0,
+         200,
+         "a",
+         ""},
+        {"size line past its limit",
+         {te + "1;" + std::string(KIV_WEB_CHUNK_LINE_MAX - 1, 'x') + "\na\n0\n"},
+         1,
+         200,
+         "",
+         "chunked body malformed"},
+        {"size past the int range", {te + "80000000\r\n"}, 1, 200, "", "chunked body malformed"},
     };
     for (const Row &row : rows) {
         stdouttest::StdoutCapture cap;
