@@ -213,7 +213,7 @@ Client.__index = Client
 
 function netplay.connect(host, port)
     local c = setmetatable({host = host, port = port, state = "connecting", slot = nil, world = nil, snapshots = 0,
-        sent = {0, 0}, since = 0, wait = 0, clock = 0, bad_next = 0, bad_held = 0}, Client)
+        sent = {0, 0}, since = 0, wait = 0, clock = 0, bad_next = 0, bad_held = 0, lag = 0}, Client)
     net_open(host, port)
     util.log(string.format("client: connecting to %s:%d", host, port))
     return c
@@ -294,17 +294,27 @@ function Client:malformed(why, what)
     self.bad_next, self.bad_held = self.clock + 1, 0
 end
 
+-- How far to draw the world from the positions before the latest snapshot to its own: snapshots come once a
+-- step, so the figures move on smoothly however unevenly they arrive, at most one step behind.
+function Client:alpha()
+    return util.clamp(self.lag / data.tick, 0, 1)
+end
+
 -- A snapshot taken into the world when every field of it is sound; its events join the frame's.
 function Client:snapshot(m, events)
     if self.state ~= "playing" then
         return self:malformed("before the welcome")
     end
     local was = self:actives()
+    if self.world then
+        -- From where the figures are drawn now, so a snapshot that comes early or late moves nothing back.
+        shared.remember(self.world, self:alpha())
+    end
     local ok, w = pcall(shared.apply, self.world, m)
     if not ok then
         return self:malformed((tostring(w):gsub("^.-:%d+: ", "")))
     end
-    self.world, self.snapshots, self.wait = w, self.snapshots + 1, 0
+    self.world, self.snapshots, self.wait, self.lag = w, self.snapshots + 1, 0, 0
     self:note_players(was)
     for _, ev in ipairs(w.events) do
         if #events < shared.limits.events then
@@ -336,7 +346,7 @@ end
 -- Drains the network; answers the events of the worlds it took in, in order.
 function Client:poll(t)
     local events, states, others = {}, {}, 0
-    self.wait, self.clock = self.wait + t, self.clock + t
+    self.wait, self.clock, self.lag = self.wait + t, self.clock + t, self.lag + t
     for _ = 1, netplay.client_events do
         if self.state == "closed" then
             break

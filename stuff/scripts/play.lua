@@ -125,7 +125,7 @@ function play.start(args)
     local s = args.session
     if not s then
         s = {mode = args.mode, keys = {}, joys = {by_device = {}}, acc = 0, level = 0, score = 0, ticks = 0,
-            clock = 0, demo = args.demo, still = 0}
+            clock = 0, demo = args.demo, still = 0, alpha = 1}
         args.session = s
         if s.mode == "net" then
             s.client = netplay.connect(args.host, args.port)
@@ -229,6 +229,7 @@ function play.loop(t)
     if s.mode == "net" then
         local c = s.client
         local events = c:poll(t)
+        s.alpha = c:alpha()
         react(s, events)
         if c.world then
             note_changes(s, c.world)
@@ -254,6 +255,7 @@ function play.loop(t)
     s.acc = math.min(s.acc + t, 0.25)
     while s.acc >= data.tick do
         s.acc = s.acc - data.tick
+        shared.remember(w)
         local inputs = {}
         for i = 1, s.local_players do
             inputs[i] = s.bot and i == 1 and bot.think(w, 1) or wanted(s, i)
@@ -278,6 +280,8 @@ function play.loop(t)
             s.world, w = nw, nw
         end
     end
+    -- What is drawn lies between the last two steps, by the share of a step the clock has run past the last.
+    s.alpha = s.acc / data.tick
 end
 
 -- Escape (or joystick button 2) while connecting gives up the connection: there is no game to pause yet.
@@ -333,7 +337,7 @@ end
 
 -- The map: the level's picture (walls, floors and spikes, made from its map when the game was built) as one
 -- opaque quad, the exits from the opaque tile sheet over it, then the sprites.
-local function draw_world(w, t)
+local function draw_world(w, t, alpha)
     kiv.image_draw(atlas.name("level" .. w.level), 0, TOP, w.cols * T, w.rows * T)
     -- Exits and gems in one pass: a gem stays inside its own tile however it bobs.
     for y = 1, w.rows do
@@ -349,12 +353,12 @@ local function draw_world(w, t)
         end
     end
     for _, e in ipairs(w.enemies) do
-        local x, y = shared.pos(e)
+        local x, y = shared.drawn(e, alpha)
         atlas.draw("enemy", (x - 1) * T + 1, TOP + (y - 1) * T + 1, T - 2, T - 2)
     end
     for i, p in ipairs(w.players) do
         if p.active then
-            local x, y = shared.pos(p)
+            local x, y = shared.drawn(p, alpha)
             local blink = p.safe > 0 and math.floor(t * 10) % 2 == 0
             atlas.draw("player", (x - 1) * T + 2, TOP + (y - 1) * T + 1, T - 4, T - 2, data.player_colors[i],
                 blink and 90 or 255)
@@ -409,7 +413,7 @@ function play.paint()
     local s = play.s
     local w = s.world or (s.client and s.client.world)
     if w then
-        draw_world(w, s.mode == "net" and switcher.time or s.clock)
+        draw_world(w, s.mode == "net" and switcher.time or s.clock, s.alpha)
         parts_draw()
         hud(w, s)
         if s.client then

@@ -17,9 +17,29 @@ local function new_mover(x, y, dx, dy)
     return {x = x, y = y, fx = x, fy = y, p = 1, dx = dx or 0, dy = dy or 0}
 end
 
--- The drawn position of a mover: between the tile it left and the tile it is heading for.
+-- The position of a mover: between the tile it left and the tile it is heading for.
 function shared.pos(m)
     return util.lerp(m.fx, m.x, m.p), util.lerp(m.fy, m.y, m.p)
+end
+
+-- Keeps every mover's position as the one to draw from, before the world steps (or takes a snapshot) again.
+function shared.remember(w, alpha)
+    for _, list in ipairs({w.players, w.enemies}) do
+        for _, m in ipairs(list) do
+            m.ox, m.oy = shared.drawn(m, alpha or 1)
+        end
+    end
+end
+
+-- A mover's position drawn a share t (0 to 1) of a step on from the remembered one. The world steps more slowly
+-- than the screen is drawn; a jump of more than a tile and a half (back to the start after a hit) is drawn at once.
+function shared.drawn(m, t)
+    local x, y = shared.pos(m)
+    if not m.ox or math.abs(x - m.ox) + math.abs(y - m.oy) > 1.5 then
+        return x, y
+    end
+    t = util.clamp(t, 0, 1)
+    return util.lerp(m.ox, x, t), util.lerp(m.oy, y, t)
 end
 
 -- A fresh world on level n (1-based) for up to data.max_players players; score and lives carry over when given.
