@@ -1,7 +1,7 @@
--- The menus: title (play, join, options, best scores, quit), the join field, options, the best scores and the end
--- of a game with the initials of a new best score. Each is a screen module of the switcher, laid out from the view
--- size when it starts; a restart (after "resize") keeps the focused entry, and the title keeps it also when a
--- screen it opened comes back to it.
+-- The menus: title (play, join, options, best scores, how to play, quit), the join field, options, the best
+-- scores, how to play and the end of a game with the initials of a new best score. Each is a screen module of the
+-- switcher, laid out from the view size when it starts; a restart (after "resize") keeps the focused entry, and the
+-- title keeps it also when a screen it opened comes back to it.
 menus = {full = false}
 
 local function keep_focus(list, args)
@@ -49,10 +49,13 @@ function title.start(args)
         {kind = "button", label = "BEST SCORES", on = function()
             switcher.go("scores")
         end},
+        {kind = "button", label = "HOW TO PLAY", on = function()
+            switcher.go("help")
+        end},
         {kind = "button", label = "QUIT", on = function()
             kiv.ext_call("exit")
         end},
-    }, 104)
+    }, 92)
     keep_focus(title.list, {focus = args.focus or title.focus})
 end
 
@@ -68,7 +71,7 @@ end
 function title.paint()
     backdrop()
     widgets.label(data.title, 40, 0xFFD040, true)
-    widgets.label("arrows, mouse or joystick - Return to choose", 74, 0x8090A8)
+    widgets.label("take every gem to open the door - arrows and Return", 68, 0x8090A8)
     title.list:paint(switcher.time)
 end
 
@@ -226,6 +229,47 @@ function options.paint()
 end
 
 switcher.register("options", options)
+
+-- --- how to play
+
+local help = {}
+
+local HELP = {
+    {"Take every gem: the green door opens. Walk through it.", 0xFFFFFF},
+    {"Red blobs and spikes cost one of the shared lives", 0xFFFFFF},
+    {"and send you back to your start.", 0xFFFFFF},
+    {"The sooner a level is cleared, the bigger its bonus.", 0xFFFFFF},
+    {"Players who have not moved on a level are away: not hurt.", 0x8090A8},
+    {"Player 1: arrows (alone also W A S D or a joystick)", 0xC8D2E6},
+    {"Player 2: W A S D    players 3 and 4: joysticks", 0xC8D2E6},
+    {"Escape, P or Pause: pause the game", 0xC8D2E6},
+    {"Menus: Up and Down choose, Left and Right change a value,", 0x8090A8},
+    {"Return chooses, Escape goes back (and stops connecting)", 0x8090A8},
+}
+
+function help.start()
+    help.list = centred_list({{kind = "button", label = "BACK", on = function()
+        switcher.go("menu")
+    end}}, 276, 160)
+    help.list.on_back = function()
+        switcher.go("menu")
+    end
+end
+
+function help.event(e)
+    help.list:event(e)
+end
+
+function help.paint()
+    backdrop()
+    widgets.label("HOW TO PLAY", 24, 0xFFD040, true)
+    for i, line in ipairs(HELP) do
+        widgets.label(line[1], 42 + i * 21, line[2])
+    end
+    help.list:paint(switcher.time)
+end
+
+switcher.register("help", help)
 
 -- --- best scores
 

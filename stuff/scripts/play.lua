@@ -397,6 +397,11 @@ local function pause_paint(s)
         if s.mode == "net" then
             widgets.label("the game goes on meanwhile", 94, 0x8090A8)
         end
+        local keys = s.local_players > 1 and "1: arrows   2: W A S D   3 and 4: joysticks" or
+                         "move: arrows, W A S D or a joystick"
+        widgets.label(keys, 232, 0xC8D2E6)
+        widgets.label("Escape, P or Pause: back to the game", 250, 0x8090A8)
+        widgets.label("menus: Up and Down choose, Left and Right change, Return", 268, 0x8090A8)
     else
         widgets.label("OPTIONS", 60, 0xFFD040, true)
     end
