@@ -2,7 +2,8 @@
 -- the world here at a fixed step, network play draws the server's snapshots and sends this player's direction.
 -- Player 1 steers with the arrows (or anything when alone), player 2 with W A S D, players 3 and 4 with joysticks.
 -- Escape, P, Pause or joystick button 1 or 2 (the second and third) open the pause menu; it stops a local world
--- (the server's goes on). Escape while connecting goes back to the join menu. A demonstration ("demo") keeps no
+-- (the server's goes on), and a local game opens it by itself when the window loses the focus or is minimised.
+-- Escape while connecting goes back to the join menu. A demonstration ("demo") keeps no
 -- score, starts again when it ends or scores nothing for data.demo_patience seconds, and gives way to the title
 -- on a key.
 play = {}
@@ -295,6 +296,15 @@ end
 
 function play.event(e)
     local s = play.s
+    if e.type == "blur" then
+        -- The keys held now are released where this game no longer hears them.
+        s.keys, s.joys = {}, {by_device = {}}
+        if s.mode ~= "net" and not s.demo and not s.pause then
+            util.log("play: paused, the window lost the focus")
+            open_pause(s)
+        end
+        return
+    end
     if s.client and not s.client.world then
         connecting_event(s, e)
         return
