@@ -382,6 +382,11 @@ local function hud(w, s)
     kiv.font_draw(f, size, string.format("LEVEL %d  %s", w.level, w.name or data.levels[w.level].name), 8, 10,
         0xFFD040)
     kiv.font_draw(f, size, "SCORE " .. util.digits(w.score), 250, 10, 0xFFFFFF)
+    if w.time then -- the sooner the exit is reached, the bigger the bonus
+        local secs = math.floor(w.time)
+        local text = string.format("TIME %d:%02d", math.floor(secs / 60), secs % 60)
+        kiv.font_draw(f, size, text, 238 - (kiv.font_size(f, size, text) or 0), 10, 0x8CB4FF)
+    end
     for i = 1, w.lives > MAX_HEARTS and 1 or w.lives do
         atlas.draw("heart", data.view_w - 20 * i, 8, 16, 16)
     end
@@ -391,7 +396,13 @@ local function hud(w, s)
     end
     local msg = ({cleared = "LEVEL CLEARED!", won = "ALL LEVELS CLEARED!", lost = "NO LIVES LEFT"})[w.state]
     if msg then
-        widgets.label(msg, TOP + 120, 0xFFFFFF, true)
+        widgets.label(msg, TOP + 110, 0xFFFFFF, true, true)
+    end
+    if w.state == "cleared" or w.state == "won" then
+        local gems, level, bonus = shared.breakdown(w)
+        local text = string.format("GEMS %d + LEVEL %d", gems, level) ..
+                         (bonus and string.format(" + TIME BONUS %d", bonus) or "")
+        widgets.label(text, TOP + 146, 0xFFD040, false, true)
     end
     if s.demo then
         widgets.label("DEMONSTRATION - press Return", data.view_h - 22, 0xFFD040)

@@ -153,7 +153,8 @@ local function arrive(w, p)
     elseif t == "^" and p.safe <= 0 then
         hurt(w, p)
     elseif t == "X" and w.open then
-        w.score = w.score + data.level_bonus + math.max(0, data.time_bonus - math.floor(w.time * 2))
+        w.bonus = math.max(0, data.time_bonus - math.floor(w.time * 2))
+        w.score = w.score + data.level_bonus + w.bonus
         w.state, w.timer = w.level < #data.levels and "cleared" or "won", data.pause_after
         event(w, w.state, p.x, p.y)
     end
@@ -246,7 +247,18 @@ function shared.snapshot(w)
         es[i] = {r2(x), r2(y)}
     end
     return {t = "state", tick = w.tick, level = w.level, score = w.score, lives = w.lives, state = w.state,
-        gems = gems, players = ps, enemies = es, events = w.events}
+        gems = gems, players = ps, enemies = es, events = w.events, time = math.floor(w.time * 10) / 10,
+        bonus = w.bonus}
+end
+
+-- What a level's end adds up to: the points of its gems taken, the level's points and the time bonus (nil when
+-- unknown, from a server that does not send it).
+function shared.breakdown(w)
+    local all = 0
+    for _, line in ipairs(data.levels[w.level].map) do
+        all = all + select(2, line:gsub("g", ""))
+    end
+    return (all - w.gems) * data.gem_points, data.level_bonus, w.bonus
 end
 
 -- What one network message may hold. The game's own messages stay far below these (a snapshot is under 1.5 KB),
@@ -301,7 +313,9 @@ local function check_snapshot(s)
     end
     local cols, rows = #lv.map[1], #lv.map
     local c = {tick = num(s.tick, 0, 1e9, "tick", true), score = num(s.score, 0, 1e9, "score", true),
-        lives = num(s.lives, 0, 99, "lives", true), left = {}, players = {}, enemies = {}, events = {}}
+        lives = num(s.lives, 0, 99, "lives", true), left = {}, players = {}, enemies = {}, events = {},
+        time = s.time ~= nil and num(s.time, 0, 1e9, "time") or nil,
+        bonus = s.bonus ~= nil and num(s.bonus, 0, data.time_bonus, "bonus", true) or nil}
     for _, g in ipairs(s.gems or {}) do
         local k = num(g, util.key(1, 1), util.key(cols, rows), "gems", true)
         local x, y = k % 100, math.floor(k / 100)
@@ -359,7 +373,7 @@ function shared.apply(w, s)
         end
     end
     w.open = w.gems == 0
-    w.tick, w.score, w.lives, w.state = c.tick, c.score, c.lives, s.state
+    w.tick, w.score, w.lives, w.state, w.time, w.bonus = c.tick, c.score, c.lives, s.state, c.time, c.bonus
     for i, p in ipairs(c.players) do
         local m = w.players[i]
         m.active, m.x, m.y, m.fx, m.fy, m.p, m.safe = p[1] == 1, p[2], p[3], p[2], p[3], 1, p[4] == 1 and 1 or 0
