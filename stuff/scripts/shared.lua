@@ -117,6 +117,13 @@ local function start_move(m, dx, dy)
     m.fx, m.fy = m.x, m.y
     m.x, m.y = m.x + dx, m.y + dy
     m.p = 0
+    m.moved = true
+end
+
+-- A player who has not moved on this level (since it began or since joining) is away: nothing hurts a figure
+-- nobody steers, so players who stand by do not spend the lives the others share.
+function shared.away(p)
+    return p.active and not p.moved
 end
 
 local function hurt(w, p)
@@ -150,7 +157,7 @@ local function arrive(w, p)
             w.open = true
             event(w, "open")
         end
-    elseif t == "^" and p.safe <= 0 then
+    elseif t == "^" and p.safe <= 0 and not shared.away(p) then
         hurt(w, p)
     elseif t == "X" and w.open then
         w.bonus = math.max(0, data.time_bonus - math.floor(w.time * 2))
@@ -196,7 +203,7 @@ function shared.step(w, inputs, dt)
         end
     end
     for _, p in ipairs(w.players) do
-        if p.active and p.safe <= 0 and w.state == "play" then
+        if p.active and p.safe <= 0 and w.state == "play" and not shared.away(p) then
             local px, py = shared.pos(p)
             for _, e in ipairs(w.enemies) do
                 local ex, ey = shared.pos(e)
@@ -240,12 +247,14 @@ function shared.snapshot(w)
     local ps, es = {}, {}
     for i, p in ipairs(w.players) do
         local x, y = shared.pos(p)
-        ps[i] = {p.active and 1 or 0, r2(x), r2(y), p.safe > 0 and 1 or 0}
+        ps[i] = {p.active and 1 or 0, r2(x), r2(y), p.safe > 0 and 1 or 0, shared.away(p) and 1 or 0}
     end
     for i, e in ipairs(w.enemies) do
         local x, y = shared.pos(e)
         es[i] = {r2(x), r2(y)}
     end
+    -- "time" (seconds on the level), "bonus" (the time bonus of a cleared level) and a player's fifth field
+    -- (away) are newer than the rest: a client reads them when they are there.
     return {t = "state", tick = w.tick, level = w.level, score = w.score, lives = w.lives, state = w.state,
         gems = gems, players = ps, enemies = es, events = w.events, time = math.floor(w.time * 10) / 10,
         bonus = w.bonus}
@@ -332,7 +341,8 @@ local function check_snapshot(s)
             error("bad player", 0)
         end
         local x, y = place(p, "player", 2)
-        c.players[i] = {num(p[1], 0, 1, "player", true), x, y, num(p[4], 0, 1, "player", true)}
+        c.players[i] = {num(p[1], 0, 1, "player", true), x, y, num(p[4], 0, 1, "player", true),
+            num(p[5] or 0, 0, 1, "player", true)}
     end
     for i, e in ipairs(s.enemies or {}) do
         if type(e) ~= "table" then
@@ -377,6 +387,7 @@ function shared.apply(w, s)
     for i, p in ipairs(c.players) do
         local m = w.players[i]
         m.active, m.x, m.y, m.fx, m.fy, m.p, m.safe = p[1] == 1, p[2], p[3], p[2], p[3], 1, p[4] == 1 and 1 or 0
+        m.moved = p[5] ~= 1
     end
     for i, e in ipairs(c.enemies) do
         local m = w.enemies[i]
