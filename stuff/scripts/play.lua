@@ -376,6 +376,30 @@ local function draw_world(w, t, alpha)
     end
 end
 
+-- Who is who when more than one plays: each player's number over its figure, "YOU" with this client's own and
+-- "AWAY" with one who has not moved on this level, on a dark backing that keeps them readable over bricks.
+local function labels(w, you, alpha)
+    local f, size = data.font, data.font_size
+    local on_tile = {} -- labels already drawn for a tile: players standing together get theirs stacked
+    for i, p in ipairs(w.players) do
+        if p.active then
+            local x, y = shared.drawn(p, alpha)
+            local key = util.key(math.floor(x + 0.5), math.floor(y + 0.5))
+            local k = on_tile[key] or 0
+            on_tile[key] = k + 1
+            local text = i .. (i == you and " YOU" or "") .. (shared.away(p) and " AWAY" or "")
+            local tw = kiv.font_size(f, size, text) or 0
+            local cx, top = (x - 0.5) * T, TOP + (y - 1) * T - (size + 2) * (k + 1)
+            if top < TOP then -- no room above the figure: below it
+                top = TOP + y * T + (size + 2) * k
+            end
+            local left = util.clamp(cx - tw / 2, 1, data.view_w - tw - 1)
+            kiv.image_draw("black", left - 1, top - 1, tw + 2, size + 2, 0, 0xFFFFFF, 190)
+            kiv.font_draw(f, size, text, left, top, data.player_colors[i])
+        end
+    end
+end
+
 local function hud(w, s)
     kiv.rect_draw(0x181E2C, 0, 0, data.view_w, TOP)
     local f, size = data.font, data.font_size
@@ -405,7 +429,7 @@ local function hud(w, s)
         widgets.label(text, TOP + 146, 0xFFD040, false, true)
     end
     if s.demo then
-        widgets.label("DEMONSTRATION - press Return", data.view_h - 22, 0xFFD040)
+        widgets.label("DEMONSTRATION - press Return", data.view_h - 22, 0xFFD040, false, true)
     end
 end
 
@@ -441,6 +465,9 @@ function play.paint()
     if w then
         draw_world(w, s.mode == "net" and switcher.time or s.clock, s.alpha)
         parts_draw()
+        if s.client or s.local_players > 1 then
+            labels(w, s.client and s.client.slot, s.alpha)
+        end
         hud(w, s)
         if s.client then
             s.client:paint(w)
