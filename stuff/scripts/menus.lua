@@ -82,19 +82,22 @@ switcher.register("menu", title)
 -- The address typed last is kept for the session.
 local join = {address = "127.0.0.1:" .. data.default_port}
 
+-- JOIN, and Return in the address field.
+local function join_address(_, l)
+    local address = l.items[1].value
+    local host, port = util.parse_address(address)
+    if not host then
+        join.message = "type a host and port, as 127.0.0.1:" .. data.default_port
+        return
+    end
+    switcher.go("play", {mode = "net", host = host, port = port, address = address})
+end
+
 function join.start(args)
     join.message = args.message or ""
     join.list = centred_list({
-        {kind = "field", label = "SERVER", value = args.address or join.address, max_len = 40},
-        {kind = "button", label = "JOIN", on = function(_, l)
-            local address = l.items[1].value
-            local host, port = util.parse_address(address)
-            if not host then
-                join.message = "type a host and port, as 127.0.0.1:" .. data.default_port
-                return
-            end
-            switcher.go("play", {mode = "net", host = host, port = port, address = address})
-        end},
+        {kind = "field", label = "SERVER", value = args.address or join.address, max_len = 40, on = join_address},
+        {kind = "button", label = "JOIN", on = join_address},
         {kind = "button", label = "BACK", on = function()
             switcher.go("menu")
         end},
@@ -118,6 +121,7 @@ function join.paint()
     backdrop()
     widgets.label("JOIN A GAME", 40, 0xFFD040, true)
     widgets.label("host a game with: kivgame -headless -server " .. data.default_port, 84, 0x8090A8)
+    widgets.label("type host:port, Return joins; Escape goes back", 100, 0x8090A8)
     join.list:paint(switcher.time)
     widgets.label(join.message, 230, 0xFF8070)
 end
@@ -328,13 +332,16 @@ function over.start(args)
         args.at = args.at or 1
     end
     over.list = centred_list({
+        {kind = "button", label = "PLAY AGAIN", on = function()
+            switcher.go("play", {mode = "local", players = args.players or shared.save.options.players})
+        end},
         {kind = "button", label = "BEST SCORES", on = function()
             switcher.go("scores", {rank = args.rank})
         end},
         {kind = "button", label = "MENU", on = function()
             switcher.go("menu")
         end},
-    }, 200, 200)
+    }, 196, 200)
     over.list.on_back = function()
         switcher.go("menu")
     end

@@ -161,7 +161,7 @@ local function finish(s, w)
     -- Saved at once, so the score is kept even when the game is closed before the initials are given.
     local rank = shared.add_score(w.score, w.level)
     switcher.go("over", {won = w.state == "won", score = w.score, level = w.level, rank = rank,
-        entry = rank and shared.save.scores[rank]})
+        entry = rank and shared.save.scores[rank], players = s.local_players})
 end
 
 -- --- the pause menu: a list of its own over the play field, with the options as a second page
