@@ -326,7 +326,7 @@ function over.start(args)
         if not args.letters then
             args.letters = {}
             for i = 1, data.initials do
-                args.letters[i] = A
+                args.letters[i] = 0 -- an empty box
             end
         end
         args.at = args.at or 1
@@ -352,27 +352,36 @@ function over.stop()
     switcher.args.focus = over.list.focus
 end
 
+-- The name saved: the letters given, an empty box as A (the first letter the arrows offer).
 local function initials_done(a)
-    a.entry.name = string.char(unpack(a.letters))
+    local name = {}
+    for i, b in ipairs(a.letters) do
+        name[i] = b ~= 0 and b or A
+    end
+    a.entry.name = string.char(unpack(name))
     a.named = true
     shared.write_save()
     shared.sound("pickup")
 end
 
-local function initials_event(a, e)
-    local l = a.letters
+-- The initials entry: a.letters (0 for an empty box) and a.at, the box being filled; a.at is one past the last
+-- box once every box was typed, so further letters are refused until Backspace takes one away.
+function menus.initials_event(a, e)
+    local l, n = a.letters, data.initials
     local function turn(d)
-        l[a.at] = (l[a.at] - A + d) % (Z - A + 1) + A
+        a.at = math.min(a.at, n)
+        local b = l[a.at] ~= 0 and l[a.at] or (d > 0 and Z or A) -- from an empty box, Up gives A and Down Z
+        l[a.at] = (b - A + d) % (Z - A + 1) + A
         shared.sound("click")
     end
     local function go(d)
-        a.at = util.clamp(a.at + d, 1, data.initials)
+        a.at = util.clamp(math.min(a.at, n) + d, 1, n)
     end
     if e.type == "keydown" and e.key == 0 and e.text ~= "" then
         local b = e.text:upper():byte()
-        if b >= A and b <= Z then
+        if b >= A and b <= Z and a.at <= n then
             l[a.at] = b
-            go(1)
+            a.at = a.at + 1
             shared.sound("click")
         end
     elseif e.type == "keydown" then
@@ -381,7 +390,14 @@ local function initials_event(a, e)
             turn(1)
         elseif k == "Down" then
             turn(-1)
-        elseif k == "Left" or k == "Backspace" then
+        elseif k == "Backspace" then
+            -- Takes away the letter before the box being filled, as in a line of text.
+            a.at = a.at > 1 and a.at - 1 or 1
+            l[a.at] = 0
+            shared.sound("click")
+        elseif k == "Delete" then
+            l[math.min(a.at, n)] = 0
+        elseif k == "Left" then
             go(-1)
         elseif k == "Right" then
             go(1)
@@ -402,7 +418,7 @@ end
 function over.event(e)
     local a = over.args
     if a.letters and not a.named then
-        initials_event(a, e)
+        menus.initials_event(a, e)
         return
     end
     over.list:event(e)
@@ -417,18 +433,23 @@ function over.paint()
         widgets.label("a new best score: number " .. a.rank, 140, 0xFFD040)
     end
     if a.letters and not a.named then
-        widgets.label("your initials: type them or choose with the arrows, Return saves", 170, 0x8090A8)
-        local size, cw = data.title_size, 34
+        widgets.label("your initials: type them (Backspace erases) or choose with the arrows", 170, 0x8090A8)
+        local size, cw, top, bh = data.title_size, 34, 196, 36
         local x0 = (data.view_w - cw * data.initials) / 2
+        local at = math.min(a.at, data.initials)
         for i, b in ipairs(a.letters) do
             local x = x0 + (i - 1) * cw
-            kiv.rect_draw(i == a.at and 0x3C5A8C or 0x242C40, x + 2, 196, cw - 4, 36)
-            if i == a.at then
-                kiv.rect_draw(0x8CB4FF, x + 2, 230, cw - 4, 2)
+            kiv.rect_draw(i == at and 0x3C5A8C or 0x242C40, x + 2, top, cw - 4, bh)
+            if i == at then
+                kiv.rect_draw(0x8CB4FF, x + 2, top + bh - 2, cw - 4, 2)
             end
-            local ch = string.char(b)
-            local w = kiv.font_size(data.title_font, size, ch) or 0
-            kiv.font_draw(data.title_font, size, ch, x + (cw - w) / 2, 202, 0xFFFFFF)
+            if b ~= 0 then
+                -- Centred in the box by the capital's height: the top 7 of every 12 units of the game's lines.
+                local ch = string.char(b)
+                local w = kiv.font_size(data.title_font, size, ch) or 0
+                kiv.font_draw(data.title_font, size, ch, x + (cw - w) / 2, top + (bh - 2 - size * 7 / 12) / 2,
+                    0xFFFFFF)
+            end
         end
         return
     end
