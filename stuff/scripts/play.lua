@@ -296,10 +296,14 @@ end
 
 function play.event(e)
     local s = play.s
-    if e.type == "blur" then
-        -- The keys held now are released where this game no longer hears them.
+    if e.type == "reset" then
+        s.remade = switcher.time
+    elseif e.type == "blur" then
+        -- The keys held now are released where this game no longer hears them. The window that Ctrl+F replaced
+        -- loses the focus as it goes: that is no reason to pause.
         s.keys, s.joys = {}, {by_device = {}}
-        if s.mode ~= "net" and not s.demo and not s.pause then
+        local remade = s.remade and switcher.time - s.remade < 1
+        if s.mode ~= "net" and not s.demo and not s.pause and not remade then
             util.log("play: paused, the window lost the focus")
             open_pause(s)
         end
