@@ -292,38 +292,25 @@ TEST(Web, AnswersTogetherCapped) {
     EXPECT_EQ(base, kiv_web_answers_held());
 }
 
-// The caps count a chunked body decoded: 8 MiB in 1-byte chunks (48 MiB on the wire) stands and holds 8 MiB; a
-// body one byte past the single cap fails with the cap's line.
+// The caps count a chunked body decoded: 8 MiB in 1-byte chunks (48 MiB on the wire) stands and holds no framing.
 TEST(Web, ChunkedBodyCountedDecoded) {
-    const std::string head = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
-    const std::string one = "1\r\nz\r\n", big = "10000\n" + std::string(1 << 16, 'z') + "\n";
-    for (int body : {8 << 20, KIV_WEB_ANSWER_MAX - (int)head.size() + 1}) {
-        const std::string &chunk = body == 8 << 20 ? one : big;
-        kiv_web *page = kiv_web_create("", 80, "/", nullptr, 0, 30);
-        page->error = 0;
-        long long base = kiv_web_answers_held();
-        stdouttest::StdoutCapture cap;
-        int took = _kiv_web_take(page, head.data(), (int)head.size());
-        std::string wire;
-        for (int sent = 0; sent < body && took == 0; wire.clear()) {
-            for (; sent < body && wire.size() < (1 << 16); sent += body == 8 << 20 ? 1 : 1 << 16)
-                wire += chunk;
-            took = _kiv_web_take(page, wire.data(), (int)wire.size());
-        }
-        bool stands = took == 0 && _kiv_web_take(page, "0\r\n\r\n", 5) == 0 && _kiv_web_end(page) == 0;
-        std::string log = cap.text();
-        if (body == 8 << 20) {
-            EXPECT_TRUE(stands) << log;
-            EXPECT_EQ(body, page->len);
-            EXPECT_EQ(std::string::npos,
-                      std::string((const char *)page->data, (size_t)page->len).find_first_not_of('z'));
-            EXPECT_EQ(base + (long long)head.size() + body, kiv_web_answers_held()) << "no framing held";
-        } else {
-            EXPECT_FALSE(stands);
-            EXPECT_NE(std::string::npos, log.find("answer larger than 33554432 bytes")) << log;
-        }
-        kiv_web_destroy(page);
-    }
+    kiv_web *page = kiv_web_create("", 80, "/", nullptr, 0, 30);
+    page->error = 0;
+    long long base = kiv_web_answers_held();
+    const std::string head = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n", chunks = [] {
+        std::string c;
+        for (int i = 0; i < 1 << 14; i++)
+            c += "1\r\nz\r\n";
+        return c;
+    }();
+    int took = _kiv_web_take(page, head.data(), (int)head.size());
+    for (int sent = 0; sent < 8 << 20 && took == 0; sent += 1 << 14)
+        took = _kiv_web_take(page, chunks.data(), (int)chunks.size());
+    EXPECT_TRUE(took == 0 && _kiv_web_take(page, "0\r\n\r\n", 5) == 0 && _kiv_web_end(page) == 0);
+    EXPECT_EQ(8 << 20, page->len);
+    EXPECT_EQ(std::string::npos, std::string((const char *)page->data, (size_t)page->len).find_first_not_of('z'));
+    EXPECT_EQ(base + (long long)head.size() + (8 << 20), kiv_web_answers_held());
+    kiv_web_destroy(page);
 }
 
 // Answers that lie about themselves, sent in parts so that they arrive in several reads: a body shorter than its

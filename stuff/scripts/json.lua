@@ -145,8 +145,9 @@ end
 local function decode_number(s, i)
     local text = s:match("^-?%d+%.?%d*[eE]?[-+]?%d*", i)
     local n = text and tonumber(text)
-    -- 1e999 reads as infinity, which no JSON text can hold: it would come back as null.
-    if not n or n ~= n or n == math.huge or n == -math.huge then
+    -- 1e999 reads as infinity, which no JSON text can hold: it would come back as null. n - n is 0 for a finite n
+    -- only (NaN for the infinities).
+    if not n or n - n ~= 0 then
         fail(s, i, "bad number")
     end
     return n, i + #text

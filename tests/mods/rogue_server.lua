@@ -7,7 +7,7 @@ local BYTES = {"\27", "\7", "\8", "\255", "\194\155"}
 -- On level 1: 20 by 12 tiles, a gem at 10,2.
 local GOOD = {gems = "[210]", players = "[[1,2,2,0]]", enemies = "[[10,6]]", events = ""}
 local BAD = {hit = {events = '{"k":"hit"}'}, kind = {events = '{"k":"boom","x":3,"y":3}'}, tick = {tick = '"7"'},
-    off_map = {players = "[[1,21,2,0]]"}, enemy = {enemies = "[[99,6]]"}, gem = {gems = "[210.5]"}}
+    off_map = {players = "[[1,21,2,0]]"}, enemy = {enemies = "[[1e300,6]]"}, gem = {gems = "[210.5]"}}
 local BURST = {events = string.rep('{"k":"hit","x":3.5,"y":4}', 32, ","), score = 10}
 local SENT = {burst = BURST, sparks = {events = string.rep('{"k":"cleared","x":3,"y":3}', 32, ","), score = 10}}
 local clock, frame, client, sent = 0, 0, nil, 0
