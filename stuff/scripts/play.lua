@@ -3,9 +3,8 @@
 -- Player 1 steers with the arrows (or anything when alone), player 2 with W A S D, players 3 and 4 with joysticks.
 -- Escape, P, Pause or joystick button 1 or 2 (the second and third) open the pause menu; it stops a local world
 -- (the server's goes on), and a local game opens it by itself when the window loses the focus or is minimised.
--- Escape while connecting goes back to the join menu. A demonstration ("demo") keeps no
--- score, starts again when it ends or scores nothing for data.demo_patience seconds, and gives way to the title
--- on a key.
+-- Escape while connecting goes back to the join menu. A demonstration ("demo") keeps no score, starts again when
+-- it ends or scores nothing for data.demo_patience seconds, and gives way to the title on a key.
 play = {}
 
 local T, TOP = data.tile, data.hud_h

@@ -26,7 +26,11 @@ end
 function shared.remember(w, alpha)
     for _, list in ipairs({w.players, w.enemies}) do
         for _, m in ipairs(list) do
-            m.ox, m.oy = shared.drawn(m, alpha or 1)
+            if m.active == false then -- one who comes back appears at the start, from nowhere
+                m.ox, m.oy = nil, nil
+            else
+                m.ox, m.oy = shared.drawn(m, alpha or 1)
+            end
         end
     end
 end
