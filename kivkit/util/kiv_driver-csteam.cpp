@@ -1,5 +1,5 @@
-// The platform bridge: starts the store platform, signs its user in to the social session, pumps its callbacks,
-// stores achievements, opens overlay pages, lists friends and backs the cloud store while the platform is up.
+// The platform bridge: starts the store platform, pumps its callbacks, stores achievements, opens overlay pages,
+// lists friends and backs the cloud store while the platform is up (the social module signs its user in).
 // Every call falls back to its "no" answer (or the document directory) while it is down.
 #include "kiv_driver.h"
 
@@ -10,7 +10,6 @@
 
 #include "kiv_platform-store.h"
 #include "kiv_printf.h"
-#include "kiv_social.h"
 
 static const int _DRIVER_FRIEND_IMMEDIATE = 4;
 static const int _DRIVER_STORE_PAGE_FLAG = 2;
@@ -31,22 +30,9 @@ bool driver_steam_is_init() {
     return _driver_steam_api != 0 && SteamUser() != nullptr;
 }
 
-void driver_social_init() {
+void driver_steam_start() {
     _driver_steam_api = InitSafe() & 0xff;
     kiv_printf("_driver_steam_api: %d\n", _driver_steam_api);
-    if (!driver_steam_is_init()) {
-        social_login(nullptr, nullptr, nullptr);
-        return;
-    }
-    char id[sizeof(_driver_steam_uid)];
-    snprintf(id, sizeof(id), "%s", driver_steam_get_uid());
-    char name[256];
-    memset(name, 0, sizeof(name));
-    const char *persona = ISteamFriends_GetPersonaName();
-    if (persona)
-        strncpy(name, persona, sizeof(name) - 1);
-    ISteamUserStats_RequestCurrentStats();
-    social_login("s", id, name);
 }
 
 void driver_social_loop() {

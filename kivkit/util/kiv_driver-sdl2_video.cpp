@@ -10,7 +10,6 @@
 
 #include "kiv_driver.h"
 #include "kiv_util.h"
-#include "kiv_gfx.h"
 #include "kiv_glext.h"
 #include "kiv_printf.h"
 
@@ -37,6 +36,8 @@ static int _driver_windowed_w = 0, _driver_windowed_h = 0;
 static bool _driver_size_restored = false;
 // Window and drawable sizes the metrics were last refreshed from.
 static int _driver_seen_w = -1, _driver_seen_h = -1, _driver_seen_dw = -1, _driver_seen_dh = -1;
+// The text-input rectangle in window pixels; no rectangle while its width is 0.
+static float _driver_text_rect[4] = {0, 0, 0, 0};
 
 // Bounded copy that always terminates.
 static void _driver_strlcpy(char *dst, const char *src, size_t size) {
@@ -430,13 +431,20 @@ bool _driver_icon_fit(const unsigned char *px, int w, int h, int max, std::vecto
     return true;
 }
 
+void driver_keyboard_set_rect(float x, float y, float w, float h) {
+    _driver_text_rect[0] = x;
+    _driver_text_rect[1] = y;
+    _driver_text_rect[2] = w;
+    _driver_text_rect[3] = h;
+}
+
 void driver_keyboard_show() {
     if (!_driver_sdl2_window || !SDL_HasScreenKeyboardSupport())
         return;
     kiv_printf("- keyboard_show ...\n");
-    GfxRect r = _gfx_get_focus_fixed();
-    if (r.w != 0) {
-        SDL_Rect rect = {kiv_d2i(r.x), kiv_d2i(r.y), kiv_d2i(r.w), kiv_d2i(r.h)};
+    const float *r = _driver_text_rect;
+    if (r[2] != 0) {
+        SDL_Rect rect = {kiv_d2i(r[0]), kiv_d2i(r[1]), kiv_d2i(r[2]), kiv_d2i(r[3])};
         kiv_printf("- keyboard_show:focus (%d,%d,%d,%d)...\n", rect.x, rect.y, rect.w, rect.h);
         SDL_SetTextInputRect(&rect);
     }

@@ -6,7 +6,6 @@
 #include <cstring>
 
 #include "kiv_driver.h"
-#include "kiv_gfx.h"
 #include "kiv_glext.h"
 #include "kiv_printf.h"
 

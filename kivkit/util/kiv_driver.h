@@ -145,6 +145,8 @@ int driver_timer_tick();
 void driver_timer_set_source(unsigned (*source)());
 
 // --- on-screen keyboard and clipboard (kiv_driver-sdl2_video.cpp)
+// Where text is typed, in window pixels (the graphics layer's focus); a width of 0 sets no rectangle at show.
+void driver_keyboard_set_rect(float x, float y, float w, float h);
 void driver_keyboard_show();
 void driver_keyboard_hide();
 int driver_keyboard_state();
@@ -173,6 +175,8 @@ void _driver_audio_stop();
 
 // --- platform service bridge (kiv_driver-csteam.cpp)
 bool driver_steam_is_init();
+// Starts the platform; driver_social_init (kiv_social.cpp, which owns the sign-in) calls it.
+void driver_steam_start();
 void driver_social_init();
 void driver_social_loop();
 void driver_social_deinit();

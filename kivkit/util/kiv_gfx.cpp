@@ -101,6 +101,7 @@ void gfx_deinit() {
     for (int i = 1; i < (int)_gfx->tex_data.size(); i++)
         _gfx_tex_gl_free(i);
     kiv_printf("_gfx->memused: %.2fM\n", _gfx->memused / 1048576.0);
+    driver_keyboard_set_rect(0, 0, 0, 0);
     delete _gfx;
     _gfx = nullptr;
 }
@@ -405,14 +406,21 @@ void gfx_event_correct(Event *e) {
     e->dy = r.h;
 }
 
+// The driver keeps the focus rectangle in window pixels, where the on-screen keyboard must not cover it.
+static void _gfx_focus_set(GfxRect r) {
+    _gfx->focus = r;
+    GfxRect hw = _gfx_get_focus_fixed();
+    driver_keyboard_set_rect(hw.x, hw.y, hw.w, hw.h);
+}
+
 void gfx_focus(GfxRect r) {
     if (_gfx)
-        _gfx->focus = r;
+        _gfx_focus_set(r);
 }
 
 void gfx_blur() {
     if (_gfx)
-        _gfx->focus = GfxRect();
+        _gfx_focus_set(GfxRect());
 }
 
 GfxRect _gfx_get_focus_fixed() {

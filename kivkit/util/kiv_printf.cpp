@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "kiv_driver.h"
+#include "kiv_printf_int.h"
 
 // No length limit: measure on one copy of the argument list, then format into a buffer of exactly that size
 // with another (a va_list may be walked only once).

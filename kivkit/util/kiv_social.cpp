@@ -2,10 +2,12 @@
 // first use, and every change of user raises EVT_LOGOUT and EVT_LOGIN synchronously.
 #include "kiv_social.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "kiv_driver.h"
 #include "kiv_event.h"
+#include "kiv_platform-store.h"
 #include "kiv_printf.h"
 
 // --- constants
@@ -34,6 +36,24 @@ static void _social_raise(int type) {
 }
 
 // --- public functions
+
+// The store sign-in: starts the platform and logs its user in, or leaves the session logged out when it is down.
+void driver_social_init() {
+    driver_steam_start();
+    if (!driver_steam_is_init()) {
+        social_login(nullptr, nullptr, nullptr);
+        return;
+    }
+    char id[256];
+    snprintf(id, sizeof(id), "%s", driver_steam_get_uid());
+    char name[256];
+    memset(name, 0, sizeof(name));
+    const char *persona = ISteamFriends_GetPersonaName();
+    if (persona)
+        strncpy(name, persona, sizeof(name) - 1);
+    ISteamUserStats_RequestCurrentStats();
+    social_login("s", id, name);
+}
 
 void social_set_event_handler(void (*handler)(Event e)) {
     _social_event_handler = handler;
