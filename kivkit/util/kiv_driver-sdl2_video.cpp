@@ -20,24 +20,40 @@ enum { KIV_ICON_SIDE_MAX = 256 };
 // Above this Mesa's software rasteriser fails to make its buffers, and X keeps sizes in 16 bits.
 enum { KIV_WINDOW_SIDE_MAX = 16384 };
 
-// Module state (main thread only). The context is made once and outlives every window.
-static SDL_Window *_driver_sdl2_window = nullptr;
-static SDL_GLContext _driver_sdl2_context = nullptr;
-static SDL_DisplayMode _driver_desktop_mode;
-static bool _driver_desktop_read = false;
-static bool _driver_video_started = false;
-static char _driver_last_caption[KIV_CAPTION_MAX] = "";
-static char _driver_last_icon[KIV_ICON_MAX] = "";
-// GL_MAX_VIEWPORT_DIMS of the context, 0 until it exists.
-static int _driver_gl_max_w = 0, _driver_gl_max_h = 0;
-// The window's size before it went full screen: leaving full screen goes back to it. 0 when unknown.
-static int _driver_windowed_w = 0, _driver_windowed_h = 0;
-// The last request chose the windowed size itself (leaving full screen).
-static bool _driver_size_restored = false;
-// Window and drawable sizes the metrics were last refreshed from.
-static int _driver_seen_w = -1, _driver_seen_h = -1, _driver_seen_dw = -1, _driver_seen_dh = -1;
-// The text-input rectangle in window pixels; no rectangle while its width is 0.
-static float _driver_text_rect[4] = {0, 0, 0, 0};
+// Module state (main thread only): made at video start or at the first window, deleted at video stop. The context
+// is made once and outlives every window.
+struct _DriverVideo {
+    SDL_Window *window = nullptr;
+    SDL_GLContext context = nullptr;
+    SDL_DisplayMode desktop_mode = {};
+    bool desktop_read = false;
+    // This module started SDL's video subsystem, so its stop ends it.
+    bool started = false;
+    char last_caption[KIV_CAPTION_MAX] = "";
+    char last_icon[KIV_ICON_MAX] = "";
+    // GL_MAX_VIEWPORT_DIMS of the context, 0 until it exists.
+    int gl_max_w = 0, gl_max_h = 0;
+    // The window's size before it went full screen: leaving full screen goes back to it. 0 when unknown.
+    int windowed_w = 0, windowed_h = 0;
+    // The last request chose the windowed size itself (leaving full screen).
+    bool size_restored = false;
+    // Window and drawable sizes the metrics were last refreshed from.
+    int seen_w = -1, seen_h = -1, seen_dw = -1, seen_dh = -1;
+    // The text-input rectangle in window pixels (x, y, w, h); no rectangle while its width is 0.
+    float text_rect[4] = {0, 0, 0, 0};
+};
+
+static _DriverVideo *_driver_video = nullptr;
+
+static _DriverVideo *_driver_video_state() {
+    if (!_driver_video)
+        _driver_video = new _DriverVideo();
+    return _driver_video;
+}
+
+static SDL_Window *_driver_window() {
+    return _driver_video ? _driver_video->window : nullptr;
+}
 
 // Bounded copy that always terminates.
 static void _driver_strlcpy(char *dst, const char *src, size_t size) {
@@ -93,15 +109,15 @@ static void _driver_icon_apply(SDL_Window *win) {
     SDL_FreeSurface(icon);
 }
 
-static void _driver_context_create(SDL_Window *win) {
-    if (_driver_sdl2_context) {
+static void _driver_context_create(_DriverVideo *v, SDL_Window *win) {
+    if (v->context) {
         kiv_printf("SDL_GL_DeleteContext\n");
-        SDL_GL_DeleteContext(_driver_sdl2_context);
-        _driver_sdl2_context = nullptr;
+        SDL_GL_DeleteContext(v->context);
+        v->context = nullptr;
     }
-    _driver_sdl2_context = SDL_GL_CreateContext(win);
+    v->context = SDL_GL_CreateContext(win);
     kiv_printf("SDL_GL_CreateContext\n");
-    if (!_driver_sdl2_context) {
+    if (!v->context) {
         kiv_printf("SDL_GL_CreateContext failed: %s\n", SDL_GetError());
         return;
     }
@@ -119,17 +135,18 @@ static void _driver_context_create(SDL_Window *win) {
         SDL_GL_GetAttribute(a.attr, &v);
         kiv_printf(a.fmt, v);
     }
-    SDL_GL_MakeCurrent(win, _driver_sdl2_context);
+    SDL_GL_MakeCurrent(win, v->context);
     kiv_printf("SDL_GL_MakeCurrent\n");
     kiv_glext_init();
     GLint dims[2] = {0, 0};
     glGetIntegerv(GL_MAX_VIEWPORT_DIMS, dims);
-    _driver_gl_max_w = dims[0];
-    _driver_gl_max_h = dims[1];
+    v->gl_max_w = dims[0];
+    v->gl_max_h = dims[1];
 }
 
 static SDL_Window *_driver_try_init_video(int w, int h, int full) {
     kiv_printf("_try_init_video(%d,%d,%d)\n", w, h, full);
+    _DriverVideo *v = _driver_video_state();
     full = full ? 1 : 0;
     // The subsystem is reference counted: start it only when it is not running (no video start
     // before this request, or a stop since), and before the desktop mode is asked for.
@@ -138,16 +155,16 @@ static SDL_Window *_driver_try_init_video(int w, int h, int full) {
             kiv_printf("SDL_InitSubSystem(VIDEO) failed: %s\n", SDL_GetError());
             return nullptr;
         }
-        _driver_video_started = true;
+        v->started = true;
     }
-    if (!_driver_desktop_read) {
-        SDL_zero(_driver_desktop_mode);
-        if (SDL_GetDesktopDisplayMode(0, &_driver_desktop_mode) == 0)
-            _driver_desktop_read = true;
+    if (!v->desktop_read) {
+        SDL_zero(v->desktop_mode);
+        if (SDL_GetDesktopDisplayMode(0, &v->desktop_mode) == 0)
+            v->desktop_read = true;
         else
             kiv_printf("SDL_GetDesktopDisplayMode failed: %s\n", SDL_GetError());
     }
-    int dw = _driver_desktop_mode.w, dh = _driver_desktop_mode.h;
+    int dw = v->desktop_mode.w, dh = v->desktop_mode.h;
     if (w > 0 && h > 0) {
         int mw = 0, mh = 0, ow = w, oh = h;
         _driver_video_max(&mw, &mh);
@@ -155,22 +172,22 @@ static SDL_Window *_driver_try_init_video(int w, int h, int full) {
             kiv_printf("init_video: %d x %d is more than the display and GL take, using %d x %d\n", ow, oh, w, h);
     }
     int cw = 0, ch = 0, cfull = 0;
-    if (_driver_sdl2_window) {
-        SDL_GetWindowSize(_driver_sdl2_window, &cw, &ch);
-        cfull = (SDL_GetWindowFlags(_driver_sdl2_window) & SDL_WINDOW_FULLSCREEN) ? 1 : 0;
+    if (v->window) {
+        SDL_GetWindowSize(v->window, &cw, &ch);
+        cfull = (SDL_GetWindowFlags(v->window) & SDL_WINDOW_FULLSCREEN) ? 1 : 0;
     }
     int tw = w, th = h;
-    _driver_size_restored = false;
+    v->size_restored = false;
     if (full) {
         // Full screen at the desktop's own mode: a smaller size would ask for a mode change, which a display
         // without one (or without a window manager) answers with a small window SDL takes for the whole screen.
         tw = dw;
         th = dh;
-    } else if (cfull && _driver_windowed_w > 0 && (w <= 0 || h <= 0 || w >= dw || h >= dh)) {
+    } else if (cfull && v->windowed_w > 0 && (w <= 0 || h <= 0 || w >= dw || h >= dh)) {
         // Leaving full screen without a size a window can have: the one it had before.
-        tw = _driver_windowed_w;
-        th = _driver_windowed_h;
-        _driver_size_restored = true;
+        tw = v->windowed_w;
+        th = v->windowed_h;
+        v->size_restored = true;
         kiv_printf("_try_init_video: leaving full screen, back to %d x %d\n", tw, th);
     } else if (w <= 0 || h <= 0) {
         tw = dw * 80 / 100;
@@ -179,13 +196,13 @@ static SDL_Window *_driver_try_init_video(int w, int h, int full) {
     int bw = dw * 80 / 100, bh = dh * 80 / 100;
     kiv_printf("_try_init_video: desktop: %d x %d, backup: %d x %d, target: %d x %d, screen: %d x %d\n", dw, dh, bw, bh,
                tw, th, cw, ch);
-    if (_driver_sdl2_window && cw == tw && ch == th && cfull == full) {
+    if (v->window && cw == tw && ch == th && cfull == full) {
         kiv_printf("_try_init_video: no changes needed.\n");
-        return _driver_sdl2_window;
+        return v->window;
     }
-    if (_driver_sdl2_window && !cfull && full) {
-        _driver_windowed_w = cw;
-        _driver_windowed_h = ch;
+    if (v->window && !cfull && full) {
+        v->windowed_w = cw;
+        v->windowed_h = ch;
     }
     driver_sdl2_window_destroy();
     kiv_printf("_try_init_video: initial init\n");
@@ -202,7 +219,7 @@ static SDL_Window *_driver_try_init_video(int w, int h, int full) {
     // The title is set here already sanitised, so the swap only re-titles on a real change.
     const char *caption = driver_get_caption();
     char title[KIV_CAPTION_MAX];
-    _driver_strlcpy(_driver_last_caption, caption, sizeof(_driver_last_caption));
+    _driver_strlcpy(v->last_caption, caption, sizeof(v->last_caption));
     _driver_strlcpy(title, caption, sizeof(title));
     _driver_caption_sanitize(title);
 
@@ -217,13 +234,13 @@ static SDL_Window *_driver_try_init_video(int w, int h, int full) {
             return nullptr;
         }
     }
-    _driver_sdl2_window = win;
-    _driver_strlcpy(_driver_last_icon, driver_get_icon(), sizeof(_driver_last_icon));
+    v->window = win;
+    _driver_strlcpy(v->last_icon, driver_get_icon(), sizeof(v->last_icon));
     _driver_icon_apply(win);
-    if (!_driver_sdl2_context)
-        _driver_context_create(win);
-    if (_driver_sdl2_context) {
-        SDL_GL_MakeCurrent(win, _driver_sdl2_context);
+    if (!v->context)
+        _driver_context_create(v, win);
+    if (v->context) {
+        SDL_GL_MakeCurrent(win, v->context);
         // The swap interval belongs to the current context and drawable: ask only now.
         if (SDL_GL_SetSwapInterval(1) != 0)
             kiv_printf("SDL_GL_SetSwapInterval failed: %s\n", SDL_GetError());
@@ -246,7 +263,7 @@ void driver_video_init(int ww, int hh, int dw, int dh, int mw, int mh, int full)
         kiv_printf("init_video: minimum size %d x %d is more than the display and GL take, using %d x %d\n", omw, omh,
                    mw, mh);
     // Nor may it undo the size restored on leaving full screen.
-    if (_driver_size_restored) {
+    if (_driver_video->size_restored) {
         int w = 0, h = 0;
         SDL_GetWindowSize(win, &w, &h);
         _driver_video_fit(&mw, &mh, w, h);
@@ -256,47 +273,48 @@ void driver_video_init(int ww, int hh, int dw, int dh, int mw, int mh, int full)
 }
 
 void driver_video_flip() {
-    if (!_driver_sdl2_window)
+    _DriverVideo *v = _driver_video;
+    if (!v || !v->window)
         return;
-    SDL_GL_SwapWindow(_driver_sdl2_window);
+    SDL_GL_SwapWindow(v->window);
     // The window system may apply a size after the window was made (a window manager placing a full-screen
     // window, a configure SDL reports as no resize at all): the viewport and metrics follow what the window has.
     int w = 0, h = 0, dw = 0, dh = 0;
-    SDL_GetWindowSize(_driver_sdl2_window, &w, &h);
-    SDL_GL_GetDrawableSize(_driver_sdl2_window, &dw, &dh);
-    if (w != _driver_seen_w || h != _driver_seen_h || dw != _driver_seen_dw || dh != _driver_seen_dh)
+    SDL_GetWindowSize(v->window, &w, &h);
+    SDL_GL_GetDrawableSize(v->window, &dw, &dh);
+    if (w != v->seen_w || h != v->seen_h || dw != v->seen_dw || dh != v->seen_dh)
         _driver_video_resize();
     const char *caption = driver_get_caption();
-    if (caption && strncmp(caption, _driver_last_caption, sizeof(_driver_last_caption) - 1) != 0) {
-        _driver_strlcpy(_driver_last_caption, caption, sizeof(_driver_last_caption));
+    if (caption && strncmp(caption, v->last_caption, sizeof(v->last_caption) - 1) != 0) {
+        _driver_strlcpy(v->last_caption, caption, sizeof(v->last_caption));
         char title[KIV_CAPTION_MAX];
         _driver_strlcpy(title, caption, sizeof(title));
         _driver_caption_sanitize(title);
-        SDL_SetWindowTitle(_driver_sdl2_window, title);
+        SDL_SetWindowTitle(v->window, title);
     }
     const char *icon = driver_get_icon();
-    if (icon && strncmp(icon, _driver_last_icon, sizeof(_driver_last_icon) - 1) != 0) {
-        _driver_strlcpy(_driver_last_icon, icon, sizeof(_driver_last_icon));
-        _driver_icon_apply(_driver_sdl2_window);
+    if (icon && strncmp(icon, v->last_icon, sizeof(v->last_icon) - 1) != 0) {
+        _driver_strlcpy(v->last_icon, icon, sizeof(v->last_icon));
+        _driver_icon_apply(v->window);
     }
 }
 
 bool driver_video_minimize() {
-    if (!_driver_sdl2_window)
+    if (!_driver_window())
         return false;
-    SDL_MinimizeWindow(_driver_sdl2_window);
+    SDL_MinimizeWindow(_driver_window());
     return true;
 }
 
 SDL_Window *driver_sdl2_window() {
-    return _driver_sdl2_window;
+    return _driver_window();
 }
 
 void driver_sdl2_window_destroy() {
-    if (!_driver_sdl2_window)
+    if (!_driver_window())
         return;
-    SDL_DestroyWindow(_driver_sdl2_window);
-    _driver_sdl2_window = nullptr;
+    SDL_DestroyWindow(_driver_video->window);
+    _driver_video->window = nullptr;
 }
 
 void _driver_video_start() {
@@ -304,7 +322,7 @@ void _driver_video_start() {
     if (!SDL_WasInit(SDL_INIT_VIDEO) && SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
         kiv_printf("SDL_InitSubSystem(VIDEO) failed: %s\n", SDL_GetError());
     }
-    _driver_video_started = true;
+    _driver_video_state()->started = true;
     SDL_version linked;
     SDL_GetVersion(&linked);
     kiv_printf("SDL Runtime Version: %u.%u.%u\n", linked.major, linked.minor, linked.patch);
@@ -316,38 +334,34 @@ void _driver_video_start() {
 }
 
 void _driver_video_stop() {
-    if (_driver_sdl2_context) {
-        SDL_GL_DeleteContext(_driver_sdl2_context);
-        _driver_sdl2_context = nullptr;
+    _DriverVideo *v = _driver_video;
+    if (v && v->context) {
+        SDL_GL_DeleteContext(v->context);
+        v->context = nullptr;
         kiv_glext_reset();
     }
     driver_sdl2_window_destroy();
     _driver_joystick_close_all();
-    if (_driver_video_started) {
+    if (v && v->started)
         SDL_QuitSubSystem(SDL_INIT_VIDEO);
-        _driver_video_started = false;
-    }
     // A later start reads the desktop again and titles its first window afresh.
-    _driver_desktop_read = false;
-    _driver_last_caption[0] = 0;
-    _driver_last_icon[0] = 0;
-    _driver_gl_max_w = _driver_gl_max_h = 0;
-    _driver_windowed_w = _driver_windowed_h = 0;
-    _driver_seen_w = _driver_seen_h = _driver_seen_dw = _driver_seen_dh = -1;
+    delete v;
+    _driver_video = nullptr;
 }
 
 void _driver_video_resize() {
-    if (!_driver_sdl2_window)
+    _DriverVideo *v = _driver_video;
+    if (!v || !v->window)
         return;
     int w = 0, h = 0, dw = 0, dh = 0;
-    SDL_GetWindowSize(_driver_sdl2_window, &w, &h);
-    SDL_GL_GetDrawableSize(_driver_sdl2_window, &dw, &dh);
+    SDL_GetWindowSize(v->window, &w, &h);
+    SDL_GL_GetDrawableSize(v->window, &dw, &dh);
     kiv_printf("window: %d x %d. drawable: %d x %d\n", w, h, dw, dh);
-    _driver_seen_w = w;
-    _driver_seen_h = h;
-    _driver_seen_dw = dw;
-    _driver_seen_dh = dh;
-    if (w > 0 && h > 0 && _driver_sdl2_context)
+    v->seen_w = w;
+    v->seen_h = h;
+    v->seen_dw = dw;
+    v->seen_dh = dh;
+    if (w > 0 && h > 0 && v->context)
         glViewport(0, 0, dw, dh);
     _driver_video_metrics(w, h, dw, dh);
 }
@@ -395,7 +409,8 @@ void _driver_video_max(int *w, int *h) {
     *w = any ? x1 - x0 : KIV_WINDOW_SIDE_MAX;
     *h = any ? y1 - y0 : KIV_WINDOW_SIDE_MAX;
     _driver_video_fit(w, h, KIV_WINDOW_SIDE_MAX, KIV_WINDOW_SIDE_MAX);
-    _driver_video_fit(w, h, _driver_gl_max_w, _driver_gl_max_h);
+    if (_driver_video)
+        _driver_video_fit(w, h, _driver_video->gl_max_w, _driver_video->gl_max_h);
 }
 
 bool _driver_icon_fit(const unsigned char *px, int w, int h, int max, std::vector<unsigned char> *out, int *ow,
@@ -432,17 +447,18 @@ bool _driver_icon_fit(const unsigned char *px, int w, int h, int max, std::vecto
 }
 
 void driver_keyboard_set_rect(float x, float y, float w, float h) {
-    _driver_text_rect[0] = x;
-    _driver_text_rect[1] = y;
-    _driver_text_rect[2] = w;
-    _driver_text_rect[3] = h;
+    float *r = _driver_video_state()->text_rect;
+    r[0] = x;
+    r[1] = y;
+    r[2] = w;
+    r[3] = h;
 }
 
 void driver_keyboard_show() {
-    if (!_driver_sdl2_window || !SDL_HasScreenKeyboardSupport())
+    if (!_driver_window() || !SDL_HasScreenKeyboardSupport())
         return;
     kiv_printf("- keyboard_show ...\n");
-    const float *r = _driver_text_rect;
+    const float *r = _driver_video->text_rect;
     if (r[2] != 0) {
         SDL_Rect rect = {kiv_d2i(r[0]), kiv_d2i(r[1]), kiv_d2i(r[2]), kiv_d2i(r[3])};
         kiv_printf("- keyboard_show:focus (%d,%d,%d,%d)...\n", rect.x, rect.y, rect.w, rect.h);
@@ -453,7 +469,7 @@ void driver_keyboard_show() {
 }
 
 void driver_keyboard_hide() {
-    if (!_driver_sdl2_window || !SDL_HasScreenKeyboardSupport())
+    if (!_driver_window() || !SDL_HasScreenKeyboardSupport())
         return;
     kiv_printf("- keyboard_hide ...\n");
     SDL_StopTextInput();
@@ -461,9 +477,9 @@ void driver_keyboard_hide() {
 }
 
 int driver_keyboard_state() {
-    if (!_driver_sdl2_window || !SDL_HasScreenKeyboardSupport())
+    if (!_driver_window() || !SDL_HasScreenKeyboardSupport())
         return 0;
-    return (SDL_IsTextInputActive() && SDL_IsScreenKeyboardShown(_driver_sdl2_window)) ? 1 : 0;
+    return (SDL_IsTextInputActive() && SDL_IsScreenKeyboardShown(_driver_window())) ? 1 : 0;
 }
 
 int driver_keyboard_get_height() {
