@@ -225,6 +225,7 @@ void driver_deinit() {
         _driver_audio_stop();
     if (started & DRIVER_VIDEO)
         _driver_video_stop();
+    _driver_event_stop();
     if (started & DRIVER_TIMER)
         _driver_timer_stop();
     if (started & (DRIVER_AUDIO | DRIVER_VIDEO | DRIVER_TIMER))

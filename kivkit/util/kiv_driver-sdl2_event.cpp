@@ -20,13 +20,24 @@ struct _DriverJoystick {
     int values[KIV_JOY_AXES] = {}; // last raw value of each axis
 };
 
-// Poll state (main thread only; the poll is not re-entrant).
-static std::string _driver_text;               // UTF-8 of the last text-input event, not yet converted
-static UTF32 _driver_chars[KIV_CHARS_MAX];     // typed code points, front at 0, ended by the first 0
-static int _driver_joy_logged[KIV_JOY_LOGGED]; // device indexes already described in the log
-static bool _driver_joy_init_failed = false;
-// Open joysticks by instance id: ids grow at every re-attachment, so they key a map, not an array.
-static std::map<SDL_JoystickID, _DriverJoystick> _driver_joysticks;
+// Poll state (main thread only; the poll is not re-entrant): made at the first poll or joystick scan, deleted by
+// driver_deinit.
+struct _DriverEvents {
+    std::string text;                    // UTF-8 of the last text-input event, not yet converted
+    UTF32 chars[KIV_CHARS_MAX] = {};     // typed code points, front at 0, ended by the first 0
+    int joy_logged[KIV_JOY_LOGGED] = {}; // device indexes already described in the log
+    bool joy_init_failed = false;
+    // Open joysticks by instance id: ids grow at every re-attachment, so they key a map, not an array.
+    std::map<SDL_JoystickID, _DriverJoystick> joysticks;
+};
+
+static _DriverEvents *_driver_events = nullptr;
+
+static _DriverEvents *_driver_events_state() {
+    if (!_driver_events)
+        _driver_events = new _DriverEvents();
+    return _driver_events;
+}
 
 static int _driver_sdl_mod2bits(int mod) {
     int b = 0;
@@ -56,12 +67,13 @@ static void _driver_joystick_log(int i, SDL_Joystick *j) {
 }
 
 static void _driver_joystick_remove(SDL_JoystickID id) {
-    auto it = _driver_joysticks.find(id);
-    if (it == _driver_joysticks.end())
+    _DriverEvents *ev = _driver_events_state();
+    auto it = ev->joysticks.find(id);
+    if (it == ev->joysticks.end())
         return;
     if (it->second.joy)
         SDL_JoystickClose(it->second.joy);
-    _driver_joysticks.erase(it);
+    ev->joysticks.erase(it);
 }
 
 static void _driver_hat2xy(int hat, float *x, float *y) {
@@ -102,15 +114,15 @@ static void _driver_hat2xy(int hat, float *x, float *y) {
 }
 
 // Moves a pending text into the character queue.
-static void _driver_text_convert() {
+static void _driver_text_convert(_DriverEvents *ev) {
     kiv_printf("doing UTF8 conversion...\n");
-    const UTF8 *src = reinterpret_cast<const UTF8 *>(_driver_text.data());
-    const UTF8 *src_end = src + _driver_text.size();
-    UTF32 *dst = _driver_chars;
-    ConversionResult res = ConvertUTF8toUTF32(&src, src_end, &dst, _driver_chars + KIV_CHARS_MAX, lenientConversion);
+    const UTF8 *src = reinterpret_cast<const UTF8 *>(ev->text.data());
+    const UTF8 *src_end = src + ev->text.size();
+    UTF32 *dst = ev->chars;
+    ConversionResult res = ConvertUTF8toUTF32(&src, src_end, &dst, ev->chars + KIV_CHARS_MAX, lenientConversion);
     if (res != conversionOK)
         kiv_printf("ConvertUTF8toUTF32 error: %d\n", (int)res);
-    _driver_text.clear();
+    ev->text.clear();
 }
 
 int _driver_sdl_sym2key(int sym) {
@@ -206,17 +218,18 @@ int _driver_sdl_sym2key(int sym) {
 // Starts the joystick subsystem when needed and opens every attached device not open yet; run when video
 // starts and when a device is added, so no device is opened twice and a headless run never starts it.
 void _driver_joystick_scan() {
+    _DriverEvents *ev = _driver_events_state();
     if (!SDL_WasInit(SDL_INIT_JOYSTICK)) {
         // A shutdown of SDL closed every joystick behind our back: forget them.
-        _driver_joysticks.clear();
-        memset(_driver_joy_logged, 0, sizeof(_driver_joy_logged));
+        ev->joysticks.clear();
+        memset(ev->joy_logged, 0, sizeof(ev->joy_logged));
         if (SDL_InitSubSystem(SDL_INIT_JOYSTICK) != 0) {
-            if (!_driver_joy_init_failed)
+            if (!ev->joy_init_failed)
                 kiv_printf("joystick init failed: %s\n", SDL_GetError());
-            _driver_joy_init_failed = true;
+            ev->joy_init_failed = true;
             return;
         }
-        _driver_joy_init_failed = false;
+        ev->joy_init_failed = false;
         kiv_printf("== joystick init ==\n");
     }
     int n = SDL_NumJoysticks();
@@ -224,45 +237,55 @@ void _driver_joystick_scan() {
         SDL_JoystickID id = SDL_JoystickGetDeviceInstanceID(i);
         if (id < 0)
             continue;
-        auto it = _driver_joysticks.find(id);
-        if (it != _driver_joysticks.end() && (it->second.joy || it->second.failed))
+        auto it = ev->joysticks.find(id);
+        if (it != ev->joysticks.end() && (it->second.joy || it->second.failed))
             continue;
         SDL_Joystick *j = SDL_JoystickOpen(i);
         if (!j) {
             kiv_printf("joystick %d: %s\n", i, SDL_GetError());
-            _driver_joysticks[id].failed = true;
+            ev->joysticks[id].failed = true;
             continue;
         }
-        _driver_joysticks[SDL_JoystickInstanceID(j)].joy = j;
-        if (i < KIV_JOY_LOGGED && !_driver_joy_logged[i]) {
-            _driver_joy_logged[i] = 1;
+        ev->joysticks[SDL_JoystickInstanceID(j)].joy = j;
+        if (i < KIV_JOY_LOGGED && !ev->joy_logged[i]) {
+            ev->joy_logged[i] = 1;
             _driver_joystick_log(i, j);
         }
     }
 }
 
 void _driver_joystick_close_all() {
+    _DriverEvents *ev = _driver_events;
+    if (!ev)
+        return;
     if (SDL_WasInit(SDL_INIT_JOYSTICK)) {
-        for (auto &it : _driver_joysticks) {
+        for (auto &it : ev->joysticks) {
             if (it.second.joy)
                 SDL_JoystickClose(it.second.joy);
         }
     }
-    _driver_joysticks.clear();
+    ev->joysticks.clear();
+}
+
+void _driver_event_stop() {
+    _driver_joystick_close_all();
+    delete _driver_events;
+    _driver_events = nullptr;
 }
 
 int driver_event_poll(Event *r) {
     if (!r)
         return 0;
     *r = Event(EVT_NONE);
-    if (!_driver_text.empty())
-        _driver_text_convert();
-    if (_driver_chars[0]) {
+    _DriverEvents *ev = _driver_events_state();
+    if (!ev->text.empty())
+        _driver_text_convert(ev);
+    if (ev->chars[0]) {
         r->type = EVT_KEYDOWN;
-        r->c = (int)_driver_chars[0];
-        kiv_printf("UTF32: %lx\n", (unsigned long)_driver_chars[0]);
-        memmove(_driver_chars, _driver_chars + 1, sizeof(_driver_chars) - sizeof(_driver_chars[0]));
-        _driver_chars[KIV_CHARS_MAX - 1] = 0;
+        r->c = (int)ev->chars[0];
+        kiv_printf("UTF32: %lx\n", (unsigned long)ev->chars[0]);
+        memmove(ev->chars, ev->chars + 1, sizeof(ev->chars) - sizeof(ev->chars[0]));
+        ev->chars[KIV_CHARS_MAX - 1] = 0;
         return 1;
     }
     SDL_Event e;
@@ -296,7 +319,7 @@ int driver_event_poll(Event *r) {
         kiv_printf("SDL_TEXTEDITING: '%s'\n", e.edit.text);
         break;
     case SDL_TEXTINPUT:
-        _driver_text = e.text.text;
+        ev->text = e.text.text;
         kiv_printf("SDL_TEXTINPUT: '%s' @%d\n", e.text.text, (int)e.text.timestamp);
         break;
     case SDL_MOUSEMOTION:
@@ -328,7 +351,7 @@ int driver_event_poll(Event *r) {
     }
     case SDL_JOYAXISMOTION:
         if (e.jaxis.axis < KIV_JOY_AXES) {
-            int *values = _driver_joysticks[e.jaxis.which].values;
+            int *values = ev->joysticks[e.jaxis.which].values;
             int stick = e.jaxis.axis / 3;
             values[e.jaxis.axis] = e.jaxis.value;
             r->type = EVT_JOYMOTION;

@@ -134,6 +134,8 @@ int driver_event_poll(Event *r);
 int _driver_sdl_sym2key(int sym);
 void _driver_joystick_scan();
 void _driver_joystick_close_all();
+// Closes the joysticks and drops the poll's state (driver_deinit).
+void _driver_event_stop();
 
 // --- timer (kiv_driver-sdl2.cpp)
 long driver_timer_get_ticks();
