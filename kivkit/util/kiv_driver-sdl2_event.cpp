@@ -273,21 +273,76 @@ void _driver_event_stop() {
     _driver_events = nullptr;
 }
 
+// Hands out the next typed character, converting a pending text first; false when none is waiting.
+static bool _driver_event_typed(_DriverEvents *ev, Event *r) {
+    if (!ev->text.empty())
+        _driver_text_convert(ev);
+    if (!ev->chars[0])
+        return false;
+    r->type = EVT_KEYDOWN;
+    r->c = (int)ev->chars[0];
+    kiv_printf("UTF32: %lx\n", (unsigned long)ev->chars[0]);
+    memmove(ev->chars, ev->chars + 1, sizeof(ev->chars) - sizeof(ev->chars[0]));
+    ev->chars[KIV_CHARS_MAX - 1] = 0;
+    return true;
+}
+
+static void _driver_event_window(const SDL_WindowEvent &w, Event *r) {
+    if (w.event == SDL_WINDOWEVENT_RESIZED) {
+        r->type = EVT_RESIZE;
+        r->w = (float)w.data1;
+        r->h = (float)w.data2;
+        _driver_video_resize();
+    } else if (w.event == SDL_WINDOWEVENT_FOCUS_LOST || w.event == SDL_WINDOWEVENT_MINIMIZED) {
+        // A game that cannot be seen or steered may pause itself.
+        r->type = EVT_BLUR;
+    } else if (w.event == SDL_WINDOWEVENT_FOCUS_GAINED || w.event == SDL_WINDOWEVENT_RESTORED) {
+        r->type = EVT_FOCUS;
+    }
+}
+
+static void _driver_event_joystick(_DriverEvents *ev, const SDL_Event &e, Event *r) {
+    switch (e.type) {
+    case SDL_JOYAXISMOTION:
+        if (e.jaxis.axis < KIV_JOY_AXES) {
+            int *values = ev->joysticks[e.jaxis.which].values;
+            int stick = e.jaxis.axis / 3;
+            values[e.jaxis.axis] = e.jaxis.value;
+            r->type = EVT_JOYMOTION;
+            r->device = e.jaxis.which;
+            r->b = stick;
+            r->_x = (float)(values[stick * 3] / 32768.0);
+            r->_y = (float)(values[stick * 3 + 1] / 32768.0);
+        }
+        break;
+    case SDL_JOYHATMOTION:
+        r->type = EVT_JOYHAT;
+        r->device = e.jhat.which;
+        r->b = e.jhat.hat;
+        _driver_hat2xy(e.jhat.value, &r->_x, &r->_y);
+        break;
+    case SDL_JOYBUTTONDOWN:
+    case SDL_JOYBUTTONUP:
+        r->type = e.type == SDL_JOYBUTTONDOWN ? EVT_JOYDOWN : EVT_JOYUP;
+        r->device = e.jbutton.which;
+        r->b = e.jbutton.button;
+        break;
+    case SDL_JOYDEVICEADDED:
+        _driver_joystick_scan();
+        break;
+    case SDL_JOYDEVICEREMOVED:
+        _driver_joystick_remove(e.jdevice.which);
+        break;
+    }
+}
+
 int driver_event_poll(Event *r) {
     if (!r)
         return 0;
     *r = Event(EVT_NONE);
     _DriverEvents *ev = _driver_events_state();
-    if (!ev->text.empty())
-        _driver_text_convert(ev);
-    if (ev->chars[0]) {
-        r->type = EVT_KEYDOWN;
-        r->c = (int)ev->chars[0];
-        kiv_printf("UTF32: %lx\n", (unsigned long)ev->chars[0]);
-        memmove(ev->chars, ev->chars + 1, sizeof(ev->chars) - sizeof(ev->chars[0]));
-        ev->chars[KIV_CHARS_MAX - 1] = 0;
+    if (_driver_event_typed(ev, r))
         return 1;
-    }
     SDL_Event e;
     if (!SDL_PollEvent(&e))
         return 0;
@@ -296,17 +351,7 @@ int driver_event_poll(Event *r) {
         r->type = EVT_QUIT;
         break;
     case SDL_WINDOWEVENT:
-        if (e.window.event == SDL_WINDOWEVENT_RESIZED) {
-            r->type = EVT_RESIZE;
-            r->w = (float)e.window.data1;
-            r->h = (float)e.window.data2;
-            _driver_video_resize();
-        } else if (e.window.event == SDL_WINDOWEVENT_FOCUS_LOST || e.window.event == SDL_WINDOWEVENT_MINIMIZED) {
-            // A game that cannot be seen or steered may pause itself.
-            r->type = EVT_BLUR;
-        } else if (e.window.event == SDL_WINDOWEVENT_FOCUS_GAINED || e.window.event == SDL_WINDOWEVENT_RESTORED) {
-            r->type = EVT_FOCUS;
-        }
+        _driver_event_window(e.window, r);
         break;
     case SDL_KEYDOWN:
     case SDL_KEYUP:
@@ -350,34 +395,12 @@ int driver_event_poll(Event *r) {
         break;
     }
     case SDL_JOYAXISMOTION:
-        if (e.jaxis.axis < KIV_JOY_AXES) {
-            int *values = ev->joysticks[e.jaxis.which].values;
-            int stick = e.jaxis.axis / 3;
-            values[e.jaxis.axis] = e.jaxis.value;
-            r->type = EVT_JOYMOTION;
-            r->device = e.jaxis.which;
-            r->b = stick;
-            r->_x = (float)(values[stick * 3] / 32768.0);
-            r->_y = (float)(values[stick * 3 + 1] / 32768.0);
-        }
-        break;
     case SDL_JOYHATMOTION:
-        r->type = EVT_JOYHAT;
-        r->device = e.jhat.which;
-        r->b = e.jhat.hat;
-        _driver_hat2xy(e.jhat.value, &r->_x, &r->_y);
-        break;
     case SDL_JOYBUTTONDOWN:
     case SDL_JOYBUTTONUP:
-        r->type = e.type == SDL_JOYBUTTONDOWN ? EVT_JOYDOWN : EVT_JOYUP;
-        r->device = e.jbutton.which;
-        r->b = e.jbutton.button;
-        break;
     case SDL_JOYDEVICEADDED:
-        _driver_joystick_scan();
-        break;
     case SDL_JOYDEVICEREMOVED:
-        _driver_joystick_remove(e.jdevice.which);
+        _driver_event_joystick(ev, e, r);
         break;
     default:
         break;
