@@ -144,16 +144,14 @@ static void _driver_context_create(_DriverVideo *v, SDL_Window *win) {
     v->gl_max_h = dims[1];
 }
 
-static SDL_Window *_driver_try_init_video(int w, int h, int full) {
-    kiv_printf("_try_init_video(%d,%d,%d)\n", w, h, full);
-    _DriverVideo *v = _driver_video_state();
-    full = full ? 1 : 0;
+// Starts SDL's video when it is not running and reads the desktop mode once; false when video cannot start.
+static bool _driver_video_subsystem(_DriverVideo *v) {
     // The subsystem is reference counted: start it only when it is not running (no video start
     // before this request, or a stop since), and before the desktop mode is asked for.
     if (!SDL_WasInit(SDL_INIT_VIDEO)) {
         if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
             kiv_printf("SDL_InitSubSystem(VIDEO) failed: %s\n", SDL_GetError());
-            return nullptr;
+            return false;
         }
         v->started = true;
     }
@@ -164,49 +162,34 @@ static SDL_Window *_driver_try_init_video(int w, int h, int full) {
         else
             kiv_printf("SDL_GetDesktopDisplayMode failed: %s\n", SDL_GetError());
     }
+    return true;
+}
+
+// The size a request for w x h (0 for "the default") and full-screen flag asks for, given the current window's.
+static void _driver_window_target(_DriverVideo *v, int w, int h, int full, int cfull, int *tw, int *th) {
     int dw = v->desktop_mode.w, dh = v->desktop_mode.h;
-    if (w > 0 && h > 0) {
-        int mw = 0, mh = 0, ow = w, oh = h;
-        _driver_video_max(&mw, &mh);
-        if (_driver_video_fit(&w, &h, mw, mh))
-            kiv_printf("init_video: %d x %d is more than the display and GL take, using %d x %d\n", ow, oh, w, h);
-    }
-    int cw = 0, ch = 0, cfull = 0;
-    if (v->window) {
-        SDL_GetWindowSize(v->window, &cw, &ch);
-        cfull = (SDL_GetWindowFlags(v->window) & SDL_WINDOW_FULLSCREEN) ? 1 : 0;
-    }
-    int tw = w, th = h;
+    *tw = w;
+    *th = h;
     v->size_restored = false;
     if (full) {
         // Full screen at the desktop's own mode: a smaller size would ask for a mode change, which a display
         // without one (or without a window manager) answers with a small window SDL takes for the whole screen.
-        tw = dw;
-        th = dh;
+        *tw = dw;
+        *th = dh;
     } else if (cfull && v->windowed_w > 0 && (w <= 0 || h <= 0 || w >= dw || h >= dh)) {
         // Leaving full screen without a size a window can have: the one it had before.
-        tw = v->windowed_w;
-        th = v->windowed_h;
+        *tw = v->windowed_w;
+        *th = v->windowed_h;
         v->size_restored = true;
-        kiv_printf("_try_init_video: leaving full screen, back to %d x %d\n", tw, th);
+        kiv_printf("_try_init_video: leaving full screen, back to %d x %d\n", *tw, *th);
     } else if (w <= 0 || h <= 0) {
-        tw = dw * 80 / 100;
-        th = dh * 80 / 100;
+        *tw = dw * 80 / 100;
+        *th = dh * 80 / 100;
     }
-    int bw = dw * 80 / 100, bh = dh * 80 / 100;
-    kiv_printf("_try_init_video: desktop: %d x %d, backup: %d x %d, target: %d x %d, screen: %d x %d\n", dw, dh, bw, bh,
-               tw, th, cw, ch);
-    if (v->window && cw == tw && ch == th && cfull == full) {
-        kiv_printf("_try_init_video: no changes needed.\n");
-        return v->window;
-    }
-    if (v->window && !cfull && full) {
-        v->windowed_w = cw;
-        v->windowed_h = ch;
-    }
-    driver_sdl2_window_destroy();
-    kiv_printf("_try_init_video: initial init\n");
+}
 
+// A new window of tw x th (bw x bh when that fails) with the one GL context made current in it.
+static SDL_Window *_driver_window_create(_DriverVideo *v, int tw, int th, int bw, int bh, int full) {
     SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 0);
     SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, 0);
     SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 8);
@@ -245,10 +228,47 @@ static SDL_Window *_driver_try_init_video(int w, int h, int full) {
         if (SDL_GL_SetSwapInterval(1) != 0)
             kiv_printf("SDL_GL_SetSwapInterval failed: %s\n", SDL_GetError());
     }
+    int cw = 0, ch = 0;
     SDL_GetWindowSize(win, &cw, &ch);
-    cfull = (SDL_GetWindowFlags(win) & SDL_WINDOW_FULLSCREEN) ? 1 : 0;
+    int cfull = (SDL_GetWindowFlags(win) & SDL_WINDOW_FULLSCREEN) ? 1 : 0;
     kiv_printf("now: %d x %d - %d\n", cw, ch, cfull);
     return win;
+}
+
+static SDL_Window *_driver_try_init_video(int w, int h, int full) {
+    kiv_printf("_try_init_video(%d,%d,%d)\n", w, h, full);
+    _DriverVideo *v = _driver_video_state();
+    full = full ? 1 : 0;
+    if (!_driver_video_subsystem(v))
+        return nullptr;
+    int dw = v->desktop_mode.w, dh = v->desktop_mode.h;
+    if (w > 0 && h > 0) {
+        int mw = 0, mh = 0, ow = w, oh = h;
+        _driver_video_max(&mw, &mh);
+        if (_driver_video_fit(&w, &h, mw, mh))
+            kiv_printf("init_video: %d x %d is more than the display and GL take, using %d x %d\n", ow, oh, w, h);
+    }
+    int cw = 0, ch = 0, cfull = 0;
+    if (v->window) {
+        SDL_GetWindowSize(v->window, &cw, &ch);
+        cfull = (SDL_GetWindowFlags(v->window) & SDL_WINDOW_FULLSCREEN) ? 1 : 0;
+    }
+    int tw = 0, th = 0;
+    _driver_window_target(v, w, h, full, cfull, &tw, &th);
+    int bw = dw * 80 / 100, bh = dh * 80 / 100;
+    kiv_printf("_try_init_video: desktop: %d x %d, backup: %d x %d, target: %d x %d, screen: %d x %d\n", dw, dh, bw, bh,
+               tw, th, cw, ch);
+    if (v->window && cw == tw && ch == th && cfull == full) {
+        kiv_printf("_try_init_video: no changes needed.\n");
+        return v->window;
+    }
+    if (v->window && !cfull && full) {
+        v->windowed_w = cw;
+        v->windowed_h = ch;
+    }
+    driver_sdl2_window_destroy();
+    kiv_printf("_try_init_video: initial init\n");
+    return _driver_window_create(v, tw, th, bw, bh, full);
 }
 
 void driver_video_init(int ww, int hh, int dw, int dh, int mw, int mh, int full) {
