@@ -579,11 +579,56 @@ static Event _translated(const Event *e, Widget *w) {
     return c;
 }
 
+// A pointer event (or the pointer leaving) moves the hover: the old child gets EVT_EXIT, the new one EVT_ENTER.
+static void _container_track_hover(Container *c, const Event *e, var &r) {
+    const int t = e->type;
+    Widget *old = c->hover, *now = old;
+    if ((t == EVT_MOTION && e->b == 0) || t == EVT_DOWN || t == EVT_UP)
+        now = _container_hit(c, e->x, e->y, false);
+    if (t == EVT_EXIT)
+        now = nullptr;
+    if (now == old)
+        return;
+    Event loc(EVT_NONE);
+    if (old) {
+        loc = Event(EVT_EXIT);
+        _keep(r, old->_event(&loc));
+    }
+    if (now) {
+        loc = Event(EVT_ENTER);
+        _keep(r, now->_event(&loc));
+    }
+    c->hover = now;
+}
+
+// What the focused child gets: the event itself, a click when the pointer is released over it, and a keyboard
+// click for space or return.
+static void _container_to_focus(Container *c, const Event *e, var &r) {
+    Widget *f = c->focus;
+    if (!f)
+        return;
+    const int t = e->type;
+    Event in = _translated(e, f);
+    _keep(r, f->_event(&in));
+    if (c->hover == f && t == EVT_UP) {
+        Event k = _translated(e, f);
+        k.type = EVT_CLICK;
+        _keep(r, f->_event(&k));
+    }
+    if (t == EVT_KEYUP && (e->v == KEY_SPACE || e->v == KEY_RETURN)) {
+        Event k = *e;
+        k.type = EVT_CLICK;
+        k.v = KIV_GUI_CLICK_KEYBOARD;
+        k.x = f->_rect.w / 2;
+        k.y = f->_rect.h / 2;
+        _keep(r, f->_event(&k));
+    }
+}
+
 var Container::event(Event *e) {
     if (!e)
         return var();
     var r = Widget::event(e);
-    Event loc(EVT_NONE);
     const int t = e->type;
     if (t == EVT_CLICK || t == EVT_ENTER || t == EVT_FOCUS)
         return r;
@@ -596,23 +641,7 @@ var Container::event(Event *e) {
         }
         return r;
     }
-
-    Widget *old = hover, *now = old;
-    if ((t == EVT_MOTION && e->b == 0) || t == EVT_DOWN || t == EVT_UP)
-        now = _container_hit(this, e->x, e->y, false);
-    if (t == EVT_EXIT)
-        now = nullptr;
-    if (now != old) {
-        if (old) {
-            loc = Event(EVT_EXIT);
-            _keep(r, old->_event(&loc));
-        }
-        if (now) {
-            loc = Event(EVT_ENTER);
-            _keep(r, now->_event(&loc));
-        }
-        hover = now;
-    }
+    _container_track_hover(this, e, r);
     if (t == EVT_EXIT)
         return r;
 
@@ -626,7 +655,7 @@ var Container::event(Event *e) {
     }
     if (t == EVT_BLUR) {
         if (focus) {
-            loc = Event(EVT_BLUR);
+            Event loc(EVT_BLUR);
             _keep(r, focus->_event(&loc));
         }
         focus = nullptr;
@@ -639,24 +668,7 @@ var Container::event(Event *e) {
         _keep(r, hover->_event(&c));
         return r;
     }
-    Widget *f = focus;
-    if (f) {
-        Event c = _translated(e, f);
-        _keep(r, f->_event(&c));
-        if (hover == f && t == EVT_UP) {
-            Event k = _translated(e, f);
-            k.type = EVT_CLICK;
-            _keep(r, f->_event(&k));
-        }
-        if (t == EVT_KEYUP && (e->v == KEY_SPACE || e->v == KEY_RETURN)) {
-            Event k = *e;
-            k.type = EVT_CLICK;
-            k.v = KIV_GUI_CLICK_KEYBOARD;
-            k.x = f->_rect.w / 2;
-            k.y = f->_rect.h / 2;
-            _keep(r, f->_event(&k));
-        }
-    }
+    _container_to_focus(this, e, r);
     return r;
 }
 
@@ -1297,6 +1309,50 @@ void TextInput::_event_pointer(Event *e) {
     }
 }
 
+// Backspace and delete: the selection when there is one, else the character before or at the cursor.
+void TextInput::_key_erase(int key) {
+    if (_pos != pos)
+        _delete_selection();
+    else if (key == KEY_BACKSPACE && pos > 0)
+        _change(pos - 1, 1, "");
+    else if (key == KEY_DELETE)
+        _change(pos, 1, "");
+    _adjust(true, true);
+}
+
+// Left and right: one character, or to the selection's edge when one is taken without shift.
+void TextInput::_key_step(int key, bool shift) {
+    const int len = (int)std::min(txt.size(), (size_t)INT_MAX);
+    if (_pos == pos || shift) {
+        if (key == KEY_LEFT && pos > 0)
+            pos -= 1;
+        if (key == KEY_RIGHT && pos < len)
+            pos += 1;
+        if (!shift)
+            _pos = pos;
+    } else {
+        pos = _pos = key == KEY_LEFT ? _min(_pos, pos) : _max(_pos, pos);
+    }
+    _adjust(true, true);
+}
+
+// Up and down (wrapped text only) keep the column the cursor started in; home and end go to the line's ends.
+void TextInput::_key_line(int key, bool shift) {
+    const int ww = _ww(false);
+    GfxRect r = fnt.crect(txt2.c_str(), pos, ww, -1);
+    if (key == KEY_UP || key == KEY_DOWN) {
+        if (cx == -1)
+            cx = kiv_d2i(r.x + r.w / 2);
+        int y = key == KEY_UP ? kiv_d2i(r.y - r.h / 2) : kiv_d2i(r.y + r.h + r.h / 2);
+        _click(cx, y, !shift);
+        _adjust(false, true);
+        return;
+    }
+    int x = key == KEY_HOME ? 0 : fnt.get_width(txt2.c_str(), ww);
+    _click(x, kiv_d2i(r.y + r.h / 2), !shift);
+    _adjust(true, true);
+}
+
 var TextInput::_event_key(Event *e) {
     if (e->v == KEY_RETURN && !wrap) {
         driver_keyboard_hide();
@@ -1306,69 +1362,28 @@ var TextInput::_event_key(Event *e) {
     const bool shift = (e->b & KIV_MOD_SHIFT) != 0, ctrl = (e->b & (KIV_MOD_CTRL | KIV_MOD_GUI)) != 0;
     if (ctrl && _event_ctrl(e->v, shift))
         return var();
-    const int ww = _ww(false);
-    const int len = (int)std::min(txt.size(), (size_t)INT_MAX);
-    const bool sel = _pos != pos;
     int c = e->c;
     switch (e->v) {
     case KEY_TAB:
         return Widget::event(e);
     case KEY_BACKSPACE:
-        if (sel)
-            _delete_selection();
-        else if (pos > 0)
-            _change(pos - 1, 1, "");
-        _adjust(true, true);
-        return var();
     case KEY_DELETE:
-        if (sel)
-            _delete_selection();
-        else
-            _change(pos, 1, "");
-        _adjust(true, true);
+        _key_erase(e->v);
         return var();
     case KEY_LEFT:
-        if (!sel || shift) {
-            if (pos > 0)
-                pos -= 1;
-            if (!shift)
-                _pos = pos;
-        } else {
-            pos = _pos = _min(_pos, pos);
-        }
-        _adjust(true, true);
-        return var();
     case KEY_RIGHT:
-        if (!sel || shift) {
-            if (pos < len)
-                pos += 1;
-            if (!shift)
-                _pos = pos;
-        } else {
-            pos = _pos = _max(_pos, pos);
-        }
-        _adjust(true, true);
+        _key_step(e->v, shift);
         return var();
     case KEY_UP:
-    case KEY_DOWN: {
+    case KEY_DOWN:
         if (!wrap)
             return Widget::event(e);
-        GfxRect r = fnt.crect(txt2.c_str(), pos, ww, -1);
-        if (cx == -1)
-            cx = kiv_d2i(r.x + r.w / 2);
-        int y = e->v == KEY_UP ? kiv_d2i(r.y - r.h / 2) : kiv_d2i(r.y + r.h + r.h / 2);
-        _click(cx, y, !shift);
-        _adjust(false, true);
+        _key_line(e->v, shift);
         return var();
-    }
     case KEY_HOME:
-    case KEY_END: {
-        GfxRect r = fnt.crect(txt2.c_str(), pos, ww, -1);
-        int x = e->v == KEY_HOME ? 0 : fnt.get_width(txt2.c_str(), ww);
-        _click(x, kiv_d2i(r.y + r.h / 2), !shift);
-        _adjust(true, true);
+    case KEY_END:
+        _key_line(e->v, shift);
         return var();
-    }
     case KEY_RETURN:
         c = 10;
         break;

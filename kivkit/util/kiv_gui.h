@@ -282,5 +282,8 @@ private:
     void _copy_selection();
     void _event_pointer(Event *e);
     var _event_key(Event *e);
+    void _key_erase(int key);
+    void _key_step(int key, bool shift);
+    void _key_line(int key, bool shift);
     bool _event_ctrl(int key, bool shift);
 };
