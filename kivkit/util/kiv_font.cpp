@@ -388,10 +388,11 @@ void font_reload_auto() {
 void _font_reload_check(time_t now) {
     if (!_font || !driver_file_check_due(&_font->reload_checked, now))
         return;
-    for (int id = 1; id < (int)_font->data.size(); id++) {
-        FontInfo &f = _font->data[id];
-        if (f.fnt_fname[0] && driver_file_settled(f.fnt_mtime, driver_file_mtime(f.fnt_fname), now))
-            font_reload(id);
+    // One look at each file, however many sizes share it.
+    for (const FontFace &ff : _font->faces) {
+        if (!ff.fonts.empty() && !ff.fname.empty() &&
+            driver_file_settled(ff.mtime, driver_file_mtime(ff.fname.c_str()), now))
+            font_reload(ff.fonts[0]);
     }
 }
 
