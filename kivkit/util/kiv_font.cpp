@@ -26,18 +26,13 @@ static const double FONT_VALUE_MAX = 1e6;
 
 // One parsed font file and its page: every size the file is loaded at shares it, so a new size costs one small
 // entry and no file read, and a reload of the file updates every size at once.
-struct FontFace {
-    GfxRect rects[256];  // glyph pixels on the page
-    GfxRect shapes[256]; // x = xoffset, y = yoffset, w = xadvance, h = height
-    float height;
-    float base;
-    GfxRect rect; // 0, 0, scaleW, scaleH
-    int tex;
+struct FontFace : FontFileMetrics {
+    GfxRect rects[256];     // glyph pixels on the page
+    GfxRect shapes[256];    // x = xoffset, y = yoffset, w = xadvance, h = height
     std::string fname;      // path of the font file
     std::string page;       // the page's texture name
     std::string named_page; // the page file its first "page" line names, only reported: the page is always `page`
     bool page_told = false; // whether the log has said that the named page is not the one read
-    time_t mtime;
     std::vector<int> fonts; // ids of the sizes sharing it
 };
 
@@ -52,10 +47,13 @@ struct _FontData {
 
 static _FontData *_font = nullptr;
 
+// What the unused entry 0 reads.
+static const FontFileMetrics _font_no_file;
+
 // --- internal helpers
 
 static FontInfo _font_zero() {
-    return FontInfo{};
+    return FontInfo(0, 0, _font_no_file, nullptr, nullptr, "", 0);
 }
 
 static double _font_number(const std::string &v) {
@@ -125,12 +123,9 @@ static double _font_dist_wide(const GfxRect &r, int x, int y) {
     return d == d ? d : HUGE_VAL;
 }
 
-// A size takes the file's metrics as a fresh parse would give them: line advance from the size, margins 0.
-static void _font_take_metrics(FontInfo &f, const FontFace &face) {
-    f.height = face.height;
-    f.yinc = face.height;
-    f.base = face.base;
-    f.rect = face.rect;
+// A size starts over on its file's metrics as a fresh parse would give them: line advance from the size, margins 0.
+static void _font_size_reset(FontInfo &f) {
+    f.yinc = f.height;
     f.scale = 1;
     font_set_margins(f.n, 0, 0, 0, 0);
 }
@@ -139,20 +134,10 @@ static void _font_take_metrics(FontInfo &f, const FontFace &face) {
 static int _font_add_size(const std::string &key, int face, int size) {
     FontFace &ff = _font->faces[face];
     int id = (int)_font->data.size();
-    FontInfo f = _font_zero();
-    f.n = id;
-    f.tex = ff.tex;
-    f.rects = ff.rects;
-    f.shapes = ff.shapes;
-    f.size = (float)size;
-    f.scale = 1;
-    f.fnt_fname = ff.fname.c_str();
-    f.fnt_mtime = ff.mtime;
-    f.face = face;
-    _font->data.push_back(f);
+    _font->data.emplace_back(id, face, ff, ff.rects, ff.shapes, ff.fname.c_str(), (float)size);
     _font->map[key] = id;
     ff.fonts.push_back(id);
-    _font_take_metrics(_font->data[id], ff);
+    _font_size_reset(_font->data[id]);
     return id;
 }
 
@@ -226,9 +211,10 @@ static int _font_face_parse(int face, const std::string &text) {
                                (float)_font_number(kv["height"]));
         used++;
     }
+    // A new line height changes every sharing size's scale and line advance: each starts over, margins 0.
     if (common)
         for (int id : ff.fonts)
-            _font_take_metrics(_font->data[id], ff);
+            _font_size_reset(_font->data[id]);
     return used;
 }
 
@@ -249,8 +235,6 @@ static void _font_face_read(int face, const char *who) {
     FontFace &ff = _font->faces[face];
     const char *fname = ff.fname.c_str();
     ff.mtime = driver_file_mtime(fname);
-    for (int id : ff.fonts)
-        _font->data[id].fnt_mtime = ff.mtime;
     std::string text = driver_file_load(fname);
     FontFace last = ff;
     for (int g = 0; g < 256; g++)
@@ -305,6 +289,12 @@ static void _font_page_check(FontFace &ff, const char *name) {
 
 // --- public functions
 
+FontInfo::FontInfo(int n, int face, const FontFileMetrics &file, GfxRect *rects, GfxRect *shapes, const char *fname,
+                   float size)
+    : n(n), tex(file.tex), rects(rects), shapes(shapes), height(file.height), base(file.base), size(size), scale(1),
+      rect(file.rect), fnt_fname(fname), fnt_mtime(file.mtime), m_top(0), m_right(0), m_bottom(0), m_left(0), yinc(0),
+      face(face) {}
+
 void font_init() {
     if (_font)
         return;
@@ -353,8 +343,6 @@ int font_load(const char *name, int size) {
     bool page_missed = false;
     if (!ff.tex && _gfx_is_ready()) {
         ff.tex = gfx_tex_load(ff.page.c_str());
-        for (int id : ff.fonts)
-            _font->data[id].tex = ff.tex;
         page_missed = !ff.tex;
     }
     int id = (int)_font->data.size();

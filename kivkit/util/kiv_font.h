@@ -14,18 +14,31 @@
 #define KIV_FONT_KEY_MAX 256
 #define KIV_FONT_FNAME_MAX 512
 
+// What a font file gives every size it is loaded at. The sizes read it through references, so a page load or a
+// reload of the file reaches all of them at once.
+struct FontFileMetrics {
+    int tex = 0;
+    float height = 0;
+    float base = 0;
+    GfxRect rect; // 0, 0, scaleW, scaleH
+    time_t mtime = 0;
+};
+
+// One size of a font: its own scale, margins and line advance over the metrics and glyph tables of its file.
 struct FontInfo {
+    FontInfo(int n, int face, const FontFileMetrics &file, GfxRect *rects, GfxRect *shapes, const char *fname,
+             float size);
     int n;
-    int tex;
+    const int &tex;
     GfxRect *rects;  // the glyph tables of its file, which every size of the file shares
     GfxRect *shapes; // x = xoffset, y = yoffset, w = xadvance, h = height
-    float height;
-    float base;
+    const float &height;
+    const float &base;
     float size;
     float scale;
-    GfxRect rect;          // 0, 0, scaleW, scaleH
+    const GfxRect &rect;   // 0, 0, scaleW, scaleH
     const char *fnt_fname; // path of its file
-    time_t fnt_mtime;
+    const time_t &fnt_mtime;
     float m_top, m_right, m_bottom, m_left;
     float yinc;
     int face; // its file's entry in the module
