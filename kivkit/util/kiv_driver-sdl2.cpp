@@ -1,6 +1,7 @@
 // Driver core over SDL2: the driver state, start-up and shut-down by flags, names, the file layer
 // (plain, data, document paths) and the timer. OS specifics are behind kiv_platform.
 #include "kiv_driver.h"
+#include "kiv_driver_int.h"
 
 #include <SDL.h>
 #include <cerrno>

@@ -9,6 +9,7 @@
 
 #include "convertutf/ConvertUTF.h"
 #include "kiv_driver.h"
+#include "kiv_driver_int.h"
 #include "kiv_event.h"
 #include "kiv_printf.h"
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "kiv_driver.h"
+#include "kiv_driver_int.h"
 #include "kiv_util.h"
 #include "kiv_glext.h"
 #include "kiv_printf.h"

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "kiv_driver.h"
+#include "kiv_driver_int.h"
 #include "kiv_glext.h"
 #include "kiv_printf.h"
 

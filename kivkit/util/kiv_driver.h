@@ -75,7 +75,6 @@ void driver_video_flip();
 bool driver_video_minimize();
 struct SDL_Window *driver_sdl2_window();
 void driver_sdl2_window_destroy();
-void _driver_video_start();
 void _driver_video_stop();
 void _driver_video_resize();
 // Driver size, aspect, scale and orientation from the window and drawable sizes; false for an empty window.
@@ -97,18 +96,10 @@ int _driver_tex_load(const char *path, int *w, int *h, int *tw, int *th);
 int _driver_tex_load_from_data(unsigned char *rgba, int w, int h, int *ow, int *oh, int *tw, int *th);
 // The upload behind _driver_tex_load_from_data, with the halving the configuration asks for given explicitly.
 int _driver_tex_upload(unsigned char *rgba, int w, int h, bool downscale, int *ow, int *oh, int *tw, int *th);
-// The checked decode of an image file to RGBA (free() the pixels); null with *why set when it is refused.
-unsigned char *_stbi_load(const char *path, int *w, int *h, const char **why);
 void _driver_tex_load_downscale(unsigned char *p, int *w, int *h);
-void _driver_tex_load_downscale_both(unsigned char *p, int w, int h);
-void _driver_tex_load_downscale_horz(unsigned char *p, int w, int h);
-void _driver_tex_load_downscale_vert(unsigned char *p, int w, int h);
 int _kiv_gl_texture_min_filter();
 int _kiv_gl_texture_mag_filter();
 int _has_glGenerateMipmap();
-int _has_gl_generate_mipmap();
-int _has_gl_manual_mipmap();
-int _driver_gl_version();
 // The GL version text as major x 65536 + minor x 256 + patch (each part at most 255).
 int _driver_gl_version_parse(const char *s);
 // Premultiplies RGBA pixels in place.
@@ -132,10 +123,6 @@ unsigned char *_driver_image_decode(const unsigned char *data, int len, int *w, 
 // --- event translation (kiv_driver-sdl2_event.cpp)
 int driver_event_poll(Event *r);
 int _driver_sdl_sym2key(int sym);
-void _driver_joystick_scan();
-void _driver_joystick_close_all();
-// Closes the joysticks and drops the poll's state (driver_deinit).
-void _driver_event_stop();
 
 // --- timer (kiv_driver-sdl2.cpp)
 long driver_timer_get_ticks();
