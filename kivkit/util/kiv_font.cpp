@@ -1,6 +1,7 @@
 // Bitmap fonts: the font table, the ".fnt" text parser, wrapping, measuring, caret helpers and glyph drawing.
 // The shell creates the module (font_init) and scans for changed files each frame; text drawing goes through here.
 #include "kiv_font.h"
+#include "kiv_font_int.h"
 #include "kiv_util.h"
 
 #include <GL/gl.h>

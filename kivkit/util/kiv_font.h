@@ -69,10 +69,7 @@ int font_cnear(int fid, const char *s, int x, int y, float w, int align);
 
 // font_reload_auto at the given wall-clock second: the frame loop passes one clock to every module.
 void _font_reload_check(time_t now);
-const char *_font_find(const char *name);
-const char *_font_filter(const char *s);
 void _font_wrap_calc(int fid, const char *s, float w, FontWrap &out);
-void _font_draw(int fid, const char *s, float x, float y);
 int _font_dist(GfxRect &r, int x, int y);
 
 // The plain code behind loading and drawing, checked without a window or files:

@@ -1,6 +1,7 @@
 // The 2D graphics module: virtual screen, clip stack, texture and image tables, atlases and drawing over GL 1.x.
 // The game shell owns its lifetime; fonts, the draw batcher, the GUI and the extensions draw through it.
 #include "kiv_gfx.h"
+#include "kiv_gfx_int.h"
 #include "kiv_util.h"
 
 #include <algorithm>

@@ -144,19 +144,14 @@ void gfx_fill(unsigned color, float x, float y, float w, float h);
 // --- for the batcher, fonts, the GUI, the frame loop and tests: the module's inside
 
 bool _gfx_is_ready();
-void _gfx_fix_view();
 bool _gfx_clip(GfxRect *dst, GfxRect *src);
 bool _gfx_clip_test(GfxRect &clip, GfxRect *dst, GfxRect *src);
 GfxRect _gfx_get_focus_fixed();
-void _gfx_tex_check(int id);
 GfxTexture &_gfx_get_tex(int id);
-void _gfx_tex_gl_free(int id);
-void _gfx_tex_recycle();
 // gfx_reload_auto at the given wall-clock second: the frame loop passes one clock to every module.
 void _gfx_reload_check(time_t now);
 // The file-change scan of the check, without its once-a-second gate.
 void _gfx_reload_scan(time_t now);
-const char *_gfx_find(const char *name);
 const char *_gfx_find_ext(const char *name);
 class var;
 GfxRect _gfx_json_rect(var &v);
@@ -180,5 +175,3 @@ std::vector<GfxQuad> _gfx_tex_box_slow_parts(int x, int y, int w, int h, int sz)
 // Destination and source of an image blit before clipping; false when nothing can be drawn.
 bool _gfx_img_blit_rects(const GfxImage &i, const GfxRect &T, float sx, float sy, float sw, float sh, float x, float y,
                          float w, float h, GfxRect *dst, GfxRect *src);
-// 1 when every one of n RGBA pixels has alpha 255.
-int _gfx_rgba_opaque(const unsigned char *p, long n);
