@@ -1,6 +1,6 @@
 // The driver: the engine's only door to the operating system (files, window, input, time, audio, platform service).
 // Implemented in kiv_driver-sdl2*.cpp (SDL2), kiv_driver-tex_load.cpp, kiv_driver-image.cpp, kiv_driver-csteam.cpp
-// and kiv_platform.cpp; each section names its file.
+// and the kiv_platform sources; each section names its file.
 #pragma once
 
 #include <ctime>

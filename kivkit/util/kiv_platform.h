@@ -1,4 +1,4 @@
-// The operating-system layer under the driver (Linux/POSIX): file status, directories, atomic saves,
+// The operating-system layer under the driver: file status, directories, atomic saves,
 // environment directories and the URL opener. The only place with OS specifics; a port replaces this pair.
 #pragma once
 
