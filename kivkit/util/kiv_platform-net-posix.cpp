@@ -1,6 +1,8 @@
 // Stream sockets for the HTTP client over POSIX (see the header).
 #include "kiv_platform-net.h"
 
+#include "kiv_platform.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
@@ -10,11 +12,8 @@
 
 #include <atomic>
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 // Shared by the caller and the lookup's thread; the last of the two to let go frees it.
@@ -76,18 +75,7 @@ bool kiv_net_resolve4(const char *name, in_addr *out, int *err) {
 kiv_net_lookup *kiv_net_lookup_start(const char *name) {
     kiv_net_lookup *lookup = new kiv_net_lookup();
     lookup->name = name ? name : "";
-    // The thread takes no signals: the stop signals reach the frame thread, whose handler only sets a flag.
-    sigset_t all, old;
-    sigfillset(&all);
-    pthread_sigmask(SIG_BLOCK, &all, &old);
-    bool started = true;
-    try {
-        std::thread(_kiv_net_lookup_run, lookup).detach();
-    } catch (const std::system_error &) {
-        started = false;
-    }
-    pthread_sigmask(SIG_SETMASK, &old, nullptr);
-    if (!started) {
+    if (!kiv_platform_thread_start([](void *l) { _kiv_net_lookup_run((kiv_net_lookup *)l); }, lookup)) {
         delete lookup;
         return nullptr;
     }

@@ -1,12 +1,16 @@
 // POSIX layer under the driver: file status, directories, atomic saves, environment directories, URL opener.
 #include "kiv_platform.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <cstdint>
+#include <ctime>
+#include <system_error>
+#include <thread>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/file.h>
@@ -18,6 +22,18 @@
 #include "kiv_printf.h"
 
 extern char **environ;
+
+// Set by the stop signals; read once per frame pass.
+static std::atomic<int> _kiv_platform_stop_sig{0};
+static_assert(std::atomic<int>::is_always_lock_free, "the signal flag must be safe to set in a handler");
+// When the first stop signal came (monotonic ms, 0 before any).
+static std::atomic<long long> _kiv_platform_stop_first_ms{0};
+static_assert(std::atomic<long long>::is_always_lock_free, "the signal time must be safe to set in a handler");
+
+static const int _kiv_platform_stop_signals[] = {SIGTERM, SIGINT};
+// `timeout` sends its stop to the program and again to the program's process group: what comes within this time of
+// the first signal is the same request.
+static const long long _KIV_PLATFORM_STOP_REPEAT_MS = 1000;
 
 bool kiv_platform_file_regular(const char *path) {
     struct stat st;
@@ -246,6 +262,11 @@ const char *kiv_platform_osinfo() {
     return "Linux";
 }
 
+// A child of the game gets the usual action back for what the game ignores for itself (SIGPIPE for its stdout).
+static void _kiv_platform_child_setup() {
+    signal(SIGPIPE, SIG_DFL);
+}
+
 bool kiv_platform_open_url(const char *url) {
     if (!url || !*url)
         return false;
@@ -263,8 +284,7 @@ bool kiv_platform_open_url(const char *url) {
         return false;
     }
     if (child == 0) {
-        // The game ignores SIGPIPE for its own stdout; the opener and its browser get the usual action back.
-        signal(SIGPIPE, SIG_DFL);
+        _kiv_platform_child_setup();
         pid_t pid;
         int rc = posix_spawnp(&pid, "xdg-open", nullptr, nullptr, argv, environ);
         _exit(rc == 0 ? 0 : 127);
@@ -278,3 +298,68 @@ bool kiv_platform_open_url(const char *url) {
     }
     return true;
 }
+
+static long long _kiv_platform_clock_ms() {
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts); // safe in a handler
+    return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
+}
+
+// Only a flag, so a save or a network step in progress completes. A later signal, while the shutdown is still
+// running, ends the program at once with the signal's own status.
+static void _kiv_platform_on_stop(int sig) {
+    long long now = _kiv_platform_clock_ms() | 1; // never 0, the "no signal yet" mark
+    long long first = 0;
+    if (_kiv_platform_stop_first_ms.compare_exchange_strong(first, now)) {
+        _kiv_platform_stop_sig.store(sig);
+        return;
+    }
+    if (now - first < _KIV_PLATFORM_STOP_REPEAT_MS)
+        return;
+    struct sigaction dfl = {};
+    dfl.sa_handler = SIG_DFL;
+    sigemptyset(&dfl.sa_mask);
+    sigaction(sig, &dfl, nullptr);
+    raise(sig); // delivered as soon as this handler returns
+}
+
+void kiv_platform_stop_init() {
+    // A closed standard output (`| head`) must not end the game before its save: its writes just fail.
+    signal(SIGPIPE, SIG_IGN);
+    struct sigaction sa = {};
+    sa.sa_handler = _kiv_platform_on_stop;
+    sigemptyset(&sa.sa_mask);
+    for (int s : _kiv_platform_stop_signals)
+        sigaddset(&sa.sa_mask, s);
+    sa.sa_flags = SA_RESTART; // a write of a save must not fail with EINTR
+    for (int s : _kiv_platform_stop_signals) {
+        struct sigaction old = {};
+        // A signal ignored by whoever started us (a background job's SIGINT, nohup) stays ignored.
+        if (sigaction(s, nullptr, &old) == 0 && old.sa_handler == SIG_IGN)
+            continue;
+        sigaction(s, &sa, nullptr);
+    }
+}
+
+bool kiv_platform_stop_requested() {
+    return _kiv_platform_stop_sig.exchange(0) != 0;
+}
+
+void kiv_platform_stop_done() {}
+
+bool kiv_platform_thread_start(void (*fn)(void *), void *arg) {
+    // The thread takes no signals: the stop signals reach the frame thread, whose handler only sets a flag.
+    sigset_t all, old;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, &old);
+    bool started = true;
+    try {
+        std::thread(fn, arg).detach();
+    } catch (const std::system_error &) {
+        started = false;
+    }
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    return started;
+}
+
+void kiv_platform_main_args(int *argc, char ***argv) {}

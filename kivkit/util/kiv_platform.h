@@ -1,5 +1,6 @@
 // The operating-system layer under the driver: file status, directories, atomic saves,
-// environment directories and the URL opener. The only place with OS specifics; a port replaces this pair.
+// environment directories, stop requests, threads' set-up and the URL opener. The only place with OS
+// specifics: one source per system (kiv_platform-posix.cpp, kiv_platform-win32.cpp).
 #pragma once
 
 #include <cstddef>
@@ -39,6 +40,22 @@ const char *kiv_platform_osinfo();
 
 // Opens the link with the desktop's default handler (xdg-open, no shell); false when it could not start.
 bool kiv_platform_open_url(const char *url);
+
+// Stop requests from outside (SIGTERM and SIGINT; on Windows Ctrl+C, Ctrl+Break and closing the console): the
+// first asks for the orderly shutdown, a repeat within a second is the same request, a later one ends the program at
+// once. Init once before anything else starts; stop requests ignored by whoever started us stay ignored.
+void kiv_platform_stop_init();
+// The request that came since the last call, then cleared; false when none.
+bool kiv_platform_stop_requested();
+// The orderly shutdown is over and the log flushed: a console close waiting for it may let the process end.
+void kiv_platform_stop_done();
+
+// Starts fn(arg) on a detached thread that takes no stop requests (they reach the frame thread); false when no
+// thread can be had.
+bool kiv_platform_thread_start(void (*fn)(void *), void *arg);
+
+// The command line as UTF-8 (Windows hands main the ANSI code page); left as it is where it already is UTF-8.
+void kiv_platform_main_args(int *argc, char ***argv);
 
 // Path separator of file names.
 constexpr char KIV_PLATFORM_SEP = '/';
