@@ -23,6 +23,7 @@ enum { _DRIVER_LOG = 8, _DRIVER_CLOUD = 16 };
 #define KIV_DRIVER_PATHMAX 1024
 // A changed file is read again only once it is this many seconds old, so a file still being written is not read.
 static const time_t _DRIVER_FILE_SETTLE_SECS = 2;
+static const long long _DRIVER_NS = 1000000000LL;
 
 // --- state
 
@@ -383,11 +384,28 @@ time_t driver_file_mtime(const char *fname) {
     return mtime;
 }
 
-bool driver_file_settled(time_t known, time_t mtime, time_t now, bool resized) {
+DriverFileStamp driver_file_stamp(const char *fname) {
+    DriverFileStamp s = {0, 0};
+    if (!kiv_platform_file_stat(fname, &s.size, nullptr, &s.mtime_ns))
+        s = {0, 0};
+    return s;
+}
+
+time_t driver_file_stamp_time(const DriverFileStamp &s) {
+    long long q = s.mtime_ns / _DRIVER_NS, r = s.mtime_ns % _DRIVER_NS;
+    return (time_t)(r < 0 ? q - 1 : q);
+}
+
+bool driver_file_settled(const DriverFileStamp &known, const DriverFileStamp &seen, time_t now) {
     // Any other time is a change, an older one too: a copy that keeps its time, a restored backup, an older
     // revision checked out. Time 0 is a file that is gone (or cannot be examined), which is left alone.
-    bool changed = mtime != 0 && (known != mtime || resized);
-    return changed && mtime <= now - _DRIVER_FILE_SETTLE_SECS;
+    bool changed = seen.mtime_ns != 0 && (known.mtime_ns != seen.mtime_ns || known.size != seen.size);
+    return changed && driver_file_stamp_time(seen) <= now - _DRIVER_FILE_SETTLE_SECS;
+}
+
+bool driver_file_settled(time_t known, time_t mtime, time_t now, bool resized) {
+    DriverFileStamp k = {(long long)known * _DRIVER_NS, 0}, s = {(long long)mtime * _DRIVER_NS, resized ? 1 : 0};
+    return driver_file_settled(k, s, now);
 }
 
 bool driver_file_check_due(time_t *last, time_t now) {

@@ -36,6 +36,7 @@ struct FontFace {
     std::string fname; // path of the font file
     std::string page;  // the page's texture name
     time_t mtime;
+    DriverFileStamp stamp = {0, 0};
     std::vector<int> fonts; // ids of the sizes sharing it
 };
 
@@ -146,6 +147,7 @@ static int _font_add_size(const std::string &key, int face, int size) {
     f.scale = 1;
     f.fnt_fname = ff.fname.c_str();
     f.fnt_mtime = ff.mtime;
+    f.fnt_stamp = ff.stamp;
     f.face = face;
     _font->data.push_back(f);
     _font->map[key] = id;
@@ -225,9 +227,12 @@ static const char *_font_refusal(const char *fname, const std::string &text, int
 static void _font_face_read(int face, const char *who) {
     FontFace &ff = _font->faces[face];
     const char *fname = ff.fname.c_str();
-    ff.mtime = driver_file_mtime(fname);
-    for (int id : ff.fonts)
+    ff.stamp = driver_file_stamp(fname);
+    ff.mtime = driver_file_stamp_time(ff.stamp);
+    for (int id : ff.fonts) {
         _font->data[id].fnt_mtime = ff.mtime;
+        _font->data[id].fnt_stamp = ff.stamp;
+    }
     std::string text = driver_file_load(fname);
     FontFace last = ff;
     for (int g = 0; g < 256; g++)
@@ -348,7 +353,7 @@ void _font_reload_check(time_t now) {
         return;
     for (int id = 1; id < (int)_font->data.size(); id++) {
         FontInfo &f = _font->data[id];
-        if (f.fnt_fname[0] && driver_file_settled(f.fnt_mtime, driver_file_mtime(f.fnt_fname), now))
+        if (f.fnt_fname[0] && driver_file_settled(f.fnt_stamp, driver_file_stamp(f.fnt_fname), now))
             font_reload(id);
     }
 }

@@ -26,6 +26,7 @@ struct FontInfo {
     GfxRect rect;          // 0, 0, scaleW, scaleH
     const char *fnt_fname; // path of its file
     time_t fnt_mtime;
+    DriverFileStamp fnt_stamp; // what hot reload compares (kiv_driver.h)
     float m_top, m_right, m_bottom, m_left;
     float yinc;
     int face; // its file's entry in the module

@@ -42,7 +42,7 @@ bool kiv_platform_file_regular(const char *path) {
     return S_ISREG(st.st_mode);
 }
 
-bool kiv_platform_file_stat(const char *path, long long *size, time_t *mtime) {
+bool kiv_platform_file_stat(const char *path, long long *size, time_t *mtime, long long *mtime_ns) {
     struct stat st;
     if (!path || !*path || stat(path, &st) != 0 || !S_ISREG(st.st_mode))
         return false;
@@ -50,6 +50,8 @@ bool kiv_platform_file_stat(const char *path, long long *size, time_t *mtime) {
         *size = (long long)st.st_size;
     if (mtime)
         *mtime = st.st_mtime;
+    if (mtime_ns)
+        *mtime_ns = (long long)st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec;
     return true;
 }
 

@@ -9,8 +9,9 @@
 
 // Status of a regular file; false for missing files, directories and other non-regular entries.
 bool kiv_platform_file_regular(const char *path);
-// Size in bytes and modification time of a regular file; false when it cannot be examined.
-bool kiv_platform_file_stat(const char *path, long long *size, time_t *mtime);
+// Size in bytes and modification time (whole seconds, and in nanoseconds since the epoch as finely as the file
+// system keeps it) of a regular file; false when it cannot be examined. Any output may be null.
+bool kiv_platform_file_stat(const char *path, long long *size, time_t *mtime, long long *mtime_ns = nullptr);
 
 // Creates the directory and its missing parents; true when it exists afterwards.
 bool kiv_platform_mkdir_p(const char *path);
