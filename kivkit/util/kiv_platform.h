@@ -4,8 +4,21 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 #include <ctime>
 #include <string>
+
+// Paths are UTF-8 everywhere in the engine; each system's source converts them at its own calls.
+
+// What a path names.
+enum KivFileKind { KIV_FILE_NONE, KIV_FILE_REGULAR, KIV_FILE_DIR, KIV_FILE_OTHER };
+KivFileKind kiv_platform_file_kind(const char *path);
+// fopen for a UTF-8 path (non-ASCII names reach the file system on Windows too); null with errno.
+FILE *kiv_platform_fopen(const char *path, const char *mode);
+// Renames from over to, replacing a file there in one step; false with errno.
+bool kiv_platform_file_replace(const char *from, const char *to);
+// Removes a file; false with errno.
+bool kiv_platform_file_remove(const char *path);
 
 // Status of a regular file; false for missing files, directories and other non-regular entries.
 bool kiv_platform_file_regular(const char *path);
@@ -24,8 +37,8 @@ bool kiv_platform_file_write_atomic(const char *path, const void *data, size_t l
 // that would be too long a name for the file system, ".<hash of name>.kivtmp".
 std::string kiv_platform_tmp_name(const std::string &path);
 // Creates a new, empty file beside path under a short name of its own (".kiv<pid>-<n>.part"), whatever the
-// length of path's name; its descriptor, and the name in *tmp, or -1 with errno.
-int kiv_platform_tmp_create(const char *path, std::string *tmp);
+// length of path's name, open for writing ("wb"), and the name in *tmp; null with errno.
+FILE *kiv_platform_tmp_create(const char *path, std::string *tmp);
 // As kiv_platform_file_write_atomic, for one-off files (screenshots): through a temporary file of this call
 // alone (kiv_platform_tmp_create), which is removed on failure. False with errno on failure.
 bool kiv_platform_file_write_new(const char *path, const void *data, size_t len);
@@ -38,6 +51,14 @@ std::string kiv_platform_temp_dir();
 std::string kiv_platform_home_dir();
 // Name of the operating system.
 const char *kiv_platform_osinfo();
+// The program's own folder with its trailing separator; "" when the system cannot tell.
+std::string kiv_platform_exe_dir();
+
+// Whether c separates the parts of a path ('/'; on Windows '\\' too).
+bool kiv_platform_path_sep(char c);
+// Whether a name is absolute (or drive-relative) on this system: a leading separator; on Windows also a drive
+// letter and colon ("C:x", "C:\\x"). Names relative to the data and document directories refuse these.
+bool kiv_platform_path_absolute(const char *name);
 
 // Opens the link with the desktop's default handler (xdg-open, no shell); false when it could not start.
 bool kiv_platform_open_url(const char *url);
