@@ -43,11 +43,11 @@ FILE *kiv_platform_tmp_create(const char *path, std::string *tmp);
 // alone (kiv_platform_tmp_create), which is removed on failure. False with errno on failure.
 bool kiv_platform_file_write_new(const char *path, const void *data, size_t len);
 
-// Per-user data root (XDG_DATA_HOME, else $HOME/.local/share); "" when neither is known.
+// Per-user data root (XDG_DATA_HOME, else $HOME/.local/share; on Windows APPDATA); "" when none is known.
 std::string kiv_platform_appdata_dir();
-// Temporary directory (TMPDIR, else /tmp).
+// Temporary directory (TMPDIR, else /tmp; on Windows TEMP, else the system's temporary folder).
 std::string kiv_platform_temp_dir();
-// The user's home directory (HOME); "" when unset.
+// The user's home directory (HOME; on Windows HOMEPATH); "" when unset.
 std::string kiv_platform_home_dir();
 // Name of the operating system.
 const char *kiv_platform_osinfo();
@@ -60,7 +60,8 @@ bool kiv_platform_path_sep(char c);
 // letter and colon ("C:x", "C:\\x"). Names relative to the data and document directories refuse these.
 bool kiv_platform_path_absolute(const char *name);
 
-// Opens the link with the desktop's default handler (xdg-open, no shell); false when it could not start.
+// Opens the link with the desktop's default handler (xdg-open, no shell; on Windows ShellExecuteA "open", for
+// http, https and mailto links only); false, with a log line, when it is refused or could not start.
 bool kiv_platform_open_url(const char *url);
 
 // Stop requests from outside (SIGTERM and SIGINT; on Windows Ctrl+C, Ctrl+Break and closing the console): the
@@ -79,5 +80,9 @@ bool kiv_platform_thread_start(void (*fn)(void *), void *arg);
 // The command line as UTF-8 (Windows hands main the ANSI code page); left as it is where it already is UTF-8.
 void kiv_platform_main_args(int *argc, char ***argv);
 
-// Path separator of file names.
+// Path separator that the system itself writes.
+#ifdef _WIN32
+constexpr char KIV_PLATFORM_SEP = '\\';
+#else
 constexpr char KIV_PLATFORM_SEP = '/';
+#endif
