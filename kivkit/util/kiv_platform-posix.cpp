@@ -12,6 +12,7 @@
 #include <system_error>
 #include <thread>
 #include <fcntl.h>
+#include <locale.h>
 #include <spawn.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -421,6 +422,15 @@ bool kiv_platform_thread_start(void (*fn)(void *), void *arg) {
     }
     pthread_sigmask(SIG_SETMASK, &old, nullptr);
     return started;
+}
+
+double kiv_platform_strtod_c(const char *s, char **end) {
+    static locale_t c_locale = newlocale(LC_ALL_MASK, "C", (locale_t)0);
+    return c_locale ? strtod_l(s, end, c_locale) : strtod(s, end);
+}
+
+bool kiv_platform_localtime(time_t t, struct tm *out) {
+    return localtime_r(&t, out) != nullptr;
 }
 
 void kiv_platform_main_args(int *argc, char ***argv) {}

@@ -18,6 +18,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <locale.h>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -515,6 +517,15 @@ bool kiv_platform_thread_start(void (*fn)(void *), void *arg) {
         return false;
     }
     return true;
+}
+
+double kiv_platform_strtod_c(const char *s, char **end) {
+    static _locale_t c_locale = _create_locale(LC_NUMERIC, "C");
+    return c_locale ? _strtod_l(s, end, c_locale) : strtod(s, end);
+}
+
+bool kiv_platform_localtime(time_t t, struct tm *out) {
+    return localtime_s(out, &t) == 0;
 }
 
 void kiv_platform_main_args(int *argc, char ***argv) {

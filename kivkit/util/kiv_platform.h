@@ -77,6 +77,11 @@ void kiv_platform_stop_done();
 // thread can be had.
 bool kiv_platform_thread_start(void (*fn)(void *), void *arg);
 
+// strtod in the "C" locale whatever the process's locale (a decimal point, never a comma).
+double kiv_platform_strtod_c(const char *s, char **end);
+// The local time of t; false when the system cannot give it.
+bool kiv_platform_localtime(time_t t, struct tm *out);
+
 // The command line as UTF-8 (Windows hands main the ANSI code page); left as it is where it already is UTF-8.
 void kiv_platform_main_args(int *argc, char ***argv);
 
