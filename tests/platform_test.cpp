@@ -3,11 +3,13 @@
 // system counts as absolute. Rows that differ between systems say so by kiv_platform_osinfo().
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 
 #include "kiv_platform.h"
 
@@ -72,6 +74,23 @@ TEST_F(Platform, SavesReplaceWholeAndKilledSavesLeaveTheOldFile) {
     ASSERT_TRUE(kiv_platform_file_write_new((root + "/shot.jpg").c_str(), "jpg", 3));
     EXPECT_EQ(read(dir / "shot.jpg"), "jpg");
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 3) << "save, adir, shot only";
+}
+
+// Two writers of one name at once: each save lands whole, and the file ends as one of them, never a mix.
+TEST_F(Platform, ConcurrentSavesOfOneNameStayWhole) {
+    const std::string path = root + "/both.sav", a(200000, 'a'), b(300000, 'b');
+    std::atomic<int> failed{0};
+    auto writer = [&](const std::string &data) {
+        for (int i = 0; i < 20; i++)
+            failed += kiv_platform_file_write_atomic(path.c_str(), data.data(), data.size()) ? 0 : 1;
+    };
+    std::thread t1(writer, a), t2(writer, b);
+    t1.join();
+    t2.join();
+    EXPECT_EQ(failed.load(), 0);
+    std::string got = read(fs::u8path(path));
+    EXPECT_TRUE(got == a || got == b) << "a mixed file of " << got.size() << " bytes";
+    EXPECT_FALSE(fs::exists(fs::u8path(kiv_platform_tmp_name(path))));
 }
 
 TEST_F(Platform, NonAsciiNamesRoundTrip) {

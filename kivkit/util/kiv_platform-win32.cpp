@@ -314,7 +314,7 @@ bool kiv_platform_file_write_atomic(const char *path, const void *data, size_t l
     // Held without read or write sharing, so a second writer of the same name waits here instead of truncating
     // this one's file; shared for delete, so the finished file can be renamed while still held.
     HANDLE h = INVALID_HANDLE_VALUE;
-    for (int tries = 0; tries < 200 && h == INVALID_HANDLE_VALUE; tries++) {
+    for (int tries = 0; tries < 1000 && h == INVALID_HANDLE_VALUE; tries++) {
         h = CreateFileW(wtmp.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
                         FILE_ATTRIBUTE_NORMAL, nullptr);
         if (h == INVALID_HANDLE_VALUE && GetLastError() != ERROR_SHARING_VIOLATION)
@@ -326,7 +326,14 @@ bool kiv_platform_file_write_atomic(const char *path, const void *data, size_t l
         _kiv_platform_set_errno();
         return false;
     }
-    bool ok = _kiv_platform_write_all(h, data, len) && _kiv_platform_move_over(wtmp, wpath);
+    bool written = _kiv_platform_write_all(h, data, len);
+    bool ok = written && _kiv_platform_move_over(wtmp, wpath);
+    // A target still held open (by a reader, a scanner, or another writer in the moment between its own replace and
+    // letting go) cannot be replaced yet: sharing violation or access denied for that moment.
+    for (int tries = 0; written && !ok && (errno == EBUSY || errno == EACCES) && tries < 200; tries++) {
+        Sleep(10);
+        ok = _kiv_platform_move_over(wtmp, wpath);
+    }
     int err = errno;
     if (!ok)
         DeleteFileW(wtmp.c_str());
