@@ -172,7 +172,7 @@ static const char *_driver_doc_dir() {
     }
     std::string root = kiv_platform_appdata_dir();
     if (root.empty()) {
-        kiv_printf("no per-user data directory (XDG_DATA_HOME and HOME unset): using .\n");
+        kiv_printf("no per-user data directory (%s unset): using .\n", kiv_platform_appdata_vars());
         root = ".";
     }
     if (!_driver_join(_driver_doc_dir_buf, sizeof(_driver_doc_dir_buf), root.c_str(), _driver->gamename))

@@ -293,6 +293,10 @@ std::string kiv_platform_appdata_dir() {
     return home + "/.local/share";
 }
 
+const char *kiv_platform_appdata_vars() {
+    return "XDG_DATA_HOME and HOME";
+}
+
 std::string kiv_platform_temp_dir() {
     std::string d = _kiv_platform_env("TMPDIR");
     return d.empty() ? std::string("/tmp") : d;

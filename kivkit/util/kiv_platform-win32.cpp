@@ -375,6 +375,10 @@ std::string kiv_platform_appdata_dir() {
     return _kiv_platform_env(L"APPDATA");
 }
 
+const char *kiv_platform_appdata_vars() {
+    return "APPDATA";
+}
+
 std::string kiv_platform_temp_dir() {
     std::string t = _kiv_platform_env(L"TEMP");
     if (!t.empty())

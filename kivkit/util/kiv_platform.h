@@ -45,6 +45,8 @@ bool kiv_platform_file_write_new(const char *path, const void *data, size_t len)
 
 // Per-user data root (XDG_DATA_HOME, else $HOME/.local/share; on Windows APPDATA); "" when none is known.
 std::string kiv_platform_appdata_dir();
+// The environment variables kiv_platform_appdata_dir reads, for the log line when none is set.
+const char *kiv_platform_appdata_vars();
 // Temporary directory (TMPDIR, else /tmp; on Windows TEMP, else the system's temporary folder).
 std::string kiv_platform_temp_dir();
 // The user's home directory (HOME; on Windows HOMEPATH); "" when unset.
