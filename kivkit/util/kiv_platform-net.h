@@ -5,8 +5,12 @@
 #pragma once
 
 #ifdef _WIN32
+// What includes this header keeps std::min and std::max and is spared the rest of windows.h.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
 #endif
 #include <winsock2.h>
 #else
