@@ -107,6 +107,18 @@ static void BM_MixOggStream(benchmark::State &state) {
 }
 BENCHMARK(BM_MixOggStream)->Unit(benchmark::kMicrosecond);
 
+// A frame's burst of 400 sample plays against a running device (SDL's dummy driver mixing at the one-shot cap on its
+// own thread): what the main thread pays, never a wait for a mix pass.
+static void BM_SamplePlayBurst(benchmark::State &state) {
+    driver_init(DRIVER_AUDIO);
+    int id = driver_audio_sample_load(_write_sample_wav().c_str());
+    for (auto _ : state)
+        for (int i = 0; i < 400; i++)
+            driver_audio_sample_play(id, 0.2f, 0);
+    driver_deinit();
+}
+BENCHMARK(BM_SamplePlayBurst)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
 // --- side by side through the disk driver
 
 static long _fsize(const char *path) {

@@ -46,7 +46,10 @@ var ext_web_call(Game &game, std::string action, var value) {
         r->host = value["host"].__str__();
         if (value.__type__() == VAR_DICT && value.__has__(var("port")))
             r->port = kiv_d2i(value["port"].__num__());
+        // Without a path the request line would name none ("GET  HTTP/1.0"); the site's root is what is meant.
         r->request = value["path"].__str__();
+        if (r->request.empty())
+            r->request = "/";
         if (value.__type__() == VAR_DICT && value.__has__(var("callback")))
             r->_callback = value["callback"].__str__();
         game_web_queue(game, r);

@@ -108,6 +108,10 @@ int mods_event_console(Game &game, Event e) {
             input->set_value_s(api->console_history.c_str());
         return 1;
     }
+    // The window's focus events share their codes with a widget's focus change: handed to the tree, a blur would
+    // take the focus from the console's input, and nothing would give it back when the window returns.
+    if (e.type == EVT_FOCUS || e.type == EVT_BLUR)
+        return 0;
     api->console_busy += 1;
     var r = api->console_gui.event(&e);
     if (_console_is_line(r))

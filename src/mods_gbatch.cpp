@@ -354,7 +354,14 @@ GName GName::from_key(const void *key) {
 }
 
 void CBatch::clear() {
+    // A swap, not a copy: the kept frame costs no allocation, and the emptied vector keeps its room.
+    last.swap(queue);
     queue.clear();
+}
+
+void CBatch::restore_last() {
+    queue.swap(last);
+    last.clear();
 }
 
 GBatch &_gbatch_get() {

@@ -46,8 +46,14 @@ struct GCommand {
 class CBatch {
 public:
     std::vector<GCommand> queue;
+    // Empties the queue for a new frame; the frame it held is kept as the last completed one.
     void clear();
     void draw(); // replays the queue
+    // The frame being queued failed: the queue goes back to the last completed frame, which is replayed instead.
+    void restore_last();
+
+private:
+    std::vector<GCommand> last;
 };
 
 // Triangles pending at most before the batch is drawn.

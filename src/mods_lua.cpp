@@ -647,8 +647,11 @@ void ModsLua::paint() {
     if (status || !L)
         return;
     status = dostring(L, "_paint()", "paint");
-    if (status)
+    if (status) {
         gprint("Lua error: %d\n", status);
+        // A frame cut short by the error may hold nothing yet: the picture stays that of the last whole frame.
+        const_cast<ModsAPI &>(g).batch.restore_last();
+    }
 }
 
 void ModsLua::script(const char *s, const char *name) {

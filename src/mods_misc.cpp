@@ -27,7 +27,8 @@ static constexpr _ModsEventName _mods_event_named[] = {
     {EVT_TOUCHDOWN, "touchdown"}, {EVT_TOUCHMOTION, "touchmotion"},
     {EVT_TOUCHUP, "touchup"},     {EVT_JOYMOTION, "joymotion"},
     {EVT_JOYDOWN, "joydown"},     {EVT_JOYUP, "joyup"},
-    {EVT_JOYHAT, "joyhat"},
+    {EVT_JOYHAT, "joyhat"},       {EVT_FOCUS, "focus"},
+    {EVT_BLUR, "blur"},
 };
 
 static constexpr bool _mods_event_named_fit() {

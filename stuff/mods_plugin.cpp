@@ -5,8 +5,10 @@
 #include <lauxlib.h>
 
 #include <cfloat>
+#include <chrono>
 #include <cmath>
 
+#include "kiv_printf.h"
 #include "kiv_util.h"
 #include "mods.h"
 #include "mods_luaargs.h"
@@ -15,12 +17,28 @@ MyParts *my_parts = nullptr;
 
 // --- particles
 
+static double _parts_now() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+static void _parts_drop(MyParts &g) {
+    g.dropped++;
+    double now = _parts_now();
+    if (g.logged_at >= 0 && now - g.logged_at < 1)
+        return;
+    kiv_printf("particles: %d refused at the cap of %d live and %d a frame", g.dropped, PARTS_MAX_LIVE,
+               PARTS_MAX_FRAME);
+    g.dropped = 0;
+    g.logged_at = now;
+}
+
 Part *part_init(MyParts &g) {
     Part *p = new Part();
     p->next = g.first;
     if (g.first)
         g.first->prev = p;
     g.first = p;
+    g.live++;
     return p;
 }
 
@@ -28,6 +46,11 @@ Part *parts_add(MyParts &g, const std::string &name, float x, float y, float r, 
                 unsigned color) {
     if (!(x >= g.clip.x && x < g.clip.x + g.clip.w && y >= g.clip.y && y < g.clip.y + g.clip.h))
         return nullptr;
+    if (g.live >= PARTS_MAX_LIVE || g.added >= PARTS_MAX_FRAME) {
+        _parts_drop(g);
+        return nullptr;
+    }
+    g.added++;
     Part *p = part_init(g);
     p->name = name;
     p->x = x;
@@ -45,6 +68,7 @@ Part *parts_add(MyParts &g, const std::string &name, float x, float y, float r, 
 }
 
 void parts_loop(MyParts &g, float t) {
+    g.added = 0;
     Part *p = g.first;
     while (p) {
         Part *next = p->next;
@@ -58,6 +82,7 @@ void parts_loop(MyParts &g, float t) {
             if (p->next)
                 p->next->prev = p->prev;
             delete p;
+            g.live--;
         }
         p = next;
     }

@@ -18,9 +18,17 @@ struct Part {
     Part *prev = nullptr, *next = nullptr;
 };
 
+// A server or script that asks for thousands of sparks a frame must not stall painting: past these the new ones are
+// dropped. The game's own effects stay well below them (a cleared level adds 64).
+enum { PARTS_MAX_LIVE = 1024, PARTS_MAX_FRAME = 256 };
+
 struct MyParts {
     Part *first = nullptr; // newest first
     GfxRect clip;          // where particles may be born
+    int live = 0;          // particles in the list
+    int added = 0;         // born since the last parts_loop
+    int dropped = 0;       // refused at a cap since the last log line
+    double logged_at = -1; // seconds, steady clock; the drop line is logged once a second at most
 };
 
 // Outlives every Lua state: particles of a restarted mod go on ageing and drawing in the next one.
@@ -28,7 +36,8 @@ extern MyParts *my_parts;
 
 void lua_mods_plugin_init(lua_State *L);
 Part *part_init(MyParts &g);
-// Adds one particle when (x, y) lies inside the clip rectangle (left/top edges in, right/bottom out).
+// Adds one particle when (x, y) lies inside the clip rectangle (left/top edges in, right/bottom out) and neither cap
+// is reached.
 Part *parts_add(MyParts &g, const std::string &name, float x, float y, float r, float vx, float vy, float d,
                 unsigned color);
 void parts_loop(MyParts &g, float t);

@@ -11,6 +11,7 @@
 #include "kiv_driver-audio.h"
 #include "kiv_driver.h"
 #include "sound_testutil.h"
+#include "stdout_testutil.h"
 
 using namespace soundtest;
 
@@ -51,7 +52,13 @@ protected:
         driver_audio_mix(out.data(), FRAMES);
         return out;
     }
-    static int voices() { return (int)_sdl_audio_data->playing.size(); }
+    // The voices, the ones started since the last block linked in (as any holder of the lock sees them).
+    static int voices() {
+        driver_audio_lock();
+        int n = (int)_sdl_audio_data->playing.size();
+        driver_audio_unlock();
+        return n;
+    }
 };
 std::string AudioTest::dir;
 
@@ -239,6 +246,31 @@ TEST_F(AudioTest, RefusesBadIdsAndVolumes) {
     driver_audio_unlock();
     EXPECT_EQ(driver_audio_mix(std::vector<float>(N).data(), FRAMES), 0);
     EXPECT_EQ(voices(), 0);
+}
+
+// A burst of plays stops at the cap of one-shot voices with one log line a second; a looping stream still starts,
+// and voices that end make room.
+TEST_F(AudioTest, OneShotVoicesCapped) {
+    int s = wav("cap.wav", constant(800, 3000)), music = wav_stream("cap_loop.wav", constant(800, 4096));
+    block(); // counts the voices the set-up cleared
+    stdouttest::StdoutCapture cap;
+    for (int i = 0; i < 400; i++)
+        driver_audio_sample_play(s, 1, 0);
+    driver_audio_stream_play(music, 1, 0);
+    EXPECT_EQ(voices(), DRIVER_AUDIO_ONESHOTS_MAX + 1);
+    block();
+    block(); // the 3000-value sample has ended: room again
+    driver_audio_sample_play(s, 1, 0);
+    EXPECT_EQ(voices(), 2);
+    std::string log = cap.text();
+    EXPECT_NE(log.find("] _mixer: sample_play: 1 refused, 128 one-shot voices already playing\n"), std::string::npos)
+        << log;
+    EXPECT_EQ(log.find("refused,", log.find("refused,") + 1), std::string::npos) << "logged twice in a second: " << log;
+}
+
+// SDL's hint list has no lock and the device's thread reads it: the start sets every hint before it opens the device.
+TEST_F(AudioTest, HintsSetBeforeTheDevice) {
+    EXPECT_STREQ(SDL_GetHint(SDL_HINT_RENDER_VSYNC), "1");
 }
 
 TEST_F(AudioTest, OggStreamsMatchDirectDecode) {

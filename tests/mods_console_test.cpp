@@ -57,6 +57,9 @@ TEST(Console, KeysBandAndLines) {
             continue;
 
         rig.mod->status = 2; // a failed script: the latch is set
+        // The window losing and regaining the focus leaves the input focused.
+        EXPECT_EQ(send(g, EVT_BLUR), 0);
+        EXPECT_EQ(send(g, EVT_FOCUS), 0);
         type_line(g, "x = 1 + 1 print(x)");
         EXPECT_EQ(rig.log_text(), "> x = 1 + 1 print(x)\n2\n");
         EXPECT_EQ(rig.mod->status, 0) << "a console line lifts the latch";

@@ -10,6 +10,7 @@
 
 #include "mods.h"
 #include "mods_plugin.h"
+#include "stdout_testutil.h"
 
 namespace {
 
@@ -82,6 +83,24 @@ TEST(Particles, ScriptTable) {
         EXPECT_EQ(got, r.want) << r.name;
     }
     parts_loop(*my_parts, INFINITY);
+    lua_close(L);
+}
+
+// A frame past its cap keeps the first 256; the list stops at 1024 live; both refusals share one log line a second.
+TEST(Particles, Caps) {
+    lua_State *L = luaL_newstate();
+    lua_mods_plugin_init(L);
+    parts_loop(*my_parts, INFINITY);
+    stdouttest::StdoutCapture out;
+    luaL_dostring(L, "parts_clip(0, 0, 9, 9) for i = 1, 300 do parts_add('a', 1, 1, 1, 0, 0, 10, 0) end");
+    EXPECT_EQ(my_parts->live, PARTS_MAX_FRAME);
+    luaL_dostring(L, "for f = 1, 5 do parts_loop(0) for i = 1, 256 do parts_add('a', 1, 1, 1, 0, 0, 10, 0) end end");
+    EXPECT_EQ(my_parts->live, PARTS_MAX_LIVE);
+    std::string log = out.text();
+    EXPECT_NE(log.find("] particles: 1 refused at the cap of 1024 live and 256 a frame\n"), std::string::npos) << log;
+    EXPECT_EQ(log.find("refused", log.find("refused") + 1), std::string::npos) << "logged twice in a second: " << log;
+    parts_loop(*my_parts, INFINITY);
+    EXPECT_EQ(my_parts->live, 0) << "the count follows the list";
     lua_close(L);
 }
 

@@ -154,6 +154,10 @@ TEST(Web, AnswersSplitAnywhere) {
         {"junk before the status line", "\x1b[31mJUNK 200 OK\r\n\r\nx", 0, "x"},
         {"no protocol version", "HTTP/ 200 OK\n\n", 0, ""},
         {"two-digit status", "HTTP/1.0 20 OK\n\n", 0, ""},
+        {"a run of spaces around the code", "HTTP/1.0    200    OK\r\n\r\nx", 200, "x"},
+        {"spaces and no code", "HTTP/1.1     \r\n\r\nx", 0, "x"},
+        {"a tab before the code", "HTTP/1.0\t200 OK\n\n", 0, ""},
+        {"spaces, then four digits", "HTTP/1.1   2000 OK\n\n", 0, ""},
     };
     for (const Row &row : rows) {
         for (size_t cut = 0; cut <= row.answer.size(); cut++) {
@@ -288,6 +292,27 @@ TEST(Web, AnswersTogetherCapped) {
     EXPECT_EQ(base, kiv_web_answers_held());
 }
 
+// The caps count a chunked body decoded: 8 MiB in 1-byte chunks (48 MiB on the wire) stands and holds no framing.
+TEST(Web, ChunkedBodyCountedDecoded) {
+    kiv_web *page = kiv_web_create("", 80, "/", nullptr, 0, 30);
+    page->error = 0;
+    long long base = kiv_web_answers_held();
+    const std::string head = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n", chunks = [] {
+        std::string c;
+        for (int i = 0; i < 1 << 14; i++)
+            c += "1\r\nz\r\n";
+        return c;
+    }();
+    int took = _kiv_web_take(page, head.data(), (int)head.size());
+    for (int sent = 0; sent < 8 << 20 && took == 0; sent += 1 << 14)
+        took = _kiv_web_take(page, chunks.data(), (int)chunks.size());
+    EXPECT_TRUE(took == 0 && _kiv_web_take(page, "0\r\n\r\n", 5) == 0 && _kiv_web_end(page) == 0);
+    EXPECT_EQ(8 << 20, page->len);
+    EXPECT_EQ(std::string::npos, std::string((const char *)page->data, (size_t)page->len).find_first_not_of('z'));
+    EXPECT_EQ(base + (long long)head.size() + (8 << 20), kiv_web_answers_held());
+    kiv_web_destroy(page);
+}
+
 // Answers that lie about themselves, sent in parts so that they arrive in several reads: a body shorter than its
 // length, a junk status line and chunked framing. None may pass as a 200 with a wrong body.
 TEST(Web, AnswerFraming) {
@@ -337,6 +362,19 @@ TEST(Web, AnswerFraming) {
          "",
          "transfer coding 'gzip, chunked' not supported"},
         {"head never ends", {ok + "A: b\r\n"}, 1, 200, "", "answer ended inside its head"},
+        {"size line at its limit",
+         {te + "1;" + std::string(KIV_WEB_CHUNK_LINE_MAX - 2, 'x') + "\na\n0\n"},
+         0,
+         200,
+         "a",
+         ""},
+        {"size line past its limit",
+         {te + "1;" + std::string(KIV_WEB_CHUNK_LINE_MAX - 1, 'x') + "\na\n0\n"},
+         1,
+         200,
+         "",
+         "chunked body malformed"},
+        {"size past the int range", {te + "80000000\r\n"}, 1, 200, "", "chunked body malformed"},
     };
     for (const Row &row : rows) {
         stdouttest::StdoutCapture cap;

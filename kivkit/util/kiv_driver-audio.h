@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <ctime>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -113,6 +114,10 @@ struct AudioPlaying {
     int pause = 0;
 };
 
+// One-shot voices that may play at once; a sample play past them is refused (logged at most once a second), so a
+// burst of plays cannot make every block mix hundreds of voices.
+constexpr int DRIVER_AUDIO_ONESHOTS_MAX = 128;
+
 struct _SDL_audioData {
     SDL_AudioSpec work;
     SDL_AudioSpec _want;
@@ -126,6 +131,16 @@ struct _SDL_audioData {
     std::vector<float> mixbuf, scratch;
     SDL_AudioCVT cvt;
     std::vector<Uint8> cvtbuf;
+    // One-shot voices started since the last block. SDL holds the device lock through a whole mix pass, so a sample
+    // play takes only this short lock; whoever next holds the device lock (the mix, a list change of the main
+    // thread) links them into `playing`.
+    std::mutex pending_lock;
+    std::vector<AudioPlaying> pending;
+    std::atomic<int> oneshots{0}; // one-shot voices in `playing` when last counted
+    // Plays refused at the cap since the last log line, and that line's time (main thread).
+    unsigned refused = 0;
+    Uint32 refused_at = 0;
+    bool refused_logged = false;
 };
 
 extern _SDL_audioData *_sdl_audio_data;

@@ -200,6 +200,9 @@ void driver_init(int flags) {
     _driver->aspect = 1;
     _driver->scale = 1;
     _driver->orient = 0;
+    // SDL 2.26 keeps its hints in a list without a lock, read by its own threads too (the audio device's): every
+    // hint is set here, before any subsystem of this start runs a thread.
+    SDL_SetHint(SDL_HINT_RENDER_VSYNC, "1");
 
     if (flags & DRIVER_TIMER) {
         _driver_timer_start();

@@ -547,7 +547,37 @@ static int _driver_audio_register(AudioSource *s, const char *what, const char *
     return id;
 }
 
-// A new voice on source id, handed to the device thread whole.
+// Counts the one-shot voices in the list; caller holds the device lock.
+static void _driver_audio_count(_SDL_audioData *d) {
+    int n = 0;
+    for (const AudioPlaying &p : d->playing)
+        n += !p.loop;
+    d->oneshots = n;
+}
+
+// Links the one-shot voices started since the last block into the list; caller holds the device lock.
+static void _driver_audio_link(_SDL_audioData *d) {
+    std::lock_guard<std::mutex> g(d->pending_lock);
+    if (!d->pending.empty()) {
+        d->playing.insert(d->playing.end(), d->pending.begin(), d->pending.end());
+        d->pending.clear();
+    }
+    _driver_audio_count(d);
+}
+
+static void _driver_audio_refused(_SDL_audioData *d) {
+    d->refused++;
+    Uint32 now = SDL_GetTicks();
+    if (d->refused_logged && now - d->refused_at < 1000)
+        return;
+    kiv_printf("_mixer: sample_play: %u refused, %d one-shot voices already playing\n", d->refused,
+               DRIVER_AUDIO_ONESHOTS_MAX);
+    d->refused = 0;
+    d->refused_at = now;
+    d->refused_logged = true;
+}
+
+// A new looping voice on source id, handed to the device thread whole.
 static void _driver_audio_voice_add(int id, float vol, float pan, int loop) {
     AudioPlaying p;
     p.src = id;
@@ -637,6 +667,7 @@ static void _driver_audio_normalize(float *stream, int len) {
 // Mixes n values of every voice into mix, limited; returns the number of voices mixed (0: mix untouched).
 static int _driver_audio_render(float *mix, float *scratch, int n) {
     _SDL_audioData *d = _sdl_audio_data;
+    _driver_audio_link(d);
     std::vector<AudioPlaying> &playing = d->playing;
     int mixed = 0;
     for (int i = (int)playing.size() - 1; i >= 0; i--) {
@@ -674,6 +705,7 @@ static int _driver_audio_render(float *mix, float *scratch, int n) {
         _driver_audio_normalize(mix, n);
     else
         d->peak = 1;
+    _driver_audio_count(d);
     return mixed;
 }
 
@@ -756,7 +788,18 @@ void driver_audio_sample_play(int v, float vol, float pan) {
         kiv_printf("_mixer: sample_play: %d is a stream, not a sample\n", v);
         return;
     }
-    _driver_audio_voice_add(v, vol, std::isfinite(pan) ? pan : 0, 0);
+    AudioPlaying p;
+    p.src = v;
+    p.vol = vol;
+    p.pan = std::isfinite(pan) ? pan : 0;
+    _SDL_audioData *d = _sdl_audio_data;
+    std::unique_lock<std::mutex> g(d->pending_lock);
+    if (d->oneshots + (int)d->pending.size() >= DRIVER_AUDIO_ONESHOTS_MAX) {
+        g.unlock();
+        _driver_audio_refused(d);
+        return;
+    }
+    d->pending.push_back(p);
 }
 
 int driver_audio_stream_load(const char *s, bool preload) {
@@ -884,9 +927,12 @@ void driver_audio_stream_reload(int sid) {
 
 void driver_audio_loop() {}
 
+// Every holder of the device lock sees the voices started since the last block, so list changes include them.
 void driver_audio_lock() {
-    if (_sdl_audio_data)
+    if (_sdl_audio_data) {
         SDL_LockAudioDevice(_sdl_audio_data->dev);
+        _driver_audio_link(_sdl_audio_data);
+    }
 }
 
 void driver_audio_unlock() {
@@ -929,6 +975,9 @@ void _driver_audio_start() {
     d->_want.userdata = nullptr;
     d->sources.push_back(nullptr);
     d->paths.push_back("");
+    // Room enough that linking voices on the audio thread seldom allocates.
+    d->playing.reserve(2 * DRIVER_AUDIO_ONESHOTS_MAX);
+    d->pending.reserve(DRIVER_AUDIO_ONESHOTS_MAX);
     // No allowed changes: SDL converts to exactly the requested format, so a block is always what we mix.
     d->dev = SDL_OpenAudioDevice(nullptr, 0, &d->_want, &d->have, 0);
     if (!d->dev || SDL_BuildAudioCVT(&d->cvt, d->work.format, d->work.channels, d->work.freq, d->have.format,

@@ -278,6 +278,11 @@ int driver_event_poll(Event *r) {
             r->w = (float)e.window.data1;
             r->h = (float)e.window.data2;
             _driver_video_resize();
+        } else if (e.window.event == SDL_WINDOWEVENT_FOCUS_LOST || e.window.event == SDL_WINDOWEVENT_MINIMIZED) {
+            // A game that cannot be seen or steered may pause itself.
+            r->type = EVT_BLUR;
+        } else if (e.window.event == SDL_WINDOWEVENT_FOCUS_GAINED || e.window.event == SDL_WINDOWEVENT_RESTORED) {
+            r->type = EVT_FOCUS;
         }
         break;
     case SDL_KEYDOWN:

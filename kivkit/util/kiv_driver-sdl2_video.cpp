@@ -197,7 +197,6 @@ static SDL_Window *_driver_try_init_video(int w, int h, int full) {
     SDL_GL_SetAttribute(SDL_GL_ALPHA_SIZE, 8);
     SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
     SDL_GL_SetAttribute(SDL_GL_ACCELERATED_VISUAL, 1);
-    SDL_SetHint(SDL_HINT_RENDER_VSYNC, "1");
 
     // The title is set here already sanitised, so the swap only re-titles on a real change.
     const char *caption = driver_get_caption();

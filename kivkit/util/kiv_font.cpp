@@ -33,8 +33,10 @@ struct FontFace {
     float base;
     GfxRect rect; // 0, 0, scaleW, scaleH
     int tex;
-    std::string fname; // path of the font file
-    std::string page;  // the page's texture name
+    std::string fname;      // path of the font file
+    std::string page;       // the page's texture name
+    std::string named_page; // the page file its first "page" line names, only reported: the page is always `page`
+    bool page_told = false; // whether the log has said that the named page is not the one read
     time_t mtime;
     DriverFileStamp stamp = {0, 0};
     std::vector<int> fonts; // ids of the sizes sharing it
@@ -165,16 +167,37 @@ static int _font_new_face(const std::string &fname, const std::string &page, int
     return (int)_font->faces.size() - 1;
 }
 
+// The file="..." value of a "page" line: quoted (blanks allowed) or up to the next blank.
+static std::string _font_page_file(const std::string &line) {
+    size_t at = line.find(" file=");
+    if (at == std::string::npos)
+        return "";
+    at += 6;
+    if (at < line.size() && line[at] == '"') {
+        size_t end = line.find('"', at + 1);
+        return line.substr(at + 1, end == std::string::npos ? std::string::npos : end - at - 1);
+    }
+    return line.substr(at, line.find(' ', at) - at);
+}
+
 // Parses into the face; with a "common" line among them, every size sharing it takes the new metrics.
 static int _font_face_parse(int face, const std::string &text) {
     FontFace &ff = _font->faces[face];
-    bool common = false;
+    bool common = false, page = false;
     int used = 0;
     std::vector<std::string> lines, words;
     _font_split(text, '\n', lines);
     for (const std::string &line : lines) {
         _font_split(line, ' ', words);
         const std::string &tag = words[0];
+        if (tag == "page" && !page) {
+            std::string file = _font_page_file(line);
+            if (!file.empty() && file.back() == '\r')
+                file.pop_back();
+            ff.named_page = file;
+            page = true;
+            continue;
+        }
         bool is_common = tag == "common", chr = tag == "char";
         if (!is_common && !chr)
             continue;
@@ -270,6 +293,21 @@ static int _font_face_find(const char *name) {
     return face;
 }
 
+// A page that did not load, where the font file names another page file: authors name pages as their font tool
+// does, while the page is always read from the font's own name, so the log says both.
+static void _font_page_check(FontFace &ff, const char *name) {
+    if (ff.named_page.empty() || ff.page_told)
+        return;
+    std::string named = ff.named_page.substr(ff.named_page.find_last_of('/') + 1);
+    std::string wanted = ff.page.substr(ff.page.find_last_of('/') + 1);
+    if (named.substr(0, named.rfind('.')) == wanted)
+        return;
+    ff.page_told = true;
+    kiv_printf("font %s: page image %s.png (or .tga, .jpg) not found; the font file names the page %s, but a "
+               "font's page is read from the font's own name\n",
+               name, ff.page.c_str(), ff.named_page.c_str());
+}
+
 // --- public functions
 
 void font_init() {
@@ -317,10 +355,12 @@ int font_load(const char *name, int size) {
     FontFace &ff = _font->faces[face];
     // Without a GL context the page cannot load; the font still measures, and a later size, with a window, loads
     // the page for all of them.
+    bool page_missed = false;
     if (!ff.tex && _gfx_is_ready()) {
         ff.tex = gfx_tex_load(ff.page.c_str());
         for (int id : ff.fonts)
             _font->data[id].tex = ff.tex;
+        page_missed = !ff.tex;
     }
     int id = (int)_font->data.size();
     kiv_printf("doing load font %s (%d)\n", name, id);
@@ -328,6 +368,8 @@ int font_load(const char *name, int size) {
     id = _font_add_size(key, face, size);
     if (fresh)
         _font_face_read(face, "font_load");
+    if (page_missed)
+        _font_page_check(ff, name);
     return id;
 }
 

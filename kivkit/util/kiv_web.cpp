@@ -153,17 +153,23 @@ static void kiv_find_header(kiv_web *page) {
     page->header = n;
 }
 
-// The code of a status line HTTP/1.x NNN (NNN three digits, then a space or the line's end); 0 for any other.
+// The code of a status line HTTP/1.x NNN: after the version a run of spaces, then three digits and a space or the
+// line's end; 0 for any other.
 static int _kiv_web_status(const char *s, int n) {
-    if (n < 12 || memcmp(s, "HTTP/1.", 7) != 0 || s[7] < '0' || s[7] > '9' || s[8] != ' ')
+    if (n < 9 || memcmp(s, "HTTP/1.", 7) != 0 || s[7] < '0' || s[7] > '9' || s[8] != ' ')
+        return 0;
+    int i = 9;
+    while (i < n && s[i] == ' ')
+        i++;
+    if (n - i < 3)
         return 0;
     int v = 0;
-    for (int i = 9; i < 12; i++) {
+    for (int end = i + 3; i < end; i++) {
         if (s[i] < '0' || s[i] > '9')
             return 0;
         v = v * 10 + (s[i] - '0');
     }
-    if (n > 12 && s[12] != ' ' && s[12] != '\r' && s[12] != '\n')
+    if (i < n && s[i] != ' ' && s[i] != '\r' && s[i] != '\n')
         return 0;
     return v < 100 ? 0 : v;
 }
@@ -191,56 +197,104 @@ static std::vector<std::string> _kiv_web_fields(const kiv_web *page, const char 
     return out;
 }
 
-// Decodes a chunked body in place (the output never overtakes the input); the trailer after the last chunk is
-// dropped. The decoded length, or -1 cut short, -2 malformed.
-static int _kiv_web_dechunk(unsigned char *d, int n) {
-    int i = 0, o = 0;
-    // The end of a size line or of a chunk's data: LF or CR LF; 0, or -1 cut short, -2 anything else.
-    auto line_end = [&]() {
-        if (i < n && d[i] == '\r')
-            i++;
-        if (i >= n)
-            return -1;
-        return d[i++] == '\n' ? 0 : -2;
-    };
-    for (;;) {
-        long long size = 0;
-        int digits = 0;
-        for (; i < n && isxdigit(d[i]); i++, digits++) {
-            if (digits == 8)
-                return -2;
-            size = size * 16 + (isdigit(d[i]) ? d[i] - '0' : (d[i] | 0x20) - 'a' + 10);
-        }
-        if (i >= n)
-            return -1;
-        if (!digits || size > INT_MAX)
-            return -2;
-        // Spaces, tabs and extensions after ";" may follow the size; nothing else on its line.
-        while (i < n && (d[i] == ' ' || d[i] == '\t'))
-            i++;
-        if (i < n && d[i] == ';')
-            while (i < n && d[i] != '\n')
-                i++;
-        if (int r = line_end())
-            return r;
-        if (size == 0)
-            return o;
-        if (size > n - i)
-            return -1;
-        memmove(d + o, d + i, (size_t)size);
-        o += (int)size;
-        i += (int)size;
-        if (int r = line_end())
-            return r;
-    }
-}
-
 // Keeps the first n body bytes: the rest of the buffer is zero again.
 static void _kiv_web_cut(kiv_web *page, int n) {
     kiv_web_buffer &rs = page->_response;
     memset(rs.data + page->header + n, 0, (size_t)(rs.len - page->header - n));
     rs.len = page->header + n;
     page->len = n;
+}
+
+// Appends bytes to the answer within its own cap and the cap on all answers together; -1 (error set, logged) past
+// either.
+static int _kiv_web_append(kiv_web *page, const void *bytes, int n) {
+    if (page->_response.len > KIV_WEB_ANSWER_MAX - n) {
+        kiv_printf("answer larger than %d bytes\n", KIV_WEB_ANSWER_MAX);
+        _kiv_web_fail(page);
+        return -1;
+    }
+    if (_kiv_web_held + n > KIV_WEB_ANSWERS_MAX) {
+        kiv_printf("answers together larger than %d bytes\n", KIV_WEB_ANSWERS_MAX);
+        _kiv_web_fail(page);
+        return -1;
+    }
+    // One byte more than the answer keeps it zero-terminated.
+    if (!kiv_web_extend(&page->_response, n + 1, KIV_WEB_ANSWER_MAX + 1)) {
+        kiv_printf("answer: out of memory\n");
+        _kiv_web_fail(page);
+        return -1;
+    }
+    _kiv_web_held += n;
+    page->_held += n;
+    memcpy(page->_response.data + page->_response.len, bytes, (size_t)n);
+    page->_response.len += n;
+    page->_response.data[page->_response.len] = 0;
+    return 0;
+}
+
+enum {
+    _KIV_CHUNK_SIZE,
+    _KIV_CHUNK_PAD,
+    _KIV_CHUNK_EXT,
+    _KIV_CHUNK_LF,
+    _KIV_CHUNK_DATA,
+    _KIV_CHUNK_END,
+    _KIV_CHUNK_END_LF,
+    _KIV_CHUNK_DONE
+};
+
+// Decodes the next bytes of a chunked body onto the answer, so only the data is held and counted; the trailer after
+// the last chunk is dropped. A size line ends in LF or CR LF, as does a chunk's data. -1 (error set, logged) when
+// the framing is malformed or the body passes a cap.
+static int _kiv_web_unchunk(kiv_web *page, const unsigned char *d, int n) {
+    for (int i = 0; i < n && page->_chunk_at != _KIV_CHUNK_DONE;) {
+        int at = page->_chunk_at;
+        if (at == _KIV_CHUNK_DATA) {
+            int k = page->_chunk_left < n - i ? (int)page->_chunk_left : n - i;
+            if (_kiv_web_append(page, d + i, k))
+                return -1;
+            i += k;
+            if ((page->_chunk_left -= k) == 0)
+                page->_chunk_at = _KIV_CHUNK_END;
+            continue;
+        }
+        unsigned char c = d[i++];
+        bool ok = true, line_end = false;
+        if (at == _KIV_CHUNK_SIZE && isxdigit(c)) {
+            ok = page->_chunk_line < 8;
+            page->_chunk_left = page->_chunk_left * 16 + (isdigit(c) ? c - '0' : (c | 0x20) - 'a' + 10);
+        } else if (at == _KIV_CHUNK_SIZE || at == _KIV_CHUNK_PAD) {
+            ok = page->_chunk_line > 0 && page->_chunk_left <= INT_MAX;
+            page->_chunk_at = c == ';' ? _KIV_CHUNK_EXT : c == '\r' ? _KIV_CHUNK_LF : _KIV_CHUNK_PAD;
+            line_end = c == '\n';
+            ok = ok && (c == ' ' || c == '\t' || c == ';' || c == '\r' || line_end);
+        } else if (at == _KIV_CHUNK_EXT) {
+            line_end = c == '\n';
+        } else if (at == _KIV_CHUNK_LF) {
+            ok = line_end = c == '\n';
+        } else if (at == _KIV_CHUNK_END) {
+            ok = c == '\r' || c == '\n';
+            page->_chunk_at = c == '\r' ? _KIV_CHUNK_END_LF : _KIV_CHUNK_SIZE;
+        } else if (at == _KIV_CHUNK_END_LF) {
+            ok = c == '\n';
+            page->_chunk_at = _KIV_CHUNK_SIZE;
+        }
+        if (!line_end && page->_chunk_at <= _KIV_CHUNK_EXT && ++page->_chunk_line > KIV_WEB_CHUNK_LINE_MAX)
+            ok = false;
+        if (!ok) {
+            kiv_printf("answer: chunked body malformed\n");
+            _kiv_web_fail(page);
+            return -1;
+        }
+        if (line_end) {
+            page->_chunk_at = page->_chunk_left ? _KIV_CHUNK_DATA : _KIV_CHUNK_DONE;
+            page->_chunk_line = 0;
+        } else if (at >= _KIV_CHUNK_END && page->_chunk_at == _KIV_CHUNK_SIZE) {
+            page->_chunk_left = 0;
+            page->_chunk_line = 0;
+        }
+    }
+    return 0;
 }
 
 // Starts the exchange's socket towards addr (null: the lookup found nothing); false with the cause logged and the
@@ -420,38 +474,36 @@ kiv_web *kiv_web_create_n(const char *host, size_t hostlen, int port, const char
 int _kiv_web_take(kiv_web *page, const void *bytes, int n) {
     if (n <= 0)
         return 0;
-    if (page->_response.len > KIV_WEB_ANSWER_MAX - n) {
-        kiv_printf("answer larger than %d bytes\n", KIV_WEB_ANSWER_MAX);
-        _kiv_web_fail(page);
+    page->_wire += n;
+    const unsigned char *in = (const unsigned char *)bytes;
+    int r = 0;
+    if (page->_chunked) {
+        r = _kiv_web_unchunk(page, in, n);
+    } else if (_kiv_web_append(page, in, n)) {
         return -1;
-    }
-    if (_kiv_web_held + n > KIV_WEB_ANSWERS_MAX) {
-        kiv_printf("answers together larger than %d bytes\n", KIV_WEB_ANSWERS_MAX);
-        _kiv_web_fail(page);
-        return -1;
-    }
-    // One byte more than the answer keeps it zero-terminated.
-    if (!kiv_web_extend(&page->_response, n + 1, KIV_WEB_ANSWER_MAX + 1)) {
-        kiv_printf("answer: out of memory\n");
-        _kiv_web_fail(page);
-        return -1;
-    }
-    _kiv_web_held += n;
-    page->_held += n;
-    memcpy(page->_response.data + page->_response.len, bytes, (size_t)n);
-    page->_response.len += n;
-    page->_response.data[page->_response.len] = 0;
-    if (!page->_head_done) {
+    } else if (!page->_head_done) {
         kiv_find_header(page);
         if (!page->_head_done && page->_response.len > KIV_WEB_HEAD_MAX) {
             kiv_printf("header longer than %d bytes\n", KIV_WEB_HEAD_MAX);
             _kiv_web_fail(page);
             return -1;
         }
+        std::vector<std::string> coding;
+        if (page->_head_done)
+            coding = _kiv_web_fields(page, "Transfer-Encoding");
+        if (coding.size() == 1 && strcasecmp(coding[0].c_str(), "chunked") == 0) {
+            // What came after the head is the start of the chunked body: taken back and decoded.
+            int tail = page->_response.len - page->header;
+            _kiv_web_cut(page, 0);
+            page->_held -= tail;
+            _kiv_web_held -= tail;
+            page->_chunked = 1;
+            r = _kiv_web_unchunk(page, in + n - tail, tail);
+        }
     }
     page->data = page->_response.data + page->header;
     page->len = page->_response.len - page->header;
-    return 0;
+    return r;
 }
 
 int _kiv_web_end(kiv_web *page) {
@@ -477,13 +529,11 @@ int _kiv_web_end(kiv_web *page) {
             _kiv_web_fail(page);
             return -1;
         }
-        int n = _kiv_web_dechunk(page->data, page->len);
-        if (n < 0) {
-            kiv_printf("answer: chunked body %s\n", n == -1 ? "cut short" : "malformed");
+        if (page->_chunk_at != _KIV_CHUNK_DONE) {
+            kiv_printf("answer: chunked body cut short\n");
             _kiv_web_fail(page);
             return -1;
         }
-        _kiv_web_cut(page, n);
         return 0;
     }
     std::vector<std::string> lengths = _kiv_web_fields(page, "Content-Length");
@@ -623,11 +673,11 @@ void kiv_web_ready_all(kiv_web *const *pages, int n) {
 int kiv_web_poll(kiv_web *page) {
     if (!page)
         return 1;
-    int start = page->_response.len;
+    long long start = page->_wire;
     for (;;) {
         if (_kiv_web_poll(page))
             return 1;
-        if (!page->retry || page->_response.len - start >= KIV_WEB_POLL_READ_MAX)
+        if (!page->retry || page->_wire - start >= KIV_WEB_POLL_READ_MAX)
             return 0;
     }
 }

@@ -2,7 +2,8 @@
 // server's close; nothing blocks: a name neither cached nor numeric is looked up beside the frame loop. Also
 // percent-encoding and a name cache.
 // The answer's framing is checked when the server closes: a status line other than HTTP/1.x NNN gives status 0,
-// a body shorter than its Content-Length fails, a chunked body is decoded and fails when cut short or malformed.
+// a body shorter than its Content-Length fails; a chunked body is decoded as it arrives and fails when malformed
+// or cut short.
 // Calling order: kiv_web_init once; per request kiv_web_create, kiv_web_poll once per frame until it answers 1,
 // then error, kiv_web_get_status, data and len, then kiv_web_destroy; kiv_web_deinit once at shutdown.
 #pragma once
@@ -14,9 +15,11 @@ struct in_addr;
 // Script text longer than the fields, or holding CR, LF or NUL, is refused at creation.
 constexpr int KIV_WEB_HOST_MAX = 255;
 constexpr int KIV_WEB_PATH_MAX = 1023;
-// An answer (head and body) larger than this fails the exchange.
+// An answer (head and body, a chunked body counted decoded) larger than this fails the exchange.
 constexpr int KIV_WEB_ANSWER_MAX = 32 << 20;
-// Bytes the answers of all live exchanges may hold together, counted as received; the exchange whose bytes would
+// A chunk's size line (size, spaces and extensions) longer than this makes a chunked body malformed.
+constexpr int KIV_WEB_CHUNK_LINE_MAX = 4096;
+// Bytes the answers of all live exchanges may hold together (a chunked body decoded); the exchange whose bytes would
 // pass it fails. Two answers at the single cap fit. The spare room of a doubled buffer is never written, so it takes
 // no memory: what the answers cost stays near this however many bodies never end.
 constexpr int KIV_WEB_ANSWERS_MAX = 64 << 20;
@@ -27,7 +30,7 @@ constexpr int KIV_WEB_DEADLINE = 60;
 constexpr int KIV_WEB_OPEN_MAX = 32;
 // A head that has not ended within this many bytes fails the exchange.
 constexpr int KIV_WEB_HEAD_MAX = 64 << 10;
-// Bytes one kiv_web_poll reads at most, so a fast server cannot hold up a frame.
+// Bytes one kiv_web_poll reads at most (framing included), so a fast server cannot hold up a frame.
 constexpr int KIV_WEB_POLL_READ_MAX = 256 << 10;
 
 struct kiv_web_buffer {
@@ -67,6 +70,13 @@ struct kiv_web {
     int _held;      // the bytes this exchange adds to kiv_web_answers_held
     // The name lookup still under way (state 1, no socket yet); shared by the exchanges waiting on the same name.
     _kiv_web_lookup *_lookup;
+    long long _wire; // bytes received, chunk framing included
+    // Set once the head is in and its one transfer coding is chunked: the body is decoded as it arrives. Where the
+    // decoder stands, the chunk size read or the data bytes still to come, and the length of the size line so far.
+    int _chunked;
+    int _chunk_at;
+    long long _chunk_left;
+    int _chunk_line;
 };
 
 // 0, or -1 when the socket layer cannot start (the cause logged).

@@ -42,6 +42,17 @@ local function demo_number(name, most, usual, played)
     return usual
 end
 
+-- "-level" and "-lives" set up a demonstration only; elsewhere each one given is logged as not taken.
+local function demo_only()
+    for _, name in ipairs({"level", "lives"}) do
+        local given = kiv.params(name)
+        if given ~= nil then
+            util.notice(string.format("game: -%s %s not taken: it starts a demonstration only (-bot 1 without -join)",
+                name, util.log_text(given)))
+        end
+    end
+end
+
 function init()
     math.randomseed(os.time())
     if kiv.params("caption") == nil then -- a -caption of the command line wins
@@ -52,6 +63,7 @@ function init()
     if server ~= nil then
         local port = tonumber(server)
         if port and port >= 1 and port <= 65535 and port % 1 == 0 then
+            demo_only()
             switcher.go("server", {port = port})
             return
         end
@@ -67,6 +79,7 @@ function init()
     if join then
         local host, p = util.parse_address(join)
         if host then
+            demo_only()
             switcher.go("play", {mode = "net", host = host, port = p, address = join, bot = kiv.params("bot") == "1"})
             return
         end
@@ -83,6 +96,7 @@ function init()
             lives = demo_number("lives", 9, data.lives, "playing with %d lives")})
         return
     end
+    demo_only()
     switcher.go("menu")
 end
 

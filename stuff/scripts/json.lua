@@ -53,7 +53,8 @@ local function encode(v, depth)
     elseif kind == "string" then
         return encode_string(v)
     elseif kind == "table" then
-        if depth > 32 then
+        -- As deep as the decoder reads, so every decoded value encodes; deeper is a table that holds itself.
+        if depth > 64 then
             error("json: nesting too deep")
         end
         local arr, n = is_array(v)
@@ -144,7 +145,9 @@ end
 local function decode_number(s, i)
     local text = s:match("^-?%d+%.?%d*[eE]?[-+]?%d*", i)
     local n = text and tonumber(text)
-    if not n then
+    -- 1e999 reads as infinity, which no JSON text can hold: it would come back as null. n - n is 0 for a finite n
+    -- only (NaN for the infinities).
+    if not n or n - n ~= 0 then
         fail(s, i, "bad number")
     end
     return n, i + #text

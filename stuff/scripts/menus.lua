@@ -1,7 +1,7 @@
--- The menus: title (play, join, options, best scores, quit), the join field, options, the best scores and the end
--- of a game with the initials of a new best score. Each is a screen module of the switcher, laid out from the view
--- size when it starts; a restart (after "resize") keeps the focused entry, and the title keeps it also when a
--- screen it opened comes back to it.
+-- The menus: title (play, join, options, best scores, how to play, quit), the join field, options, the best
+-- scores, how to play and the end of a game with the initials of a new best score. Each is a screen module of the
+-- switcher, laid out from the view size when it starts; a restart (after "resize") keeps the focused entry, and the
+-- title keeps it also when a screen it opened comes back to it.
 menus = {full = false}
 
 local function keep_focus(list, args)
@@ -49,10 +49,13 @@ function title.start(args)
         {kind = "button", label = "BEST SCORES", on = function()
             switcher.go("scores")
         end},
+        {kind = "button", label = "HOW TO PLAY", on = function()
+            switcher.go("help")
+        end},
         {kind = "button", label = "QUIT", on = function()
             kiv.ext_call("exit")
         end},
-    }, 104)
+    }, 92)
     keep_focus(title.list, {focus = args.focus or title.focus})
 end
 
@@ -68,7 +71,7 @@ end
 function title.paint()
     backdrop()
     widgets.label(data.title, 40, 0xFFD040, true)
-    widgets.label("arrows, mouse or joystick - Return to choose", 74, 0x8090A8)
+    widgets.label("take every gem to open the door - arrows and Return", 68, 0x8090A8)
     title.list:paint(switcher.time)
 end
 
@@ -79,19 +82,22 @@ switcher.register("menu", title)
 -- The address typed last is kept for the session.
 local join = {address = "127.0.0.1:" .. data.default_port}
 
+-- JOIN, and Return in the address field.
+local function join_address(_, l)
+    local address = l.items[1].value
+    local host, port = util.parse_address(address)
+    if not host then
+        join.message = "type a host and port, as 127.0.0.1:" .. data.default_port
+        return
+    end
+    switcher.go("play", {mode = "net", host = host, port = port, address = address})
+end
+
 function join.start(args)
     join.message = args.message or ""
     join.list = centred_list({
-        {kind = "field", label = "SERVER", value = args.address or join.address, max_len = 40},
-        {kind = "button", label = "JOIN", on = function(_, l)
-            local address = l.items[1].value
-            local host, port = util.parse_address(address)
-            if not host then
-                join.message = "type a host and port, as 127.0.0.1:" .. data.default_port
-                return
-            end
-            switcher.go("play", {mode = "net", host = host, port = port, address = address})
-        end},
+        {kind = "field", label = "SERVER", value = args.address or join.address, max_len = 40, on = join_address},
+        {kind = "button", label = "JOIN", on = join_address},
         {kind = "button", label = "BACK", on = function()
             switcher.go("menu")
         end},
@@ -115,6 +121,7 @@ function join.paint()
     backdrop()
     widgets.label("JOIN A GAME", 40, 0xFFD040, true)
     widgets.label("host a game with: kivgame -headless -server " .. data.default_port, 84, 0x8090A8)
+    widgets.label("type host:port, Return joins; Escape goes back", 100, 0x8090A8)
     join.list:paint(switcher.time)
     widgets.label(join.message, 230, 0xFF8070)
 end
@@ -227,6 +234,47 @@ end
 
 switcher.register("options", options)
 
+-- --- how to play
+
+local help = {}
+
+local HELP = {
+    {"Take every gem: the green door opens. Walk through it.", 0xFFFFFF},
+    {"Red blobs and spikes cost one of the shared lives", 0xFFFFFF},
+    {"and send you back to your start.", 0xFFFFFF},
+    {"The sooner a level is cleared, the bigger its bonus.", 0xFFFFFF},
+    {"Players who have not moved on a level are away: not hurt.", 0x8090A8},
+    {"Player 1: arrows (alone also W A S D or a joystick)", 0xC8D2E6},
+    {"Player 2: W A S D    players 3 and 4: joysticks", 0xC8D2E6},
+    {"Escape, P or Pause: pause the game", 0xC8D2E6},
+    {"Menus: Up and Down choose, Left and Right change a value,", 0x8090A8},
+    {"Return chooses, Escape goes back (and stops connecting)", 0x8090A8},
+}
+
+function help.start()
+    help.list = centred_list({{kind = "button", label = "BACK", on = function()
+        switcher.go("menu")
+    end}}, 276, 160)
+    help.list.on_back = function()
+        switcher.go("menu")
+    end
+end
+
+function help.event(e)
+    help.list:event(e)
+end
+
+function help.paint()
+    backdrop()
+    widgets.label("HOW TO PLAY", 24, 0xFFD040, true)
+    for i, line in ipairs(HELP) do
+        widgets.label(line[1], 42 + i * 21, line[2])
+    end
+    help.list:paint(switcher.time)
+end
+
+switcher.register("help", help)
+
 -- --- best scores
 
 local scores = {}
@@ -278,19 +326,22 @@ function over.start(args)
         if not args.letters then
             args.letters = {}
             for i = 1, data.initials do
-                args.letters[i] = A
+                args.letters[i] = 0 -- an empty box
             end
         end
         args.at = args.at or 1
     end
     over.list = centred_list({
+        {kind = "button", label = "PLAY AGAIN", on = function()
+            switcher.go("play", {mode = "local", players = args.players or shared.save.options.players})
+        end},
         {kind = "button", label = "BEST SCORES", on = function()
             switcher.go("scores", {rank = args.rank})
         end},
         {kind = "button", label = "MENU", on = function()
             switcher.go("menu")
         end},
-    }, 200, 200)
+    }, 196, 200)
     over.list.on_back = function()
         switcher.go("menu")
     end
@@ -301,27 +352,36 @@ function over.stop()
     switcher.args.focus = over.list.focus
 end
 
+-- The name saved: the letters given, an empty box as A (the first letter the arrows offer).
 local function initials_done(a)
-    a.entry.name = string.char(unpack(a.letters))
+    local name = {}
+    for i, b in ipairs(a.letters) do
+        name[i] = b ~= 0 and b or A
+    end
+    a.entry.name = string.char(unpack(name))
     a.named = true
     shared.write_save()
     shared.sound("pickup")
 end
 
-local function initials_event(a, e)
-    local l = a.letters
+-- The initials entry: a.letters (0 for an empty box) and a.at, the box being filled; a.at is one past the last
+-- box once every box was typed, so further letters are refused until Backspace takes one away.
+function menus.initials_event(a, e)
+    local l, n = a.letters, data.initials
     local function turn(d)
-        l[a.at] = (l[a.at] - A + d) % (Z - A + 1) + A
+        a.at = math.min(a.at, n)
+        local b = l[a.at] ~= 0 and l[a.at] or (d > 0 and Z or A) -- from an empty box, Up gives A and Down Z
+        l[a.at] = (b - A + d) % (Z - A + 1) + A
         shared.sound("click")
     end
     local function go(d)
-        a.at = util.clamp(a.at + d, 1, data.initials)
+        a.at = util.clamp(math.min(a.at, n) + d, 1, n)
     end
     if e.type == "keydown" and e.key == 0 and e.text ~= "" then
         local b = e.text:upper():byte()
-        if b >= A and b <= Z then
+        if b >= A and b <= Z and a.at <= n then
             l[a.at] = b
-            go(1)
+            a.at = a.at + 1
             shared.sound("click")
         end
     elseif e.type == "keydown" then
@@ -330,7 +390,14 @@ local function initials_event(a, e)
             turn(1)
         elseif k == "Down" then
             turn(-1)
-        elseif k == "Left" or k == "Backspace" then
+        elseif k == "Backspace" then
+            -- Takes away the letter before the box being filled, as in a line of text.
+            a.at = a.at > 1 and a.at - 1 or 1
+            l[a.at] = 0
+            shared.sound("click")
+        elseif k == "Delete" then
+            l[math.min(a.at, n)] = 0
+        elseif k == "Left" then
             go(-1)
         elseif k == "Right" then
             go(1)
@@ -351,7 +418,7 @@ end
 function over.event(e)
     local a = over.args
     if a.letters and not a.named then
-        initials_event(a, e)
+        menus.initials_event(a, e)
         return
     end
     over.list:event(e)
@@ -366,18 +433,23 @@ function over.paint()
         widgets.label("a new best score: number " .. a.rank, 140, 0xFFD040)
     end
     if a.letters and not a.named then
-        widgets.label("your initials: type them or choose with the arrows, Return saves", 170, 0x8090A8)
-        local size, cw = data.title_size, 34
+        widgets.label("your initials: type them (Backspace erases) or choose with the arrows", 170, 0x8090A8)
+        local size, cw, top, bh = data.title_size, 34, 196, 36
         local x0 = (data.view_w - cw * data.initials) / 2
+        local at = math.min(a.at, data.initials)
         for i, b in ipairs(a.letters) do
             local x = x0 + (i - 1) * cw
-            kiv.rect_draw(i == a.at and 0x3C5A8C or 0x242C40, x + 2, 196, cw - 4, 36)
-            if i == a.at then
-                kiv.rect_draw(0x8CB4FF, x + 2, 230, cw - 4, 2)
+            kiv.rect_draw(i == at and 0x3C5A8C or 0x242C40, x + 2, top, cw - 4, bh)
+            if i == at then
+                kiv.rect_draw(0x8CB4FF, x + 2, top + bh - 2, cw - 4, 2)
             end
-            local ch = string.char(b)
-            local w = kiv.font_size(data.title_font, size, ch) or 0
-            kiv.font_draw(data.title_font, size, ch, x + (cw - w) / 2, 202, 0xFFFFFF)
+            if b ~= 0 then
+                -- Centred in the box by the capital's height: the top 7 of every 12 units of the game's lines.
+                local ch = string.char(b)
+                local w = kiv.font_size(data.title_font, size, ch) or 0
+                kiv.font_draw(data.title_font, size, ch, x + (cw - w) / 2, top + (bh - 2 - size * 7 / 12) / 2,
+                    0xFFFFFF)
+            end
         end
         return
     end

@@ -213,7 +213,7 @@ Client.__index = Client
 
 function netplay.connect(host, port)
     local c = setmetatable({host = host, port = port, state = "connecting", slot = nil, world = nil, snapshots = 0,
-        sent = {0, 0}, since = 0, wait = 0, clock = 0, bad_next = 0, bad_held = 0}, Client)
+        sent = {0, 0}, since = 0, wait = 0, clock = 0, bad_next = 0, bad_held = 0, lag = 0}, Client)
     net_open(host, port)
     util.log(string.format("client: connecting to %s:%d", host, port))
     return c
@@ -228,6 +228,7 @@ netplay.client_events, netplay.server_wait = 200, 5
 -- shared.limits.events a frame. Other messages are decoded up to frame_messages a frame; the rest are dropped.
 netplay.frame_snapshots, netplay.frame_messages = 3, 4
 netplay.notice_seconds = 3 -- how long "PLAYER 2 JOINED" stays up
+netplay.lost_after = 1 -- seconds without a snapshot before the player is told the connection is lost
 
 function Client:closed(reason)
     self.state, self.reason = "closed", self.reason or reason
@@ -258,27 +259,17 @@ function Client:note_players(was)
     end
 end
 
--- Who is who: each player's number over its figure, "YOU" with this client's own, and the latest notice.
+-- Whether the server has sent nothing for a while in a running game (it is taken for gone later).
+function Client:lost()
+    return self.state == "playing" and self.world ~= nil and self.wait >= netplay.lost_after
+end
+
+-- The latest notice over the play field: a player come or gone, or the connection lost.
 function Client:paint(w)
-    local f, size = data.font, data.font_size
-    local on_tile = {} -- labels already drawn for a tile: players standing together get theirs stacked
-    for i, p in ipairs(w.players) do
-        if p.active then
-            local x, y = shared.pos(p)
-            local key = util.key(math.floor(x + 0.5), math.floor(y + 0.5))
-            local k = on_tile[key] or 0
-            on_tile[key] = k + 1
-            local text = i == self.slot and i .. " YOU" or tostring(i)
-            local tw = kiv.font_size(f, size, text) or 0
-            local cx, top = (x - 0.5) * data.tile, data.hud_h + (y - 1) * data.tile - size * (k + 1)
-            if top < data.hud_h then -- no room above the figure: below it
-                top = data.hud_h + y * data.tile + size * k
-            end
-            kiv.font_draw(f, size, text, util.clamp(cx - tw / 2, 0, data.view_w - tw), top, data.player_colors[i])
-        end
-    end
-    if self.notice and self.clock < self.notice_until then
-        widgets.label(self.notice, data.hud_h + 4, 0xFFFFFF)
+    if self:lost() then
+        widgets.label("CONNECTION LOST... WAITING FOR THE SERVER", data.hud_h + 4, 0xFF8070, false, true)
+    elseif self.notice and self.clock < self.notice_until then
+        widgets.label(self.notice, data.hud_h + 4, 0xFFFFFF, false, true)
     end
 end
 
@@ -294,17 +285,30 @@ function Client:malformed(why, what)
     self.bad_next, self.bad_held = self.clock + 1, 0
 end
 
+-- How far to draw the world from the positions before the latest snapshot to its own: snapshots come once a
+-- step, so the figures move on smoothly however unevenly they arrive, at most one step behind.
+function Client:alpha()
+    return util.clamp(self.lag / data.tick, 0, 1)
+end
+
 -- A snapshot taken into the world when every field of it is sound; its events join the frame's.
 function Client:snapshot(m, events)
     if self.state ~= "playing" then
         return self:malformed("before the welcome")
     end
+    if self:lost() then
+        util.log("client: the server answers again")
+    end
     local was = self:actives()
+    if self.world then
+        -- From where the figures are drawn now, so a snapshot that comes early or late moves nothing back.
+        shared.remember(self.world, self:alpha())
+    end
     local ok, w = pcall(shared.apply, self.world, m)
     if not ok then
         return self:malformed((tostring(w):gsub("^.-:%d+: ", "")))
     end
-    self.world, self.snapshots, self.wait = w, self.snapshots + 1, 0
+    self.world, self.snapshots, self.wait, self.lag = w, self.snapshots + 1, 0, 0
     self:note_players(was)
     for _, ev in ipairs(w.events) do
         if #events < shared.limits.events then
@@ -335,8 +339,9 @@ end
 
 -- Drains the network; answers the events of the worlds it took in, in order.
 function Client:poll(t)
+    local was_lost = self:lost()
     local events, states, others = {}, {}, 0
-    self.wait, self.clock = self.wait + t, self.clock + t
+    self.wait, self.clock, self.lag = self.wait + t, self.clock + t, self.lag + t
     for _ = 1, netplay.client_events do
         if self.state == "closed" then
             break
@@ -370,6 +375,9 @@ function Client:poll(t)
         if self.state ~= "closed" then
             self:message(text, events, "snapshot")
         end
+    end
+    if self:lost() and not was_lost then
+        util.log(string.format("client: connection lost, no snapshot for %g s", netplay.lost_after))
     end
     if self.state == "connecting" and self.wait > netplay.server_wait then
         self.state, self.reason = "closed", "no answer from " .. self.host .. ":" .. self.port

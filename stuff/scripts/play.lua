@@ -2,9 +2,9 @@
 -- the world here at a fixed step, network play draws the server's snapshots and sends this player's direction.
 -- Player 1 steers with the arrows (or anything when alone), player 2 with W A S D, players 3 and 4 with joysticks.
 -- Escape, P, Pause or joystick button 1 or 2 (the second and third) open the pause menu; it stops a local world
--- (the server's goes on). Escape while connecting goes back to the join menu. A demonstration ("demo") keeps no
--- score, starts again when it ends or scores nothing for data.demo_patience seconds, and gives way to the title
--- on a key.
+-- (the server's goes on), and a local game opens it by itself when the window loses the focus or is minimised.
+-- Escape while connecting goes back to the join menu. A demonstration ("demo") keeps no score, starts again when
+-- it ends or scores nothing for data.demo_patience seconds, and gives way to the title on a key.
 play = {}
 
 local T, TOP = data.tile, data.hud_h
@@ -125,7 +125,7 @@ function play.start(args)
     local s = args.session
     if not s then
         s = {mode = args.mode, keys = {}, joys = {by_device = {}}, acc = 0, level = 0, score = 0, ticks = 0,
-            clock = 0, demo = args.demo, still = 0}
+            clock = 0, demo = args.demo, still = 0, alpha = 1}
         args.session = s
         if s.mode == "net" then
             s.client = netplay.connect(args.host, args.port)
@@ -160,7 +160,7 @@ local function finish(s, w)
     -- Saved at once, so the score is kept even when the game is closed before the initials are given.
     local rank = shared.add_score(w.score, w.level)
     switcher.go("over", {won = w.state == "won", score = w.score, level = w.level, rank = rank,
-        entry = rank and shared.save.scores[rank]})
+        entry = rank and shared.save.scores[rank], players = s.local_players})
 end
 
 -- --- the pause menu: a list of its own over the play field, with the options as a second page
@@ -229,6 +229,7 @@ function play.loop(t)
     if s.mode == "net" then
         local c = s.client
         local events = c:poll(t)
+        s.alpha = c:alpha()
         react(s, events)
         if c.world then
             note_changes(s, c.world)
@@ -254,6 +255,7 @@ function play.loop(t)
     s.acc = math.min(s.acc + t, 0.25)
     while s.acc >= data.tick do
         s.acc = s.acc - data.tick
+        shared.remember(w)
         local inputs = {}
         for i = 1, s.local_players do
             inputs[i] = s.bot and i == 1 and bot.think(w, 1) or wanted(s, i)
@@ -278,6 +280,8 @@ function play.loop(t)
             s.world, w = nw, nw
         end
     end
+    -- What is drawn lies between the last two steps, by the share of a step the clock has run past the last.
+    s.alpha = s.acc / data.tick
 end
 
 -- Escape (or joystick button 2) while connecting gives up the connection: there is no game to pause yet.
@@ -291,6 +295,19 @@ end
 
 function play.event(e)
     local s = play.s
+    if e.type == "reset" then
+        s.remade = switcher.time
+    elseif e.type == "blur" then
+        -- The keys held now are released where this game no longer hears them. The window that Ctrl+F replaced
+        -- loses the focus as it goes: that is no reason to pause.
+        s.keys, s.joys = {}, {by_device = {}}
+        local remade = s.remade and switcher.time - s.remade < 1
+        if s.mode ~= "net" and not s.demo and not s.pause and not remade then
+            util.log("play: paused, the window lost the focus")
+            open_pause(s)
+        end
+        return
+    end
     if s.client and not s.client.world then
         connecting_event(s, e)
         return
@@ -333,7 +350,7 @@ end
 
 -- The map: the level's picture (walls, floors and spikes, made from its map when the game was built) as one
 -- opaque quad, the exits from the opaque tile sheet over it, then the sprites.
-local function draw_world(w, t)
+local function draw_world(w, t, alpha)
     kiv.image_draw(atlas.name("level" .. w.level), 0, TOP, w.cols * T, w.rows * T)
     -- Exits and gems in one pass: a gem stays inside its own tile however it bobs.
     for y = 1, w.rows do
@@ -349,15 +366,39 @@ local function draw_world(w, t)
         end
     end
     for _, e in ipairs(w.enemies) do
-        local x, y = shared.pos(e)
+        local x, y = shared.drawn(e, alpha)
         atlas.draw("enemy", (x - 1) * T + 1, TOP + (y - 1) * T + 1, T - 2, T - 2)
     end
     for i, p in ipairs(w.players) do
         if p.active then
-            local x, y = shared.pos(p)
+            local x, y = shared.drawn(p, alpha)
             local blink = p.safe > 0 and math.floor(t * 10) % 2 == 0
             atlas.draw("player", (x - 1) * T + 2, TOP + (y - 1) * T + 1, T - 4, T - 2, data.player_colors[i],
                 blink and 90 or 255)
+        end
+    end
+end
+
+-- Who is who when more than one plays: each player's number over its figure, "YOU" with this client's own and
+-- "AWAY" with one who has not moved on this level, on a dark backing that keeps them readable over bricks.
+local function labels(w, you, alpha)
+    local f, size = data.font, data.font_size
+    local on_tile = {} -- labels already drawn for a tile: players standing together get theirs stacked
+    for i, p in ipairs(w.players) do
+        if p.active then
+            local x, y = shared.drawn(p, alpha)
+            local key = util.key(math.floor(x + 0.5), math.floor(y + 0.5))
+            local k = on_tile[key] or 0
+            on_tile[key] = k + 1
+            local text = i .. (i == you and " YOU" or "") .. (shared.away(p) and " AWAY" or "")
+            local tw = kiv.font_size(f, size, text) or 0
+            local cx, top = (x - 0.5) * T, TOP + (y - 1) * T - (size + 2) * (k + 1)
+            if top < TOP then -- no room above the figure: below it
+                top = TOP + y * T + (size + 2) * k
+            end
+            local left = util.clamp(cx - tw / 2, 1, data.view_w - tw - 1)
+            kiv.image_draw("black", left - 1, top - 1, tw + 2, size + 2, 0, 0xFFFFFF, 190)
+            kiv.font_draw(f, size, text, left, top, data.player_colors[i])
         end
     end
 end
@@ -368,6 +409,11 @@ local function hud(w, s)
     kiv.font_draw(f, size, string.format("LEVEL %d  %s", w.level, w.name or data.levels[w.level].name), 8, 10,
         0xFFD040)
     kiv.font_draw(f, size, "SCORE " .. util.digits(w.score), 250, 10, 0xFFFFFF)
+    if w.time then -- the sooner the exit is reached, the bigger the bonus
+        local secs = math.floor(w.time)
+        local text = string.format("TIME %d:%02d", math.floor(secs / 60), secs % 60)
+        kiv.font_draw(f, size, text, 238 - (kiv.font_size(f, size, text) or 0), 10, 0x8CB4FF)
+    end
     for i = 1, w.lives > MAX_HEARTS and 1 or w.lives do
         atlas.draw("heart", data.view_w - 20 * i, 8, 16, 16)
     end
@@ -377,10 +423,16 @@ local function hud(w, s)
     end
     local msg = ({cleared = "LEVEL CLEARED!", won = "ALL LEVELS CLEARED!", lost = "NO LIVES LEFT"})[w.state]
     if msg then
-        widgets.label(msg, TOP + 120, 0xFFFFFF, true)
+        widgets.label(msg, TOP + 110, 0xFFFFFF, true, true)
+    end
+    if w.state == "cleared" or w.state == "won" then
+        local gems, level, bonus = shared.breakdown(w)
+        local text = string.format("GEMS %d + LEVEL %d", gems, level) ..
+                         (bonus and string.format(" + TIME BONUS %d", bonus) or "")
+        widgets.label(text, TOP + 146, 0xFFD040, false, true)
     end
     if s.demo then
-        widgets.label("DEMONSTRATION - press Return", data.view_h - 22, 0xFFD040)
+        widgets.label("DEMONSTRATION - press Return", data.view_h - 22, 0xFFD040, false, true)
     end
 end
 
@@ -393,6 +445,11 @@ local function pause_paint(s)
         if s.mode == "net" then
             widgets.label("the game goes on meanwhile", 94, 0x8090A8)
         end
+        local keys = s.local_players > 1 and "1: arrows   2: W A S D   3 and 4: joysticks" or
+                         "move: arrows, W A S D or a joystick"
+        widgets.label(keys, 232, 0xC8D2E6)
+        widgets.label("Escape, P or Pause: back to the game", 250, 0x8090A8)
+        widgets.label("menus: Up and Down choose, Left and Right change, Return", 268, 0x8090A8)
     else
         widgets.label("OPTIONS", 60, 0xFFD040, true)
     end
@@ -409,8 +466,11 @@ function play.paint()
     local s = play.s
     local w = s.world or (s.client and s.client.world)
     if w then
-        draw_world(w, s.mode == "net" and switcher.time or s.clock)
+        draw_world(w, s.mode == "net" and switcher.time or s.clock, s.alpha)
         parts_draw()
+        if s.client or s.local_players > 1 then
+            labels(w, s.client and s.client.slot, s.alpha)
+        end
         hud(w, s)
         if s.client then
             s.client:paint(w)

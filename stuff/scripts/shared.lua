@@ -17,9 +17,33 @@ local function new_mover(x, y, dx, dy)
     return {x = x, y = y, fx = x, fy = y, p = 1, dx = dx or 0, dy = dy or 0}
 end
 
--- The drawn position of a mover: between the tile it left and the tile it is heading for.
+-- The position of a mover: between the tile it left and the tile it is heading for.
 function shared.pos(m)
     return util.lerp(m.fx, m.x, m.p), util.lerp(m.fy, m.y, m.p)
+end
+
+-- Keeps every mover's position as the one to draw from, before the world steps (or takes a snapshot) again.
+function shared.remember(w, alpha)
+    for _, list in ipairs({w.players, w.enemies}) do
+        for _, m in ipairs(list) do
+            if m.active == false then -- one who comes back appears at the start, from nowhere
+                m.ox, m.oy = nil, nil
+            else
+                m.ox, m.oy = shared.drawn(m, alpha or 1)
+            end
+        end
+    end
+end
+
+-- A mover's position drawn a share t (0 to 1) of a step on from the remembered one. The world steps more slowly
+-- than the screen is drawn; a jump of more than a tile and a half (back to the start after a hit) is drawn at once.
+function shared.drawn(m, t)
+    local x, y = shared.pos(m)
+    if not m.ox or math.abs(x - m.ox) + math.abs(y - m.oy) > 1.5 then
+        return x, y
+    end
+    t = util.clamp(t, 0, 1)
+    return util.lerp(m.ox, x, t), util.lerp(m.oy, y, t)
 end
 
 -- A fresh world on level n (1-based) for up to data.max_players players; score and lives carry over when given.
@@ -97,6 +121,13 @@ local function start_move(m, dx, dy)
     m.fx, m.fy = m.x, m.y
     m.x, m.y = m.x + dx, m.y + dy
     m.p = 0
+    m.moved = true
+end
+
+-- A player who has not moved on this level (since it began or since joining) is away: nothing hurts a figure
+-- nobody steers, so players who stand by do not spend the lives the others share.
+function shared.away(p)
+    return p.active and not p.moved
 end
 
 local function hurt(w, p)
@@ -130,10 +161,11 @@ local function arrive(w, p)
             w.open = true
             event(w, "open")
         end
-    elseif t == "^" and p.safe <= 0 then
+    elseif t == "^" and p.safe <= 0 and not shared.away(p) then
         hurt(w, p)
     elseif t == "X" and w.open then
-        w.score = w.score + data.level_bonus + math.max(0, data.time_bonus - math.floor(w.time * 2))
+        w.bonus = math.max(0, data.time_bonus - math.floor(w.time * 2))
+        w.score = w.score + data.level_bonus + w.bonus
         w.state, w.timer = w.level < #data.levels and "cleared" or "won", data.pause_after
         event(w, w.state, p.x, p.y)
     end
@@ -175,7 +207,7 @@ function shared.step(w, inputs, dt)
         end
     end
     for _, p in ipairs(w.players) do
-        if p.active and p.safe <= 0 and w.state == "play" then
+        if p.active and p.safe <= 0 and w.state == "play" and not shared.away(p) then
             local px, py = shared.pos(p)
             for _, e in ipairs(w.enemies) do
                 local ex, ey = shared.pos(e)
@@ -219,14 +251,27 @@ function shared.snapshot(w)
     local ps, es = {}, {}
     for i, p in ipairs(w.players) do
         local x, y = shared.pos(p)
-        ps[i] = {p.active and 1 or 0, r2(x), r2(y), p.safe > 0 and 1 or 0}
+        ps[i] = {p.active and 1 or 0, r2(x), r2(y), p.safe > 0 and 1 or 0, shared.away(p) and 1 or 0}
     end
     for i, e in ipairs(w.enemies) do
         local x, y = shared.pos(e)
         es[i] = {r2(x), r2(y)}
     end
+    -- "time" (seconds on the level), "bonus" (the time bonus of a cleared level) and a player's fifth field
+    -- (away) are newer than the rest: a client reads them when they are there.
     return {t = "state", tick = w.tick, level = w.level, score = w.score, lives = w.lives, state = w.state,
-        gems = gems, players = ps, enemies = es, events = w.events}
+        gems = gems, players = ps, enemies = es, events = w.events, time = math.floor(w.time * 10) / 10,
+        bonus = w.bonus}
+end
+
+-- What a level's end adds up to: the points of its gems taken, the level's points and the time bonus (nil when
+-- unknown, from a server that does not send it).
+function shared.breakdown(w)
+    local all = 0
+    for _, line in ipairs(data.levels[w.level].map) do
+        all = all + select(2, line:gsub("g", ""))
+    end
+    return (all - w.gems) * data.gem_points, data.level_bonus, w.bonus
 end
 
 -- What one network message may hold. The game's own messages stay far below these (a snapshot is under 1.5 KB),
@@ -281,7 +326,9 @@ local function check_snapshot(s)
     end
     local cols, rows = #lv.map[1], #lv.map
     local c = {tick = num(s.tick, 0, 1e9, "tick", true), score = num(s.score, 0, 1e9, "score", true),
-        lives = num(s.lives, 0, 99, "lives", true), left = {}, players = {}, enemies = {}, events = {}}
+        lives = num(s.lives, 0, 99, "lives", true), left = {}, players = {}, enemies = {}, events = {},
+        time = s.time ~= nil and num(s.time, 0, 1e9, "time") or nil,
+        bonus = s.bonus ~= nil and num(s.bonus, 0, data.time_bonus, "bonus", true) or nil}
     for _, g in ipairs(s.gems or {}) do
         local k = num(g, util.key(1, 1), util.key(cols, rows), "gems", true)
         local x, y = k % 100, math.floor(k / 100)
@@ -298,7 +345,8 @@ local function check_snapshot(s)
             error("bad player", 0)
         end
         local x, y = place(p, "player", 2)
-        c.players[i] = {num(p[1], 0, 1, "player", true), x, y, num(p[4], 0, 1, "player", true)}
+        c.players[i] = {num(p[1], 0, 1, "player", true), x, y, num(p[4], 0, 1, "player", true),
+            num(p[5] or 0, 0, 1, "player", true)}
     end
     for i, e in ipairs(s.enemies or {}) do
         if type(e) ~= "table" then
@@ -339,10 +387,11 @@ function shared.apply(w, s)
         end
     end
     w.open = w.gems == 0
-    w.tick, w.score, w.lives, w.state = c.tick, c.score, c.lives, s.state
+    w.tick, w.score, w.lives, w.state, w.time, w.bonus = c.tick, c.score, c.lives, s.state, c.time, c.bonus
     for i, p in ipairs(c.players) do
         local m = w.players[i]
         m.active, m.x, m.y, m.fx, m.fy, m.p, m.safe = p[1] == 1, p[2], p[3], p[2], p[3], 1, p[4] == 1 and 1 or 0
+        m.moved = p[5] ~= 1
     end
     for i, e in ipairs(c.enemies) do
         local m = w.enemies[i]

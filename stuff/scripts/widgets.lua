@@ -248,10 +248,13 @@ function List:paint(t)
     end
 end
 
--- A centred line of text.
-function widgets.label(s, y, color, big)
+-- A centred line of text; with back, on a dark band that keeps it readable over whatever moves behind it.
+function widgets.label(s, y, color, big, back)
     local look = widgets.look
     local font, size = big and look.title_font or look.font, big and look.title_size or look.font_size
     local w = kiv.font_size(font, size, s) or 0
+    if back and s ~= "" then
+        kiv.image_draw("black", (look.view_w - w) / 2 - 8, y - 4, w + 16, size + 8, 0, 0xFFFFFF, 190)
+    end
     kiv.font_draw(font, size, s, (look.view_w - w) / 2, y, color or 0xFFFFFF)
 end

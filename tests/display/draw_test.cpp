@@ -16,6 +16,7 @@
 #include "mods_gbatch.h"
 
 #include "../gbatch_testutil.h"
+#include "../stdout_testutil.h"
 
 namespace {
 
@@ -236,6 +237,35 @@ TEST_F(DrawTest, ImagesOfOneTextureShareDrawCalls) {
         gb.observer = nullptr;
         EXPECT_EQ(calls, r.calls) << r.name;
     }
+}
+
+// A page is read from the font's own name; when it is missing and the font file names another page, the log
+// says both, once for all sizes.
+TEST_F(DrawTest, MissingPageNamesTheFontFilesPage) {
+    char dir[] = "/tmp/kiv_fontpage_XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    driver_set_altdir(dir);
+    const char *rows[][3] = {// font, page line, the page the log names (empty: no line)
+                             {"arcade", "page id=0 file=\"arcade 0.png\"", "arcade 0.png"},
+                             {"pixel", "page id=0 file=pixel_page.png\r", "pixel_page.png"},
+                             {"plain", "page id=0 file=\"plain.png\"", ""}};
+    for (auto &r : rows) {
+        std::string path = std::string(dir) + "/" + r[0] + ".fnt";
+        FILE *f = fopen(path.c_str(), "w");
+        ASSERT_NE(f, nullptr);
+        fprintf(f, "common lineHeight=16 base=12 scaleW=64 scaleH=64\n%s\nchar id=65 width=8 height=8\n", r[1]);
+        fclose(f);
+        std::string log = stdouttest::capture_stdout([&] { font_load(r[0], 16), font_load(r[0], 32); });
+        std::string want = std::string("font ") + r[0] + ": page image " + r[0] + ".png (or .tga, .jpg) not found;" +
+                           " the font file names the page " + r[2] + ", but a font's page is read from the font's " +
+                           "own name\n";
+        size_t at = log.find(want);
+        EXPECT_EQ(at != std::string::npos, r[2][0] != 0) << r[0] << ": " << log;
+        EXPECT_TRUE(at == std::string::npos || log.find(want, at + 1) == std::string::npos) << r[0] << ": " << log;
+        remove(path.c_str());
+    }
+    driver_set_altdir(nullptr);
+    rmdir(dir);
 }
 
 } // namespace

@@ -1,5 +1,5 @@
 // The shell's paint path in a real window: the script's draw commands reach the frame, and a failed script keeps
-// showing what its last _paint queued while _paint is no longer called; full screen and back, with and without a
+// showing its last completed frame while _paint is no longer called; full screen and back, with and without a
 // window manager, and window sizes beyond the display, checked in the X server's own copy of the window.
 #include "window_helpers.h"
 
@@ -98,12 +98,15 @@ TEST(ShellPaint, QueueReplayAndLatch) {
         {"first frame", nullptr, 0xFF0000, 1, true},
         {"colour change", "colour = 0x00FF00", 0x00FF00, 2, true},
         {"ARGB colour draws its RGB", "colour = 0xFF2040C0", 0x2040C0, 3, true},
-        {"failing _paint keeps what it queued",
+        {"failing _paint shows the last whole frame, not what it queued",
          "function _paint() paints = paints + 1 kiv_rect_draw(0x0000FF, 0, 0, 10000, 10000) error('late') end",
-         0x0000FF, 4, false},
-        {"latched: replayed, not called", nullptr, 0x0000FF, 4, false},
+         0x2040C0, 4, false},
+        {"latched: replayed, not called", nullptr, 0x2040C0, 4, false},
         {"a script run revives it",
          "function _paint() paints = paints + 1 kiv_rect_draw(0xFFFFFF, 0, 0, 10000, 10000) end", 0xFFFFFF, 5, true},
+        {"error before the first draw call keeps the last frame, not black",
+         "function _paint() paints = paints + 1 error('early') end", 0xFFFFFF, 6, false},
+        {"latched again: still that frame", nullptr, 0xFFFFFF, 6, false},
     };
     for (auto &s : steps) {
         if (s.script)

@@ -65,6 +65,8 @@ async def _serve(reader, writer):
             writer.write(HEAD + NUL_BODY)
         elif mode == "/forge":
             writer.write(HEAD + FORGE_BODY)
+        elif mode == "/":
+            writer.write(HEAD + line.rstrip())
         elif mode == "/pause":
             # Slow but finite: the answer comes a tenth of a second after the request.
             await asyncio.sleep(0.1)

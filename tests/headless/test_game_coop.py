@@ -134,6 +134,8 @@ def ending_rows():
     server.p.kill()
     server.stop()
     code = newcomer.wait()
+    k.check("$ client: connection lost, no snapshot for 1 s" in newcomer.lines[:-2], "server killed: told at once",
+            "the connection-lost line before the end", newcomer.lines)
     k.check(code == 1 and newcomer.lines[-2:] == ["$ client: disconnected (the server stopped answering)",
                                                   "$ client: the bot stops, the server stopped answering"],
             "server killed: the bot ends", "status 1 after its line, saw %s" % code, newcomer.lines)
@@ -166,6 +168,8 @@ JOIN_ROWS = [
     ("typed address and title entry kept, Ctrl+V", ["-mod", KEYS, "-keys", "0.3 Down, 0.3 Down, 0.4 Return, "
      "0.5 Backspace, 0.5 Backspace, 0.6 ctrl+V, 0.7 Escape, 0.8 Return, 0.9 Down, 1 Return"],
      [r"keys: ctrl\+V$", "screen: menu$", "screen: join$", r"client: connecting to 127\.0\.0\.1:77$"], "IndexError"),
+    ("Return in the address field joins", ["-mod", KEYS, "-keys", "0.3 Down, 0.3 Down, 0.4 Return, 0.6 Return"],
+     ["screen: join$", r"client: connecting to 127\.0\.0\.1:7777$"], "Lua error"),
     ("back from Options, OPTIONS still chosen", ["-mod", KEYS, "-keys", "0.3 Down, 0.3 Down, 0.3 Down, 0.4 Return, "
      "0.5 Escape, 0.6 Return"], ["screen: options$", "screen: menu$", "keys: Return$", "screen: options$"],
      "screen: play"),

@@ -1,7 +1,8 @@
 """The embedded game in real windows under Xvfb, driven by xdotool: Escape or P in a level opens the pause menu and
 the world stands still (two frames read back equal), resuming lets it go on; after Ctrl+F the Options entry and the
 save show the mode the window has, and the highlight stays on the entry chosen; at window sizes that scale the view
-by a fraction (819x614 and others) the floor next to a wall or inside a gem's edge shows only floor colours."""
+by a fraction (819x614 and others) the floor next to a wall or inside a gem's edge shows only floor colours; a local
+game pauses itself when the window loses the focus."""
 import ctypes
 import glob
 import json
@@ -277,9 +278,46 @@ def test_no_seams():
             g.stop()
 
 
+def steps_seen(run, n):
+    """The next n step counts the test mod logs ("steps: N", every 0.2 s)."""
+    return [int(run.until(lambda l: l.startswith("$ steps: "), "a step count").split()[-1]) for _ in range(n)]
+
+
+def test_focus_pause():
+    """A local game that loses the keyboard focus pauses itself: its world's step count stands still, also after
+    the focus comes back, until the player resumes."""
+    home = tempfile.mkdtemp(prefix="kiv_focus_")
+    run = k.Live(["-mod", k.mod_path("game_keys.lua"), "-width", "480", "-height", "320", "-keys", "0.5 Return",
+                  "-steps", "0.2"], env=k.window_env(home, SDL_AUDIODRIVER="dummy"), cwd=gw.BUILD, window=True)
+    try:
+        win = subprocess.run(["xdotool", "search", "--sync", "--onlyvisible", "--pid", str(run.p.pid)],
+                             stdout=subprocess.PIPE, timeout=k.TIMEOUT).stdout.split()[0].decode()
+        subprocess.run(["xdotool", "windowfocus", "--sync", win], timeout=20)
+        playing = steps_seen(run, 3)
+        gw._dpy = gw._dpy or gw._x11.XOpenDisplay(None)
+        gw._x11.XSetInputFocus(ctypes.c_void_p(gw._dpy), 0, 0, 0)  # to no window at all
+        gw._x11.XFlush(ctypes.c_void_p(gw._dpy))
+        time.sleep(0.5)
+        unfocused = steps_seen(run, 6)
+        subprocess.run(["xdotool", "windowfocus", "--sync", win, "sleep", "0.3"], timeout=20)
+        back = steps_seen(run, 3)
+        subprocess.run(["xdotool", "key", "Return"], timeout=20)  # RESUME
+        time.sleep(0.3)
+        resumed = steps_seen(run, 3)
+        k.check(playing[0] < playing[-1], "focused: the world steps", "rising counts, saw %s" % playing, run.lines)
+        k.check(len(set(unfocused + back)) == 1, "unfocused and back: the world stands still",
+                "one count, saw %s then %s" % (unfocused, back), run.lines)
+        k.check(resumed[0] < resumed[-1], "resumed: the world steps", "rising counts, saw %s" % resumed, run.lines)
+    finally:
+        run.stop()
+    bad = [l for l in run.lines if "Lua error" in l or "stack traceback" in l]
+    k.check(not bad, "focus: no script error", "none, saw %s" % bad[:3], run.lines)
+
+
 if __name__ == "__main__":
     k.under_xvfb(490, "%dx%d" % SCREEN)
     test_pause()
+    test_focus_pause()
     test_full_screen()
     test_no_seams()
     k.finish()

@@ -78,6 +78,9 @@ END_ROWS = [
     ("-level and -lives out of range", ["-bot", "1", "-level", "7", "-lives", "12"],
      ["game: -level wants 1 to 3, not 7; playing level 1$", "game: -lives wants 1 to 9, not 12; playing with 3 "
       "lives$", "play: level 1$"], "Lua error"),
+    ("-level and -lives without -bot 1", ["-level", "3", "-lives", "9"],
+     ["game: -level 3 not taken: it starts a demonstration only", "game: -lives 9 not taken", "screen: menu$"],
+     "Lua error"),
     ("scoring nothing for its patience", ["-mod", k.mod_path("game_keys.lua"), "-bot", "1", "-patience", "0.5"],
      [r"play: the demonstration scored nothing on level 1 for 0\.5 s$", "play: the demonstration starts again$",
       "play: level 1$"], "Lua error"),

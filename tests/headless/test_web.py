@@ -38,8 +38,11 @@ def test_hostile():
     for want in ("$ event bytewise 8 -", "$ event nul 9 exact", "$ event file 13 exact", "$ event forge 43 exact"):
         k.check(want in lines, want, "the line '%s'" % want, lines)
     events = [l for l in lines if l.startswith("$ event ")]
-    k.check(all(re.match(r"\$ event (bytewise|nul|file|reset-after|forge) ", l) for l in events), "no other events",
-            "events only for answers with status 200", lines)
+    k.check(all(re.match(r"\$ event (bytewise|nul|file|reset-after|forge|root) ", l) for l in events),
+            "no other events", "events only for answers with status 200", lines)
+    # A request without "path" asks for the root; the server answers its request line.
+    k.check(any(l.endswith("ext_do_event: root, value=GET / HTTP/1.0") for l in lines), "default path",
+            "the request line 'GET / HTTP/1.0'", lines)
     text = "\n".join(lines)
     for want in ("header longer than 65536 bytes", "answer larger than 33554432 bytes", "status = 404",
                  "status = 0", "kiv_gethostbyname == null"):

@@ -1,5 +1,5 @@
 -- A hostile game server: hosts PORT, welcomes the first client as player 1, then each frame sends by "-attack" a
--- welcome again ("welcome"), 200 snapshots of 32 events ("burst"), a good snapshot and a bad one (a name of BAD; it
+-- welcome again ("welcome"), 200 snapshots of 32 events ("burst"), one of 32 cleared levels ("sparks"), a good snapshot and a bad one (a name of BAD; it
 -- scores 666), or a good one and every 1.5 s a raw control byte ("bytes"). "player" instead joins a game server at
 -- PORT once per byte, sends it and leaves.
 local port, attack = tonumber(kiv_params_get("port")), kiv_params_get("attack")
@@ -7,8 +7,9 @@ local BYTES = {"\27", "\7", "\8", "\255", "\194\155"}
 -- On level 1: 20 by 12 tiles, a gem at 10,2.
 local GOOD = {gems = "[210]", players = "[[1,2,2,0]]", enemies = "[[10,6]]", events = ""}
 local BAD = {hit = {events = '{"k":"hit"}'}, kind = {events = '{"k":"boom","x":3,"y":3}'}, tick = {tick = '"7"'},
-    off_map = {players = "[[1,21,2,0]]"}, enemy = {enemies = "[[1e999,6]]"}, gem = {gems = "[210.5]"}}
+    off_map = {players = "[[1,21,2,0]]"}, enemy = {enemies = "[[1e300,6]]"}, gem = {gems = "[210.5]"}}
 local BURST = {events = string.rep('{"k":"hit","x":3.5,"y":4}', 32, ","), score = 10}
+local SENT = {burst = BURST, sparks = {events = string.rep('{"k":"cleared","x":3,"y":3}', 32, ","), score = 10}}
 local clock, frame, client, sent = 0, 0, nil, 0
 
 local function state(bad)
@@ -47,7 +48,7 @@ function _loop(t)
         return
     end
     for _ = 1, attack == "welcome" and 0 or attack == "burst" and 200 or 1 do
-        net_send(client, state(attack == "burst" and BURST or nil), 0)
+        net_send(client, state(SENT[attack]), 0)
     end
     if attack == "welcome" then
         net_send(client, '{"t":"welcome","slot":1}')

@@ -19,6 +19,7 @@ function _init()
     request("127.0.0.1", kiv_params_get("files"), "/missing", "missing")
     request("127.0.0.1", kiv_params_get("refused"), "/", "refused")
     request("no.such.host.invalid", port, "/", "unresolvable")
+    kiv_ext_call("web:request", '{"host":"127.0.0.1","port":' .. port .. ',"callback":"root"}')
     frames, longest = 0, 0
 end
 
