@@ -491,7 +491,7 @@ int _kiv_web_take(kiv_web *page, const void *bytes, int n) {
         std::vector<std::string> coding;
         if (page->_head_done)
             coding = _kiv_web_fields(page, "Transfer-Encoding");
-        if (coding.size() == 1 && strcasecmp(coding[0].c_str(), "chunked") == 0) {
+        if (coding.size() == 1 && _kiv_web_caseeq(coding[0].c_str(), "chunked", sizeof("chunked"))) {
             // What came after the head is the start of the chunked body: taken back and decoded.
             int tail = page->_response.len - page->header;
             _kiv_web_cut(page, 0);
