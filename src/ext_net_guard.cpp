@@ -297,16 +297,22 @@ static bool _net_quiet(const ENetPeer *peer) {
     return peer->state == ENET_PEER_STATE_ACKNOWLEDGING_CONNECT || !conn.spoke || conn.kicked;
 }
 
-// Which quiet connection gives way first: one let go, then an unverified one, then a silent one; the oldest of
-// each (an unverified one of the address holding the most of them first).
-static bool _net_before(const ENetPeer *a, const ENetPeer *b, size_t a_unverified, size_t b_unverified) {
+// Which quiet connection gives way first: one let go, then one left unverified past its grace, then a silent one,
+// then one just begun; of each one of the address holding the most quiet ones first (a newcomer's own address
+// holds few), the oldest first.
+static bool _net_before(const ENetPeer *a, const ENetPeer *b, size_t a_quiet, size_t b_quiet) {
     auto rank = [](const ENetPeer *p) {
-        return _net_conn(p).kicked ? 0 : p->state == ENET_PEER_STATE_ACKNOWLEDGING_CONNECT ? 1 : 2;
+        const NetGuardConn &c = _net_conn(p);
+        if (c.kicked)
+            return 0;
+        if (p->state != ENET_PEER_STATE_ACKNOWLEDGING_CONNECT)
+            return 2;
+        return _my_guard->host->serviceTime - c.begun_at >= NET_VERIFY_GRACE_MS ? 1 : 3;
     };
     if (rank(a) != rank(b))
         return rank(a) < rank(b);
-    if (a_unverified != b_unverified)
-        return a_unverified > b_unverified;
+    if (a_quiet != b_quiet)
+        return a_quiet > b_quiet;
     return _net_conn(a).born < _net_conn(b).born;
 }
 
@@ -333,7 +339,7 @@ static int _net_admit(ENetHost *host) {
     const ENetAddress &from = host->receivedAddress;
     size_t n = std::min(g.conns.size(), host->peerCount), same = 0, free_at = n, quiet = 0, own_quiet = 0;
     ENetPeer *own_first = nullptr;
-    std::unordered_map<enet_uint32, size_t> unverified; // by address
+    std::unordered_map<enet_uint32, size_t> quiet_at; // by address
     for (size_t i = 0; i < n; i++) {
         ENetPeer *peer = &host->peers[i];
         if (peer->state == ENET_PEER_STATE_DISCONNECTED) {
@@ -346,8 +352,8 @@ static int _net_admit(ENetHost *host) {
         if (ours && peer->address.port == from.port && peer->connectID == connect->connectID)
             return 0;
         same += ours;
-        if (peer->state == ENET_PEER_STATE_ACKNOWLEDGING_CONNECT)
-            unverified[peer->address.host]++;
+        if (_net_quiet(peer))
+            quiet_at[peer->address.host]++;
     }
     ENetPeer *first = nullptr;
     for (size_t i = 0; i < n; i++) {
@@ -356,8 +362,7 @@ static int _net_admit(ENetHost *host) {
             !_net_quiet(peer))
             continue;
         quiet++;
-        size_t mine = unverified[peer->address.host];
-        if (!first || _net_before(peer, first, mine, unverified[first->address.host]))
+        if (!first || _net_before(peer, first, quiet_at[peer->address.host], quiet_at[first->address.host]))
             first = peer;
         if (peer->address.host == from.host) {
             own_quiet++;
@@ -373,9 +378,21 @@ static int _net_admit(ENetHost *host) {
         }
         give = own_first;
     } else if (free_at == n || quiet >= NET_QUIET_SHARE) {
-        give = first;
-        if (!give)
-            return 0; // every slot holds one that spoke: ENet refuses it
+        if (host->serviceTime - g.taken_at >= 1000) {
+            g.taken.clear();
+            g.taken_at = host->serviceTime;
+        }
+        give = first && first->address.host == from.host ? first : nullptr;
+        if (!give && first && g.taken[from.host] < NET_TAKEN_PER_ADDRESS) {
+            g.taken[from.host]++;
+            give = first;
+        }
+        if (!give && own_first)
+            give = own_first;
+        if (!give && free_at == n) {
+            g.crowded++;
+            return 1; // every slot holds one that spoke, or this address took its share of places
+        }
     }
     if (give) {
         size_t index = give - host->peers;
@@ -383,8 +400,10 @@ static int _net_admit(ENetHost *host) {
         g.gave_way++;
         free_at = std::min(free_at, index);
     }
-    if (free_at < n)
+    if (free_at < n) {
         net_guard_begin(g, free_at, connect->connectID);
+        g.conns[free_at].begun_at = host->serviceTime;
+    }
     return 0;
 }
 
@@ -407,8 +426,10 @@ static int ENET_CALLBACK _net_intercept(ENetHost *host, ENetEvent *) {
         peer->address.host != host->receivedAddress.host || peer->address.port != host->receivedAddress.port)
         return 0;
     NetGuardConn &conn = _my_guard->g.conns[index];
-    if (conn.connect_id != peer->connectID) // a connection made before the guard saw it begin
+    if (conn.connect_id != peer->connectID) { // a connection made before the guard saw it begin
         net_guard_begin(_my_guard->g, index, peer->connectID);
+        conn.begun_at = host->serviceTime;
+    }
     const enet_uint8 *at, *end;
     if (!_net_commands(host, &at, &end))
         return 0;
@@ -524,9 +545,7 @@ void net_guard_enforce() {
         ENetPeer *peer = &host->peers[i];
         if (peer->state != ENET_PEER_STATE_ACKNOWLEDGING_CONNECT || conn.connect_id != peer->connectID)
             continue;
-        if (!conn.half_open_since)
-            conn.half_open_since = host->serviceTime | 1;
-        else if (host->serviceTime - conn.half_open_since >= NET_HALF_OPEN_MS) {
+        if (host->serviceTime - conn.begun_at >= NET_HALF_OPEN_MS) {
             _net_give_up(peer);
             dropped++;
         }
@@ -534,11 +553,14 @@ void net_guard_enforce() {
     if (dropped)
         gprint("net: gave up %d connection(s) never verified within %u ms\n", dropped, NET_HALF_OPEN_MS);
     if (host->serviceTime - _my_guard->last_note < _NET_NOTE_MS ||
-        (!g.refused && !g.gave_way && !g.held_back && !g.ack_dropped && !g.ack_let_go))
+        (!g.refused && !g.crowded && !g.gave_way && !g.held_back && !g.ack_dropped && !g.ack_let_go))
         return;
     _my_guard->last_note = host->serviceTime;
     if (g.refused)
         gprint("net: refused %d connection(s) from addresses already holding %zu\n", g.refused, NET_PER_ADDRESS);
+    if (g.crowded)
+        gprint("net: refused %d connection(s) from addresses that took the place of %d others within a second\n",
+               g.crowded, NET_TAKEN_PER_ADDRESS);
     if (g.gave_way)
         gprint("net: %d quiet connection(s) gave way to newer ones\n", g.gave_way);
     if (g.held_back)
@@ -549,7 +571,7 @@ void net_guard_enforce() {
         gprint("net: dropped %d datagram(s) over the budget of %zu acknowledged commands a frame (%zu carrying no "
                "message); let go %d peer(s) over it for %u ms\n",
                g.ack_dropped, NET_FRAME_ACKS, NET_FRAME_EMPTY_ACKS, g.ack_let_go, NET_OVER_LET_GO_MS);
-    g.refused = g.gave_way = g.held_back = g.ack_dropped = g.ack_let_go = 0;
+    g.refused = g.crowded = g.gave_way = g.held_back = g.ack_dropped = g.ack_let_go = 0;
 }
 
 size_t net_guard_datagrams() {

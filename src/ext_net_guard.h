@@ -24,6 +24,11 @@ constexpr unsigned NET_OVER_LET_GO_MS = 1000;
 // together; past either a new CONNECT takes the place of the oldest quiet one.
 constexpr size_t NET_QUIET_PER_ADDRESS = 8;
 constexpr size_t NET_QUIET_SHARE = 128;
+// Connections of other addresses whose place one address's CONNECTs may take a second, so that dialling fast
+// cannot churn a newcomer out before it speaks; and how long a connection being verified is left to its client
+// (an honest one answers within a frame or two) before it may give way.
+constexpr int NET_TAKEN_PER_ADDRESS = 16;
+constexpr unsigned NET_VERIFY_GRACE_MS = 250;
 
 // One connection's record, reset once when the connection begins.
 struct NetGuardConn {
@@ -48,7 +53,7 @@ struct NetGuardConn {
     size_t acks = 0, empty_acks = 0;
     bool over_acks = false, stretch = false;
     enet_uint32 over_since = 0, over_last = 0;
-    enet_uint32 half_open_since = 0; // when first seen unverified
+    enet_uint32 begun_at = 0;
 };
 
 // What a datagram's commands ask of the receiver.
@@ -70,9 +75,11 @@ struct NetGuard {
     enet_uint32 frame_at = 0;
     std::unordered_map<enet_uint32, NetGuardCount> by_address; // this frame's acknowledged commands
     uint64_t births = 0;
-    // Not yet logged: CONNECTs refused, quiet connections given way, datagrams held back by the total and by the
-    // acknowledgement budget, peers let go over it.
-    int refused = 0, gave_way = 0, held_back = 0, ack_dropped = 0, ack_let_go = 0;
+    std::unordered_map<enet_uint32, int> taken; // places taken by address this second
+    enet_uint32 taken_at = 0;
+    // Not yet logged: CONNECTs refused (an address's share, its places taken), quiet connections given way, datagrams
+    // held back by the total and by the acknowledgement budget, peers let go over it.
+    int refused = 0, crowded = 0, gave_way = 0, held_back = 0, ack_dropped = 0, ack_let_go = 0;
 };
 
 // Starts record `slot` afresh for a new connection.
