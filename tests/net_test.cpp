@@ -482,6 +482,107 @@ TEST(Net, Admission) {
     }
 }
 
+// The guard's byte entry point on plain commands, no sockets: each row a run of datagrams from connections of
+// two addresses, with the verdicts expected; the host's totals stay the sum of its records throughout.
+TEST(Net, GuardVerdicts) {
+    auto pings = [](int n) {
+        std::string d;
+        for (int i = 0; i < n; i++)
+            enetcraft::ping(d, (enet_uint16)i);
+        return d;
+    };
+    auto reliable = [](int n) {
+        std::string d;
+        for (int i = 0; i < n; i++) {
+            ENetProtocolSendReliable c;
+            c.header = enetcraft::command(ENET_PROTOCOL_COMMAND_SEND_RELIABLE | ENET_PROTOCOL_COMMAND_FLAG_ACKNOWLEDGE,
+                                          0, (enet_uint16)(i + 1));
+            c.dataLength = ENET_HOST_TO_NET_16(2);
+            enetcraft::append(d, c, "hi");
+        }
+        return d;
+    };
+    auto parked = [](int n) {
+        std::string d;
+        for (int i = 0; i < n; i++)
+            enetcraft::unreliable(d, 3, 2, (enet_uint16)(i + 1), "");
+        return d;
+    };
+    std::string impossible, fragments;
+    enetcraft::fragment(impossible, 3, 1, 1 << 20, 0, 2, 0, "", 2);
+    for (int i = 0; i < 4; i++)
+        enetcraft::fragment(fragments, 2, 7, 4, i, 400, i * 100, std::string(100, 'f'));
+    const NetVerdict P = NetVerdict::pass, D = NetVerdict::drop, O = NetVerdict::over;
+    struct Step {
+        size_t conn;
+        enet_uint32 address, now; // a new frame begins when the time moves
+        std::string commands;
+        NetVerdict want;
+        int times = 1;
+    };
+    struct Row {
+        const char *name;
+        std::vector<Step> steps;
+        size_t held_commands; // held by connection 0 at the end
+    } rows[] = {
+        {"an honest peer's reliable messages, 32 a datagram",
+         {{0, 1, 0, reliable(32), P, NET_FRAME_ACKS / 32}, {0, 1, 0, reliable(1), D}, {0, 1, 10, pings(1), P}},
+         NET_FRAME_ACKS},
+        {"PINGs asking for acknowledgements: 64 a frame, the rest of the frame dropped unread",
+         {{0, 1, 0, pings(64), P}, {0, 1, 0, pings(1), D}, {0, 1, 0, std::string(), D}, {0, 1, 10, pings(64), P}},
+         0},
+        {"a datagram of 350 PINGs, every frame for a second: dropped, then let go",
+         {{0, 1, 0, pings(350), D},
+          {0, 1, 200, pings(350), D},
+          {0, 1, 400, pings(350), D},
+          {0, 1, 600, pings(350), D},
+          {0, 1, 800, pings(350), D},
+          {0, 1, 1000, pings(350), O},
+          {0, 1, 1010, pings(1), D}},
+         0},
+        {"a pause over 250 ms starts the stretch again",
+         {{0, 1, 0, pings(350), D}, {0, 1, 600, pings(350), D}, {0, 1, 1100, pings(350), D}, {0, 1, 1200, pings(1), P}},
+         0},
+        {"one address's peers share a budget of 256 acknowledged commands without a message",
+         {{0, 1, 0, pings(60), P},
+          {1, 1, 0, pings(60), P},
+          {2, 1, 0, pings(60), P},
+          {3, 1, 0, pings(60), P},
+          {1, 1, 0, pings(20), D},
+          {0, 2, 0, pings(1), P},
+          {1, 1, 10, pings(60), P}},
+         0},
+        {"parked commands past 8192: over the queue limit",
+         {{0, 1, 0, parked(400), P, 20}, {0, 1, 0, parked(400), O}, {0, 1, 0, parked(1), D}},
+         0},
+        {"an unreliable fragment of more fragments than bytes, and fragments of one message counted once",
+         {{0, 1, 0, impossible, D}, {0, 1, 0, fragments, P}},
+         1},
+    };
+    for (const Row &row : rows) {
+        NetGuard g;
+        g.conns.resize(4);
+        for (size_t i = 0; i < g.conns.size(); i++)
+            net_guard_begin(g, i, (enet_uint32)i + 100);
+        enet_uint32 frame_at = 0;
+        int n = 0;
+        for (const Step &step : row.steps) {
+            if (step.now != frame_at)
+                net_guard_frame(g, frame_at = step.now);
+            for (int i = 0; i < step.times; i++, n++) {
+                NetVerdict v = net_guard_offer(g, g.conns[step.conn], step.address,
+                                               (const uint8_t *)step.commands.data(), step.commands.size(), step.now);
+                ASSERT_EQ((int)step.want, (int)v) << row.name << ": datagram " << n;
+            }
+            size_t sum = 0;
+            for (const NetGuardConn &c : g.conns)
+                sum += c.held_commands;
+            EXPECT_EQ(sum, g.total_commands) << row.name << ": totals the sum of the records";
+        }
+        EXPECT_EQ(row.held_commands, g.conns[0].held_commands) << row.name;
+    }
+}
+
 TEST(Net, ScriptArguments) {
     modstest::ModsRig rig;
     struct Row {
