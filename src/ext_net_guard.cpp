@@ -155,11 +155,10 @@ NetVerdict net_guard_offer(NetGuard &g, NetGuardConn &conn, enet_uint32 address,
         conn.walked = conn.held_commands;
         conn.offered = 0;
         conn.walked_at = now;
-        if (conn.held_commands + c.commands > NET_PEER_MAX_COMMANDS ||
-            conn.held_bytes + c.bytes >= NET_PEER_MAX_BYTES) {
+        if (conn.held_commands > NET_PEER_MAX_COMMANDS || conn.held_bytes >= NET_PEER_MAX_BYTES) {
             conn.over = true;
-            conn.over_commands = conn.held_commands + c.commands;
-            conn.over_bytes = conn.held_bytes + c.bytes;
+            conn.over_commands = conn.held_commands;
+            conn.over_bytes = conn.held_bytes;
             net_guard_hold(g, conn, 0, 0);
             return NetVerdict::over;
         }
