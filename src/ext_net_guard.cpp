@@ -298,16 +298,16 @@ static bool _net_quiet(const ENetPeer *peer) {
 }
 
 // Which quiet connection gives way first: one let go, then one left unverified past its grace, then a silent one,
-// then one just begun; of each one of the address holding the most quiet ones first (a newcomer's own address
-// holds few), the oldest first.
+// then one just begun (a newcomer verifying and saying hello); of each one of the address holding the most quiet ones
+// first (a newcomer's own address holds few), the oldest first.
 static bool _net_before(const ENetPeer *a, const ENetPeer *b, size_t a_quiet, size_t b_quiet) {
     auto rank = [](const ENetPeer *p) {
         const NetGuardConn &c = _net_conn(p);
         if (c.kicked)
             return 0;
-        if (p->state != ENET_PEER_STATE_ACKNOWLEDGING_CONNECT)
-            return 2;
-        return _my_guard->host->serviceTime - c.begun_at >= NET_VERIFY_GRACE_MS ? 1 : 3;
+        if (_my_guard->host->serviceTime - c.begun_at < NET_VERIFY_GRACE_MS)
+            return 3;
+        return p->state == ENET_PEER_STATE_ACKNOWLEDGING_CONNECT ? 1 : 2;
     };
     if (rank(a) != rank(b))
         return rank(a) < rank(b);

@@ -25,8 +25,8 @@ constexpr unsigned NET_OVER_LET_GO_MS = 1000;
 constexpr size_t NET_QUIET_PER_ADDRESS = 8;
 constexpr size_t NET_QUIET_SHARE = 128;
 // Connections of other addresses whose place one address's CONNECTs may take a second, so that dialling fast
-// cannot churn a newcomer out before it speaks; and how long a connection being verified is left to its client
-// (an honest one answers within a frame or two) before it may give way.
+// cannot churn a newcomer out before it speaks; and how long a new connection is left to verify and speak (an
+// honest client does both within a frame or two) before it may give way.
 constexpr int NET_TAKEN_PER_ADDRESS = 16;
 constexpr unsigned NET_VERIFY_GRACE_MS = 250;
 
