@@ -140,14 +140,10 @@ static bool _net_translate(ENetEvent &ev, NetEvent *out) {
 // out are set aside meanwhile, so that ENet reads instead; the few events it makes as it reads wait in `pending`.
 static void _net_intake() {
     ENetHost *host = _my_net->net;
-    ENetList &queue = host->dispatchQueue;
-    ENetList waiting;
-    enet_list_clear(&waiting);
     enet_uint32 start = enet_time_get();
     net_guard_next_frame(start);
     for (;;) {
-        if (!enet_list_empty(&queue))
-            enet_list_move(enet_list_end(&waiting), enet_list_begin(&queue), enet_list_previous(enet_list_end(&queue)));
+        net_guard_set_aside();
         size_t read = net_guard_datagrams();
         ENetEvent ev;
         int serviced = enet_host_service(host, &ev, 0);
@@ -159,8 +155,7 @@ static void _net_intake() {
             _my_net->pending.size() >= _NET_INTAKE_EVENTS || (enet_uint32)(enet_time_get() - start) >= NET_INTAKE_MS)
             break;
     }
-    if (!enet_list_empty(&waiting))
-        enet_list_move(enet_list_begin(&queue), enet_list_begin(&waiting), enet_list_previous(enet_list_end(&waiting)));
+    net_guard_put_back();
 }
 
 // A client's connection that cannot be made: the host is closed and the script hears a disconnect with the

@@ -206,6 +206,7 @@ struct _NetGuarded {
     size_t datagrams = 0;
     bool any_over = false;
     enet_uint32 last_scan = 0, last_note = 0;
+    ENetList aside; // peers with events, set aside while the socket is read
 };
 
 static _NetGuarded *_my_guard = nullptr;
@@ -450,6 +451,7 @@ void net_guard_attach(ENetHost *host, bool server, NetGuardLetGo let_go) {
     _my_guard->let_go = let_go;
     _my_guard->g.conns.assign(host->peerCount, NetGuardConn());
     _my_guard->last_scan = _my_guard->last_note = host->serviceTime;
+    enet_list_clear(&_my_guard->aside);
     host->maximumPacketSize = NET_MAX_PACKET;
     host->maximumWaitingData = NET_MAX_WAITING;
     host->intercept = _net_intercept;
@@ -572,6 +574,23 @@ void net_guard_enforce() {
                "message); let go %d peer(s) over it for %u ms\n",
                g.ack_dropped, NET_FRAME_ACKS, NET_FRAME_EMPTY_ACKS, g.ack_let_go, NET_OVER_LET_GO_MS);
     g.refused = g.crowded = g.gave_way = g.held_back = g.ack_dropped = g.ack_let_go = 0;
+}
+
+void net_guard_set_aside() {
+    if (!_my_guard)
+        return;
+    ENetList &queue = _my_guard->host->dispatchQueue;
+    if (!enet_list_empty(&queue))
+        enet_list_move(enet_list_end(&_my_guard->aside), enet_list_begin(&queue),
+                       enet_list_previous(enet_list_end(&queue)));
+}
+
+void net_guard_put_back() {
+    if (!_my_guard || enet_list_empty(&_my_guard->aside))
+        return;
+    ENetList &aside = _my_guard->aside;
+    enet_list_move(enet_list_begin(&_my_guard->host->dispatchQueue), enet_list_begin(&aside),
+                   enet_list_previous(enet_list_end(&aside)));
 }
 
 size_t net_guard_datagrams() {

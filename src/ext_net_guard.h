@@ -116,6 +116,10 @@ void net_guard_left(ENetPeer *peer);
 bool net_guard_kick(ENetPeer *peer);
 // After each service call: lets go the peers over their limits, gives up unverified connections, logs.
 void net_guard_enforce();
+// Sets aside the peers with events to hand out, so that a service call reads the socket instead; put back, they
+// come before those queued since.
+void net_guard_set_aside();
+void net_guard_put_back();
 // Datagrams the intercept has seen.
 size_t net_guard_datagrams();
 // The guard's state, for tests.
