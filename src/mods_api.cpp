@@ -160,7 +160,8 @@ void ModsAPI::require(std::string fname) {
     ModScript s;
     s._fname = fname;
     s.fname = path;
-    s.mtime = driver_file_mtime(path.c_str());
+    s.stamp = driver_file_stamp(path.c_str());
+    s.mtime = driver_file_stamp_time(s.stamp);
     s.name = name;
     scripts.push_back(s);
     gprint("ModsAPI::require: %s\n", path.c_str());

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "kiv_driver.h"
 #include "kiv_gui.h"
 #include "kiv_var.h"
 #include "mods_gbatch.h"
@@ -15,10 +16,11 @@
 class Game;
 
 struct ModScript {
-    std::string _fname; // the name as passed to require
-    std::string fname;  // the path it was read from; the base name when embedded
-    time_t mtime = 0;   // 0 for an embedded script
-    std::string name;   // base name with its suffix: the key of the loaded-once rule
+    std::string _fname;             // the name as passed to require
+    std::string fname;              // the path it was read from; the base name when embedded
+    time_t mtime = 0;               // 0 for an embedded script
+    DriverFileStamp stamp = {0, 0}; // what hot reload compares
+    std::string name;               // base name with its suffix: the key of the loaded-once rule
 };
 
 // The abstract script host.

@@ -126,7 +126,7 @@ void _mods_reload_check(Game &game, time_t now) {
     bool changed = false;
     for (const ModScript &s : api->scripts) {
         // An embedded script has no file to watch.
-        if (s.mtime && driver_file_settled(s.mtime, driver_file_mtime(s.fname.c_str()), now))
+        if (s.mtime && driver_file_settled(s.stamp, driver_file_stamp(s.fname.c_str()), now))
             changed = true;
     }
     if (changed) {

@@ -19,6 +19,7 @@
 
 #include "enet_craft.h"
 #include "ext_net.h"
+#include "ext_net_guard.h"
 #include "mods_testutil.h"
 #include "resolver_testutil.h"
 #include "stdout_testutil.h"
@@ -266,10 +267,17 @@ struct Hosted {
         to.port = (enet_uint16)port;
     }
     ~Hosted() { net_close(); }
+    // Connects and says hello, as a player does (a connection that never speaks may give way); got: the connect.
     bool join(Raw &r, std::vector<Raw *> all) {
         got.clear();
         r.connect(port, 1);
-        return pump(all, got, [&] { return got.size() == 1; });
+        bool ok = pump(all, got, [&] {
+            if (got.size() == 1 && r.peer->state == ENET_PEER_STATE_CONNECTED)
+                enet_peer_send(r.peer, 0, enet_packet_create("hello", 5, ENET_PACKET_FLAG_RELIABLE));
+            return got.size() >= 2;
+        });
+        got.resize(std::min<size_t>(got.size(), 1));
+        return ok;
     }
     bool until(int ms, std::vector<Raw *> raws, const std::function<bool()> &done) { return pump(raws, got, done, ms); }
     void idle(std::vector<Raw *> raws, int ms) {
@@ -440,14 +448,22 @@ TEST(Net, Admission) {
             enetcraft::send(forgers[i % forgers.size()]->h->socket, t.to, enetcraft::connect(0x1000 + i, 0));
         // Those the address may hold connect first, so that the rest find them verified.
         Raw many(0, true, "127.0.0.40", row.verified);
+        // ... and speak, in groups of the quiet connections an address may hold.
         for (int i = 0; i < row.verified; i++) {
             many.connect(t.port, 1);
-            if (i + 1 == (int)NET_PER_ADDRESS)
+            if ((i + 1) % NET_QUIET_PER_ADDRESS == 0) {
                 t.idle({&many}, 300);
+                for (size_t p = 0; p < many.h->peerCount; p++)
+                    if (many.h->peers[p].state == ENET_PEER_STATE_CONNECTED && !many.h->peers[p].data) {
+                        many.h->peers[p].data = &many;
+                        enet_peer_send(&many.h->peers[p], 0, enet_packet_create("hi", 2, ENET_PACKET_FLAG_RELIABLE));
+                    }
+                t.idle({&many}, 300);
+            }
         }
         t.idle({&many}, 300); // the burst is taken in
         EXPECT_EQ(std::min(row.verified, (int)NET_PER_ADDRESS),
-                  (int)std::count_if(t.got.begin(), t.got.end(), [](const NetEvent &e) { return e.type == "connect"; }))
+                  (int)std::count_if(t.got.begin(), t.got.end(), [](const NetEvent &e) { return e.type == "message"; }))
             << row.name;
         t.got.clear();
         auto t0 = std::chrono::steady_clock::now();
@@ -460,9 +476,113 @@ TEST(Net, Admission) {
                                         : "never verified within 3000 ms";
         t.idle({&newcomer, &many}, row.verified ? 1200 : NET_HALF_OPEN_MS + 500);
         EXPECT_NE(std::string::npos, cap.text().find(want)) << row.name << "\n" << cap.text();
-        EXPECT_EQ(row.addresses != 0, cap.text().find("unverified connection(s) gave way") != std::string::npos)
+        EXPECT_EQ(row.addresses != 0, cap.text().find("quiet connection(s) gave way") != std::string::npos)
             << row.name << "\n"
             << cap.text();
+    }
+}
+
+// The guard's byte entry point on plain commands, no sockets: each row a run of datagrams from connections of
+// two addresses, with the verdicts expected; the host's totals stay the sum of its records throughout.
+TEST(Net, GuardVerdicts) {
+    auto pings = [](int n) {
+        std::string d;
+        for (int i = 0; i < n; i++)
+            enetcraft::ping(d, (enet_uint16)i);
+        return d;
+    };
+    auto reliable = [](int n) {
+        std::string d;
+        for (int i = 0; i < n; i++) {
+            ENetProtocolSendReliable c;
+            c.header = enetcraft::command(ENET_PROTOCOL_COMMAND_SEND_RELIABLE | ENET_PROTOCOL_COMMAND_FLAG_ACKNOWLEDGE,
+                                          0, (enet_uint16)(i + 1));
+            c.dataLength = ENET_HOST_TO_NET_16(2);
+            enetcraft::append(d, c, "hi");
+        }
+        return d;
+    };
+    auto parked = [](int n) {
+        std::string d;
+        for (int i = 0; i < n; i++)
+            enetcraft::unreliable(d, 3, 2, (enet_uint16)(i + 1), "");
+        return d;
+    };
+    std::string impossible, fragments;
+    enetcraft::fragment(impossible, 3, 1, 1 << 20, 0, 2, 0, "", 2);
+    for (int i = 0; i < 4; i++)
+        enetcraft::fragment(fragments, 2, 7, 4, i, 400, i * 100, std::string(100, 'f'));
+    const NetVerdict P = NetVerdict::pass, D = NetVerdict::drop, O = NetVerdict::over;
+    struct Step {
+        size_t conn;
+        enet_uint32 address, now; // a new frame begins when the time moves
+        std::string commands;
+        NetVerdict want;
+        int times = 1;
+    };
+    struct Row {
+        const char *name;
+        std::vector<Step> steps;
+        size_t held_commands; // held by connection 0 at the end
+    } rows[] = {
+        {"an honest peer's reliable messages, 32 a datagram",
+         {{0, 1, 0, reliable(32), P, NET_FRAME_ACKS / 32}, {0, 1, 0, reliable(1), D}, {0, 1, 10, pings(1), P}},
+         NET_FRAME_ACKS},
+        {"PINGs asking for acknowledgements: 64 a frame, the rest of the frame dropped unread",
+         {{0, 1, 0, pings(64), P}, {0, 1, 0, pings(1), D}, {0, 1, 0, std::string(), D}, {0, 1, 10, pings(64), P}},
+         0},
+        {"a datagram of 350 PINGs, every frame for a second: dropped, then let go",
+         {{0, 1, 0, pings(350), D},
+          {0, 1, 200, pings(350), D},
+          {0, 1, 400, pings(350), D},
+          {0, 1, 600, pings(350), D},
+          {0, 1, 800, pings(350), D},
+          {0, 1, 1000, pings(350), O},
+          {0, 1, 1010, pings(1), D}},
+         0},
+        {"a pause over 250 ms starts the stretch again",
+         {{0, 1, 0, pings(350), D}, {0, 1, 600, pings(350), D}, {0, 1, 1100, pings(350), D}, {0, 1, 1200, pings(1), P}},
+         0},
+        {"one address's peers share a budget of 256 acknowledged commands without a message",
+         {{0, 1, 0, pings(60), P},
+          {1, 1, 0, pings(60), P},
+          {2, 1, 0, pings(60), P},
+          {3, 1, 0, pings(60), P},
+          {1, 1, 0, pings(20), D},
+          {0, 2, 0, pings(1), P},
+          {1, 1, 10, pings(60), P}},
+         0},
+        {"parked commands past 8192: held back until a walk finds them over the queue limit",
+         {{0, 1, 0, parked(400), P, 21},
+          {0, 1, 0, parked(400), D},
+          {0, 1, 300, parked(1), O},
+          {0, 1, 300, parked(1), D}},
+         0},
+        {"an unreliable fragment of more fragments than bytes, and fragments of one message counted once",
+         {{0, 1, 0, impossible, D}, {0, 1, 0, fragments, P}},
+         1},
+    };
+    for (const Row &row : rows) {
+        NetGuard g;
+        g.conns.resize(4);
+        for (size_t i = 0; i < g.conns.size(); i++)
+            net_guard_begin(g, i, (enet_uint32)i + 100);
+        enet_uint32 frame_at = 0;
+        int n = 0;
+        for (const Step &step : row.steps) {
+            if (step.now != frame_at)
+                net_guard_frame(g, frame_at = step.now);
+            for (int i = 0; i < step.times; i++, n++) {
+                NetVerdict v = net_guard_offer(g, g.conns[step.conn], step.address,
+                                               (const uint8_t *)step.commands.data(), step.commands.size(), step.now);
+                ASSERT_EQ((int)step.want, (int)v) << row.name << ": datagram " << n;
+            }
+            size_t sum = 0;
+            for (const NetGuardConn &c : g.conns)
+                sum += c.held_commands;
+            EXPECT_EQ(sum, g.total_commands) << row.name << ": totals the sum of the records";
+        }
+        EXPECT_EQ(row.held_commands, g.conns[0].held_commands) << row.name;
     }
 }
 

@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <sys/stat.h>
 
 #include "kiv_platform.h"
 #include "kiv_printf.h"
@@ -24,6 +23,7 @@ enum { _DRIVER_LOG = 8, _DRIVER_CLOUD = 16 };
 #define KIV_DRIVER_PATHMAX 1024
 // A changed file is read again only once it is this many seconds old, so a file still being written is not read.
 static const time_t _DRIVER_FILE_SETTLE_SECS = 2;
+static const long long _DRIVER_NS = 1000000000LL;
 
 // --- state
 
@@ -111,12 +111,16 @@ static bool _driver_join(char *buf, size_t cap, const char *dir, const char *nam
 static const char *_driver_name_refusal(const char *name) {
     if (!name || !*name)
         return "empty";
-    if (name[0] == '/')
+    if (kiv_platform_path_absolute(name))
         return "absolute path";
     const char *p = name;
     while (*p) {
-        const char *e = strchr(p, '/');
-        size_t len = e ? (size_t)(e - p) : strlen(p);
+        const char *e = p;
+        while (*e && !kiv_platform_path_sep(*e))
+            e++;
+        size_t len = (size_t)(e - p);
+        if (!*e)
+            e = nullptr;
         if (len == 2 && p[0] == '.' && p[1] == '.')
             return "leaves its directory";
         // ".<name>.kivtmp" is the temporary file of a save of <name> in progress, which the next save takes over.
@@ -140,7 +144,10 @@ static bool _driver_name_ok(const char *name) {
 static bool _driver_gamename_ok(const char *s) {
     if (!s || !*s)
         return true;
-    if (strchr(s, '/') || strcmp(s, ".") == 0 || strcmp(s, "..") == 0) {
+    bool sep = false;
+    for (const char *p = s; *p; p++)
+        sep = sep || kiv_platform_path_sep(*p);
+    if (sep || kiv_platform_path_absolute(s) || strcmp(s, ".") == 0 || strcmp(s, "..") == 0) {
         kiv_printf("game name refused (not a plain directory name): %s\n", s);
         return false;
     }
@@ -155,12 +162,7 @@ static const char *_driver_data_dir() {
 
 // The program's own folder with its trailing separator; "" when the system cannot tell.
 static const std::string &_driver_base_dir() {
-    static const std::string base = [] {
-        char *p = SDL_GetBasePath();
-        std::string s = p ? p : "";
-        SDL_free(p);
-        return s;
-    }();
+    static const std::string base = kiv_platform_exe_dir();
     return base;
 }
 
@@ -171,7 +173,7 @@ static const char *_driver_doc_dir() {
     }
     std::string root = kiv_platform_appdata_dir();
     if (root.empty()) {
-        kiv_printf("no per-user data directory (XDG_DATA_HOME and HOME unset): using .\n");
+        kiv_printf("no per-user data directory (%s unset): using .\n", kiv_platform_appdata_vars());
         root = ".";
     }
     if (!_driver_join(_driver_doc_dir_buf, sizeof(_driver_doc_dir_buf), root.c_str(), _driver->gamename))
@@ -339,7 +341,7 @@ const char *driver_get_home_dir() {
     std::string home = kiv_platform_home_dir();
     _driver_home_dir_buf[0] = 0;
     if (!home.empty())
-        _driver_join(_driver_home_dir_buf, sizeof(_driver_home_dir_buf), home.c_str(), "Desktop");
+        snprintf(_driver_home_dir_buf, sizeof(_driver_home_dir_buf), "%s%cDesktop", home.c_str(), KIV_PLATFORM_SEP);
     return _driver_home_dir_buf;
 }
 
@@ -363,7 +365,7 @@ void driver_log_printf(const char *fmt, ...) {}
 bool driver_file_exists(const char *fname) {
     if (!kiv_platform_file_regular(fname))
         return false;
-    FILE *f = fopen(fname, "rb");
+    FILE *f = kiv_platform_fopen(fname, "rb");
     if (!f)
         return false;
     fclose(f);
@@ -388,11 +390,28 @@ time_t driver_file_mtime(const char *fname) {
     return mtime;
 }
 
-bool driver_file_settled(time_t known, time_t mtime, time_t now, bool resized) {
+DriverFileStamp driver_file_stamp(const char *fname) {
+    DriverFileStamp s = {0, 0};
+    if (!kiv_platform_file_stat(fname, &s.size, nullptr, &s.mtime_ns))
+        s = {0, 0};
+    return s;
+}
+
+time_t driver_file_stamp_time(const DriverFileStamp &s) {
+    long long q = s.mtime_ns / _DRIVER_NS, r = s.mtime_ns % _DRIVER_NS;
+    return (time_t)(r < 0 ? q - 1 : q);
+}
+
+bool driver_file_settled(const DriverFileStamp &known, const DriverFileStamp &seen, time_t now) {
     // Any other time is a change, an older one too: a copy that keeps its time, a restored backup, an older
     // revision checked out. Time 0 is a file that is gone (or cannot be examined), which is left alone.
-    bool changed = mtime != 0 && (known != mtime || resized);
-    return changed && mtime <= now - _DRIVER_FILE_SETTLE_SECS;
+    bool changed = seen.mtime_ns != 0 && (known.mtime_ns != seen.mtime_ns || known.size != seen.size);
+    return changed && driver_file_stamp_time(seen) <= now - _DRIVER_FILE_SETTLE_SECS;
+}
+
+bool driver_file_settled(time_t known, time_t mtime, time_t now, bool resized) {
+    DriverFileStamp k = {(long long)known * _DRIVER_NS, 0}, s = {(long long)mtime * _DRIVER_NS, resized ? 1 : 0};
+    return driver_file_settled(k, s, now);
 }
 
 bool driver_file_check_due(time_t *last, time_t now) {
@@ -406,10 +425,11 @@ bool driver_file_check_due(time_t *last, time_t now) {
 // (a folder, no permission), so that what is there but unreadable is not taken for missing.
 static void _driver_log_not_found(const char *fname) {
     int err = errno;
-    struct stat st;
-    const char *cause = nullptr;
-    if (fname && *fname && stat(fname, &st) == 0)
-        cause = S_ISDIR(st.st_mode) ? "a folder" : !S_ISREG(st.st_mode) ? "not a regular file" : strerror(err);
+    KivFileKind kind = kiv_platform_file_kind(fname);
+    const char *cause = kind == KIV_FILE_DIR       ? "a folder"
+                        : kind == KIV_FILE_OTHER   ? "not a regular file"
+                        : kind == KIV_FILE_REGULAR ? strerror(err)
+                                                   : nullptr;
     if (cause)
         kiv_printf("file not found: %s - %s\n", fname, cause);
     else
@@ -425,7 +445,7 @@ void *driver_file_alloc(const char *fname, int *_len) {
     int dummy;
     int *len = _len ? _len : &dummy;
     *len = 0;
-    FILE *f = kiv_platform_file_regular(fname) ? fopen(fname, "rb") : nullptr;
+    FILE *f = kiv_platform_file_regular(fname) ? kiv_platform_fopen(fname, "rb") : nullptr;
     if (!f) {
         _driver_log_not_found(fname);
         return nullptr;
@@ -453,7 +473,7 @@ void *driver_file_alloc(const char *fname, int *_len) {
 
 int driver_file_load(const char *fname, void *data, int len) {
     int size = driver_file_fsize(fname);
-    FILE *f = kiv_platform_file_regular(fname) ? fopen(fname, "rb") : nullptr;
+    FILE *f = kiv_platform_file_regular(fname) ? kiv_platform_fopen(fname, "rb") : nullptr;
     if (!f) {
         _driver_log_not_found(fname);
         return 0;

@@ -1,6 +1,6 @@
 // The driver: the engine's only door to the operating system (files, window, input, time, audio, platform service).
 // Implemented in kiv_driver-sdl2*.cpp (SDL2), kiv_driver-tex_load.cpp, kiv_driver-image.cpp, kiv_driver-csteam.cpp
-// and kiv_platform.cpp; each section names its file.
+// and the kiv_platform sources; each section names its file.
 #pragma once
 
 #include <ctime>
@@ -45,9 +45,20 @@ void driver_log_printf(const char *fmt, ...);
 bool driver_file_exists(const char *fname);
 int driver_file_fsize(const char *fname);
 time_t driver_file_mtime(const char *fname);
-// The hot-reload rule: true when a watched file's time differs from the known one, older or newer (or is the same
-// with `resized`, a rewrite within that second), and lies at least two seconds before now, so a file still being
-// written is left alone.
+// What hot reload compares of a watched file: its modification time in nanoseconds since the epoch and its size;
+// both 0 when the file cannot be examined.
+struct DriverFileStamp {
+    long long mtime_ns;
+    long long size;
+};
+DriverFileStamp driver_file_stamp(const char *fname);
+// The stamp's time in whole seconds, as driver_file_mtime gives it.
+time_t driver_file_stamp_time(const DriverFileStamp &s);
+// The one hot-reload rule of scripts, textures, atlases, fonts and sounds: true when the file's stamp differs from
+// the known one (its time, older or newer, or its size, so a rewrite within the same second counts) and its time
+// lies at least two seconds before now, so a file still being written is left alone.
+bool driver_file_settled(const DriverFileStamp &known, const DriverFileStamp &seen, time_t now);
+// The same rule over whole-second times (`resized`: the size differs).
 bool driver_file_settled(time_t known, time_t mtime, time_t now, bool resized = false);
 // The reload checks' gate, at most once a wall-clock second: true, with *last set to now, when now is a new second.
 bool driver_file_check_due(time_t *last, time_t now);

@@ -235,7 +235,8 @@ static const char *_font_refusal(const char *fname, const std::string &text, int
 static void _font_face_read(int face, const char *who) {
     FontFace &ff = _font->faces[face];
     const char *fname = ff.fname.c_str();
-    ff.mtime = driver_file_mtime(fname);
+    ff.stamp = driver_file_stamp(fname);
+    ff.mtime = driver_file_stamp_time(ff.stamp);
     std::string text = driver_file_load(fname);
     FontFace last = ff;
     for (int g = 0; g < 256; g++)
@@ -293,8 +294,8 @@ static void _font_page_check(FontFace &ff, const char *name) {
 FontInfo::FontInfo(int n, int face, const FontFileMetrics &file, GfxRect *rects, GfxRect *shapes, const char *fname,
                    float size)
     : n(n), tex(file.tex), rects(rects), shapes(shapes), height(file.height), base(file.base), size(size), scale(1),
-      rect(file.rect), fnt_fname(fname), fnt_mtime(file.mtime), m_top(0), m_right(0), m_bottom(0), m_left(0), yinc(0),
-      face(face) {}
+      rect(file.rect), fnt_fname(fname), fnt_mtime(file.mtime), fnt_stamp(file.stamp), m_top(0), m_right(0),
+      m_bottom(0), m_left(0), yinc(0), face(face) {}
 
 void font_init() {
     if (_font)
@@ -380,7 +381,7 @@ void _font_reload_check(time_t now) {
     // One look at each file, however many sizes share it.
     for (const FontFace &ff : _font->faces) {
         if (!ff.fonts.empty() && !ff.fname.empty() &&
-            driver_file_settled(ff.mtime, driver_file_mtime(ff.fname.c_str()), now))
+            driver_file_settled(ff.stamp, driver_file_stamp(ff.fname.c_str()), now))
             font_reload(ff.fonts[0]);
     }
 }

@@ -22,6 +22,7 @@ struct FontFileMetrics {
     float base = 0;
     GfxRect rect; // 0, 0, scaleW, scaleH
     time_t mtime = 0;
+    DriverFileStamp stamp = {0, 0};
 };
 
 // One size of a font: its own scale, margins and line advance over the metrics and glyph tables of its file.
@@ -39,6 +40,7 @@ struct FontInfo {
     const GfxRect &rect;   // 0, 0, scaleW, scaleH
     const char *fnt_fname; // path of its file
     const time_t &fnt_mtime;
+    const DriverFileStamp &fnt_stamp; // what hot reload compares (kiv_driver.h)
     float m_top, m_right, m_bottom, m_left;
     float yinc;
     int face; // its file's entry in the module

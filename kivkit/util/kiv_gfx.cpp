@@ -490,23 +490,22 @@ void gfx_tex_reload(int id) {
         return;
     GfxTexture *t = &_gfx->tex_data[id];
     kiv_printf("gfx_tex_reload: %d %s %s\n", id, t->name, t->tex_fname);
-    time_t mtime = driver_file_mtime(t->tex_fname);
-    long long fsize = driver_file_fsize(t->tex_fname);
+    DriverFileStamp stamp = driver_file_stamp(t->tex_fname);
     // The new file is decoded before the old texture goes: a damaged or half-written file keeps the picture on
     // screen, and is tried again only once it changes again (its time and size are recorded).
     int w = 0, h = 0, tw = 0, th = 0;
     int tex = driver_tex_load(t->tex_fname, &w, &h, &tw, &th);
     if (!tex && t->tex) {
-        t->tex_mtime = mtime;
-        t->tex_fsize = fsize;
+        t->tex_stamp = stamp;
+        t->tex_mtime = driver_file_stamp_time(stamp);
         kiv_printf("gfx_tex_reload: %d %s keeps its last picture until the file changes again\n", id, t->name);
         return;
     }
     if (t->tex)
         _gfx_tex_gl_free(id);
     t->loaded = 1;
-    t->tex_mtime = mtime;
-    t->tex_fsize = fsize;
+    t->tex_stamp = stamp;
+    t->tex_mtime = driver_file_stamp_time(stamp);
     t->tex = tex;
     if (!t->tex)
         w = h = tw = th = 0;
@@ -617,16 +616,14 @@ void _gfx_reload_scan(time_t now) {
         const GfxTexture &t = _gfx->tex_data[i];
         if (!t.tex_fname[0])
             continue;
-        time_t m = driver_file_mtime(t.tex_fname);
-        bool resized = t.tex_mtime == m && driver_file_fsize(t.tex_fname) != t.tex_fsize;
-        if (driver_file_settled(t.tex_mtime, m, now, resized))
+        if (driver_file_settled(t.tex_stamp, driver_file_stamp(t.tex_fname), now))
             gfx_tex_reload(i);
     }
     for (int i = 1; i < (int)_gfx->tex_data.size(); i++) {
         if (!_gfx->tex_data[i].atlas_fname[0])
             continue;
-        time_t m = driver_file_mtime(_gfx->tex_data[i].atlas_fname);
-        if (driver_file_settled(_gfx->tex_data[i].atlas_mtime, m, now)) {
+        const GfxTexture &t = _gfx->tex_data[i];
+        if (driver_file_settled(t.atlas_stamp, driver_file_stamp(t.atlas_fname), now)) {
             std::string fname = _gfx->tex_data[i].atlas_fname;
             gfx_atlas_reload(i, fname.c_str());
         }
@@ -696,7 +693,9 @@ void gfx_atlas_load(const char *name) {
 void gfx_atlas_reload(int tid, const char *fname) {
     if (!_gfx_tex_ok(tid) || !fname)
         return;
-    _gfx->tex_data[tid].atlas_mtime = driver_file_mtime(fname);
+    GfxTexture &t = _gfx->tex_data[tid];
+    t.atlas_stamp = driver_file_stamp(fname);
+    t.atlas_mtime = driver_file_stamp_time(t.atlas_stamp);
     // The file found at load time, wherever it lies, not a name looked up again in the data directory.
     std::vector<GfxAtlasFrame> frames;
     if (!_gfx_atlas_parse(driver_file_load(fname), fname, frames))

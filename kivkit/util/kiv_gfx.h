@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "kiv_driver.h"
+
 struct Event;
 
 // Bytes of texture memory kept before idle textures are freed.
@@ -37,8 +39,10 @@ struct GfxTexture {
     char atlas_fname[512];
     time_t atlas_mtime;
     time_t tex_atime;
-    int opaque;          // 1 when every texel has full alpha: drawn at alpha 255 it needs no blending
-    long long tex_fsize; // size of tex_fname at the last load, so a rewrite within the same second is noticed
+    int opaque; // 1 when every texel has full alpha: drawn at alpha 255 it needs no blending
+    // tex_fname and the atlas description at their last load, as hot reload compares them.
+    DriverFileStamp tex_stamp;
+    DriverFileStamp atlas_stamp;
 };
 
 struct GfxImage {

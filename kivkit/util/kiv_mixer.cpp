@@ -37,10 +37,33 @@ static std::string _mixer_find(const char *name) {
     return "";
 }
 
+static char *_sample_fname(MixerSample &r) {
+    return r.sample_fname;
+}
+static DriverFileStamp *_sample_stamp(MixerSample &r) {
+    return &r.sample_stamp;
+}
+static char *_stream_fname(MixerStream &r) {
+    return r.stream_fname;
+}
+static DriverFileStamp *_stream_stamp(MixerStream &r) {
+    return &r.stream_stamp;
+}
+
+// Records the file's stamp of an entry, with its whole-second time.
+static void _mixer_note(MixerSample &r, const DriverFileStamp &s) {
+    r.sample_stamp = s;
+    r.sample_mtime = driver_file_stamp_time(s);
+}
+static void _mixer_note(MixerStream &r, const DriverFileStamp &s) {
+    r.stream_stamp = s;
+    r.stream_mtime = driver_file_stamp_time(s);
+}
+
 // Shared by samples and streams: look up, search and load a name once, caching misses.
 template <class Rec, class Load>
 static int _mixer_load(std::map<std::string, Rec> &table, const char *name, const char *kind, const char *prefix,
-                       Load load, char *(*fname)(Rec &), time_t *(*mtime)(Rec &)) {
+                       Load load, char *(*fname)(Rec &)) {
     if (!_mixer || !name)
         return 0;
     auto it = table.find(name);
@@ -58,35 +81,22 @@ static int _mixer_load(std::map<std::string, Rec> &table, const char *name, cons
     kiv_printf("doing load %s %s\n", kind, name);
     Rec rec(load(path.c_str()));
     snprintf(fname(rec), 512, "%s", path.c_str());
-    *mtime(rec) = driver_file_mtime(path.c_str());
+    _mixer_note(rec, driver_file_stamp(path.c_str()));
     table[name] = rec;
     return rec.n;
-}
-
-static char *_sample_fname(MixerSample &r) {
-    return r.sample_fname;
-}
-static time_t *_sample_mtime(MixerSample &r) {
-    return &r.sample_mtime;
-}
-static char *_stream_fname(MixerStream &r) {
-    return r.stream_fname;
-}
-static time_t *_stream_mtime(MixerStream &r) {
-    return &r.stream_mtime;
 }
 
 // Shared by samples and streams: reads every settled changed file of a table again.
 template <class Rec, class Reload, class Load>
 static void _mixer_reload_table(std::map<std::string, Rec> &table, time_t now, const char *kind, char *(*fname)(Rec &),
-                                time_t *(*mtime)(Rec &), Reload reload, Load load) {
+                                DriverFileStamp *(*stamp)(Rec &), Reload reload, Load load) {
     for (auto &kv : table) {
         Rec &r = kv.second;
         const char *path = fname(r);
         if (!path[0])
             continue;
-        time_t m = driver_file_mtime(path);
-        if (!driver_file_settled(*mtime(r), m, now))
+        DriverFileStamp seen = driver_file_stamp(path);
+        if (!driver_file_settled(*stamp(r), seen, now))
             continue;
         kiv_printf("%s reload: %s\n", kind, path);
         // A file that did not decode at first has no id to reload: a repaired one is loaded now.
@@ -94,7 +104,7 @@ static void _mixer_reload_table(std::map<std::string, Rec> &table, time_t now, c
             reload(r.n);
         else
             r.n = load(path);
-        *mtime(r) = m;
+        _mixer_note(r, seen);
     }
 }
 
@@ -122,10 +132,10 @@ void _mixer_reload_check(time_t now) {
     if (!_mixer || !driver_file_check_due(&_mixer->last_check, now))
         return;
     _mixer_reload_table(
-        _mixer->sample_map, now, "sample", _sample_fname, _sample_mtime, [](int n) { driver_audio_sample_reload(n); },
+        _mixer->sample_map, now, "sample", _sample_fname, _sample_stamp, [](int n) { driver_audio_sample_reload(n); },
         [](const char *path) { return driver_audio_sample_load(path); });
     _mixer_reload_table(
-        _mixer->stream_map, now, "stream", _stream_fname, _stream_mtime, [](int n) { driver_audio_stream_reload(n); },
+        _mixer->stream_map, now, "stream", _stream_fname, _stream_stamp, [](int n) { driver_audio_stream_reload(n); },
         [](const char *path) { return driver_audio_stream_load(path, false); });
 }
 
@@ -134,7 +144,7 @@ int mixer_sample_load(const char *name) {
         return 0;
     return _mixer_load(
         _mixer->sample_map, name, "sample", ":: ", [](const char *path) { return driver_audio_sample_load(path); },
-        _sample_fname, _sample_mtime);
+        _sample_fname);
 }
 
 void mixer_sample_play(int v, float vol, float pan) {
@@ -146,7 +156,7 @@ int mixer_stream_load(const char *name) {
         return 0;
     return _mixer_load(
         _mixer->stream_map, name, "stream", "", [](const char *path) { return driver_audio_stream_load(path, false); },
-        _stream_fname, _stream_mtime);
+        _stream_fname);
 }
 
 void mixer_stream_play(int v, float vol) {

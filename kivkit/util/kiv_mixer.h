@@ -6,10 +6,13 @@
 #include <map>
 #include <string>
 
+#include "kiv_driver.h"
+
 struct MixerSample {
     int n = 0;
     char sample_fname[512] = {0};
     time_t sample_mtime = 0;
+    DriverFileStamp sample_stamp = {0, 0}; // what hot reload compares
     MixerSample() {}
     explicit MixerSample(int v) : n(v) {}
 };
@@ -18,6 +21,7 @@ struct MixerStream {
     int n = 0;
     char stream_fname[512] = {0};
     time_t stream_mtime = 0;
+    DriverFileStamp stream_stamp = {0, 0};
     MixerStream() {}
     explicit MixerStream(int v) : n(v) {}
 };

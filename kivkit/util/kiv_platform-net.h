@@ -1,19 +1,39 @@
-// Stream sockets for the HTTP client over POSIX: non-blocking TCP with "no progress yet" kept apart from real
+// Stream sockets for the HTTP client: non-blocking TCP with "no progress yet" kept apart from real
 // failures, so a caller can step an exchange from its frame loop, and name lookups that run beside the frame
-// loop. The only file with socket and resolver specifics.
+// loop. One source per system (kiv_platform-net-posix.cpp, kiv_platform-net-win32.cpp); this header gives the
+// rest of the engine in_addr and nothing else of the system's socket headers.
 #pragma once
 
+#ifdef _WIN32
+// What includes this header keeps std::min and std::max and is spared the rest of windows.h.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <winsock2.h>
+#else
 #include <netinet/in.h>
+#endif
 
 #include <cstddef>
+#include <string>
 
 // Results of the stepping calls besides a byte count.
 constexpr long KIV_NET_AGAIN = -2; // nothing happened this step (would block, interrupted, connect under way)
-constexpr long KIV_NET_FAIL = -1;  // a real failure; errno tells which
+constexpr long KIV_NET_FAIL = -1;  // a real failure; kiv_net_last_error tells which
 
-// Socket layer start and stop; POSIX needs neither, the pair keeps the start-up order in one place.
+// Socket layer start and stop (Winsock 1.1 on Windows; nothing on POSIX): 0, or -1 with the cause logged.
 int kiv_net_startup();
 void kiv_net_cleanup();
+
+// The code of the last failed socket call on this thread (errno, WSAGetLastError) and its text.
+int kiv_net_last_error();
+std::string kiv_net_error_text(int err);
+
+// A numeric IPv4 address in dotted-quad form (four decimal parts 0-255); false for anything else.
+bool kiv_net_parse4(const char *text, in_addr *out);
 
 // The first IPv4 address of a name (getaddrinfo); false with the resolver's code in *err when there is none.
 bool kiv_net_resolve4(const char *name, in_addr *out, int *err);
@@ -29,11 +49,11 @@ long kiv_net_lookup_poll(kiv_net_lookup *lookup, in_addr *out, int *err);
 // Lets go of the lookup: one under way goes on on its thread, which frees it when the resolver returns.
 void kiv_net_lookup_forget(kiv_net_lookup *lookup);
 
-// A TCP socket, -1 on failure (errno set).
+// A TCP socket, -1 on failure (kiv_net_last_error set).
 int kiv_net_tcp_socket();
 bool kiv_net_set_nonblocking(int fd);
 // 0 connected, KIV_NET_AGAIN under way, KIV_NET_FAIL refused at once.
-long kiv_net_connect(int fd, const sockaddr_in *addr);
+long kiv_net_connect(int fd, const in_addr *addr, int port);
 // Asks with a zero timeout whether the socket may be read or written; KIV_NET_FAIL when the poll itself fails,
 // else 0 and the flags (a socket with an error or hang-up counts as both, so the next call reports it).
 long kiv_net_ready(int fd, bool *readable, bool *writable);

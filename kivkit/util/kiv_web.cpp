@@ -2,9 +2,6 @@
 // percent-encoding and the process-wide cache of name lookups.
 #include "kiv_web.h"
 
-#include <arpa/inet.h>
-#include <strings.h>
-
 #include <cctype>
 #include <cerrno>
 #include <climits>
@@ -104,8 +101,19 @@ static bool kiv_web_extend(kiv_web_buffer *buf, int ext, int cap = INT_MAX) {
 }
 
 static void _kiv_web_perror(const char *what) {
-    int e = errno;
-    kiv_printf("perror - %s [%d]: %s", what, e, strerror(e));
+    int e = kiv_net_last_error();
+    kiv_printf("perror - %s [%d]: %s", what, e, kiv_net_error_text(e).c_str());
+}
+
+// Header names and codings compare in any case, ASCII only.
+static bool _kiv_web_caseeq(const char *a, const char *b, size_t n) {
+    for (size_t i = 0; i < n; i++) {
+        if (tolower((unsigned char)a[i]) != tolower((unsigned char)b[i]))
+            return false;
+        if (!a[i])
+            return true;
+    }
+    return true;
 }
 
 static void _kiv_web_fail(kiv_web *page) {
@@ -176,7 +184,7 @@ static std::vector<std::string> _kiv_web_fields(const kiv_web *page, const char 
     for (int line = nl ? (int)(nl - d) + 1 : h; line < h;) {
         nl = (const char *)memchr(d + line, '\n', (size_t)(h - line));
         int end = nl ? (int)(nl - d) : h;
-        if (end - line > (int)k && d[line + k] == ':' && !strncasecmp(d + line, name, k)) {
+        if (end - line > (int)k && d[line + k] == ':' && _kiv_web_caseeq(d + line, name, k)) {
             int a = line + (int)k + 1, b = end;
             while (a < b && (d[a] == ' ' || d[a] == '\t'))
                 a++;
@@ -297,9 +305,8 @@ static bool _kiv_web_open(kiv_web *page, const in_addr *addr) {
         _kiv_web_fail(page);
         return false;
     }
-    page->their_addr.sin_family = AF_INET;
-    page->their_addr.sin_port = htons((uint16_t)(page->port & 0xFFFF));
-    page->their_addr.sin_addr = *addr;
+    static_assert(sizeof(page->their_addr) == sizeof(in_addr), "an IPv4 address");
+    memcpy(page->their_addr, addr, sizeof(page->their_addr));
     page->sockfd = kiv_net_tcp_socket();
     if (page->sockfd < 0) {
         _kiv_web_perror("socket");
@@ -307,7 +314,7 @@ static bool _kiv_web_open(kiv_web *page, const in_addr *addr) {
         return false;
     }
     if (!kiv_net_set_nonblocking(page->sockfd)) {
-        kiv_printf("ioctlsocket failed with error: %ld\n", (long)errno);
+        kiv_printf("ioctlsocket failed with error: %ld\n", (long)kiv_net_last_error());
         _kiv_web_fail(page);
         return false;
     }
@@ -373,10 +380,8 @@ static void _kiv_web_lookup_leave(kiv_web *page) {
 // --- public functions
 
 int kiv_web_init() {
-    if (kiv_net_startup() != 0) {
-        kiv_printf("WSAStartup: failure\n");
+    if (kiv_net_startup() != 0)
         return -1;
-    }
     _kiv_web_is_init = 1;
     return 0;
 }
@@ -455,7 +460,7 @@ kiv_web *kiv_web_create_n(const char *host, size_t hostlen, int port, const char
 
     // Cached, numeric and empty names are answered at once; any other is looked up beside the frame loop.
     in_addr numeric;
-    if (!page->host[0] || _kiv_web_cache().count(page->host) || inet_pton(AF_INET, page->host, &numeric) == 1) {
+    if (!page->host[0] || _kiv_web_cache().count(page->host) || kiv_net_parse4(page->host, &numeric)) {
         if (!_kiv_web_open(page, kiv_gethostbyname(page->host)))
             return page;
     } else if (!(page->_lookup = _kiv_web_lookup_join(page->host))) {
@@ -486,7 +491,7 @@ int _kiv_web_take(kiv_web *page, const void *bytes, int n) {
         std::vector<std::string> coding;
         if (page->_head_done)
             coding = _kiv_web_fields(page, "Transfer-Encoding");
-        if (coding.size() == 1 && strcasecmp(coding[0].c_str(), "chunked") == 0) {
+        if (coding.size() == 1 && _kiv_web_caseeq(coding[0].c_str(), "chunked", sizeof("chunked"))) {
             // What came after the head is the start of the chunked body: taken back and decoded.
             int tail = page->_response.len - page->header;
             _kiv_web_cut(page, 0);
@@ -519,7 +524,7 @@ int _kiv_web_end(kiv_web *page) {
     }
     std::vector<std::string> coding = _kiv_web_fields(page, "Transfer-Encoding");
     if (!coding.empty()) {
-        if (coding.size() != 1 || strcasecmp(coding[0].c_str(), "chunked") != 0) {
+        if (coding.size() != 1 || !_kiv_web_caseeq(coding[0].c_str(), "chunked", sizeof("chunked"))) {
             kiv_printf("answer: transfer coding '%s' not supported\n", kiv_log_text(coding.back()).c_str());
             _kiv_web_fail(page);
             return -1;
@@ -581,8 +586,10 @@ int _kiv_web_poll(kiv_web *page) {
             return 1;
     }
     if (page->state == 1) {
-        if (kiv_net_connect(page->sockfd, &page->their_addr) == KIV_NET_FAIL) {
-            kiv_printf("connect: %d\n", errno);
+        in_addr to;
+        memcpy(&to, page->their_addr, sizeof(to));
+        if (kiv_net_connect(page->sockfd, &to, page->port) == KIV_NET_FAIL) {
+            kiv_printf("connect: %d\n", kiv_net_last_error());
             _kiv_web_fail(page);
             return 1;
         }

@@ -8,9 +8,9 @@
 // then error, kiv_web_get_status, data and len, then kiv_web_destroy; kiv_web_deinit once at shutdown.
 #pragma once
 
-#include <netinet/in.h>
-
 #include <string>
+
+struct in_addr;
 
 // Script text longer than the fields, or holding CR, LF or NUL, is refused at creation.
 constexpr int KIV_WEB_HOST_MAX = 255;
@@ -58,7 +58,7 @@ struct kiv_web {
     long _timeout;
     int sockfd;
     int numbytes;
-    sockaddr_in their_addr;
+    unsigned char their_addr[4]; // the server's IPv4 address, network byte order (an in_addr's bytes)
     // Where the search for the end of the head goes on, and the last byte before it that was not CR.
     int _scan;
     int _scan_prev;
@@ -79,6 +79,7 @@ struct kiv_web {
     int _chunk_line;
 };
 
+// 0, or -1 when the socket layer cannot start (the cause logged).
 int kiv_web_init();
 void kiv_web_deinit();
 // Looks the name up at once, waiting for the resolver; the exchanges use it only for cached, numeric and empty

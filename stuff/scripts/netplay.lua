@@ -16,8 +16,9 @@ end
 netplay.frame_events, netplay.frame_seconds, netplay.peer_messages = 400, 0.004, 16
 netplay.peer_bytes = 4096
 -- One log line per peer per this many seconds about its malformed messages; a peer that takes no slot this long
--- after connecting is let go, so silent connections cannot fill the host.
-netplay.log_every, netplay.hello_wait = 5, 5
+-- after connecting is let go, as is one whose first message is not a hello, so that connections holding no
+-- player cannot fill the host.
+netplay.log_every, netplay.hello_wait = 5, 2
 
 local server = {}
 
@@ -94,6 +95,14 @@ local function server_message(cid, text)
     local m, why = shared.read_message(text)
     if not m then
         malformed(cid, why)
+    end
+    if not server.slots[cid] and not (m and m.t == "hello") then
+        p.gone = true
+        net_kick(cid)
+        print(string.format("server: player %d sent no hello first, let go", cid))
+        return
+    end
+    if not m then
         return
     end
     if m.t == "hello" and not server.slots[cid] then

@@ -2,8 +2,9 @@
 server, with an honest bot client playing and an honest observer timing the snapshots. The server's memory must
 stay bounded, no snapshot gap may show a frame longer than about 100 ms, the bot and the observer must never be
 dropped and the bot keeps playing; after a burst of forged CONNECTs a newcomer joins within a few seconds, and
-while other addresses keep forging CONNECTs and reconnecting, newcomers from 127.0.0.1 join within 8 s each.
-Usage: hostile_enet.py parked|fragments|big|flood|connects|json|datagrams|parkers|lockout"""
+while other addresses keep forging CONNECTs and reconnecting, newcomers from 127.0.0.1 join within 8 s each;
+against acknowledged PINGs, silent peers and peers that vanish, a late game client and newcomers join within 3 s.
+Usage: hostile_enet.py parked|fragments|big|flood|connects|json|datagrams|parkers|lockout|pings|silent|vanish"""
 import os
 import re
 import subprocess
@@ -30,7 +31,13 @@ SETUPS = {
     "datagrams": (["datagrams"], 15, 1000, None, True),
     "parkers": (["parkers"], ATTACK_S, 300, 120 * 1024, True),
     "lockout": (["forged", "rejoin"], 15, MAX_GAP_MS, None, True),
+    "pings": (["pings"], 12, MAX_GAP_MS, None, True),
+    "silent": (["silent"], 14, MAX_GAP_MS, None, True),
+    "vanish": (["vanish"], 16, MAX_GAP_MS, None, True),
 }
+# Attacks by connections that hold no player: newcomers and a late game client get in at once.
+CROWDS = ("pings", "silent", "vanish")
+FAST_JOIN_MS = 6000 if SANITIZED else 3000
 NEWCOMER_MS = 8000
 # Half-open connections are given up after 3 s, and a client tries again 3.5 s and 7.5 s after its first try;
 # the rest is a loaded machine.
@@ -89,16 +96,24 @@ def ticks(lines):
     return [int(m.group(1)) for m in (re.match(r"\$ client: tick (\d+)", l) for l in lines) if m]
 
 
-def newcomers(port, seconds, shown):
+def cpu_s(pid):
+    try:
+        with open("/proc/%d/stat" % pid) as f:
+            v = f.read().rsplit(")", 1)[1].split()
+        return (int(v[11]) + int(v[12])) / float(os.sysconf("SC_CLK_TCK"))
+    except (OSError, IndexError, ValueError):
+        return 0.0
+
+
+def newcomers(port, seconds, shown, limit_ms=NEWCOMER_MS):
     """Newcomers from 127.0.0.1, one after the other for `seconds`: each must get a player slot in time."""
     end, times = time.time() + seconds, []
-    while time.time() + NEWCOMER_MS / 1000.0 < end:
-        p = Proc([HOSTILE, str(port), "join", str(NEWCOMER_MS // 1000 + 2)])
-        p.p.wait(timeout=NEWCOMER_MS / 1000.0 + 10)
+    while time.time() + limit_ms / 1000.0 < end:
+        p = Proc([HOSTILE, str(port), "join", str(limit_ms // 1000 + 2)])
+        p.p.wait(timeout=limit_ms / 1000.0 + 10)
         p.stop()
         m = [int(l.split()[3]) for l in p.lines if l.startswith("watch: joined in ")]
-        k.check(m and m[0] <= NEWCOMER_MS, "newcomer", "a slot within %d ms, saw %s" % (NEWCOMER_MS, p.lines),
-                shown())
+        k.check(m and m[0] <= limit_ms, "newcomer", "a slot within %d ms, saw %s" % (limit_ms, p.lines), shown())
         times += m
         time.sleep(1)
     print("newcomers joined in %s ms" % times)
@@ -132,7 +147,7 @@ def test_attack(attack):
 
     sampler = threading.Thread(target=sample, daemon=True)
     sampler.start()
-    bot_before = len(bot.lines)
+    bot_before, cpu_before, t0 = len(bot.lines), cpu_s(server.p.pid), time.time()
     hostiles = [Proc([HOSTILE, str(port), mode, str(attack_s)]) for mode in modes]
     hostile = hostiles[0]
     shown = lambda: server.lines[-60:] + ["--- hostile"] + sum((h.lines for h in hostiles), []) + ["--- observer"
@@ -143,6 +158,17 @@ def test_attack(attack):
     if attack == "lockout":
         time.sleep(2)
         newcomers(port, attack_s - 3, shown)
+    late = None
+    if attack in CROWDS:
+        time.sleep(2)
+        late, began = Proc(game + ["-join", "127.0.0.1:%d" % port, "-bot", "1"], cwd=cwd), time.time()
+        while time.time() - began < FAST_JOIN_MS / 1000.0 + 5 and not [l for l in late.lines if "joined as" in l]:
+            time.sleep(0.02)
+        late_ms = (time.time() - began) * 1000
+        print("late game client joined in %.0f ms" % late_ms)
+        k.check(late_ms <= FAST_JOIN_MS + 1000, "late client", "a slot within %d ms (and its start), took %.0f ms" %
+                (FAST_JOIN_MS, late_ms), late.lines)
+        newcomers(port, attack_s - 3 - (time.time() - t0), shown, FAST_JOIN_MS)
     if attack == "connects":
         hostile.until(lambda l: l.startswith("hostile: "), "the burst sent")
         newcomer = Proc([HOSTILE, str(port), "watch", str(JOIN_AFTER_BURST_MS // 1000 + 3)])
@@ -157,6 +183,9 @@ def test_attack(attack):
     for h in hostiles:
         h.p.wait(timeout=attack_s + 20)
         h.stop()
+    cpu = (cpu_s(server.p.pid) - cpu_before) * 100 / max(time.time() - t0, 0.1)
+    if late:
+        late.stop()
     summary = watch.until(lambda l: l.startswith("watch: snapshots "), "the observer's summary", timeout=15)
     done.set()
     sampler.join()
@@ -182,8 +211,8 @@ def test_attack(attack):
     if attack in ("parked", "fragments"):
         k.check(any(re.match(r".*net: peer \d+ disconnected: \d+ commands and \d+ bytes queued, over the limit", l)
                     for l in server.lines), "limit", "the hostile peer disconnected with its log line", shown)
-    print("%s: %s; server RSS %d KB to %d KB; %s; %d server limit lines" % (
-        attack, summary, base, peak[0], (hostile.lines or ["?"])[-1],
+    print("%s: %s; server CPU %.0f %%; server RSS %d KB to %d KB; %s; %d server limit lines" % (
+        attack, summary, cpu, base, peak[0], (hostile.lines or ["?"])[-1],
         len([l for l in server.lines if "net: " in l])))
     for l in [l for l in server.lines if "net: " in l][:5]:
         print("  " + l)

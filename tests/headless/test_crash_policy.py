@@ -74,12 +74,22 @@ def test_mod_folder():
         shutil.rmtree(d)
 
 
+# How the script changes while its failure is latched: a later time, or a rewrite 0.4 s after its load within the
+# same second, with another size (file times are compared to the nanosecond, with the size).
+RELOADS = [("a later time", False), ("the same second, another size", True)]
+
+
 def test_wait_and_reload():
+    for name, same_second in RELOADS:
+        _wait_and_reload(name, same_second)
+
+
+def _wait_and_reload(name, same_second):
     d = tempfile.mkdtemp(prefix="kiv_wait_")
     try:
         main = os.path.join(d, "crash.lua")
         shutil.copy(k.mod_path("crash.lua"), main)
-        old = time.time() - 10
+        old = int(time.time()) - 10 + 0.1
         os.utime(main, (old, old))
         run = k.Live(["-mod", main])
         # The shell's own lines are not flushed on their own; the script's output lines are.
@@ -87,18 +97,22 @@ def test_wait_and_reload():
         mark = len(run.lines)
         # A change at least two seconds old counts; the watcher looks once a second.
         t = time.time() - 3
+        if same_second:
+            with open(main, "a") as f:
+                f.write("-- edited\n")
+            t = old + 0.4
         os.utime(main, (t, t))
-        run.until(lambda l: l == "$ init script", "the script run again by the automatic reload")
+        run.until(lambda l: l == "$ init script", name + ": the script run again by the automatic reload")
         silent = [l for l in run.lines[mark:] if l.startswith("$ loop")]
-        k.check(not silent, "wait: latched mod stays silent", "no loop lines before the reload", run.lines)
-        run.until(lambda l: l == "$ loop 3", "the revived mod's next pass")
+        k.check(not silent, name + ": latched mod stays silent", "no loop lines before the reload", run.lines)
+        run.until(lambda l: l == "$ loop 3", name + ": the revived mod's next pass")
         code = run.p.wait(timeout=k.TIMEOUT)
         run.stop()
-        k.check(code == 0, "wait: exit after revival", "exit code 0, saw %d" % code, run.lines)
-        k.check(any(l.endswith("reload...") for l in run.lines), "wait: reload line", "'reload...'", run.lines)
-        k.check(sum(1 for l in run.lines if l.endswith("mods_reload: " + main)) == 2, "wait: mods_reload lines",
+        k.check(code == 0, name + ": exit after revival", "exit code 0, saw %d" % code, run.lines)
+        k.check(any(l.endswith("reload...") for l in run.lines), name + ": reload line", "'reload...'", run.lines)
+        k.check(sum(1 for l in run.lines if l.endswith("mods_reload: " + main)) == 2, name + ": mods_reload lines",
                 "two 'mods_reload: <path>' lines", run.lines)
-        k.check("$ init" in run.lines and run.lines.count("$ init") == 1, "wait: _init once",
+        k.check("$ init" in run.lines and run.lines.count("$ init") == 1, name + ": _init once",
                 "one '$ init' (a reload keeps the state)", run.lines)
     finally:
         shutil.rmtree(d)

@@ -83,7 +83,7 @@ HOSTILE = [
     ("big", r"\$ server: dropped a malformed message from \d+ \(too long: 10001 bytes\)$", 2, 3),
     ("junk", r"\$ server: dropped a malformed message from \d+ \(.+; \d{3,} more not logged\)$", 2, 3),
     ("flood", r"\$ server: tick \d+ level", 0, 0),
-    ("silent", r"\$ server: player \d+ took no slot in 5 s, let go$", 0, 0),
+    ("silent", r"\$ server: player \d+ took no slot in 2 s, let go$", 0, 0),
 ]
 
 

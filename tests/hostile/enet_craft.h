@@ -71,6 +71,13 @@ inline void unsequenced(std::string &out, enet_uint8 channel, enet_uint16 group,
     append(out, c, data);
 }
 
+// A PING asking for an acknowledgement: it queues no message at the receiver, only the acknowledgement.
+inline void ping(std::string &out, enet_uint16 reliable_seq) {
+    ENetProtocolPing c;
+    c.header = command(ENET_PROTOCOL_COMMAND_PING | ENET_PROTOCOL_COMMAND_FLAG_ACKNOWLEDGE, 0xFF, reliable_seq);
+    append(out, c);
+}
+
 // A whole datagram asking for a connection (16 channels, connect data 1) that will never be verified.
 inline std::string connect(enet_uint32 connect_id, enet_uint16 sent_time) {
     enet_uint16 v[2] = {ENET_HOST_TO_NET_16(ENET_PROTOCOL_MAXIMUM_PEER_ID | ENET_PROTOCOL_HEADER_FLAG_SENT_TIME),

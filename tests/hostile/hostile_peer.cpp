@@ -16,6 +16,10 @@
 //              header-only datagrams a second
 //   forged     300 CONNECTs every 0.25 s from 127.0.0.2 to 127.0.0.31, never followed up
 //   rejoin     300 peers from 127.0.0.40 to 127.0.0.44 that connect, stay silent and reconnect when let go
+//   pings      16 peers from 127.0.0.60, each sending every millisecond a datagram of 350 acknowledged PINGs
+//   silent     512 peers from 127.0.0.100 to 127.0.0.163 that connect, stay silent and dial again every 100 ms
+//              when refused or let go
+//   vanish     320 peers from 127.0.0.70 to 127.0.0.89 that connect and vanish, 320 new ones every 6 s
 // The attacks reconnect whenever the server drops them and print "hostile: datagrams N disconnected D".
 #include <enet/enet.h>
 
@@ -245,6 +249,70 @@ int main(int argc, char **argv) {
                 }
             });
         printf("hostile: datagrams %ld\n", sent);
+        return 0;
+    }
+    if (mode == "pings") {
+        long sent = 0;
+        crowd(
+            port, seconds, 60, 16, 16, [](Client *, ENetPeer *) {},
+            [&](std::vector<Client *> &hosts) {
+                for (size_t i = 0; i < hosts[0]->host->peerCount; i++) {
+                    ENetPeer *peer = &hosts[0]->host->peers[i];
+                    std::string dg = enetcraft::header(peer, hosts[0]->now16());
+                    for (enet_uint16 n = 0; n < 350; n++)
+                        enetcraft::ping(dg, n);
+                    if (peer->state == ENET_PEER_STATE_CONNECTED)
+                        sent += enetcraft::send(hosts[0]->host->socket, hosts[0]->to, dg);
+                }
+            });
+        printf("hostile: datagrams %ld\n", sent);
+        return 0;
+    }
+    if (mode == "silent") {
+        auto redial = Clock::now();
+        crowd(
+            port, seconds, 100, 512, 8, [](Client *, ENetPeer *) {},
+            [&](std::vector<Client *> &hosts) {
+                if (ms_since(redial) < 100)
+                    return;
+                redial = Clock::now();
+                for (Client *c : hosts)
+                    for (size_t i = 0; i < c->host->peerCount; i++) {
+                        ENetPeer *peer = &c->host->peers[i];
+                        if (peer->state == ENET_PEER_STATE_CONNECTING || peer->state == ENET_PEER_STATE_DISCONNECTED) {
+                            enet_peer_reset(peer);
+                            enet_host_connect(c->host, &c->to, 16, 1);
+                        }
+                    }
+            });
+        return 0;
+    }
+    if (mode == "vanish") {
+        long made = 0;
+        for (auto start = Clock::now(); ms_since(start) < seconds * 1000L;) {
+            std::vector<Client *> hosts;
+            for (int a = 0; a < 20; a++) {
+                hosts.push_back(new Client(port, 70 + a, 16));
+                for (int i = 0; i < 16; i++)
+                    enet_host_connect(hosts.back()->host, &hosts.back()->to, 16, 1);
+            }
+            // Serviced for the handshake only, then never again: gone without a word.
+            for (auto cycle = Clock::now(); ms_since(cycle) < 6000 && ms_since(start) < seconds * 1000L;) {
+                for (Client *c : hosts)
+                    if (ms_since(cycle) < 500) {
+                        ENetEvent e;
+                        while (enet_host_service(c->host, &e, 0) > 0)
+                            made += e.type == ENET_EVENT_TYPE_CONNECT;
+                    }
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            for (Client *c : hosts) {
+                for (size_t i = 0; i < c->host->peerCount; i++)
+                    enet_peer_reset(&c->host->peers[i]);
+                delete c;
+            }
+        }
+        printf("hostile: connected %ld\n", made);
         return 0;
     }
     if (mode == "rejoin") {

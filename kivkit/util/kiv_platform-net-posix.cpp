@@ -1,5 +1,7 @@
-// Stream sockets for the HTTP client over POSIX (see the header).
+// Stream sockets for the HTTP client over POSIX sockets and getaddrinfo (see the header).
 #include "kiv_platform-net.h"
+
+#include "kiv_platform.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -10,11 +12,8 @@
 
 #include <atomic>
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 // Shared by the caller and the lookup's thread; the last of the two to let go frees it.
@@ -51,6 +50,18 @@ int kiv_net_startup() {
 
 void kiv_net_cleanup() {}
 
+int kiv_net_last_error() {
+    return errno;
+}
+
+std::string kiv_net_error_text(int err) {
+    return strerror(err);
+}
+
+bool kiv_net_parse4(const char *text, in_addr *out) {
+    return text && inet_pton(AF_INET, text, out) == 1;
+}
+
 bool kiv_net_resolve4(const char *name, in_addr *out, int *err) {
     addrinfo hints;
     memset(&hints, 0, sizeof(hints));
@@ -76,18 +87,7 @@ bool kiv_net_resolve4(const char *name, in_addr *out, int *err) {
 kiv_net_lookup *kiv_net_lookup_start(const char *name) {
     kiv_net_lookup *lookup = new kiv_net_lookup();
     lookup->name = name ? name : "";
-    // The thread takes no signals: the stop signals reach the frame thread, whose handler only sets a flag.
-    sigset_t all, old;
-    sigfillset(&all);
-    pthread_sigmask(SIG_BLOCK, &all, &old);
-    bool started = true;
-    try {
-        std::thread(_kiv_net_lookup_run, lookup).detach();
-    } catch (const std::system_error &) {
-        started = false;
-    }
-    pthread_sigmask(SIG_SETMASK, &old, nullptr);
-    if (!started) {
+    if (!kiv_platform_thread_start([](void *l) { _kiv_net_lookup_run((kiv_net_lookup *)l); }, lookup)) {
         delete lookup;
         return nullptr;
     }
@@ -120,8 +120,13 @@ bool kiv_net_set_nonblocking(int fd) {
     return flags >= 0 && fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
 }
 
-long kiv_net_connect(int fd, const sockaddr_in *addr) {
-    if (connect(fd, (const sockaddr *)addr, sizeof(*addr)) == 0)
+long kiv_net_connect(int fd, const in_addr *addr, int port) {
+    sockaddr_in to;
+    memset(&to, 0, sizeof(to));
+    to.sin_family = AF_INET;
+    to.sin_port = htons((uint16_t)(port & 0xFFFF));
+    to.sin_addr = *addr;
+    if (connect(fd, (const sockaddr *)&to, sizeof(to)) == 0)
         return 0;
     // An interrupted connect goes on in the background, like one in progress.
     if (errno == EINPROGRESS || errno == EINTR || errno == EAGAIN)
