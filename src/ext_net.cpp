@@ -2,7 +2,6 @@
 // translation of ENet events into script events. Called by the net_* bindings, the script host and shutdown.
 #include "ext_net.h"
 
-#include <arpa/inet.h>
 #include <enet/enet.h>
 
 #include <algorithm>
@@ -708,7 +707,7 @@ void net_open(const char *host, int port) {
     _my_net->mode = 0;
     std::string name = host ? host : "";
     in_addr a;
-    if (inet_pton(AF_INET, name.c_str(), &a) == 1) {
+    if (kiv_net_parse4(name.c_str(), &a)) {
         _net_connect(a, (enet_uint16)port, name.c_str());
         return;
     }
