@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <sys/stat.h>
 
 #include "ext_header.h"
 #include "ext_net.h"
@@ -19,6 +18,7 @@
 #include "kiv_font.h"
 #include "kiv_gfx.h"
 #include "kiv_mixer.h"
+#include "kiv_platform.h"
 #include "kiv_social.h"
 #include "kiv_web.h"
 
@@ -45,11 +45,10 @@ static int _game_atoi(const char *s) {
 
 // A folder named by -mod (trailing slashes cut), or "" when the path is not one.
 static std::string _game_mod_folder(const char *path) {
-    struct stat st;
-    if (!path || !*path || stat(path, &st) != 0 || !S_ISDIR(st.st_mode))
+    if (kiv_platform_file_kind(path) != KIV_FILE_DIR)
         return "";
     std::string dir = path;
-    while (dir.size() > 1 && dir.back() == '/')
+    while (dir.size() > 1 && kiv_platform_path_sep(dir.back()))
         dir.pop_back();
     return dir;
 }

@@ -1,5 +1,6 @@
 // The shell's log call (gprint): time-stamped lines to stdout, flushing left to the stream.
 #include "gprint.h"
+#include "kiv_platform.h"
 #include "kiv_printf.h"
 
 #include <cstdarg>
@@ -48,7 +49,7 @@ void _gprint(const char *file, int line, const char *func, int level, const char
     char stamp[64];
     time_t now = time(nullptr);
     struct tm lt;
-    if (localtime_r(&now, &lt))
+    if (kiv_platform_localtime(now, &lt))
         snprintf(stamp, sizeof(stamp), "%04d-%02d-%02d %02d:%02d:%02d", lt.tm_year + 1900, lt.tm_mon + 1, lt.tm_mday,
                  lt.tm_hour, lt.tm_min, lt.tm_sec);
     else

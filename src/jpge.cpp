@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <unistd.h>
 
 #include "kiv_platform.h"
 #ifdef __SSE2__
@@ -413,16 +412,14 @@ bool params::check() const {
 
 bool cfile_stream::open(const char *pFilename) {
     close();
-    m_pFile = pFilename ? fopen(pFilename, "wb") : nullptr;
+    m_pFile = pFilename ? kiv_platform_fopen(pFilename, "wb") : nullptr;
     m_bStatus = m_pFile != nullptr;
     return m_bStatus;
 }
 
-bool cfile_stream::open(int fd) {
+bool cfile_stream::open(FILE *f) {
     close();
-    m_pFile = fd >= 0 ? fdopen(fd, "wb") : nullptr;
-    if (!m_pFile && fd >= 0)
-        ::close(fd);
+    m_pFile = f;
     m_bStatus = m_pFile != nullptr;
     return m_bStatus;
 }
@@ -1132,18 +1129,18 @@ bool compress_image_to_jpeg_file(const char *pFilename, int width, int height, i
     // temporary file has a short name of its own, so any name the file system takes can be the target.
     std::string tmp_name;
     errno = 0;
-    const int fd = kiv_platform_tmp_create(pFilename, &tmp_name);
-    if (fd < 0)
+    FILE *f = kiv_platform_tmp_create(pFilename, &tmp_name);
+    if (!f)
         return false;
-    // Written through the descriptor that created it, never reopened by name.
+    // Written through the file that created it, never reopened by name.
     cfile_stream dst_stream;
-    bool ok = dst_stream.open(fd);
+    bool ok = dst_stream.open(f);
     ok = ok && _encode_image(dst_stream, width, height, num_channels, pImage_data, comp_params);
     ok = dst_stream.close() && ok;
-    ok = ok && rename(tmp_name.c_str(), pFilename) == 0;
+    ok = ok && kiv_platform_file_replace(tmp_name.c_str(), pFilename);
     if (!ok) {
         const int err = errno;
-        remove(tmp_name.c_str());
+        kiv_platform_file_remove(tmp_name.c_str());
         errno = err;
     }
     return ok;

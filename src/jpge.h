@@ -51,7 +51,7 @@ public:
     cfile_stream &operator=(const cfile_stream &) = delete;
 
     bool open(const char *pFilename);
-    bool open(int fd); // takes over an open descriptor (closed by close)
+    bool open(FILE *f); // takes over an open file (closed by close)
     bool close();
     bool put_buf(const void *pBuf, int len) override;
 

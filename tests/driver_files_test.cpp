@@ -500,6 +500,22 @@ TEST(DriverReloadRule, SettledFilesAndTheOnceASecondGate) {
     };
     for (const Row &r : rows)
         EXPECT_EQ(driver_file_settled(r.known, r.mtime, r.now, r.resized), r.want) << r.name;
+    // The same rule on stamps, finer than a second: a script rewritten 0.4 s after its load is read again.
+    const long long s = 1000000000LL;
+    struct StampRow {
+        const char *name;
+        DriverFileStamp known, seen;
+        time_t now;
+        bool want;
+    } stamps[] = {
+        {"same second, 0.4 s later, another size", {100 * s, 10}, {100 * s + s * 4 / 10, 12}, 102, true},
+        {"same second, 0.4 s later, same size", {100 * s, 10}, {100 * s + s * 4 / 10, 10}, 102, true},
+        {"same second and nanosecond, another size", {100 * s + 5, 10}, {100 * s + 5, 11}, 102, true},
+        {"0.4 s later, one second and a half old", {100 * s, 10}, {100 * s + s * 4 / 10, 12}, 101, false},
+        {"identical", {100 * s + 7, 10}, {100 * s + 7, 10}, 500, false},
+    };
+    for (const StampRow &r : stamps)
+        EXPECT_EQ(driver_file_settled(r.known, r.seen, r.now), r.want) << r.name;
 
     struct Gate {
         const char *name;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <sys/time.h>
 #include <utime.h>
 #include <cmath>
 #include <map>
@@ -513,6 +514,12 @@ TEST_F(FontTest, ChangedFontFilesAreReadOnceSettled) {
         EXPECT_FLOAT_EQ(font_get_width(id, "A"), r.want_a) << r.name;
         EXPECT_EQ(font_load("live", 24), id) << r.name;
     }
+    // Rewritten 0.4 s later within the same second, with another size: read once settled.
+    write(75, t + 38);
+    struct timeval later[2] = {{t + 38, 400000}, {t + 38, 400000}};
+    ASSERT_EQ(utimes(path.c_str(), later), 0);
+    _font_reload_check(t + 50);
+    EXPECT_FLOAT_EQ(font_get_width(id, "A"), 75) << "same second, another size";
     driver_deinit();
     EXPECT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0);
 }

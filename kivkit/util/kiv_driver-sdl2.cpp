@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <sys/stat.h>
 
 #include "kiv_platform.h"
 #include "kiv_printf.h"
@@ -111,12 +110,16 @@ static bool _driver_join(char *buf, size_t cap, const char *dir, const char *nam
 static const char *_driver_name_refusal(const char *name) {
     if (!name || !*name)
         return "empty";
-    if (name[0] == '/')
+    if (kiv_platform_path_absolute(name))
         return "absolute path";
     const char *p = name;
     while (*p) {
-        const char *e = strchr(p, '/');
-        size_t len = e ? (size_t)(e - p) : strlen(p);
+        const char *e = p;
+        while (*e && !kiv_platform_path_sep(*e))
+            e++;
+        size_t len = (size_t)(e - p);
+        if (!*e)
+            e = nullptr;
         if (len == 2 && p[0] == '.' && p[1] == '.')
             return "leaves its directory";
         // ".<name>.kivtmp" is the temporary file of a save of <name> in progress, which the next save takes over.
@@ -140,7 +143,10 @@ static bool _driver_name_ok(const char *name) {
 static bool _driver_gamename_ok(const char *s) {
     if (!s || !*s)
         return true;
-    if (strchr(s, '/') || strcmp(s, ".") == 0 || strcmp(s, "..") == 0) {
+    bool sep = false;
+    for (const char *p = s; *p; p++)
+        sep = sep || kiv_platform_path_sep(*p);
+    if (sep || kiv_platform_path_absolute(s) || strcmp(s, ".") == 0 || strcmp(s, "..") == 0) {
         kiv_printf("game name refused (not a plain directory name): %s\n", s);
         return false;
     }
@@ -155,12 +161,7 @@ static const char *_driver_data_dir() {
 
 // The program's own folder with its trailing separator; "" when the system cannot tell.
 static const std::string &_driver_base_dir() {
-    static const std::string base = [] {
-        char *p = SDL_GetBasePath();
-        std::string s = p ? p : "";
-        SDL_free(p);
-        return s;
-    }();
+    static const std::string base = kiv_platform_exe_dir();
     return base;
 }
 
@@ -335,7 +336,7 @@ const char *driver_get_home_dir() {
     std::string home = kiv_platform_home_dir();
     _driver_home_dir_buf[0] = 0;
     if (!home.empty())
-        _driver_join(_driver_home_dir_buf, sizeof(_driver_home_dir_buf), home.c_str(), "Desktop");
+        snprintf(_driver_home_dir_buf, sizeof(_driver_home_dir_buf), "%s%cDesktop", home.c_str(), KIV_PLATFORM_SEP);
     return _driver_home_dir_buf;
 }
 
@@ -359,7 +360,7 @@ void driver_log_printf(const char *fmt, ...) {}
 bool driver_file_exists(const char *fname) {
     if (!kiv_platform_file_regular(fname))
         return false;
-    FILE *f = fopen(fname, "rb");
+    FILE *f = kiv_platform_fopen(fname, "rb");
     if (!f)
         return false;
     fclose(f);
@@ -419,10 +420,11 @@ bool driver_file_check_due(time_t *last, time_t now) {
 // (a folder, no permission), so that what is there but unreadable is not taken for missing.
 static void _driver_log_not_found(const char *fname) {
     int err = errno;
-    struct stat st;
-    const char *cause = nullptr;
-    if (fname && *fname && stat(fname, &st) == 0)
-        cause = S_ISDIR(st.st_mode) ? "a folder" : !S_ISREG(st.st_mode) ? "not a regular file" : strerror(err);
+    KivFileKind kind = kiv_platform_file_kind(fname);
+    const char *cause = kind == KIV_FILE_DIR       ? "a folder"
+                        : kind == KIV_FILE_OTHER   ? "not a regular file"
+                        : kind == KIV_FILE_REGULAR ? strerror(err)
+                                                   : nullptr;
     if (cause)
         kiv_printf("file not found: %s - %s\n", fname, cause);
     else
@@ -438,7 +440,7 @@ void *driver_file_alloc(const char *fname, int *_len) {
     int dummy;
     int *len = _len ? _len : &dummy;
     *len = 0;
-    FILE *f = kiv_platform_file_regular(fname) ? fopen(fname, "rb") : nullptr;
+    FILE *f = kiv_platform_file_regular(fname) ? kiv_platform_fopen(fname, "rb") : nullptr;
     if (!f) {
         _driver_log_not_found(fname);
         return nullptr;
@@ -466,7 +468,7 @@ void *driver_file_alloc(const char *fname, int *_len) {
 
 int driver_file_load(const char *fname, void *data, int len) {
     int size = driver_file_fsize(fname);
-    FILE *f = kiv_platform_file_regular(fname) ? fopen(fname, "rb") : nullptr;
+    FILE *f = kiv_platform_file_regular(fname) ? kiv_platform_fopen(fname, "rb") : nullptr;
     if (!f) {
         _driver_log_not_found(fname);
         return 0;

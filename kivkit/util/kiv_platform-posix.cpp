@@ -12,6 +12,7 @@
 #include <system_error>
 #include <thread>
 #include <fcntl.h>
+#include <locale.h>
 #include <spawn.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -34,6 +35,37 @@ static const int _kiv_platform_stop_signals[] = {SIGTERM, SIGINT};
 // `timeout` sends its stop to the program and again to the program's process group: what comes within this time of
 // the first signal is the same request.
 static const long long _KIV_PLATFORM_STOP_REPEAT_MS = 1000;
+
+KivFileKind kiv_platform_file_kind(const char *path) {
+    struct stat st;
+    if (!path || !*path || stat(path, &st) != 0)
+        return KIV_FILE_NONE;
+    return S_ISREG(st.st_mode) ? KIV_FILE_REGULAR : S_ISDIR(st.st_mode) ? KIV_FILE_DIR : KIV_FILE_OTHER;
+}
+
+FILE *kiv_platform_fopen(const char *path, const char *mode) {
+    if (!path || !mode) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    return fopen(path, mode);
+}
+
+bool kiv_platform_file_replace(const char *from, const char *to) {
+    if (!from || !to) {
+        errno = EINVAL;
+        return false;
+    }
+    return rename(from, to) == 0;
+}
+
+bool kiv_platform_file_remove(const char *path) {
+    if (!path) {
+        errno = EINVAL;
+        return false;
+    }
+    return unlink(path) == 0;
+}
 
 bool kiv_platform_file_regular(const char *path) {
     struct stat st;
@@ -106,21 +138,31 @@ std::string kiv_platform_tmp_name(const std::string &path) {
     return path.substr(0, b) + "." + hex + ".kivtmp";
 }
 
-int kiv_platform_tmp_create(const char *path, std::string *tmp) {
+FILE *kiv_platform_tmp_create(const char *path, std::string *tmp) {
     static unsigned serial = 0;
     if (!path || !*path) {
         errno = EINVAL;
-        return -1;
+        return nullptr;
     }
     std::string p(path);
     std::string dir = p.substr(0, _kiv_platform_base_at(p));
     for (int tries = 0; tries < 100; tries++) {
         *tmp = dir + ".kiv" + std::to_string((long)getpid()) + "-" + std::to_string(serial++) + ".part";
         int fd = open(tmp->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
-        if (fd >= 0 || errno != EEXIST)
-            return fd;
+        if (fd < 0 && errno == EEXIST)
+            continue;
+        if (fd < 0)
+            return nullptr;
+        FILE *f = fdopen(fd, "wb");
+        if (!f) {
+            int err = errno;
+            close(fd);
+            unlink(tmp->c_str());
+            errno = err;
+        }
+        return f;
     }
-    return -1;
+    return nullptr;
 }
 
 // Writes all of data to fd and syncs it; false with errno on failure.
@@ -214,12 +256,12 @@ bool kiv_platform_file_write_new(const char *path, const void *data, size_t len)
     if (!_kiv_platform_write_target_ok(path, data, len))
         return false;
     std::string tmp;
-    int fd = kiv_platform_tmp_create(path, &tmp);
-    if (fd < 0)
+    FILE *f = kiv_platform_tmp_create(path, &tmp);
+    if (!f)
         return false;
-    bool ok = _kiv_platform_write_all(fd, data, len);
+    bool ok = fflush(f) == 0 && _kiv_platform_write_all(fileno(f), data, len);
     int err = errno;
-    if (close(fd) != 0 && ok) {
+    if (fclose(f) != 0 && ok) {
         ok = false;
         err = errno;
     }
@@ -262,6 +304,24 @@ std::string kiv_platform_home_dir() {
 
 const char *kiv_platform_osinfo() {
     return "Linux";
+}
+
+std::string kiv_platform_exe_dir() {
+    std::string buf(4096, '\0');
+    ssize_t n = readlink("/proc/self/exe", &buf[0], buf.size());
+    if (n <= 0 || (size_t)n >= buf.size())
+        return "";
+    buf.resize((size_t)n);
+    size_t slash = buf.rfind('/');
+    return slash == std::string::npos ? std::string() : buf.substr(0, slash + 1);
+}
+
+bool kiv_platform_path_sep(char c) {
+    return c == '/';
+}
+
+bool kiv_platform_path_absolute(const char *name) {
+    return name && name[0] == '/';
 }
 
 // A child of the game gets the usual action back for what the game ignores for itself (SIGPIPE for its stdout).
@@ -362,6 +422,15 @@ bool kiv_platform_thread_start(void (*fn)(void *), void *arg) {
     }
     pthread_sigmask(SIG_SETMASK, &old, nullptr);
     return started;
+}
+
+double kiv_platform_strtod_c(const char *s, char **end) {
+    static locale_t c_locale = newlocale(LC_ALL_MASK, "C", (locale_t)0);
+    return c_locale ? strtod_l(s, end, c_locale) : strtod(s, end);
+}
+
+bool kiv_platform_localtime(time_t t, struct tm *out) {
+    return localtime_r(&t, out) != nullptr;
 }
 
 void kiv_platform_main_args(int *argc, char ***argv) {}

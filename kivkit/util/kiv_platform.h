@@ -4,8 +4,21 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 #include <ctime>
 #include <string>
+
+// Paths are UTF-8 everywhere in the engine; each system's source converts them at its own calls.
+
+// What a path names.
+enum KivFileKind { KIV_FILE_NONE, KIV_FILE_REGULAR, KIV_FILE_DIR, KIV_FILE_OTHER };
+KivFileKind kiv_platform_file_kind(const char *path);
+// fopen for a UTF-8 path (non-ASCII names reach the file system on Windows too); null with errno.
+FILE *kiv_platform_fopen(const char *path, const char *mode);
+// Renames from over to, replacing a file there in one step; false with errno.
+bool kiv_platform_file_replace(const char *from, const char *to);
+// Removes a file; false with errno.
+bool kiv_platform_file_remove(const char *path);
 
 // Status of a regular file; false for missing files, directories and other non-regular entries.
 bool kiv_platform_file_regular(const char *path);
@@ -24,22 +37,31 @@ bool kiv_platform_file_write_atomic(const char *path, const void *data, size_t l
 // that would be too long a name for the file system, ".<hash of name>.kivtmp".
 std::string kiv_platform_tmp_name(const std::string &path);
 // Creates a new, empty file beside path under a short name of its own (".kiv<pid>-<n>.part"), whatever the
-// length of path's name; its descriptor, and the name in *tmp, or -1 with errno.
-int kiv_platform_tmp_create(const char *path, std::string *tmp);
+// length of path's name, open for writing ("wb"), and the name in *tmp; null with errno.
+FILE *kiv_platform_tmp_create(const char *path, std::string *tmp);
 // As kiv_platform_file_write_atomic, for one-off files (screenshots): through a temporary file of this call
 // alone (kiv_platform_tmp_create), which is removed on failure. False with errno on failure.
 bool kiv_platform_file_write_new(const char *path, const void *data, size_t len);
 
-// Per-user data root (XDG_DATA_HOME, else $HOME/.local/share); "" when neither is known.
+// Per-user data root (XDG_DATA_HOME, else $HOME/.local/share; on Windows APPDATA); "" when none is known.
 std::string kiv_platform_appdata_dir();
-// Temporary directory (TMPDIR, else /tmp).
+// Temporary directory (TMPDIR, else /tmp; on Windows TEMP, else the system's temporary folder).
 std::string kiv_platform_temp_dir();
-// The user's home directory (HOME); "" when unset.
+// The user's home directory (HOME; on Windows HOMEPATH); "" when unset.
 std::string kiv_platform_home_dir();
 // Name of the operating system.
 const char *kiv_platform_osinfo();
+// The program's own folder with its trailing separator; "" when the system cannot tell.
+std::string kiv_platform_exe_dir();
 
-// Opens the link with the desktop's default handler (xdg-open, no shell); false when it could not start.
+// Whether c separates the parts of a path ('/'; on Windows '\\' too).
+bool kiv_platform_path_sep(char c);
+// Whether a name is absolute (or drive-relative) on this system: a leading separator; on Windows also a drive
+// letter and colon ("C:x", "C:\\x"). Names relative to the data and document directories refuse these.
+bool kiv_platform_path_absolute(const char *name);
+
+// Opens the link with the desktop's default handler (xdg-open, no shell; on Windows ShellExecuteA "open", for
+// http, https and mailto links only); false, with a log line, when it is refused or could not start.
 bool kiv_platform_open_url(const char *url);
 
 // Stop requests from outside (SIGTERM and SIGINT; on Windows Ctrl+C, Ctrl+Break and closing the console): the
@@ -55,8 +77,17 @@ void kiv_platform_stop_done();
 // thread can be had.
 bool kiv_platform_thread_start(void (*fn)(void *), void *arg);
 
+// strtod in the "C" locale whatever the process's locale (a decimal point, never a comma).
+double kiv_platform_strtod_c(const char *s, char **end);
+// The local time of t; false when the system cannot give it.
+bool kiv_platform_localtime(time_t t, struct tm *out);
+
 // The command line as UTF-8 (Windows hands main the ANSI code page); left as it is where it already is UTF-8.
 void kiv_platform_main_args(int *argc, char ***argv);
 
-// Path separator of file names.
+// Path separator that the system itself writes.
+#ifdef _WIN32
+constexpr char KIV_PLATFORM_SEP = '\\';
+#else
 constexpr char KIV_PLATFORM_SEP = '/';
+#endif

@@ -12,8 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
-#include <locale.h>
 
+#include "kiv_platform.h"
 #include "kiv_printf.h"
 
 // --- constants
@@ -527,10 +527,7 @@ std::string _var_number_to_str(var_cnumber d) {
 }
 
 var_cnumber _var_str_to_number(const std::string &s) {
-    static locale_t c_locale = newlocale(LC_ALL_MASK, "C", (locale_t)0);
-    if (!c_locale)
-        return atof(s.c_str());
-    return strtod_l(s.c_str(), nullptr, c_locale);
+    return kiv_platform_strtod_c(s.c_str(), nullptr);
 }
 
 void _var_number::__init__(var_cnumber d) {

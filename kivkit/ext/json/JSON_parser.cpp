@@ -6,7 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
-#include <locale.h>
+
+#include "kiv_platform.h"
 
 enum classes {
     C_SPACE,
@@ -401,8 +402,7 @@ static double _json_to_double(const char *s, size_t n) {
     if (r.ec == std::errc())
         return d;
     // Out of range: take the overflow/underflow value the C library gives, in the "C" locale.
-    static locale_t c_locale = newlocale(LC_NUMERIC_MASK, "C", (locale_t)0);
-    return strtod_l(s, nullptr, c_locale);
+    return kiv_platform_strtod_c(s, nullptr);
 }
 
 // Exact conversion of an integer token; 0 when it does not fit in 64 bits.
