@@ -8,6 +8,9 @@
 #undef near
 #undef far
 
+#include <direct.h>
+#include <sys/utime.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -38,4 +41,23 @@ inline char *mkdtemp(char *tmpl) {
             return tmpl;
     }
     return nullptr;
+}
+
+// POSIX's mkdir takes the new folder's mode, which Windows has no use for.
+inline int mkdir(const char *path, int) {
+    return _mkdir(path);
+}
+
+// A file's times by whole seconds, as the tests set them.
+inline int utimes(const char *path, const struct timeval tv[2]) {
+    struct _utimbuf t = {(time_t)tv[0].tv_sec, (time_t)tv[1].tv_sec};
+    return _utime(path, &t);
+}
+
+// The page size, for the memory readings of /proc, which Windows does not have (they read as 0 there).
+#define _SC_PAGESIZE 30
+inline long sysconf(int) {
+    SYSTEM_INFO si;
+    GetSystemInfo(&si);
+    return (long)si.dwPageSize;
 }

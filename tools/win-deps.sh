@@ -4,7 +4,7 @@
 # Sources come from the mirror this machine's apt names, through a private source list and package lists (the
 # machine's apt set-up is not touched); a file the mirror does not serve is fetched in the other release's
 # version (bookworm <-> trixie). Each library is built static into
-#   ${XDG_CACHE_HOME:-~/.cache}/kivgame-deps/<triplet>-gcc<version>/<package>-<version>/
+#   ${XDG_CACHE_HOME:-~/.cache}/kivgame-deps/<triplet>-gcc<version>/<package>-<version>-<recipe hash>/
 # and reused while that folder is complete; deleting the cache rebuilds it. The set of folders of the current
 # versions is written to kivgame-deps/<triplet>.cmake for cmake/mingw-*.cmake. One line per library.
 set -euo pipefail
@@ -218,13 +218,14 @@ build_libsdl2() {
         -DSDL_OPENGLES=OFF -DSDL_VULKAN=OFF -DSDL_DIRECTX=ON -DSDL_WASAPI=ON \
         -DSDL_RENDER=OFF -DSDL_HAPTIC=OFF -DSDL_HIDAPI=OFF -DSDL_SENSOR=OFF
 }
-# Lua compiled as C++, as Debian's lua5.2-c++: a Lua error unwinds C++ frames.
+# Lua compiled as C++, as Debian's lua5.2-c++: a Lua error unwinds C++ frames. Windows' long has 32 bits, so
+# string.format's %d takes long long, as on Linux, and mingw's printf gives the C99 formats Linux's does.
 build_lua5.2() {
     local f srcs=()
     for f in "$1"/src/*.c; do
         case "$(basename "$f")" in lua.c | luac.c) ;; *) srcs+=("$f") ;; esac
     done
-    c_lib "$cxx -x c++ -Wall -DLUA_COMPAT_ALL" "$1" "$2/lib/liblua5.2-c++.a" "${srcs[@]}"
+    c_lib "$cxx -x c++ -Wall -DLUA_COMPAT_ALL -DLUA_USE_LONGLONG -D__USE_MINGW_ANSI_STDIO=1" "$1" "$2/lib/liblua5.2-c++.a" "${srcs[@]}"
     mkdir -p "$2/include/lua5.2"
     cp "$1"/src/{lua.h,luaconf.h,lualib.h,lauxlib.h,lua.hpp} "$2/include/lua5.2/"
     pc "$2" lua5.2-c++ "-llua5.2-c++" "-I\${prefix}/include/lua5.2"
@@ -244,17 +245,17 @@ build_googletest() {
 
 # One library: reused when its folder is complete, else fetched and built, its log in the folder.
 one() {
-    local pkg="$1" local_ver="${2:-}" t0=$SECONDS dir prefix log
-    if [ -n "$local_ver" ]; then
-        ver="$local_ver"
-    elif [ -f "$key/resolved/$pkg" ] && [ -f "$(cat "$key/resolved/$pkg")/done" ] &&
-        [ -n "$(find "$key/resolved/$pkg" -mmin -1440)" ]; then
-        ver="$(basename "$(cat "$key/resolved/$pkg")")"
-        ver="${ver#"$pkg"-}"
-    else
-        get_source "$pkg"
+    local pkg="$1" local_ver="${2:-}" t0=$SECONDS dir prefix log recipe
+    # The folder is also named after its build recipe, so that a changed recipe builds the library again.
+    recipe="$(declare -f "build_$pkg" | md5sum | cut -c1-8)"
+    ver="$local_ver"
+    # A version resolved today whose build is complete needs neither the lists nor the mirror.
+    if [ -z "$ver" ] && [ -n "$(find "$key/resolved/$pkg" -mmin -1440 2>/dev/null)" ]; then
+        ver="$(cat "$key/resolved/$pkg")"
+        [ -f "$key/$pkg-$ver-$recipe/done" ] || ver=""
     fi
-    dir="$key/$pkg-$ver"
+    [ -n "$ver" ] || get_source "$pkg"
+    dir="$key/$pkg-$ver-$recipe"
     prefix="$dir/prefix"
     log="$dir/build.log"
     mkdir -p "$dir"
@@ -274,7 +275,7 @@ one() {
         touch "$dir/done"
         echo "$pkg $ver: built in $((SECONDS - t0)) s"
     fi
-    echo "$dir" >"$key/resolved/$pkg"
+    echo "$ver" >"$key/resolved/$pkg"
     prefixes+=("$prefix")
     deps_env
 }
