@@ -77,7 +77,8 @@ class Live:
         while True:
             while b"\n" in self.buf:
                 raw, self.buf = self.buf.split(b"\n", 1)
-                line = raw.decode("utf-8", "replace")
+                # The Windows build's console output ends its lines with CR LF.
+                line = raw.decode("utf-8", "replace").rstrip("\r")
                 self.lines.append(line)
                 if pred(line):
                     return line
