@@ -2,6 +2,9 @@
 # make test: install what is missing, build with the tests, run every test (a failed one once more: the timing
 # tests of a loaded machine).
 # make bench: install what is missing, build the benchmarks, run them all.
+# make windows: the 32-bit Windows program build-win32/kivgame.exe, cross-built with mingw-w64 over libraries built
+# from Debian's sources (tools/win-deps.sh); make dist-windows: build-win32/KivGame-win32.zip; make test-windows:
+# the same sources built for 64-bit Windows (build-win64/) and every suite that can run there under 64-bit Wine.
 BUILD ?= build
 BUILD_TYPE ?= RelWithDebInfo
 CMAKE_EXTRA ?=
@@ -11,7 +14,7 @@ DEPS ?= test
 TESTS ?= ON
 ROOT := $(patsubst %/,%,$(dir $(abspath $(lastword $(MAKEFILE_LIST)))))
 
-.PHONY: deps build run test bench clean
+.PHONY: deps build run test bench clean windows dist-windows test-windows win-host
 
 deps:
 	@bash tools/install-deps.sh $(DEPS)
@@ -36,5 +39,29 @@ bench:
 	@cmake --build $(ROOT)/build-bench -j$(JOBS)
 	@bash $(ROOT)/bench/run.sh $(ROOT)/build-bench
 
+# The cross builds run the build-time tools of a native build (kiv_embed, kiv_assets, kiv_oggenc); the Windows
+# tests also run its kivgame against the Windows one.
+win-host:
+	@bash $(ROOT)/tools/install-deps.sh windows
+	@cmake -S $(ROOT) -B $(ROOT)/build-host -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DKIV_TESTS=OFF >/dev/null
+	@cmake --build $(ROOT)/build-host -j$(JOBS) --target kiv_embed kiv_assets kiv_oggenc kivgame >/dev/null
+
+windows: win-host
+	@bash $(ROOT)/tools/win-deps.sh i686-w64-mingw32
+	@cmake -S $(ROOT) -B $(ROOT)/build-win32 -DCMAKE_TOOLCHAIN_FILE=$(ROOT)/cmake/mingw-i686.cmake \
+		-DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DKIV_TESTS=OFF -DKIV_HOST_BUILD=$(ROOT)/build-host >/dev/null
+	@cmake --build $(ROOT)/build-win32 -j$(JOBS)
+
+dist-windows: windows
+	@bash $(ROOT)/tools/win-dist.sh $(ROOT)/build-win32 i686-w64-mingw32
+
+test-windows: windows
+	@bash $(ROOT)/tools/win-deps.sh x86_64-w64-mingw32
+	@cmake -S $(ROOT) -B $(ROOT)/build-win64 -DCMAKE_TOOLCHAIN_FILE=$(ROOT)/cmake/mingw-x86_64.cmake \
+		-DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DKIV_TESTS=ON -DKIV_HOST_BUILD=$(ROOT)/build-host >/dev/null
+	@cmake --build $(ROOT)/build-win64 -j$(JOBS)
+	@cd $(ROOT)/build-win64 && bash $(ROOT)/tools/wine-run.sh --session \
+		ctest --output-on-failure --timeout 300 --repeat until-pass:2 -j$(JOBS)
+
 clean:
-	rm -rf build build-asan build-bench
+	rm -rf build build-asan build-bench build-host build-win32 build-win64

@@ -6,35 +6,8 @@
 # reaches make.
 set -euo pipefail
 
-# The first URI the machine's own apt uses for a suite, from one-line and deb822 source files alike.
-apt_uri() {
-    local suite="$1" f
-    {
-        for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
-            [ -f "$f" ] || continue
-            awk -v s="$suite" '$1 == "deb" {
-                i = 2
-                if ($2 ~ /^\[/) { while (i < NF && $i !~ /\]$/) i++; i++ }
-                for (j = i + 1; j <= NF; j++) if ($j == s) print $i
-            }' "$f"
-        done
-        for f in /etc/apt/sources.list.d/*.sources; do
-            [ -f "$f" ] || continue
-            awk -v s="$suite" 'BEGIN { RS = "" } {
-                types = uris = suites = ""; on = 1
-                n = split($0, line, "\n")
-                for (k = 1; k <= n; k++) {
-                    if (line[k] ~ /^#/) continue
-                    if (line[k] ~ /^Types:/) types = line[k]
-                    if (line[k] ~ /^URIs:/) { uris = line[k]; sub(/^URIs:[ \t]*/, "", uris) }
-                    if (line[k] ~ /^Suites:/) suites = line[k]
-                    if (line[k] ~ /^Enabled:[ \t]*no/) on = 0
-                }
-                if (on && types ~ /[ \t]deb([ \t]|$)/ && (suites " ") ~ ("[ \t]" s "[ \t]")) { split(uris, u, /[ \t]+/); print u[1] }
-            }' "$f"
-        done
-    } | head -n1
-}
+# apt_uri: the mirror the machine's own apt sources name.
+. "$(dirname "$(realpath "$0")")/apt-uri.sh"
 
 # In the namespaces: the root, the clone, the mounts, then make's installs with the network and the tests in a
 # network namespace of their own with only loopback, so that their displays and ports never meet the host's.
@@ -43,7 +16,10 @@ inside() {
     local root="$work/root" host mirror security
     host="$(. /etc/os-release && echo "${VERSION_CODENAME:-}")"
     mirror="$(apt_uri "$host")"
-    mirror="${mirror:-http://deb.debian.org/debian}"
+    if [ -z "$mirror" ]; then
+        echo "$0: this machine's apt sources name no mirror for $host" >&2
+        return 1
+    fi
     security="$(apt_uri "$host-security")"
 
     echo "== $release: a minimal root from $mirror"

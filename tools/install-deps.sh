@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a make target needs: "run" (build and start the game), "test" (also the test
-# suites, the default) or "bench" (also the benchmarks and their comparison programs).
+# suites, the default), "bench" (also the benchmarks and their comparison programs) or "windows" (the Windows
+# cross builds and their tests under Wine, with the i386 architecture added for wine32).
 # Idempotent: only what is missing is installed.
 set -euo pipefail
 
@@ -19,12 +20,20 @@ check_pkgs=(
     libjpeg-turbo-progs python3-pil openbox
 )
 bench_pkgs=(love libsdl2-mixer-dev time libjpeg-dev)
+# The cross compilers (posix thread model), Wine, what tools/win-deps.sh fetches and unpacks the sources with,
+# GoogleTest's sources (/usr/src/googletest), the stb and JSON headers and what the suites run under Wine use.
+win_pkgs=(
+    g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
+    mingw-w64-tools wine wine32:i386 wine64 dpkg-dev zip xz-utils bzip2 patch
+    python3 googletest nlohmann-json3-dev xvfb xauth xdotool x11-utils openbox
+)
 case "$what" in
 run) pkgs=("${run_pkgs[@]}") ;;
 test) pkgs=("${run_pkgs[@]}" "${check_pkgs[@]}") ;;
 bench) pkgs=("${run_pkgs[@]}" "${check_pkgs[@]}" "${bench_pkgs[@]}") ;;
+windows) pkgs=("${run_pkgs[@]}" "${win_pkgs[@]}") ;;
 *)
-    echo "usage: $0 [run|test|bench]" >&2
+    echo "usage: $0 [run|test|bench|windows]" >&2
     exit 2
     ;;
 esac
@@ -42,16 +51,20 @@ clang_rt() {
     if [ -n "$major" ]; then echo "libclang-rt-$major-dev"; fi
 }
 rt=""
-if [ "$what" != run ]; then
+if [ "$what" != run ] && [ "$what" != windows ]; then
     rt="$(clang_rt)"
     if [ -n "$rt" ]; then pkgs+=("$rt"); fi
 fi
+
+# wine32 is a package of the i386 architecture, added once.
+need_i386=""
+if [ "$what" = windows ] && ! dpkg --print-foreign-architectures | grep -qx i386; then need_i386=1; fi
 
 missing=()
 for p in "${pkgs[@]}"; do
     installed "$p" || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+[ ${#missing[@]} -eq 0 ] && [ -z "$need_i386" ] && exit 0
 
 sudo=""
 if [ "$(id -u)" -ne 0 ]; then
@@ -62,11 +75,13 @@ if [ "$(id -u)" -ne 0 ]; then
     sudo="sudo"
 fi
 export DEBIAN_FRONTEND=noninteractive
+if [ -n "$need_i386" ]; then $sudo dpkg --add-architecture i386; fi
 $sudo apt-get update -qq
 # Without package lists before the update the runtime's name was not known yet.
-if [ "$what" != run ] && [ -z "$rt" ]; then
+if [ "$what" != run ] && [ "$what" != windows ] && [ -z "$rt" ]; then
     rt="$(clang_rt)"
     if [ -n "$rt" ] && ! installed "$rt"; then missing+=("$rt"); fi
 fi
+[ ${#missing[@]} -eq 0 ] && exit 0
 echo "installing: ${missing[*]}"
 $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

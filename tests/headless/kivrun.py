@@ -10,6 +10,8 @@ import tempfile
 import time
 
 KIVGAME = os.environ.get("KIVGAME", "")
+# A command that starts the binary, such as tools/wine-run.sh for the Windows build; empty for the native one.
+WRAPPER = os.environ.get("KIVGAME_WRAPPER", "").split()
 MODS = os.environ.get("KIV_TEST_MODS", "")
 # Only a guard against hangs: a sanitizer build on a busy machine can take several seconds to start.
 TIMEOUT = 30.0
@@ -17,6 +19,14 @@ TIMEOUT = 30.0
 
 def mod_path(name):
     return os.path.join(MODS, name)
+
+
+def posix_only(why):
+    """Skips a test of the Linux build's own mechanisms (signals, namespaces, ptrace) when the binary runs under
+    a wrapper such as Wine."""
+    if WRAPPER:
+        print("skipped under %s: %s" % (os.path.basename(WRAPPER[0]), why))
+        sys.exit(77)
 
 
 def free_udp_port():
@@ -44,7 +54,7 @@ def run(args, timeout=TIMEOUT, env=None, cwd=None):
     """Runs to the end; returns (exit code, list of stdout lines)."""
     e = dict(os.environ)
     e.update(env or {})
-    p = subprocess.run([KIVGAME, "-headless"] + args, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+    p = subprocess.run(WRAPPER + [KIVGAME, "-headless"] + args, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                        timeout=timeout, env=e, cwd=cwd or tempfile.gettempdir())
     return p.returncode, p.stdout.decode("utf-8", "replace").splitlines()
 
@@ -56,7 +66,7 @@ class Live:
         """wrapper: a command that starts the binary, such as ["timeout", "30"]."""
         e = dict(os.environ)
         e.update(env or {})
-        self.p = subprocess.Popen(list(wrapper) + [KIVGAME] + ([] if window else ["-headless"]) + args, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+        self.p = subprocess.Popen(list(wrapper) + WRAPPER + [KIVGAME] + ([] if window else ["-headless"]) + args, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                                   env=e, cwd=cwd or tempfile.gettempdir())
         self.lines = []
         self.buf = b""
@@ -67,7 +77,8 @@ class Live:
         while True:
             while b"\n" in self.buf:
                 raw, self.buf = self.buf.split(b"\n", 1)
-                line = raw.decode("utf-8", "replace")
+                # The Windows build's console output ends its lines with CR LF.
+                line = raw.decode("utf-8", "replace").rstrip("\r")
                 self.lines.append(line)
                 if pred(line):
                     return line

@@ -53,7 +53,7 @@ class Game:
         env = k.window_env(self.home, SDL_AUDIODRIVER="dummy")
         # The pointer out of the way: over a menu it would focus an entry.
         subprocess.run(["xdotool", "mousemove", "0", "0"], timeout=20)
-        self.p = subprocess.Popen([k.KIVGAME, "-width", str(w), "-height", str(h)], cwd=gw.BUILD, env=env,
+        self.p = subprocess.Popen(k.WRAPPER + [k.KIVGAME, "-width", str(w), "-height", str(h)], cwd=gw.BUILD, env=env,
                                   stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
         self.out = []
         threading.Thread(target=self.read, daemon=True).start()

@@ -45,7 +45,7 @@ def wait_pixel(win, x, y, want, what, lines):
 
 def test_menu_into_level():
     home = tempfile.mkdtemp(prefix="kiv_window_")
-    p = subprocess.Popen([k.KIVGAME, "-width", "480", "-height", "320"], cwd=BUILD, env=k.window_env(home),
+    p = subprocess.Popen(k.WRAPPER + [k.KIVGAME, "-width", "480", "-height", "320"], cwd=BUILD, env=k.window_env(home),
                          stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
     out = []
 

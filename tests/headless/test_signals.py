@@ -212,6 +212,7 @@ def test_signalled_saves():
 
 
 if __name__ == "__main__":
+    k.posix_only("POSIX signals; the Windows build stops on console events (test_console_ctrl.py)")
     k.under_xvfb(530)
     for t in (test_signals, test_timeout_stop, test_closed_stdout, test_ignored_sigint, test_signalled_saves):
         try:

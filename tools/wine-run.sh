@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# Runs a Windows program of the x86_64 build under 64-bit Wine (this kind of machine runs no 32-bit code):
+#   tools/wine-run.sh PROGRAM.exe ARGS...     the CMake emulator of the Windows build and the tests' wrapper
+#   tools/wine-run.sh --session COMMAND...    runs COMMAND with private Wine prefixes for the programs it starts
+#                                             through this script, then stops their wineservers and removes them
+# In a session the programs of one X display share one prefix, made at its first use (Wine's desktop process
+# keeps the display it started on, so each display needs its own). Outside a session each run makes its own
+# prefix and removes it afterwards. Wine's own messages are off.
+set -euo pipefail
+
+export WINEDEBUG=-all
+# No Mono or Gecko installer dialogs, no menu entries when the prefix is made.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+wine=/usr/lib/wine/wine64
+if [ ! -x "$wine" ]; then
+    echo "$0: $wine is missing: run tools/install-deps.sh windows" >&2
+    exit 1
+fi
+
+new_prefix() {
+    mkdir -p "$1"
+    WINEPREFIX="$1"
+    export WINEPREFIX
+    "$wine" wineboot -i >/dev/null 2>&1 || true
+}
+end_prefix() {
+    WINEPREFIX="$1" /usr/lib/wine/wineserver -k 2>/dev/null || true
+    WINEPREFIX="$1" /usr/lib/wine/wineserver -w 2>/dev/null || true
+}
+
+if [ "${1:-}" = --session ]; then
+    shift
+    KIV_WINE_SESSION="$(mktemp -d "${TMPDIR:-/tmp}/kiv-wine.XXXXXX")"
+    export KIV_WINE_SESSION
+    end_session() {
+        local p
+        for p in "$KIV_WINE_SESSION"/*/; do
+            [ -d "$p" ] && end_prefix "${p%/}"
+        done
+        rm -rf "$KIV_WINE_SESSION"
+    }
+    trap end_session EXIT
+    trap 'exit 130' INT TERM HUP
+    rc=0
+    "$@" || rc=$?
+    exit "$rc"
+fi
+
+if [ -n "${KIV_WINE_SESSION:-}" ]; then
+    p="$KIV_WINE_SESSION/display${DISPLAY:-none}"
+    # Two first runs on one display at once: one makes the prefix, the other waits for it.
+    exec 9>"$p.lock"
+    flock 9
+    if [ ! -f "$p/.ready" ]; then
+        new_prefix "$p"
+        touch "$p/.ready"
+    fi
+    flock -u 9
+    exec 9>&-
+    export WINEPREFIX="$p"
+    # The program itself, so that a signal or kill from the test reaches it.
+    exec "$wine" "$@"
+fi
+prefix="$(mktemp -d "${TMPDIR:-/tmp}/kiv-wine.XXXXXX")"
+new_prefix "$prefix"
+trap 'end_prefix "$prefix"; rm -rf "$prefix"' EXIT
+rc=0
+"$wine" "$@" || rc=$?
+exit "$rc"
