@@ -57,7 +57,7 @@ dist-windows: windows
 	@bash $(ROOT)/tools/win-dist.sh $(ROOT)/build-win32 i686-w64-mingw32
 
 test-windows: windows
-	@bash $(ROOT)/tools/win-deps.sh x86_64-w64-mingw32
+	@bash $(ROOT)/tools/win-deps.sh x86_64-w64-mingw32 tests
 	@cmake -S $(ROOT) -B $(ROOT)/build-win64 -DCMAKE_TOOLCHAIN_FILE=$(ROOT)/cmake/mingw-x86_64.cmake \
 		-DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DKIV_TESTS=ON -DKIV_HOST_BUILD=$(ROOT)/build-host >/dev/null
 	@cmake --build $(ROOT)/build-win64 -j$(JOBS)

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the game's libraries for Windows from Debian's source packages with the mingw-w64 cross compiler:
-#   tools/win-deps.sh TRIPLET      (i686-w64-mingw32 or x86_64-w64-mingw32)
+#   tools/win-deps.sh TRIPLET [tests]    (i686-w64-mingw32 or x86_64-w64-mingw32; tests: GoogleTest too)
 # Sources come from the mirror this machine's apt names, through a private source list and package lists (the
 # machine's apt set-up is not touched); a file the mirror does not serve is fetched in the other release's
 # version (bookworm <-> trixie). Each library is built static into
@@ -10,10 +10,11 @@
 set -euo pipefail
 
 triplet="${1:-}"
+with_tests="${2:-}"
 case "$triplet" in
 i686-w64-mingw32 | x86_64-w64-mingw32) ;;
 *)
-    echo "usage: $0 i686-w64-mingw32|x86_64-w64-mingw32" >&2
+    echo "usage: $0 i686-w64-mingw32|x86_64-w64-mingw32 [tests]" >&2
     exit 2
     ;;
 esac
@@ -295,7 +296,10 @@ stb_pc
 for pkg in zlib libpng1.6 libjpeg-turbo libogg libvorbis libsdl2 lua5.2 enet; do
     one "$pkg"
 done
-one googletest "$(dpkg-query -W -f='${Version}' googletest)"
+# Only the build that runs the tests needs it.
+if [ "$with_tests" = tests ]; then
+    one googletest "$(dpkg-query -W -f='${Version}' googletest)"
+fi
 
 {
     echo "# Written by tools/win-deps.sh: the library folders of the current versions."
