@@ -1,5 +1,6 @@
 // The web extension: "web:request" queues a GET whose exchange is stepped once per frame and whose 200 answer
 // reaches the script as an event named by the request; "web:urlencode" percent-encodes a value's text.
+#include <cinttypes>
 #include <cstdio>
 #include <deque>
 #include <vector>
@@ -73,10 +74,11 @@ void ext_web_loop(Game &game) {
             i++;
             continue;
         }
+        // Not %p, which Windows' C library prints without the 0x that the log's readers look for.
         if (r->has_error()) {
-            gprint("web_loop %p: failure\n", (void *)r);
+            gprint("web_loop 0x%" PRIxPTR ": failure\n", (uintptr_t)r);
         } else if (r->get_status() != 200) {
-            gprint("web_loop %p: status = %d\n", (void *)r, r->get_status());
+            gprint("web_loop 0x%" PRIxPTR ": status = %d\n", (uintptr_t)r, r->get_status());
         } else if (!r->_callback.empty()) {
             var evt = var_dict();
             evt["type"] = var(r->_callback);

@@ -38,6 +38,25 @@ def free_udp_port():
     return port
 
 
+def save_env(home):
+    """A run's environment that puts its per-user saves under home (Linux's XDG folder; Wine sets APPDATA from
+    its prefix whatever the environment says, see save_dir)."""
+    return {"HOME": home, "XDG_DATA_HOME": os.path.join(home, "share")}
+
+
+def save_dir(home, game):
+    """The folder where a run with save_env(home) keeps the saves of game: on Windows %APPDATA%\\game, asked of
+    the wrapper's prefix."""
+    if not WRAPPER:
+        return os.path.join(home, "share", game)
+
+    def ask(*args):
+        p = subprocess.run(WRAPPER + list(args), stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=TIMEOUT)
+        return p.stdout.decode("utf-8", "replace").strip()
+
+    return os.path.join(ask("winepath", "-u", ask("cmd", "/c", "echo %APPDATA%")), game)
+
+
 def under_xvfb(display, screen="800x600"):
     """Runs this script again inside its own Xvfb server when there is no display."""
     if not os.environ.get("DISPLAY"):

@@ -39,22 +39,33 @@ def test_restart():
 def test_restart_backoff():
     """Quick failures restart after 1, 2, 4 ... s, each wait logged; a stop signal is served during a wait."""
     run = k.Live(["-mod", k.mod_path("crash.lua"), "-crash", "restart"])
+    # Without POSIX signals (Wine) the run waits out the 8 s too and is killed after the fifth start, whose script
+    # lines flush the shell's line of that wait; a kill during the wait would lose it.
+    signals = not k.WRAPPER
+    run.deadline = time.time() + k.TIMEOUT + (0 if signals else 30)
     starts = []
-    while len(starts) < 4:
+    while len(starts) < (4 if signals else 5):
         run.until(lambda l: l == "$ init", "start %d" % (len(starts) + 1))
         starts.append(time.time())
-    time.sleep(0.5)  # inside the 8 s wait
-    sent = time.time()
-    run.p.send_signal(signal.SIGTERM)
-    code = run.wait(10)
-    ended = time.time()
+    if signals:
+        time.sleep(0.5)  # inside the 8 s wait
+        sent = time.time()
+        run.p.send_signal(signal.SIGTERM)
+        code = run.wait(10)
+        ended = time.time()
+    else:
+        run.stop()
     lines = run.lines
-    for i, wait in enumerate((1, 2, 4)):
+    for i, wait in enumerate((1, 2, 4, 8)[:len(starts) - 1]):
         gap = starts[i + 1] - starts[i]
         k.check(gap >= wait * 0.9, "backoff: restart %d" % (i + 1), "after about %d s, saw %.2f s" % (wait, gap), lines)
     said = [l.split("] ", 1)[-1] for l in lines if "the mod failed; restarting it in" in l]
     k.check(said == ["the mod failed; restarting it in %d s" % w for w in (1, 2, 4, 8)], "backoff: log lines",
             "one line per restart with 1, 2, 4, 8 s, saw %s" % said, lines)
+    if not signals:
+        print("backoff: SIGTERM while waiting: not checked under %s, which has no POSIX signals (Ctrl+C: "
+              "test_console_ctrl.py)" % os.path.basename(k.WRAPPER[0]))
+        return
     k.check(code == 0, "backoff: SIGTERM while waiting", "exit status 0, saw %s" % code, lines)
     k.check(ended - sent < 5, "backoff: responsive while waiting", "an end within 5 s, saw %.1f s" % (ended - sent),
             lines)
