@@ -45,6 +45,28 @@ def under_xvfb(display, screen="800x600"):
                                sys.executable] + sys.argv)
 
 
+def game_windows(pid):
+    """The visible windows of the game started as pid on this display, oldest first. Under Wine the pid is the
+    wrapper's and Wine's windows carry another one (with helper windows of its own), so there the game's are the
+    ones of the class Wine names after the program."""
+    how = ["--classname", "^%s$" % re.escape(os.path.basename(KIVGAME))] if WRAPPER else ["--pid", str(pid)]
+    r = subprocess.run(["xdotool", "search", "--onlyvisible"] + how, stdout=subprocess.PIPE,
+                       stderr=subprocess.DEVNULL, timeout=20)
+    return sorted(r.stdout.decode().split(), key=int)
+
+
+def game_window(pid):
+    """The game's newest visible window (a mode switch may have just made one), waiting for it; "0" when none
+    shows in time."""
+    deadline = time.time() + TIMEOUT
+    while time.time() < deadline:
+        wins = game_windows(pid)
+        if wins:
+            return wins[-1]
+        time.sleep(0.1)
+    return "0"
+
+
 def window_env(home, **more):
     """A windowed run's environment: X11 with Mesa's software GL, its saves under home."""
     return dict(os.environ, XDG_DATA_HOME=home, SDL_VIDEODRIVER="x11", LIBGL_ALWAYS_SOFTWARE="1", **more)

@@ -64,14 +64,7 @@ class Game:
             self.out.append(raw.decode("utf-8", "replace").rstrip("\n"))
 
     def find_window(self):
-        deadline = time.time() + k.TIMEOUT
-        while time.time() < deadline:
-            r = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(self.p.pid)],
-                               stdout=subprocess.PIPE, timeout=20).stdout.split()
-            if r:
-                return max(r, key=int).decode()  # the newest, when a mode switch has just made one
-            time.sleep(0.1)
-        return "0"
+        return k.game_window(self.p.pid)
 
     def lines(self):
         return self.out
@@ -290,8 +283,7 @@ def test_focus_pause():
     run = k.Live(["-mod", k.mod_path("game_keys.lua"), "-width", "480", "-height", "320", "-keys", "0.5 Return",
                   "-steps", "0.2"], env=k.window_env(home, SDL_AUDIODRIVER="dummy"), cwd=gw.BUILD, window=True)
     try:
-        win = subprocess.run(["xdotool", "search", "--sync", "--onlyvisible", "--pid", str(run.p.pid)],
-                             stdout=subprocess.PIPE, timeout=k.TIMEOUT).stdout.split()[0].decode()
+        win = k.game_window(run.p.pid)
         subprocess.run(["xdotool", "windowfocus", "--sync", win], timeout=20)
         playing = steps_seen(run, 3)
         gw._dpy = gw._dpy or gw._x11.XOpenDisplay(None)
