@@ -12,6 +12,8 @@ import time
 KIVGAME = os.environ.get("KIVGAME", "")
 # A command that starts the binary, such as tools/wine-run.sh for the Windows build; empty for the native one.
 WRAPPER = os.environ.get("KIVGAME_WRAPPER", "").split()
+# The host's native build beside a Windows one under Wine, for the tests that play one against the other.
+NATIVE = os.environ.get("KIVGAME_NATIVE", "")
 MODS = os.environ.get("KIV_TEST_MODS", "")
 # Only a guard against hangs: a sanitizer build on a busy machine can take several seconds to start.
 TIMEOUT = 30.0
@@ -68,8 +70,10 @@ def game_window(pid):
 
 
 def window_env(home, **more):
-    """A windowed run's environment: X11 with Mesa's software GL, its saves under home."""
-    return dict(os.environ, XDG_DATA_HOME=home, SDL_VIDEODRIVER="x11", LIBGL_ALWAYS_SOFTWARE="1", **more)
+    """A windowed run's environment: X11 with Mesa's software GL, its saves under home. A Windows build's SDL has
+    no X11 driver of its own: under Wine it reaches X11 through Wine's."""
+    return dict(os.environ, XDG_DATA_HOME=home, SDL_VIDEODRIVER="windows" if WRAPPER else "x11",
+                LIBGL_ALWAYS_SOFTWARE="1", **more)
 
 
 def run(args, timeout=TIMEOUT, env=None, cwd=None):
@@ -84,11 +88,13 @@ def run(args, timeout=TIMEOUT, env=None, cwd=None):
 class Live:
     """A running binary whose lines are read one at a time, for tests that act while it runs."""
 
-    def __init__(self, args, env=None, cwd=None, window=False, wrapper=()):
-        """wrapper: a command that starts the binary, such as ["timeout", "30"]."""
+    def __init__(self, args, env=None, cwd=None, window=False, wrapper=(), native=False):
+        """wrapper: a command that starts the binary, such as ["timeout", "30"]; native: the host's own build
+        (KIVGAME_NATIVE) instead, when the tested one runs under Wine."""
         e = dict(os.environ)
         e.update(env or {})
-        self.p = subprocess.Popen(list(wrapper) + WRAPPER + [KIVGAME] + ([] if window else ["-headless"]) + args, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+        binary = [NATIVE] if native else WRAPPER + [KIVGAME]
+        self.p = subprocess.Popen(list(wrapper) + binary + ([] if window else ["-headless"]) + args, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                                   env=e, cwd=cwd or tempfile.gettempdir())
         self.lines = []
         self.buf = b""
