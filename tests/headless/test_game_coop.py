@@ -166,6 +166,8 @@ def cross_row(native_server):
     bot.until(lambda l: l == "$ client: joined as player 1", name + ": a player slot")
     server.until(lambda l: re.match(r"\$ server: tick \d+ level 1 score [1-9]", l), name + ": the bot scoring")
     bot.until(lambda l: re.match(r"\$ client: score [1-9]", l), name + ": the score seen by the client")
+    for _ in range(4):  # steps to hold against the server's
+        bot.until(lambda l: l.startswith("$ client: tick "), name + ": a step")
     bot.stop()
     server.stop()
     srv, seen = steps(server.lines, "server"), steps(bot.lines, "client")
