@@ -61,7 +61,7 @@ class Game:
 
     def read(self):
         for raw in self.p.stdout:
-            self.out.append(raw.decode("utf-8", "replace").rstrip("\n"))
+            self.out.append(raw.decode("utf-8", "replace").rstrip("\r\n"))  # CR LF from a Windows build
 
     def find_window(self):
         return k.game_window(self.p.pid)
@@ -98,7 +98,10 @@ class Game:
         return False
 
     def save(self):
-        for path in glob.glob(os.path.join(self.home, "**", "kivgame_save.json"), recursive=True):
+        # Under Wine the game saves in %APPDATA% of the display's prefix, one for the whole test.
+        where = os.path.join(os.environ.get("KIV_WINE_SESSION", ""), "display" + os.environ.get("DISPLAY", ""),
+                             "drive_c", "users") if k.WRAPPER else self.home
+        for path in glob.glob(os.path.join(where, "**", "kivgame_save.json"), recursive=True):
             with open(path) as f:
                 return json.load(f)
         return None
@@ -280,6 +283,11 @@ def test_focus_pause():
     """A local game that loses the keyboard focus pauses itself: its world's step count stands still, also after
     the focus comes back, until the player resumes."""
     home = tempfile.mkdtemp(prefix="kiv_focus_")
+    if k.WRAPPER:
+        # Wine waits for a window manager's WM_TAKE_FOCUS to take the focus back, and there is none: its window
+        # follows X's own focus instead.
+        subprocess.run(k.WRAPPER + ["reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "UseTakeFocus", "/d",
+                                    "N", "/f"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
     run = k.Live(["-mod", k.mod_path("game_keys.lua"), "-width", "480", "-height", "320", "-keys", "0.5 Return",
                   "-steps", "0.2"], env=k.window_env(home, SDL_AUDIODRIVER="dummy"), cwd=gw.BUILD, window=True)
     try:
