@@ -80,6 +80,6 @@ def test_menu_into_level():
 
 
 if __name__ == "__main__":
-    k.under_xvfb(470)
+    k.under_xvfb(470, "1280x800")  # room for the doubled window: Windows grows none past the screen
     test_menu_into_level()
     k.finish()
