@@ -12,6 +12,8 @@ import time
 KIVGAME = os.environ.get("KIVGAME", "")
 # A command that starts the binary, such as tools/wine-run.sh for the Windows build; empty for the native one.
 WRAPPER = os.environ.get("KIVGAME_WRAPPER", "").split()
+# The host's native build beside a Windows one under Wine, for the tests that play one against the other.
+NATIVE = os.environ.get("KIVGAME_NATIVE", "")
 MODS = os.environ.get("KIV_TEST_MODS", "")
 # Only a guard against hangs: a sanitizer build on a busy machine can take several seconds to start.
 TIMEOUT = 30.0
@@ -64,9 +66,33 @@ def under_xvfb(display, screen="800x600"):
                                sys.executable] + sys.argv)
 
 
+def game_windows(pid):
+    """The visible windows of the game started as pid on this display, oldest first. Under Wine the pid is the
+    wrapper's and Wine's windows carry another one (with helper windows of its own), so there the game's are the
+    ones of the class Wine names after the program."""
+    how = ["--classname", "^%s$" % re.escape(os.path.basename(KIVGAME))] if WRAPPER else ["--pid", str(pid)]
+    r = subprocess.run(["xdotool", "search", "--onlyvisible"] + how, stdout=subprocess.PIPE,
+                       stderr=subprocess.DEVNULL, timeout=20)
+    return sorted(r.stdout.decode().split(), key=int)
+
+
+def game_window(pid):
+    """The game's newest visible window (a mode switch may have just made one), waiting for it; "0" when none
+    shows in time."""
+    deadline = time.time() + TIMEOUT
+    while time.time() < deadline:
+        wins = game_windows(pid)
+        if wins:
+            return wins[-1]
+        time.sleep(0.1)
+    return "0"
+
+
 def window_env(home, **more):
-    """A windowed run's environment: X11 with Mesa's software GL, its saves under home."""
-    return dict(os.environ, XDG_DATA_HOME=home, SDL_VIDEODRIVER="x11", LIBGL_ALWAYS_SOFTWARE="1", **more)
+    """A windowed run's environment: X11 with Mesa's software GL, its saves under home. A Windows build's SDL has
+    no X11 driver of its own: under Wine it reaches X11 through Wine's."""
+    return dict(os.environ, XDG_DATA_HOME=home, SDL_VIDEODRIVER="windows" if WRAPPER else "x11",
+                LIBGL_ALWAYS_SOFTWARE="1", **more)
 
 
 def run(args, timeout=TIMEOUT, env=None, cwd=None):
@@ -81,11 +107,13 @@ def run(args, timeout=TIMEOUT, env=None, cwd=None):
 class Live:
     """A running binary whose lines are read one at a time, for tests that act while it runs."""
 
-    def __init__(self, args, env=None, cwd=None, window=False, wrapper=()):
-        """wrapper: a command that starts the binary, such as ["timeout", "30"]."""
+    def __init__(self, args, env=None, cwd=None, window=False, wrapper=(), native=False):
+        """wrapper: a command that starts the binary, such as ["timeout", "30"]; native: the host's own build
+        (KIVGAME_NATIVE) instead, when the tested one runs under Wine."""
         e = dict(os.environ)
         e.update(env or {})
-        self.p = subprocess.Popen(list(wrapper) + WRAPPER + [KIVGAME] + ([] if window else ["-headless"]) + args, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+        binary = [NATIVE] if native else WRAPPER + [KIVGAME]
+        self.p = subprocess.Popen(list(wrapper) + binary + ([] if window else ["-headless"]) + args, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                                   env=e, cwd=cwd or tempfile.gettempdir())
         self.lines = []
         self.buf = b""

@@ -153,6 +153,37 @@ def three_players():
         b.stop()
 
 
+def cross_row(native_server):
+    """The Windows build and the native one on one game: the server scores what the client's bot does, the
+    client sees the server's level and score at the same steps."""
+    who = ("native", "Windows") if native_server else ("Windows", "native")
+    name = "%s server, %s client" % who
+    port, cwd = k.free_udp_port(), tempfile.mkdtemp(prefix="kiv_cross_")
+    server = k.Live(["-server", str(port)], cwd=cwd, native=native_server)
+    server.until(lambda l: l == "$ server: listening on port %d" % port, name + ": the server listening")
+    bot = k.Live(["-join", "127.0.0.1:%d" % port, "-bot", "1"], cwd=cwd, native=not native_server)
+    bot.deadline = server.deadline = time.time() + 45
+    bot.until(lambda l: l == "$ client: joined as player 1", name + ": a player slot")
+    server.until(lambda l: re.match(r"\$ server: tick \d+ level 1 score [1-9]", l), name + ": the bot scoring")
+    bot.until(lambda l: re.match(r"\$ client: score [1-9]", l), name + ": the score seen by the client")
+    for _ in range(4):  # steps to hold against the server's
+        bot.until(lambda l: l.startswith("$ client: tick "), name + ": a step")
+    bot.stop()
+    server.stop()
+    srv, seen = steps(server.lines, "server"), steps(bot.lines, "client")
+    shared = [t for t in seen if t in srv]
+    differ = [(t, seen[t], srv[t]) for t in shared if seen[t] != srv[t]]
+    k.check(len(shared) >= 3 and not differ, name + ": in step", "3 or more shared steps alike, saw %d, differing: "
+            "%s" % (len(shared), differ[:5]), bot.lines)
+    bad = [l for l in server.lines + bot.lines if "Lua error" in l or "stack traceback" in l or "zorbit:" in l]
+    k.check(not bad, name + ": no script error", "none, saw %s" % bad[:3], server.lines + bot.lines)
+
+
+def cross_rows():
+    if k.WRAPPER and k.NATIVE:  # only a Windows build under Wine has the other system's program beside it
+        k.parallel([lambda: cross_row(True), lambda: cross_row(False)])
+
+
 KEYS, SILENT = k.mod_path("game_keys.lua"), "127.0.0.1:%d" % k.free_udp_port()  # nobody answers there for 5 s
 # name, command line, patterns of lines in their order, a text no line may hold, exit status (None: stopped)
 JOIN_ROWS = [
@@ -185,4 +216,5 @@ def test_hostile_and_endings():
 if __name__ == "__main__":
     test_coop()
     test_hostile_and_endings()
+    cross_rows()
     k.finish()

@@ -61,17 +61,10 @@ class Game:
 
     def read(self):
         for raw in self.p.stdout:
-            self.out.append(raw.decode("utf-8", "replace").rstrip("\n"))
+            self.out.append(raw.decode("utf-8", "replace").rstrip("\r\n"))  # CR LF from a Windows build
 
     def find_window(self):
-        deadline = time.time() + k.TIMEOUT
-        while time.time() < deadline:
-            r = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(self.p.pid)],
-                               stdout=subprocess.PIPE, timeout=20).stdout.split()
-            if r:
-                return max(r, key=int).decode()  # the newest, when a mode switch has just made one
-            time.sleep(0.1)
-        return "0"
+        return k.game_window(self.p.pid)
 
     def lines(self):
         return self.out
@@ -105,7 +98,10 @@ class Game:
         return False
 
     def save(self):
-        for path in glob.glob(os.path.join(self.home, "**", "kivgame_save.json"), recursive=True):
+        # Under Wine the game saves in %APPDATA% of the display's prefix, one for the whole test.
+        where = os.path.join(os.environ.get("KIV_WINE_SESSION", ""), "display" + os.environ.get("DISPLAY", ""),
+                             "drive_c", "users") if k.WRAPPER else self.home
+        for path in glob.glob(os.path.join(where, "**", "kivgame_save.json"), recursive=True):
             with open(path) as f:
                 return json.load(f)
         return None
@@ -287,11 +283,15 @@ def test_focus_pause():
     """A local game that loses the keyboard focus pauses itself: its world's step count stands still, also after
     the focus comes back, until the player resumes."""
     home = tempfile.mkdtemp(prefix="kiv_focus_")
+    if k.WRAPPER:
+        # Wine waits for a window manager's WM_TAKE_FOCUS to take the focus back, and there is none: its window
+        # follows X's own focus instead.
+        subprocess.run(k.WRAPPER + ["reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "UseTakeFocus", "/d",
+                                    "N", "/f"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
     run = k.Live(["-mod", k.mod_path("game_keys.lua"), "-width", "480", "-height", "320", "-keys", "0.5 Return",
                   "-steps", "0.2"], env=k.window_env(home, SDL_AUDIODRIVER="dummy"), cwd=gw.BUILD, window=True)
     try:
-        win = subprocess.run(["xdotool", "search", "--sync", "--onlyvisible", "--pid", str(run.p.pid)],
-                             stdout=subprocess.PIPE, timeout=k.TIMEOUT).stdout.split()[0].decode()
+        win = k.game_window(run.p.pid)
         subprocess.run(["xdotool", "windowfocus", "--sync", win], timeout=20)
         playing = steps_seen(run, 3)
         gw._dpy = gw._dpy or gw._x11.XOpenDisplay(None)
