@@ -122,6 +122,36 @@ function util.log_text(s)
     return table.concat(out)
 end
 
+-- A log line at most once per `every` seconds of the caller's clock, so that a flood of one event costs a line
+-- now and then; the events in between are held and counted for the next line. The first line is due at once.
+local NoteLimit = {}
+NoteLimit.__index = NoteLimit
+
+function util.note_limit(every)
+    return setmetatable({every = every, next = 0, held = 0}, NoteLimit)
+end
+
+-- Counts an event at now: nil while no line is due, else the number of the earlier events not logged.
+function NoteLimit:note(now)
+    if now < self.next then
+        self.held = self.held + 1
+        return nil
+    end
+    return self:take(now)
+end
+
+-- Whether events are held and a line for them is due at now.
+function NoteLimit:waiting(now)
+    return self.held > 0 and now >= self.next
+end
+
+-- Marks a line logged at now and answers the events held for it.
+function NoteLimit:take(now)
+    local n = self.held
+    self.next, self.held = now + self.every, 0
+    return n
+end
+
 -- A progress line for the log when there is no window (servers, bots, tests). In a window the first log line
 -- would open the console over the game, so only what a player must see is printed there.
 function util.log(text)
