@@ -205,8 +205,9 @@ struct _NetGuarded {
     _NetCoder *coder = nullptr;
     size_t datagrams = 0;
     bool any_over = false;
-    enet_uint32 last_scan = 0, last_note = 0;
-    ENetList aside; // peers with events, set aside while the socket is read
+    enet_uint32 last_scan = 0;
+    KivNoteLimit<enet_uint32> note{_NET_NOTE_MS}; // the limit lines
+    ENetList aside;                               // peers with events, set aside while the socket is read
 };
 
 static _NetGuarded *_my_guard = nullptr;
@@ -450,7 +451,8 @@ void net_guard_attach(ENetHost *host, bool server, NetGuardLetGo let_go) {
     _my_guard->server = server;
     _my_guard->let_go = let_go;
     _my_guard->g.conns.assign(host->peerCount, NetGuardConn());
-    _my_guard->last_scan = _my_guard->last_note = host->serviceTime;
+    _my_guard->last_scan = host->serviceTime;
+    _my_guard->note.take(host->serviceTime); // the first limit lines a second after the start
     enet_list_clear(&_my_guard->aside);
     host->maximumPacketSize = NET_MAX_PACKET;
     host->maximumWaitingData = NET_MAX_WAITING;
@@ -554,10 +556,10 @@ void net_guard_enforce() {
     }
     if (dropped)
         gprint("net: gave up %d connection(s) never verified within %u ms\n", dropped, NET_HALF_OPEN_MS);
-    if (host->serviceTime - _my_guard->last_note < _NET_NOTE_MS ||
+    if (!_my_guard->note.due(host->serviceTime) ||
         (!g.refused && !g.crowded && !g.gave_way && !g.held_back && !g.ack_dropped && !g.ack_let_go))
         return;
-    _my_guard->last_note = host->serviceTime;
+    _my_guard->note.take(host->serviceTime);
     if (g.refused)
         gprint("net: refused %d connection(s) from addresses already holding %zu\n", g.refused, NET_PER_ADDRESS);
     if (g.crowded)

@@ -441,6 +441,16 @@ static int _l_ext_call(lua_State *L) {
     return 1;
 }
 
+// Needs no services: hosts of the game's scripts in a Lua state of their own register it too.
+int mods_lua_log_text(lua_State *L) {
+    mods_lua_argc(L, 1, 1);
+    size_t n = 0;
+    const char *s = mods_lua_text(L, 1, &n);
+    std::string r = kiv_log_text(s, n);
+    lua_pushlstring(L, r.data(), r.size());
+    return 1;
+}
+
 // print as the stock library writes it, but through the output hooks.
 static int _l_print(lua_State *L) {
     int n = lua_gettop(L);
@@ -477,6 +487,7 @@ static const luaL_Reg _lua_bindings[] = {
     {"kiv_font_draw", _l_font_draw},
     {"kiv_font_size", _l_font_size},
     {"kiv_ext_call", _l_ext_call},
+    {"kiv_log_text", mods_lua_log_text},
     {"print", _l_print},
     {nullptr, nullptr},
 };
@@ -589,6 +600,9 @@ void ModsLua::lua_init() {
     }
     lua_net_init(L);
     lua_mods_plugin_init(L);
+    // The set-up leaves the collector part-way through a cycle, at a point that moves with every binding added; a
+    // collection here, with nothing of a script to finalize, lets a script's first steps start from rest.
+    lua_gc(L, LUA_GCCOLLECT, 0);
 }
 
 void ModsLua::lua_deinit() {

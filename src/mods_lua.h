@@ -38,5 +38,8 @@ int lua_fwrite(const void *ptr, size_t size, size_t count, FILE *stream);
 int lua_fputs(const char *str, FILE *stream);
 int lua_fprintf(FILE *stream, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
 
+// kiv_log_text(text): the engine's log escaping of a text (kiv_log_text).
+int mods_lua_log_text(lua_State *L);
+
 // Registers the net_* globals on a new Lua state after net_reset.
 void lua_net_init(lua_State *L);

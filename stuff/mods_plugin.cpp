@@ -22,14 +22,11 @@ static double _parts_now() {
 }
 
 static void _parts_drop(MyParts &g) {
-    g.dropped++;
     double now = _parts_now();
-    if (g.logged_at >= 0 && now - g.logged_at < 1)
+    if (!g.dropped.note(now))
         return;
-    kiv_printf("particles: %d refused at the cap of %d live and %d a frame", g.dropped, PARTS_MAX_LIVE,
-               PARTS_MAX_FRAME);
-    g.dropped = 0;
-    g.logged_at = now;
+    int n = (int)g.dropped.take(now);
+    kiv_printf("particles: %d refused at the cap of %d live and %d a frame", n, PARTS_MAX_LIVE, PARTS_MAX_FRAME);
 }
 
 Part *part_init(MyParts &g) {

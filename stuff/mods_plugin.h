@@ -5,6 +5,7 @@
 #include <string>
 
 #include "kiv_gfx.h"
+#include "kiv_printf.h"
 
 struct lua_State;
 class CBatch;
@@ -27,8 +28,8 @@ struct MyParts {
     GfxRect clip;          // where particles may be born
     int live = 0;          // particles in the list
     int added = 0;         // born since the last parts_loop
-    int dropped = 0;       // refused at a cap since the last log line
-    double logged_at = -1; // seconds, steady clock; the drop line is logged once a second at most
+    // Refused at a cap since the last log line; seconds of a steady clock, a line a second at most.
+    KivNoteLimit<double> dropped{1};
 };
 
 // Outlives every Lua state: particles of a restarted mod go on ageing and drawing in the next one.

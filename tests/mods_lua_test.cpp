@@ -294,6 +294,21 @@ TEST(ModsLua, BindingArgumentChecks) {
     }
 }
 
+TEST(ModsLua, LogTextBindingEscapesHostileText) {
+    struct Row {
+        const char *name, *body, *want;
+    } rows[] = {
+        {"controls and backslash", R"(return kiv_log_text('\27[2J\7\r\n\t\0\\'))", R"(true:\x1b[2J\x07\r\n\t\0\\)"},
+        {"C1 control, stray and cut bytes", R"(return kiv_log_text('\194\155 \255 \226\130'))",
+         R"(true:\xc2\x9b \xff \xe2\x82)"},
+        {"UTF-8 and quotes kept", R"(return kiv_log_text('\195\169 "x" \'y\''))", "true:\xc3\xa9 \"x\" 'y'"},
+        {"nil refused", "kiv_log_text(nil)", "false:null string"},
+    };
+    Rig r;
+    for (auto &row : rows)
+        EXPECT_EQ(r.pcall_eval(row.body), row.want) << row.name;
+}
+
 TEST(ModsLua, DrawBindingsQueueCommands) {
     struct Row {
         const char *name;

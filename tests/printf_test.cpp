@@ -8,6 +8,7 @@
 #include <regex>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 #include "gprint.h"
 #include "kiv_printf.h"
@@ -79,6 +80,30 @@ TEST(PrintfTest, LogTextEscapes) {
     for (auto &r : rows)
         EXPECT_EQ(kiv_log_text(r.in), r.want) << r.name;
     EXPECT_EQ(kiv_log_text(nullptr, 5), "") << "null text";
+}
+
+// A site as the engine writes one: count the event, and log what take() answers when the line is due.
+TEST(PrintfTest, NoteLimitLinesOnAnInjectedClock) {
+    struct Row {
+        const char *name;
+        bool started; // a line taken at tick 0, as the network guard does
+        std::vector<uint32_t> events;
+        std::string want; // "<count>@<tick>" per line, then what is still held
+    } rows[] = {
+        {"first at once, the rest of the second held", false, {5, 10, 500, 1004, 1005, 1006}, "1@5 4@1005 held 1"},
+        {"distance across the wrap of the tick", false, {4294967000u, 200, 703, 704}, "1@4294967000 3@704 held 0"},
+        {"started: the first line an interval after the start", true, {10, 999, 1000}, "3@1000 held 0"},
+    };
+    for (const Row &r : rows) {
+        KivNoteLimit<uint32_t> lim{1000};
+        if (r.started)
+            lim.take(0);
+        std::string got;
+        for (uint32_t t : r.events)
+            if (lim.note(t))
+                got += kiv_format("%u@%u ", lim.take(t), t);
+        EXPECT_EQ(got + "held " + std::to_string(lim.held), r.want) << r.name;
+    }
 }
 
 TEST(PrintfTest, GprintComposeForms) {

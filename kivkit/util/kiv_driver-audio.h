@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "kiv_driver.h"
+#include "kiv_printf.h"
 
 // An Ogg Vorbis decoder reading a file image in memory (kiv_driver-sdl2_audio.cpp).
 struct KivVorbis;
@@ -137,10 +138,8 @@ struct _SDL_audioData {
     std::mutex pending_lock;
     std::vector<AudioPlaying> pending;
     std::atomic<int> oneshots{0}; // one-shot voices in `playing` when last counted
-    // Plays refused at the cap since the last log line, and that line's time (main thread).
-    unsigned refused = 0;
-    Uint32 refused_at = 0;
-    bool refused_logged = false;
+    // Plays refused at the cap since the last log line, in SDL's milliseconds (main thread).
+    KivNoteLimit<Uint32> refused{1000};
 };
 
 extern _SDL_audioData *_sdl_audio_data;

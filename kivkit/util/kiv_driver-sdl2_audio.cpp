@@ -566,15 +566,11 @@ static void _driver_audio_link(_SDL_audioData *d) {
 }
 
 static void _driver_audio_refused(_SDL_audioData *d) {
-    d->refused++;
     Uint32 now = SDL_GetTicks();
-    if (d->refused_logged && now - d->refused_at < 1000)
+    if (!d->refused.note(now))
         return;
-    kiv_printf("_mixer: sample_play: %u refused, %d one-shot voices already playing\n", d->refused,
-               DRIVER_AUDIO_ONESHOTS_MAX);
-    d->refused = 0;
-    d->refused_at = now;
-    d->refused_logged = true;
+    unsigned n = d->refused.take(now);
+    kiv_printf("_mixer: sample_play: %u refused, %d one-shot voices already playing\n", n, DRIVER_AUDIO_ONESHOTS_MAX);
 }
 
 // A new looping voice on source id, handed to the device thread whole.

@@ -30,3 +30,29 @@ std::string kiv_log_where(const char *file, const char *func, int line);
 // \xNN; the rest of valid UTF-8 stays. So no received or script text can start a line or steer a terminal.
 std::string kiv_log_text(const char *s, size_t n);
 std::string kiv_log_text(const std::string &s);
+
+// A log line allowed at most once per `every` ticks of the caller's clock (SDL's or ENet's milliseconds, a steady
+// clock's seconds), so that a flood of one event costs a line a second and a test can drive the clock. The events in
+// between are held and counted; the next line says how many. The first line is due at once, unless the caller takes
+// one at its start. Unsigned ticks may wrap: the distance is taken in the tick type.
+template <class Tick> struct KivNoteLimit {
+    Tick every;
+    Tick last = Tick();
+    bool taken = false;
+    unsigned held = 0;
+
+    bool due(Tick now) const { return !taken || Tick(now - last) >= every; }
+    // Counts one event; true when its line is due now, and the caller then logs what take() answers.
+    bool note(Tick now) {
+        held++;
+        return due(now);
+    }
+    // Marks a line logged at now and answers the events held for it (the noted one among them).
+    unsigned take(Tick now) {
+        unsigned n = held;
+        last = now;
+        taken = true;
+        held = 0;
+        return n;
+    }
+};

@@ -20,6 +20,7 @@ kiv = {
     font_draw = kiv_font_draw,
     font_size = kiv_font_size,
     ext_call = kiv_ext_call,
+    log_text = kiv_log_text,
 }
 
 function _init() init() end

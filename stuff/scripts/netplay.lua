@@ -29,7 +29,7 @@ function server.start(args)
     server.inputs = {}
     server.acc = 0
     server.clock = 0
-    -- cid -> {since = connect time, read = messages and bytes this frame, bad = {next = time, held = n}}
+    -- cid -> {since = connect time, read = messages and bytes this frame, bad = its malformed messages' lines}
     server.peers = {}
     net_host(server.port)
     print("server: listening on port " .. server.port)
@@ -50,31 +50,30 @@ end
 local function peer(cid)
     local p = server.peers[cid]
     if not p then
-        p = {since = server.clock, read = 0, bytes = 0, bad = {next = 0, held = 0}}
+        p = {since = server.clock, read = 0, bytes = 0, bad = util.note_limit(netplay.log_every)}
         server.peers[cid] = p
     end
     return p
 end
 
+-- The end of a malformed message's line: how many before it were not logged.
+local function not_logged(n)
+    return n > 0 and string.format("; %d more not logged", n) or ""
+end
+
 -- Logs a malformed message at most once per peer per netplay.log_every seconds; the others are counted and
 -- their number is logged when the next line is due.
 local function malformed(cid, why)
-    local bad = peer(cid).bad
-    if server.clock < bad.next then
-        bad.held = bad.held + 1
-        return
+    local more = peer(cid).bad:note(server.clock)
+    if more then
+        print(string.format("server: dropped a malformed message from %d (%s%s)", cid, why, not_logged(more)))
     end
-    local more = bad.held > 0 and string.format("; %d more not logged", bad.held) or ""
-    print(string.format("server: dropped a malformed message from %d (%s%s)", cid, why, more))
-    bad.next, bad.held = server.clock + netplay.log_every, 0
 end
 
 local function held_lines()
     for cid, p in pairs(server.peers) do
-        local bad = p.bad
-        if bad.held > 0 and server.clock >= bad.next then
-            print(string.format("server: dropped %d more malformed messages from %d", bad.held, cid))
-            bad.next, bad.held = server.clock + netplay.log_every, 0
+        if p.bad:waiting(server.clock) then
+            print(string.format("server: dropped %d more malformed messages from %d", p.bad:take(server.clock), cid))
         end
     end
 end
@@ -222,7 +221,7 @@ Client.__index = Client
 
 function netplay.connect(host, port)
     local c = setmetatable({host = host, port = port, state = "connecting", slot = nil, world = nil, snapshots = 0,
-        sent = {0, 0}, since = 0, wait = 0, clock = 0, bad_next = 0, bad_held = 0, lag = 0}, Client)
+        sent = {0, 0}, since = 0, wait = 0, clock = 0, bad = util.note_limit(1), lag = 0}, Client)
     net_open(host, port)
     util.log(string.format("client: connecting to %s:%d", host, port))
     return c
@@ -285,13 +284,10 @@ end
 -- One log line a second at most about what a server sent wrong (a "snapshot" or another "message"), with the
 -- number of the others. why is safe to log: a fixed text or one read_message escaped.
 function Client:malformed(why, what)
-    if self.clock < self.bad_next then
-        self.bad_held = self.bad_held + 1
-        return
+    local more = self.bad:note(self.clock)
+    if more then
+        util.log("client: dropped a malformed " .. (what or "snapshot") .. " (" .. why .. not_logged(more) .. ")")
     end
-    local more = self.bad_held > 0 and string.format("; %d more not logged", self.bad_held) or ""
-    util.log("client: dropped a malformed " .. (what or "snapshot") .. " (" .. why .. more .. ")")
-    self.bad_next, self.bad_held = self.clock + 1, 0
 end
 
 -- How far to draw the world from the positions before the latest snapshot to its own: snapshots come once a

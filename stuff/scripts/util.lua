@@ -68,58 +68,40 @@ function util.digits(n, width)
     return string.format("%0" .. (width or 6) .. "d", math.floor(n))
 end
 
--- The length of the valid UTF-8 sequence that starts at byte i of s (lead byte c), or 0: no overlong forms, no
--- surrogates, nothing past U+10FFFF.
-local function utf8_length(s, i, c)
-    local more, lo, hi = 0, 0x80, 0xBF
-    if c >= 0xC2 and c <= 0xDF then
-        more = 1
-    elseif c >= 0xE0 and c <= 0xEF then
-        more, lo, hi = 2, c == 0xE0 and 0xA0 or 0x80, c == 0xED and 0x9F or 0xBF
-    elseif c >= 0xF0 and c <= 0xF4 then
-        more, lo, hi = 3, c == 0xF0 and 0x90 or 0x80, c == 0xF4 and 0x8F or 0xBF
-    else
-        return 0
-    end
-    for k = 1, more do
-        local b = s:byte(i + k)
-        if not b or b < lo or b > hi then
-            return 0
-        end
-        lo, hi = 0x80, 0xBF
-    end
-    return more + 1
+-- Outside text (what a peer sent, what a file holds) made safe for one log line, escaped as the engine escapes
+-- what it logs: the game's lines and the engine's read alike.
+function util.log_text(s)
+    return kiv_log_text(tostring(s))
 end
 
-local NAMED = {["\r"] = "\\r", ["\n"] = "\\n", ["\t"] = "\\t", ["\0"] = "\\0", ["\\"] = "\\\\"}
+-- A log line at most once per `every` seconds of the caller's clock, so that a flood of one event costs a line
+-- now and then; the events in between are held and counted for the next line. The first line is due at once.
+local NoteLimit = {}
+NoteLimit.__index = NoteLimit
 
--- Outside text (what a peer sent, what a file holds) made safe for one log line, as the engine's log does it:
--- CR, LF, tab and NUL become \r \n \t \0, a backslash is doubled, the other control bytes (DEL and the two-byte
--- controls C2 80 to C2 9F too) and bytes that are no part of valid UTF-8 become \xNN; other UTF-8 stays.
-function util.log_text(s)
-    s = tostring(s)
-    if not s:find("[\0-\31\127-\255\\]") then
-        return s
+function util.note_limit(every)
+    return setmetatable({every = every, next = 0, held = 0}, NoteLimit)
+end
+
+-- Counts an event at now: nil while no line is due, else the number of the earlier events not logged.
+function NoteLimit:note(now)
+    if now < self.next then
+        self.held = self.held + 1
+        return nil
     end
-    local out, i = {}, 1
-    while i <= #s do
-        local c = s:byte(i)
-        local len = c < 0x80 and 1 or utf8_length(s, i, c)
-        if c == 0xC2 and len == 2 and s:byte(i + 1) < 0xA0 then
-            len = 0
-        end
-        local ch = s:sub(i, i)
-        if NAMED[ch] then
-            out[#out + 1] = NAMED[ch]
-        elseif len == 0 or c < 0x20 or c == 0x7F then
-            out[#out + 1] = string.format("\\x%02x", c)
-        else
-            out[#out + 1] = s:sub(i, i + len - 1)
-            i = i + len - 1
-        end
-        i = i + 1
-    end
-    return table.concat(out)
+    return self:take(now)
+end
+
+-- Whether events are held and a line for them is due at now.
+function NoteLimit:waiting(now)
+    return self.held > 0 and now >= self.next
+end
+
+-- Marks a line logged at now and answers the events held for it.
+function NoteLimit:take(now)
+    local n = self.held
+    self.next, self.held = now + self.every, 0
+    return n
 end
 
 -- A progress line for the log when there is no window (servers, bots, tests). In a window the first log line

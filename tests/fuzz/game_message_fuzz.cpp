@@ -14,6 +14,7 @@
 
 #include "fuzz_check.h"
 #include "mods_embed.h"
+#include "mods_lua.h"
 
 static const char *_fuzz_step = R"(
 local text = ...
@@ -52,6 +53,7 @@ static lua_State *_fuzz_state() {
         return L;
     L = luaL_newstate();
     luaL_openlibs(L);
+    lua_register(L, "kiv_log_text", mods_lua_log_text); // the engine's escaping, which util.log_text calls
     for (const char *name : {"util.lua", "json.lua", "data.lua", "shared.lua"}) {
         std::string src = my_mods_embed(name);
         KIV_FUZZ_CHECK(!src.empty(), "the game's script is embedded");
