@@ -11,6 +11,7 @@
 
 #include "kiv_driver.h"
 #include "kiv_font.h"
+#include "kiv_font_int.h"
 
 namespace {
 

@@ -16,6 +16,7 @@
 #include <map>
 
 #include "kiv_driver.h"
+#include "kiv_gfx_int.h"
 #include "kiv_printf.h"
 
 // --- constants
