@@ -17,9 +17,11 @@ struct FontFileMetrics {
     GfxRect rect; // 0, 0, scaleW, scaleH
     time_t mtime = 0;
     DriverFileStamp stamp = {0, 0};
+    int commons = 0; // "common" lines taken: a size that saw fewer starts over on the new line height
 };
 
-// One size of a font: its own scale, margins and line advance over the metrics and glyph tables of its file.
+// One size of a font: its own scale, margins and line advance over the metrics and glyph tables of its file. The
+// module's lookup (_font_get) brings them up to the file's last "common" line.
 struct FontInfo {
     FontInfo(int n, int face, const FontFileMetrics &file, GfxRect *rects, GfxRect *shapes, const char *fname,
              float size);
@@ -38,6 +40,8 @@ struct FontInfo {
     float m_top, m_right, m_bottom, m_left;
     float yinc;
     int face; // its file's entry in the module
+    const int &file_commons;
+    int commons_seen; // file_commons when scale, margins and line advance were last set
 };
 
 struct FontWrap {
