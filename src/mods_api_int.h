@@ -11,5 +11,6 @@ void _mods_view_init(Game &game);
 // A script's name as an identifier: up to its first dot and at most 16 bytes, every byte but an ASCII letter or
 // digit made '_'; "_" when nothing is left.
 std::string _name_clean(std::string s);
+// The texture filters the running mod's "filter" parameter asks for, which the driver's texture loader calls.
 int _KIV_GL_TEXTURE_MIN_FILTER();
 int _KIV_GL_TEXTURE_MAG_FILTER();
