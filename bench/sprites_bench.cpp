@@ -19,6 +19,7 @@
 #include "bench_window.h"
 #include "kiv_font.h"
 #include "mods_gbatch.h"
+#include "mods_gbatch_int.h"
 #include "../tests/mods_testutil.h"
 
 static const char *_bench_glue = "local scene = dofile(...)\n"

@@ -1,6 +1,7 @@
 // Mod services (ModsAPI): the console log, the error slot, script lookup (require), the parameter dict, script file
 // access, sound calls, the draw-command queue and the extension call. Used by the bindings, the shell and the console.
 #include "mods_api.h"
+#include "mods_api_int.h"
 
 #include <climits>
 #include <cstdarg>

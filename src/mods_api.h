@@ -91,9 +91,5 @@ public:
 
 std::string get_basename(std::string path);
 std::string get_dirname(std::string path);
-std::string _name_clean(std::string s);
 bool mods_embed_load(ModsAPI *api, ModsBase *mod, std::string fname, std::string name);
-void _mods_view_init(Game &game);
 CBatch *mods_get_cbatch();
-int _KIV_GL_TEXTURE_MIN_FILTER();
-int _KIV_GL_TEXTURE_MAG_FILTER();

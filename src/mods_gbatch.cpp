@@ -1,6 +1,7 @@
 // The draw-command queue (interned names, CBatch and its replay) and the triangle batcher the replay feeds.
 // The shell replays the queue once per frame from mods_paint.
 #include "mods_gbatch.h"
+#include "mods_gbatch_int.h"
 
 #include <GL/gl.h>
 
@@ -10,6 +11,8 @@
 
 #include "game.h"
 #include "kiv_font.h"
+#include "kiv_gfx_int.h"
+#include "mods_api_int.h"
 
 static unsigned char _batch_byte(int v) {
     return (unsigned char)(v < 0 ? 0 : v > 255 ? 255 : v);

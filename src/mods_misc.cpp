@@ -10,6 +10,7 @@
 #include "kiv_driver.h"
 #include "kiv_event.h"
 #include "kiv_gfx.h"
+#include "mods_api_int.h"
 
 // The script's names of the engine event types; the other types are "?".
 struct _ModsEventName {
@@ -115,11 +116,8 @@ void mods_reload(Game &game) {
     api->require(game.data.mods.fname);
 }
 
-void mods_reload_auto(Game &game) {
-    _mods_reload_check(game, time(nullptr));
-}
-
-void _mods_reload_check(Game &game, time_t now) {
+// mods_reload_auto at the given wall-clock second: the frame loop passes one clock to every module.
+static void _mods_reload_check(Game &game, time_t now) {
     ModsAPI *api = game.data.mods.api;
     if (!api || !driver_file_check_due(&game.data.mods.reload_checked, now))
         return;
@@ -133,6 +131,10 @@ void _mods_reload_check(Game &game, time_t now) {
         gprint("reload...\n");
         mods_reload(game);
     }
+}
+
+void mods_reload_auto(Game &game) {
+    _mods_reload_check(game, time(nullptr));
 }
 
 void mods_loop(Game &game, float t, time_t now) {

@@ -13,8 +13,6 @@ struct Event;
 void mods_restart(Game &game, int chstate);
 void mods_reload(Game &game);
 void mods_reload_auto(Game &game);
-// mods_reload_auto at the given wall-clock second: the frame loop passes one clock to every module.
-void _mods_reload_check(Game &game, time_t now);
 // The frame's step; `now` is the clock of its reload check.
 void mods_loop(Game &game, float t, time_t now = time(nullptr));
 void mods_paint(Game &game);

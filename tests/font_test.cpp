@@ -11,6 +11,7 @@
 
 #include "kiv_driver.h"
 #include "kiv_font.h"
+#include "kiv_font_int.h"
 
 namespace {
 
@@ -548,6 +549,42 @@ TEST_F(FontFileTest, SizesOfOneFileShareItsGlyphs) {
         EXPECT_FLOAT_EQ(font_get_width(id, "B"), 0) << size;
         EXPECT_FLOAT_EQ(font_get_height(id, "A", 0), (float)size) << size;
     }
+}
+
+// A parse through one size reaches the others of its file when they are next looked up: a "common" line starts
+// them over (margins 0, scale from the new line height), glyph lines alone leave their margins.
+TEST_F(FontFileTest, OtherSizesFollowAReparseOnTheirNextLookup) {
+    struct Row {
+        const char *name, *text;
+        float m_left, scale, yinc; // of the 64 size, whose margins were set before the parse
+    } rows[] = {
+        {"glyph lines keep its margins", "char id=65 x=0 y=0 width=8 height=16 xadvance=20", 16, 2, 64},
+        {"a common line starts it over", "common lineHeight=16 base=12 scaleW=64 scaleH=64", 0, 4, 64},
+        {"no line height keeps its pixels", "common lineHeight=0 base=0 scaleW=64 scaleH=64", 0, 1, 0},
+    };
+    for (const Row &r : rows) {
+        write("share.fnt", grid_font());
+        font_deinit();
+        font_init();
+        const int small = font_load("share", 16), big = font_load("share", 64);
+        ASSERT_NE(small, 0) << r.name;
+        font_set_margins(big, 0, 0.5f, 0, 0.5f);
+        _font_parse(small, r.text);
+        const FontInfo *f = _font_get(big);
+        EXPECT_FLOAT_EQ(f->m_left, r.m_left) << r.name;
+        EXPECT_FLOAT_EQ(f->scale, r.scale) << r.name;
+        EXPECT_FLOAT_EQ(f->yinc, r.yinc) << r.name;
+        EXPECT_FLOAT_EQ(font_get_height(big, "A", 0), r.yinc) << r.name;
+    }
+}
+
+// Two entries over one file (each read on its own) are both brought up to date by the one look the scan takes.
+TEST_F(FontFileTest, OneScanLookServesEveryEntryOfAFile) {
+    const std::string path = write("twice.fnt", grid_font());
+    const int a = _font_add("twice:1", 0, 0, path.c_str()), b = _font_add("twice:2", 0, 0, path.c_str());
+    _font_reload_check(time(nullptr) + 10);
+    for (int id : {a, b})
+        EXPECT_FLOAT_EQ(font_get_width(id, "A"), 10) << id;
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 
 #include "gbatch_testutil.h"
 #include "mods_gbatch.h"
+#include "mods_gbatch_int.h"
 
 namespace {
 

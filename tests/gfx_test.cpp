@@ -15,6 +15,7 @@
 #include "kiv_driver.h"
 #include "kiv_event.h"
 #include "kiv_gfx.h"
+#include "kiv_gfx_int.h"
 #include "kiv_json.h"
 #include "kiv_var.h"
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "kiv_font.h"
+#include "kiv_font_int.h"
 #include "kiv_gui.h"
 
 namespace {

@@ -14,6 +14,7 @@
 #include "kiv_driver-audio.h"
 #include "kiv_driver.h"
 #include "kiv_mixer.h"
+#include "kiv_mixer_int.h"
 #include "sound_testutil.h"
 
 using namespace soundtest;

@@ -17,6 +17,7 @@
 #include "kiv_event.h"
 #include "kiv_gfx.h"
 #include "mods.h"
+#include "mods_api_int.h"
 #include "mods_testutil.h"
 
 namespace {

@@ -16,6 +16,7 @@
 #include <map>
 
 #include "kiv_driver.h"
+#include "kiv_gfx_int.h"
 #include "kiv_printf.h"
 
 // --- constants
@@ -124,11 +125,22 @@ static double _font_dist_wide(const GfxRect &r, int x, int y) {
     return d == d ? d : HUGE_VAL;
 }
 
+// Margins in fractions of the line height; scale and line advance follow from them and the size.
+static void _font_margins(FontInfo &f, float top, float right, float bottom, float left) {
+    f.m_top = f.height * top;
+    f.m_right = f.height * right;
+    f.m_bottom = f.height * bottom;
+    f.m_left = f.height * left;
+    float full = f.m_top + f.height + f.m_bottom;
+    // A font without a line height cannot be scaled to a size; it keeps its pixels (and measures 0 high).
+    f.scale = (f.size != 0 && full > 0) ? f.size / full : 1;
+    f.yinc = full * f.scale;
+}
+
 // A size starts over on its file's metrics as a fresh parse would give them: line advance from the size, margins 0.
 static void _font_size_reset(FontInfo &f) {
-    f.yinc = f.height;
-    f.scale = 1;
-    font_set_margins(f.n, 0, 0, 0, 0);
+    f.commons_seen = f.file_commons;
+    _font_margins(f, 0, 0, 0, 0);
 }
 
 // A new id on a face, for the key.
@@ -212,10 +224,10 @@ static int _font_face_parse(int face, const std::string &text) {
                                (float)_font_number(kv["height"]));
         used++;
     }
-    // A new line height changes every sharing size's scale and line advance: each starts over, margins 0.
+    // A new line height changes every sharing size's scale and line advance: each starts over, margins 0, when it
+    // is next looked up.
     if (common)
-        for (int id : ff.fonts)
-            _font_size_reset(_font->data[id]);
+        ff.commons++;
     return used;
 }
 
@@ -295,7 +307,7 @@ FontInfo::FontInfo(int n, int face, const FontFileMetrics &file, GfxRect *rects,
                    float size)
     : n(n), tex(file.tex), rects(rects), shapes(shapes), height(file.height), base(file.base), size(size), scale(1),
       rect(file.rect), fnt_fname(fname), fnt_mtime(file.mtime), fnt_stamp(file.stamp), m_top(0), m_right(0),
-      m_bottom(0), m_left(0), yinc(0), face(face) {}
+      m_bottom(0), m_left(0), yinc(0), face(face), file_commons(file.commons), commons_seen(file.commons) {}
 
 void font_init() {
     if (_font)
@@ -312,7 +324,10 @@ void font_deinit() {
 FontInfo *_font_get(int fid) {
     if (!_font || fid <= 0 || fid >= (int)_font->data.size())
         return nullptr;
-    return &_font->data[fid];
+    FontInfo &f = _font->data[fid];
+    if (f.commons_seen != f.file_commons)
+        _font_size_reset(f);
+    return &f;
 }
 
 int _font_add(const char *key, int tex, int size, const char *fname) {
@@ -360,7 +375,11 @@ int font_load(const char *name, int size) {
 
 int _font_parse(int fid, const std::string &text) {
     FontInfo *f = _font_get(fid);
-    return f ? _font_face_parse(f->face, text) : 0;
+    if (!f)
+        return 0;
+    int used = _font_face_parse(f->face, text);
+    _font_get(fid); // the size asked through takes a new line height at once
+    return used;
 }
 
 void font_reload(int fid) {
@@ -378,10 +397,15 @@ void font_reload_auto() {
 void _font_reload_check(time_t now) {
     if (!_font || !driver_file_check_due(&_font->reload_checked, now))
         return;
-    // One look at each file, however many sizes share it.
+    // One look at each file, however many sizes share it and under however many page names it was read.
+    std::map<std::string, DriverFileStamp> seen;
     for (const FontFace &ff : _font->faces) {
-        if (!ff.fonts.empty() && !ff.fname.empty() &&
-            driver_file_settled(ff.stamp, driver_file_stamp(ff.fname.c_str()), now))
+        if (ff.fonts.empty() || ff.fname.empty())
+            continue;
+        auto at = seen.find(ff.fname);
+        if (at == seen.end())
+            at = seen.emplace(ff.fname, driver_file_stamp(ff.fname.c_str())).first;
+        if (driver_file_settled(ff.stamp, at->second, now))
             font_reload(ff.fonts[0]);
     }
 }
@@ -403,16 +427,8 @@ const char *_font_find(const char *name) {
 
 void font_set_margins(int fid, float top, float right, float bottom, float left) {
     FontInfo *f = _font_get(fid);
-    if (!f)
-        return;
-    f->m_top = f->height * top;
-    f->m_right = f->height * right;
-    f->m_bottom = f->height * bottom;
-    f->m_left = f->height * left;
-    float full = f->m_top + f->height + f->m_bottom;
-    // A font without a line height cannot be scaled to a size; it keeps its pixels (and measures 0 high).
-    f->scale = (f->size != 0 && full > 0) ? f->size / full : 1;
-    f->yinc = full * f->scale;
+    if (f)
+        _font_margins(*f, top, right, bottom, left);
 }
 
 const char *_font_filter(const char *s) {

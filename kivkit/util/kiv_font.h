@@ -14,43 +14,6 @@
 #define KIV_FONT_KEY_MAX 256
 #define KIV_FONT_FNAME_MAX 512
 
-// What a font file gives every size it is loaded at. The sizes read it through references, so a page load or a
-// reload of the file reaches all of them at once.
-struct FontFileMetrics {
-    int tex = 0;
-    float height = 0;
-    float base = 0;
-    GfxRect rect; // 0, 0, scaleW, scaleH
-    time_t mtime = 0;
-    DriverFileStamp stamp = {0, 0};
-};
-
-// One size of a font: its own scale, margins and line advance over the metrics and glyph tables of its file.
-struct FontInfo {
-    FontInfo(int n, int face, const FontFileMetrics &file, GfxRect *rects, GfxRect *shapes, const char *fname,
-             float size);
-    int n;
-    const int &tex;
-    GfxRect *rects;  // the glyph tables of its file, which every size of the file shares
-    GfxRect *shapes; // x = xoffset, y = yoffset, w = xadvance, h = height
-    const float &height;
-    const float &base;
-    float size;
-    float scale;
-    const GfxRect &rect;   // 0, 0, scaleW, scaleH
-    const char *fnt_fname; // path of its file
-    const time_t &fnt_mtime;
-    const DriverFileStamp &fnt_stamp; // what hot reload compares (kiv_driver.h)
-    float m_top, m_right, m_bottom, m_left;
-    float yinc;
-    int face; // its file's entry in the module
-};
-
-struct FontWrap {
-    int total;
-    int lines[KIV_FONT_WRAP_MAX][3]; // start index, end index, width
-};
-
 // --- public functions
 
 void font_init();
@@ -66,36 +29,3 @@ float font_get_height(int fid, const char *s, float w);
 void font_draw(int fid, const char *s, float x, float y, float w, int align);
 GfxRect font_crect(int fid, const char *s, int pos, float w, int align);
 int font_cnear(int fid, const char *s, int x, int y, float w, int align);
-
-// --- for the GUI, the frame loop and tests: the module's inside
-
-// font_reload_auto at the given wall-clock second: the frame loop passes one clock to every module.
-void _font_reload_check(time_t now);
-void _font_wrap_calc(int fid, const char *s, float w, FontWrap &out);
-int _font_dist(GfxRect &r, int x, int y);
-
-// The plain code behind loading and drawing, checked without a window or files:
-// The font entry of an id, valid until font_deinit; null for 0, unknown ids or before font_init.
-FontInfo *_font_get(int fid);
-// Registers a new font with a file of its own under a key ("name:size") without reading the file; returns its id (0
-// when the key is too long).
-int _font_add(const char *key, int tex, int size, const char *fname);
-// Fills the font, and every size sharing its file, from the text of a font file; glyph slots the text does not
-// mention keep their contents. Returns the number of "common" and glyph lines it took.
-int _font_parse(int fid, const std::string &text);
-
-// One glyph of a drawn line: destination in drawing units, source in fractions of the page.
-struct FontGlyph {
-    GfxRect dst, src;
-};
-// One wrapped line as font_draw places it: its box and the glyphs of its bytes.
-struct FontLine {
-    GfxRect box;
-    std::vector<FontGlyph> glyphs;
-};
-// The glyphs of n bytes of s drawn as one line from (x, y); page_w, page_h: the page texture's size in pixels.
-void _font_line_glyphs(int fid, const char *s, int n, float x, float y, float page_w, float page_h,
-                       std::vector<FontGlyph> &out);
-// The lines font_draw would draw, before clipping.
-void _font_layout(int fid, const char *s, float x, float y, float w, int align, float page_w, float page_h,
-                  std::vector<FontLine> &out);

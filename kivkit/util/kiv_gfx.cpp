@@ -26,6 +26,29 @@ static const long _gfx_idle_secs = 4;
 
 // --- state
 
+struct _GfxData {
+    GfxRect _driver_size;
+    GfxRect view;
+    GfxRect size;
+    float orient;
+    float scale;
+    GfxRect focus;
+    GfxRect shift;
+    std::map<std::string, int> img_map;
+    std::vector<GfxImage> img_data;
+    std::map<int, std::vector<int>> img_subs; // image -> the images defined as parts of it
+    std::map<std::string, int> tex_map;
+    std::vector<GfxTexture> tex_data;
+    GfxRect translate;
+    GfxRect clip[KIV_GFX_CLIPMAX];
+    int clip_n;
+    float ortho_near, ortho_far;
+    unsigned long memused;
+    long memwaste;
+    time_t reload_checked; // the wall-clock second of the last file-change scan
+    _GfxData();
+};
+
 static _GfxData *_gfx = nullptr;
 
 _GfxData::_GfxData()

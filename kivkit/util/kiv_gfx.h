@@ -54,29 +54,6 @@ struct GfxImage {
     GfxRect sub = GfxRect(); // that part, in fractions of the source's rect
 };
 
-struct _GfxData {
-    GfxRect _driver_size;
-    GfxRect view;
-    GfxRect size;
-    float orient;
-    float scale;
-    GfxRect focus;
-    GfxRect shift;
-    std::map<std::string, int> img_map;
-    std::vector<GfxImage> img_data;
-    std::map<int, std::vector<int>> img_subs; // image -> the images defined as parts of it
-    std::map<std::string, int> tex_map;
-    std::vector<GfxTexture> tex_data;
-    GfxRect translate;
-    GfxRect clip[KIV_GFX_CLIPMAX];
-    int clip_n;
-    float ortho_near, ortho_far;
-    unsigned long memused;
-    long memwaste;
-    time_t reload_checked; // the wall-clock second of the last file-change scan
-    _GfxData();
-};
-
 // --- public functions
 
 // state and virtual screen
@@ -144,38 +121,3 @@ void gfx_img_quad(int img, float x0, float y0, float z0, float x1, float y1, flo
 void gfx_img_box(int img, int x, int y, int w, int h, int sz);
 void gfx_img_tile(int img, int x, int y, int w, int h, int sz);
 void gfx_fill(unsigned color, float x, float y, float w, float h);
-
-// --- for the batcher, fonts, the GUI, the frame loop and tests: the module's inside
-
-bool _gfx_is_ready();
-bool _gfx_clip(GfxRect *dst, GfxRect *src);
-bool _gfx_clip_test(GfxRect &clip, GfxRect *dst, GfxRect *src);
-GfxRect _gfx_get_focus_fixed();
-GfxTexture &_gfx_get_tex(int id);
-// gfx_reload_auto at the given wall-clock second: the frame loop passes one clock to every module.
-void _gfx_reload_check(time_t now);
-// The file-change scan of the check, without its once-a-second gate.
-void _gfx_reload_scan(time_t now);
-const char *_gfx_find_ext(const char *name);
-class var;
-GfxRect _gfx_json_rect(var &v);
-// One frame of an atlas description: the image name (its file suffix cut), its pixels on the page, its shape.
-struct GfxAtlasFrame {
-    std::string name;
-    GfxRect rect, shape;
-};
-// The frames of an atlas description's JSON text, without a window; false (logged with fname) when it is not JSON.
-bool _gfx_atlas_parse(const std::string &text, const char *fname, std::vector<GfxAtlasFrame> &out);
-GfxImage &_gfx_get_img(int id);
-
-// The plain geometry behind the drawing calls, kept apart from GL so it can be checked without a window.
-struct GfxQuad {
-    GfxRect dst, src;
-};
-// The blits of a nine-slice: up to nine (image part in fractions, destination) pairs; returns how many.
-int _gfx_img_box_parts(int iw, int ih, int x, int y, int w, int h, int sz, GfxQuad out[9]);
-// The tiles of a tiled nine-slice of a whole texture, sources in texture fractions.
-std::vector<GfxQuad> _gfx_tex_box_slow_parts(int x, int y, int w, int h, int sz);
-// Destination and source of an image blit before clipping; false when nothing can be drawn.
-bool _gfx_img_blit_rects(const GfxImage &i, const GfxRect &T, float sx, float sy, float sw, float sh, float x, float y,
-                         float w, float h, GfxRect *dst, GfxRect *src);

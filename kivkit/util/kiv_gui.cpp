@@ -15,6 +15,7 @@
 
 #include "kiv_driver.h"
 #include "kiv_font.h"
+#include "kiv_gfx_int.h"
 #include "kiv_mixer.h"
 #include "kiv_printf.h"
 #include "kiv_util.h"

@@ -1,6 +1,7 @@
 // Sound names over the audio driver: suffix search in the data and document directories, cached ids and misses,
 // change detection for hot reload. Called by the shell (init, deinit, reload) and the script bindings.
 #include "kiv_mixer.h"
+#include "kiv_mixer_int.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,5 +1,6 @@
 // POSIX layer under the driver: file status, directories, atomic saves, environment directories, URL opener.
 #include "kiv_platform.h"
+#include "kiv_platform_int.h"
 
 #include <atomic>
 #include <cerrno>
@@ -108,61 +109,38 @@ bool kiv_platform_mkdir_p(const char *path) {
     return _kiv_platform_isdir(p);
 }
 
-// The folder part of a path with its trailing slash ("" for a bare name), and the folder to ask about it.
-static size_t _kiv_platform_base_at(const std::string &path) {
+size_t _kiv_platform_base_at(const std::string &path) {
     size_t slash = path.rfind('/');
     return slash == std::string::npos ? 0 : slash + 1;
 }
 
-static long _kiv_platform_name_max(const std::string &path) {
+size_t _kiv_platform_name_units(const std::string &name) {
+    return name.size();
+}
+
+size_t _kiv_platform_name_max(const std::string &path) {
     size_t b = _kiv_platform_base_at(path);
     std::string dir = b == 0 ? "." : path.substr(0, b);
     long n = pathconf(dir.c_str(), _PC_NAME_MAX);
-    return n > 0 ? n : 255;
+    return n > 0 ? (size_t)n : 255;
 }
 
-// The one temporary file of a target: ".<name>.kivtmp" beside it. A save killed mid-write leaves at most this
-// file, and the next save of the same name takes it over. Where that name would pass the file system's limit
-// for one name, the name's 64-bit FNV-1a hash stands for it: still one temporary file per target, and still of
-// the form that saves refuse as a target.
-std::string kiv_platform_tmp_name(const std::string &path) {
-    size_t b = _kiv_platform_base_at(path);
-    std::string base = path.substr(b);
-    if ((long)(base.size() + 8) <= _kiv_platform_name_max(path))
-        return path.substr(0, b) + "." + base + ".kivtmp";
-    uint64_t h = 14695981039346656037ULL;
-    for (unsigned char c : base)
-        h = (h ^ c) * 1099511628211ULL;
-    char hex[17];
-    snprintf(hex, sizeof(hex), "%016llx", (unsigned long long)h);
-    return path.substr(0, b) + "." + hex + ".kivtmp";
+unsigned long _kiv_platform_pid() {
+    return (unsigned long)getpid();
 }
 
-FILE *kiv_platform_tmp_create(const char *path, std::string *tmp) {
-    static unsigned serial = 0;
-    if (!path || !*path) {
-        errno = EINVAL;
+FILE *_kiv_platform_create_new(const std::string &path) {
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+    if (fd < 0)
         return nullptr;
+    FILE *f = fdopen(fd, "wb");
+    if (!f) {
+        int err = errno;
+        close(fd);
+        unlink(path.c_str());
+        errno = err;
     }
-    std::string p(path);
-    std::string dir = p.substr(0, _kiv_platform_base_at(p));
-    for (int tries = 0; tries < 100; tries++) {
-        *tmp = dir + ".kiv" + std::to_string((long)getpid()) + "-" + std::to_string(serial++) + ".part";
-        int fd = open(tmp->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
-        if (fd < 0 && errno == EEXIST)
-            continue;
-        if (fd < 0)
-            return nullptr;
-        FILE *f = fdopen(fd, "wb");
-        if (!f) {
-            int err = errno;
-            close(fd);
-            unlink(tmp->c_str());
-            errno = err;
-        }
-        return f;
-    }
-    return nullptr;
+    return f;
 }
 
 // Writes all of data to fd and syncs it; false with errno on failure.
@@ -182,8 +160,11 @@ static bool _kiv_platform_write_all(int fd, const void *data, size_t len) {
     return fsync(fd) == 0;
 }
 
-// Makes a rename in path's folder durable.
-static void _kiv_platform_sync_dir(const char *path) {
+bool _kiv_platform_write_synced(FILE *f, const void *data, size_t len) {
+    return fflush(f) == 0 && _kiv_platform_write_all(fileno(f), data, len);
+}
+
+void _kiv_platform_sync_dir(const char *path) {
     std::string p(path);
     size_t b = _kiv_platform_base_at(p);
     std::string dir = b == 0 ? "." : b == 1 ? "/" : p.substr(0, b - 1);
@@ -216,21 +197,6 @@ static int _kiv_platform_tmp_open(const std::string &tmp) {
     return -1;
 }
 
-// The arguments of a whole-file write make sense and nothing but a regular file is in the way (a directory in
-// the way is never replaced); false with errno set otherwise.
-static bool _kiv_platform_write_target_ok(const char *path, const void *data, size_t len) {
-    if (!path || !*path || (len > 0 && !data)) {
-        errno = EINVAL;
-        return false;
-    }
-    struct stat st;
-    if (stat(path, &st) == 0 && !S_ISREG(st.st_mode)) {
-        errno = S_ISDIR(st.st_mode) ? EISDIR : EEXIST;
-        return false;
-    }
-    return true;
-}
-
 bool kiv_platform_file_write_atomic(const char *path, const void *data, size_t len) {
     if (!_kiv_platform_write_target_ok(path, data, len))
         return false;
@@ -245,32 +211,6 @@ bool kiv_platform_file_write_atomic(const char *path, const void *data, size_t l
         unlink(tmp.c_str());
     close(fd);
     if (!ok) {
-        errno = err;
-        return false;
-    }
-    _kiv_platform_sync_dir(path);
-    return true;
-}
-
-bool kiv_platform_file_write_new(const char *path, const void *data, size_t len) {
-    if (!_kiv_platform_write_target_ok(path, data, len))
-        return false;
-    std::string tmp;
-    FILE *f = kiv_platform_tmp_create(path, &tmp);
-    if (!f)
-        return false;
-    bool ok = fflush(f) == 0 && _kiv_platform_write_all(fileno(f), data, len);
-    int err = errno;
-    if (fclose(f) != 0 && ok) {
-        ok = false;
-        err = errno;
-    }
-    if (ok && rename(tmp.c_str(), path) != 0) {
-        ok = false;
-        err = errno;
-    }
-    if (!ok) {
-        unlink(tmp.c_str());
         errno = err;
         return false;
     }

@@ -1,6 +1,7 @@
 // Windows layer under the driver: file status, directories, atomic saves, environment directories, stop requests
 // from the console, threads and the URL opener. UTF-8 paths become wide-character calls here and nowhere else.
 #include "kiv_platform.h"
+#include "kiv_platform_int.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -122,13 +123,53 @@ static bool _kiv_platform_is_sep(wchar_t c) {
     return c == L'/' || c == L'\\';
 }
 
-// Index just past the folder part of a path (its last separator); 0 for a bare name.
-static size_t _kiv_platform_base_at(const std::string &path) {
+size_t _kiv_platform_base_at(const std::string &path) {
     size_t slash = path.find_last_of("/\\");
     if (slash == std::string::npos)
         return path.size() >= 2 && path[1] == ':' ? 2 : 0;
     return slash + 1;
 }
+
+size_t _kiv_platform_name_units(const std::string &name) {
+    std::wstring w;
+    return _kiv_platform_wide(name.c_str(), &w) ? w.size() : name.size();
+}
+
+// One name may have 255 UTF-16 units.
+size_t _kiv_platform_name_max(const std::string &) {
+    return 255;
+}
+
+unsigned long _kiv_platform_pid() {
+    return (unsigned long)GetCurrentProcessId();
+}
+
+FILE *_kiv_platform_create_new(const std::string &path) {
+    std::wstring w;
+    if (!_kiv_platform_wide(path.c_str(), &w))
+        return nullptr;
+    int fd = _wopen(w.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
+    if (fd < 0)
+        return nullptr;
+    FILE *f = _fdopen(fd, "wb");
+    if (!f) {
+        int err = errno;
+        _close(fd);
+        DeleteFileW(w.c_str());
+        errno = err;
+    }
+    return f;
+}
+
+bool _kiv_platform_write_synced(FILE *f, const void *data, size_t len) {
+    bool ok = len == 0 || fwrite(data, 1, len, f) == len;
+    ok = fflush(f) == 0 && ok;
+    HANDLE h = (HANDLE)_get_osfhandle(_fileno(f));
+    return ok && h != INVALID_HANDLE_VALUE && FlushFileBuffers(h);
+}
+
+// A rename here is written through (MOVEFILE_WRITE_THROUGH): there is no folder to sync.
+void _kiv_platform_sync_dir(const char *) {}
 
 static std::string _kiv_platform_env(const wchar_t *name) {
     const wchar_t *v = _wgetenv(name);
@@ -159,20 +200,6 @@ static bool _kiv_platform_move_over(const std::wstring &from, const std::wstring
         return true;
     _kiv_platform_set_errno();
     return false;
-}
-
-// The arguments of a whole-file write make sense and nothing but a regular file is in the way.
-static bool _kiv_platform_write_target_ok(const char *path, const void *data, size_t len) {
-    if (!path || !*path || (len > 0 && !data)) {
-        errno = EINVAL;
-        return false;
-    }
-    KivFileKind k = kiv_platform_file_kind(path);
-    if (k == KIV_FILE_DIR || k == KIV_FILE_OTHER) {
-        errno = k == KIV_FILE_DIR ? EISDIR : EEXIST;
-        return false;
-    }
-    return true;
 }
 
 // --- public functions
@@ -259,54 +286,6 @@ bool kiv_platform_mkdir_p(const char *path) {
     return kiv_platform_file_kind(path) == KIV_FILE_DIR;
 }
 
-// The one temporary file of a target: ".<name>.kivtmp" beside it, or the name's 64-bit FNV-1a hash where the
-// name would pass the 255 UTF-16 units that one name may have.
-std::string kiv_platform_tmp_name(const std::string &path) {
-    size_t b = _kiv_platform_base_at(path);
-    std::string base = path.substr(b);
-    std::wstring wbase;
-    size_t units = _kiv_platform_wide(base.c_str(), &wbase) ? wbase.size() : base.size();
-    if (units + 8 <= 255)
-        return path.substr(0, b) + "." + base + ".kivtmp";
-    uint64_t h = 14695981039346656037ULL;
-    for (unsigned char c : base)
-        h = (h ^ c) * 1099511628211ULL;
-    char hex[17];
-    snprintf(hex, sizeof(hex), "%016llx", (unsigned long long)h);
-    return path.substr(0, b) + "." + hex + ".kivtmp";
-}
-
-FILE *kiv_platform_tmp_create(const char *path, std::string *tmp) {
-    static unsigned serial = 0;
-    if (!path || !*path) {
-        errno = EINVAL;
-        return nullptr;
-    }
-    std::string p(path);
-    std::string dir = p.substr(0, _kiv_platform_base_at(p));
-    for (int tries = 0; tries < 100; tries++) {
-        *tmp = dir + ".kiv" + std::to_string((unsigned long)GetCurrentProcessId()) + "-" + std::to_string(serial++) +
-               ".part";
-        std::wstring w;
-        if (!_kiv_platform_wide(tmp->c_str(), &w))
-            return nullptr;
-        int fd = _wopen(w.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
-        if (fd < 0 && errno == EEXIST)
-            continue;
-        if (fd < 0)
-            return nullptr;
-        FILE *f = _fdopen(fd, "wb");
-        if (!f) {
-            int err = errno;
-            _close(fd);
-            DeleteFileW(w.c_str());
-            errno = err;
-        }
-        return f;
-    }
-    return nullptr;
-}
-
 bool kiv_platform_file_write_atomic(const char *path, const void *data, size_t len) {
     if (!_kiv_platform_write_target_ok(path, data, len))
         return false;
@@ -344,34 +323,6 @@ bool kiv_platform_file_write_atomic(const char *path, const void *data, size_t l
     if (!ok)
         errno = err;
     return ok;
-}
-
-bool kiv_platform_file_write_new(const char *path, const void *data, size_t len) {
-    if (!_kiv_platform_write_target_ok(path, data, len))
-        return false;
-    std::string tmp;
-    FILE *f = kiv_platform_tmp_create(path, &tmp);
-    if (!f)
-        return false;
-    bool ok = len == 0 || fwrite(data, 1, len, f) == len;
-    ok = fflush(f) == 0 && ok;
-    HANDLE h = (HANDLE)_get_osfhandle(_fileno(f));
-    ok = ok && h != INVALID_HANDLE_VALUE && FlushFileBuffers(h);
-    int err = errno;
-    if (fclose(f) != 0 && ok) {
-        ok = false;
-        err = errno;
-    }
-    if (ok && !kiv_platform_file_replace(tmp.c_str(), path)) {
-        ok = false;
-        err = errno;
-    }
-    if (!ok) {
-        kiv_platform_file_remove(tmp.c_str());
-        errno = err ? err : EIO;
-        return false;
-    }
-    return true;
 }
 
 std::string kiv_platform_appdata_dir() {

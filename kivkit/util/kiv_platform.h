@@ -1,6 +1,7 @@
 // The operating-system layer under the driver: file status, directories, atomic saves,
 // environment directories, stop requests, threads' set-up and the URL opener. The only place with OS
-// specifics: one source per system (kiv_platform-posix.cpp, kiv_platform-win32.cpp).
+// specifics: one source per system (kiv_platform-posix.cpp, kiv_platform-win32.cpp) under the rules that are the
+// same on both (kiv_platform.cpp).
 #pragma once
 
 #include <cstddef>

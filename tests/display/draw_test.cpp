@@ -11,9 +11,11 @@
 
 #include "kiv_driver.h"
 #include "kiv_font.h"
+#include "kiv_font_int.h"
 #include "kiv_gfx.h"
 #include "kiv_glext.h"
 #include "mods_gbatch.h"
+#include "mods_gbatch_int.h"
 
 #include "../gbatch_testutil.h"
 #include "../stdout_testutil.h"

@@ -12,6 +12,7 @@
 #include "kiv_gfx.h"
 #include "kiv_glext.h"
 #include "mods_gbatch.h"
+#include "mods_gbatch_int.h"
 
 #include "../gbatch_testutil.h"
 

@@ -16,6 +16,7 @@
 
 #include "kiv_driver.h"
 #include "kiv_gfx.h"
+#include "kiv_gfx_int.h"
 #include "kiv_glext.h"
 
 namespace {

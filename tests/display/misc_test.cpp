@@ -16,6 +16,7 @@
 
 #include "game.h"
 #include "kiv_gfx.h"
+#include "kiv_gfx_int.h"
 #include "mods.h"
 
 namespace {

@@ -8,6 +8,7 @@
 
 #include "fuzz_check.h"
 #include "kiv_gfx.h"
+#include "kiv_gfx_int.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size > 1 << 20)

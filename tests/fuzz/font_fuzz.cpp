@@ -10,6 +10,7 @@
 
 #include "fuzz_check.h"
 #include "kiv_font.h"
+#include "kiv_font_int.h"
 
 static bool finite_rect(const GfxRect &r) {
     return std::isfinite(r.x) && std::isfinite(r.y) && std::isfinite(r.w) && std::isfinite(r.h);
