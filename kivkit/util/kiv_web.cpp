@@ -1,5 +1,5 @@
 // The HTTP/1.0 client: non-blocking exchanges stepped by the web extension (and anyone else) once per frame,
-// percent-encoding and the process-wide cache of name lookups.
+// and percent-encoding; names are looked up through the process's lookup service (kiv_platform-net.cpp).
 #include "kiv_web.h"
 
 #include <cctype>
@@ -18,21 +18,6 @@
 
 static const int _KIV_WEB_READ = 4096;
 
-struct HostAddr {
-    int ok = 0;
-    in_addr value{};
-    HostAddr() {}
-    explicit HostAddr(in_addr a) : ok(1), value(a) {}
-};
-
-// One lookup of a name beside the frame loop, shared by every exchange that waits on that name.
-struct _kiv_web_lookup {
-    std::string name;
-    kiv_net_lookup *net = nullptr;
-    int users = 0;
-    int result = 0; // 0 under way, 1 found (cached), -1 none
-};
-
 // --- state
 
 static int _kiv_web_is_init = 0;
@@ -41,12 +26,6 @@ static long (*_kiv_web_clock)() = nullptr;
 static long long _kiv_web_held = 0;
 
 // --- internal helpers
-
-// The lookups under way, by name, so that a burst of requests to one name asks the resolver once.
-static std::map<std::string, _kiv_web_lookup *> &_kiv_web_pending() {
-    static std::map<std::string, _kiv_web_lookup *> pending;
-    return pending;
-}
 
 // Seconds of a clock that never jumps with the wall clock, so an adjusted date neither fails nor prolongs an
 // exchange.
@@ -60,11 +39,6 @@ static long kiv_web_get_ticks() {
 
 static void kiv_web_reset_timeout(kiv_web *page) {
     page->timeout = kiv_web_get_ticks() + page->_timeout;
-}
-
-static std::map<std::string, HostAddr> &_kiv_web_cache() {
-    static std::map<std::string, HostAddr> cache;
-    return cache;
 }
 
 // The size kiv_web_extend gives the buffer so that ext more bytes fit: doubled, so a large answer moves a few
@@ -321,62 +295,6 @@ static bool _kiv_web_open(kiv_web *page, const in_addr *addr) {
     return true;
 }
 
-// Joins the lookup of name under way, or starts one with the first of the lookup's log lines; null (logged) when
-// no lookup can be started.
-static _kiv_web_lookup *_kiv_web_lookup_join(const char *name) {
-    auto &pending = _kiv_web_pending();
-    auto it = pending.find(name);
-    if (it == pending.end()) {
-        kiv_printf("gethostbyname ...\n");
-        kiv_net_lookup *net = kiv_net_lookup_start(name);
-        if (!net) {
-            kiv_printf("gethostbyname(%s): no thread for the lookup\n", kiv_log_text(name).c_str());
-            return nullptr;
-        }
-        _kiv_web_lookup *lookup = new _kiv_web_lookup();
-        lookup->name = name;
-        lookup->net = net;
-        it = pending.emplace(name, lookup).first;
-    }
-    it->second->users++;
-    return it->second;
-}
-
-// Asks whether the lookup has ended; the first to see it end logs its result and caches a found address, and
-// the name leaves the lookups under way, so that a later request asks again or finds the cache.
-static int _kiv_web_lookup_step(_kiv_web_lookup *lookup) {
-    if (lookup->result)
-        return lookup->result;
-    in_addr a;
-    int err = 0;
-    long rc = kiv_net_lookup_poll(lookup->net, &a, &err);
-    if (rc == KIV_NET_AGAIN)
-        return 0;
-    kiv_net_lookup_forget(lookup->net);
-    lookup->net = nullptr;
-    _kiv_web_pending().erase(lookup->name);
-    if (rc != 0) {
-        kiv_printf("gethostbyname(%s) == null; h_errno = %d\n", kiv_log_text(lookup->name).c_str(), err);
-        return lookup->result = -1;
-    }
-    kiv_printf("kiv_gethostbyname('%s') cached\n", kiv_log_text(lookup->name).c_str());
-    _kiv_web_cache().emplace(lookup->name, HostAddr(a));
-    return lookup->result = 1;
-}
-
-// An exchange lets go of its lookup; the last one forgets a lookup still under way without waiting for it.
-static void _kiv_web_lookup_leave(kiv_web *page) {
-    _kiv_web_lookup *lookup = page->_lookup;
-    page->_lookup = nullptr;
-    if (!lookup || --lookup->users > 0)
-        return;
-    if (lookup->net) {
-        kiv_net_lookup_forget(lookup->net);
-        _kiv_web_pending().erase(lookup->name);
-    }
-    delete lookup;
-}
-
 // --- public functions
 
 int kiv_web_init() {
@@ -393,22 +311,7 @@ void kiv_web_deinit() {
 }
 
 in_addr *kiv_gethostbyname(const char *name) {
-    if (!name)
-        return nullptr;
-    auto &cache = _kiv_web_cache();
-    auto it = cache.find(name);
-    if (it == cache.end()) {
-        kiv_printf("gethostbyname ...\n");
-        in_addr a;
-        int err = 0;
-        if (!kiv_net_resolve4(name, &a, &err)) {
-            kiv_printf("gethostbyname(%s) == null; h_errno = %d\n", kiv_log_text(name).c_str(), err);
-            return nullptr;
-        }
-        kiv_printf("kiv_gethostbyname('%s') cached\n", kiv_log_text(name).c_str());
-        it = cache.emplace(name, HostAddr(a)).first;
-    }
-    return it->second.ok ? &it->second.value : nullptr;
+    return kiv_net_lookup_now(name);
 }
 
 kiv_web *kiv_web_create(const char *host, int port, const char *path, const void *post, int postlen, int timeout) {
@@ -459,11 +362,11 @@ kiv_web *kiv_web_create_n(const char *host, size_t hostlen, int port, const char
     page->_request.data[page->_request.len] = 0; // the head reads as text
 
     // Cached, numeric and empty names are answered at once; any other is looked up beside the frame loop.
-    in_addr numeric;
-    if (!page->host[0] || _kiv_web_cache().count(page->host) || kiv_net_parse4(page->host, &numeric)) {
+    in_addr known;
+    if (!page->host[0] || kiv_net_lookup_cached(page->host, &known) || kiv_net_parse4(page->host, &known)) {
         if (!_kiv_web_open(page, kiv_gethostbyname(page->host)))
             return page;
-    } else if (!(page->_lookup = _kiv_web_lookup_join(page->host))) {
+    } else if (!(page->_lookup = kiv_net_lookup_start(page->host))) {
         _kiv_web_fail(page);
         return page;
     }
@@ -577,12 +480,13 @@ int _kiv_web_poll(kiv_web *page) {
         return 1;
     }
     if (page->state == 1 && page->_lookup) {
-        int found = _kiv_web_lookup_step(page->_lookup);
-        if (!found)
+        in_addr a;
+        long found = kiv_net_lookup_poll(page->_lookup, &a, nullptr);
+        if (found == KIV_NET_AGAIN)
             return 0;
-        const in_addr *addr = found > 0 ? &_kiv_web_cache()[page->_lookup->name].value : nullptr;
-        _kiv_web_lookup_leave(page);
-        if (!_kiv_web_open(page, addr))
+        kiv_net_lookup_forget(page->_lookup);
+        page->_lookup = nullptr;
+        if (!_kiv_web_open(page, found == 0 ? &a : nullptr))
             return 1;
     }
     if (page->state == 1) {
@@ -716,7 +620,7 @@ void kiv_web_get_header(kiv_web *page, char *dest, int dlen, const char *name) {
 void kiv_web_destroy(kiv_web *page) {
     if (!page)
         return;
-    _kiv_web_lookup_leave(page);
+    kiv_net_lookup_forget(page->_lookup);
     if (page->sockfd != -1)
         kiv_net_close(page->sockfd);
     _kiv_web_held -= page->_held;

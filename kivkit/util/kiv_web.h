@@ -1,6 +1,6 @@
 // A small HTTP/1.0 client stepped from the frame loop: one record carries one exchange from name lookup to the
-// server's close; nothing blocks: a name neither cached nor numeric is looked up beside the frame loop. Also
-// percent-encoding and a name cache.
+// server's close; nothing blocks: a name neither cached nor numeric is looked up beside the frame loop (the
+// process's lookup service, kiv_platform-net.h). Also percent-encoding.
 // The answer's framing is checked when the server closes: a status line other than HTTP/1.x NNN gives status 0,
 // a body shorter than its Content-Length fails; a chunked body is decoded as it arrives and fails when malformed
 // or cut short.
@@ -40,7 +40,7 @@ struct kiv_web_buffer {
     unsigned char *data;
 };
 
-struct _kiv_web_lookup;
+struct kiv_net_lookup;
 
 struct kiv_web {
     unsigned char *data; // first body byte inside the response; null before the first read
@@ -69,7 +69,7 @@ struct kiv_web {
     long _deadline; // the overall deadline (KIV_WEB_DEADLINE after creation) on the same clock as timeout
     int _held;      // the bytes this exchange adds to kiv_web_answers_held
     // The name lookup still under way (state 1, no socket yet); shared by the exchanges waiting on the same name.
-    _kiv_web_lookup *_lookup;
+    kiv_net_lookup *_lookup;
     long long _wire; // bytes received, chunk framing included
     // Set once the head is in and its one transfer coding is chunked: the body is decoded as it arrives. Where the
     // decoder stands, the chunk size read or the data bytes still to come, and the length of the size line so far.
