@@ -81,21 +81,6 @@ long kiv_net_connect(int fd, const in_addr *addr, int port) {
     return KIV_NET_FAIL;
 }
 
-long kiv_net_ready(int fd, bool *readable, bool *writable) {
-    pollfd p;
-    p.fd = fd;
-    p.events = POLLIN | POLLOUT;
-    p.revents = 0;
-    *readable = *writable = false;
-    int rc = poll(&p, 1, 0);
-    if (rc < 0)
-        return errno == EINTR ? 0 : KIV_NET_FAIL;
-    bool bad = (p.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0;
-    *readable = bad || (p.revents & POLLIN);
-    *writable = bad || (p.revents & POLLOUT);
-    return 0;
-}
-
 long kiv_net_ready_many(const int *fds, int n, unsigned char *flags) {
     static std::vector<pollfd> set;
     set.resize((size_t)n);

@@ -162,16 +162,6 @@ static long _kiv_net_select(const int *fds, int n, unsigned char *flags) {
     return 0;
 }
 
-long kiv_net_ready(int fd, bool *readable, bool *writable) {
-    unsigned char f = 0;
-    *readable = *writable = false;
-    if (_kiv_net_select(&fd, 1, &f) == KIV_NET_FAIL)
-        return KIV_NET_FAIL;
-    *readable = (f & 1) != 0;
-    *writable = (f & 2) != 0;
-    return 0;
-}
-
 long kiv_net_ready_many(const int *fds, int n, unsigned char *flags) {
     for (int at = 0; at < n; at += FD_SETSIZE) {
         int k = n - at < FD_SETSIZE ? n - at : FD_SETSIZE;

@@ -78,11 +78,9 @@ int kiv_net_tcp_socket();
 bool kiv_net_set_nonblocking(int fd);
 // 0 connected, KIV_NET_AGAIN under way, KIV_NET_FAIL refused at once.
 long kiv_net_connect(int fd, const in_addr *addr, int port);
-// Asks with a zero timeout whether the socket may be read or written; KIV_NET_FAIL when the poll itself fails,
-// else 0 and the flags (a socket with an error or hang-up counts as both, so the next call reports it).
-long kiv_net_ready(int fd, bool *readable, bool *writable);
-// The same for n sockets in one poll: bit 1 readable, bit 2 writable in flags[i]; KIV_NET_FAIL when the poll
-// fails.
+// Asks with a zero timeout whether each of n sockets may be read or written: bit 1 readable, bit 2 writable in
+// flags[i] (a socket with an error or hang-up counts as both, so the next call reports it); KIV_NET_FAIL when the
+// poll itself fails, else 0. One socket is n = 1.
 long kiv_net_ready_many(const int *fds, int n, unsigned char *flags);
 // Bytes sent, KIV_NET_AGAIN or KIV_NET_FAIL; a closed peer never raises SIGPIPE.
 long kiv_net_send(int fd, const void *data, size_t len);

@@ -500,16 +500,16 @@ int _kiv_web_poll(kiv_web *page) {
         page->state = 2;
         kiv_web_reset_timeout(page);
     }
-    bool rd = false, wr = false;
-    if (page->_ready & 1) {
-        rd = (page->_ready & 2) != 0;
-        wr = (page->_ready & 4) != 0;
+    unsigned char ready = 0;
+    if (page->_ready & 4) {
+        ready = (unsigned char)(page->_ready & 3);
         page->_ready = 0;
-    } else if (kiv_net_ready(page->sockfd, &rd, &wr) == KIV_NET_FAIL) {
+    } else if (kiv_net_ready_many(&page->sockfd, 1, &ready) == KIV_NET_FAIL) {
         _kiv_web_perror("select");
         _kiv_web_fail(page);
         return 1;
     }
+    bool rd = (ready & 1) != 0, wr = (ready & 2) != 0;
     if (page->state == 2) {
         if (!wr)
             return 0;
@@ -571,7 +571,7 @@ void kiv_web_ready_all(kiv_web *const *pages, int n) {
     if (fds.empty() || kiv_net_ready_many(fds.data(), (int)fds.size(), flags.data()) == KIV_NET_FAIL)
         return; // each step asks on its own and reports the failure
     for (size_t i = 0; i < waiting.size(); i++)
-        waiting[i]->_ready = 1 | (flags[i] & 1 ? 2 : 0) | (flags[i] & 2 ? 4 : 0);
+        waiting[i]->_ready = 4 | flags[i];
 }
 
 int kiv_web_poll(kiv_web *page) {

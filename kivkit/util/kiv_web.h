@@ -64,7 +64,7 @@ struct kiv_web {
     int _scan_prev;
     int _head_done;
     // Readiness asked for many exchanges at once by kiv_web_ready_all, used by the next step instead of its own
-    // query: bit 0 known, bit 1 readable, bit 2 writable.
+    // query: kiv_net_ready_many's flags (1 readable, 2 writable) and 4 once known.
     int _ready;
     long _deadline; // the overall deadline (KIV_WEB_DEADLINE after creation) on the same clock as timeout
     int _held;      // the bytes this exchange adds to kiv_web_answers_held
