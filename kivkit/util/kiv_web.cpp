@@ -148,17 +148,27 @@ static int _kiv_web_status(const char *s, int n) {
     return v < 100 ? 0 : v;
 }
 
+// Walks the lines of the head, the status line first: visit(line, end) gets the offsets of a line's first byte
+// and of its LF (or of the head's end) and ends the walk by answering true.
+template <class Visit> static void _kiv_web_head_lines(const kiv_web *page, Visit visit) {
+    const char *d = (const char *)page->_response.data;
+    int h = page->header;
+    for (int line = 0; d && line < h;) {
+        const char *nl = (const char *)memchr(d + line, '\n', (size_t)(h - line));
+        int end = nl ? (int)(nl - d) : h;
+        if (visit(line, end))
+            return;
+        line = end + 1;
+    }
+}
+
 // The values of every field of the head named name (any case), without the spaces and tabs around them.
 static std::vector<std::string> _kiv_web_fields(const kiv_web *page, const char *name) {
     std::vector<std::string> out;
     const char *d = (const char *)page->_response.data;
     size_t k = strlen(name);
-    int h = page->header;
-    const char *nl = (const char *)memchr(d, '\n', (size_t)h);
-    for (int line = nl ? (int)(nl - d) + 1 : h; line < h;) {
-        nl = (const char *)memchr(d + line, '\n', (size_t)(h - line));
-        int end = nl ? (int)(nl - d) : h;
-        if (end - line > (int)k && d[line + k] == ':' && _kiv_web_caseeq(d + line, name, k)) {
+    _kiv_web_head_lines(page, [&](int line, int end) {
+        if (line > 0 && end - line > (int)k && d[line + k] == ':' && _kiv_web_caseeq(d + line, name, k)) {
             int a = line + (int)k + 1, b = end;
             while (a < b && (d[a] == ' ' || d[a] == '\t'))
                 a++;
@@ -166,8 +176,8 @@ static std::vector<std::string> _kiv_web_fields(const kiv_web *page, const char 
                 b--;
             out.emplace_back(d + a, (size_t)(b - a));
         }
-        line = end + 1;
-    }
+        return false;
+    });
     return out;
 }
 
@@ -598,23 +608,20 @@ void kiv_web_get_header(kiv_web *page, char *dest, int dlen, const char *name) {
     memset(dest, 0, (size_t)dlen);
     if (!page || !name || !page->_response.data || strlen(name) > 254)
         return;
+    // Matched in this case only, from the start of a line, the status line included.
     std::string key = std::string(name) + ":";
     const char *d = (const char *)page->_response.data;
     int h = page->header, k = (int)key.size();
-    for (int line = 0; line + k <= h;) {
-        if (!memcmp(d + line, key.data(), (size_t)k)) {
-            int i = line + k, o = 0;
-            while (i < h && d[i] == ' ')
-                i++;
-            while (i < h && d[i] != '\r' && d[i] != '\n' && o < dlen - 1)
-                dest[o++] = d[i++];
-            return;
-        }
-        const char *nl = (const char *)memchr(d + line, '\n', (size_t)(h - line));
-        if (!nl)
-            break;
-        line = (int)(nl - d) + 1;
-    }
+    _kiv_web_head_lines(page, [&](int line, int) {
+        if (line + k > h || memcmp(d + line, key.data(), (size_t)k) != 0)
+            return false;
+        int i = line + k, o = 0;
+        while (i < h && d[i] == ' ')
+            i++;
+        while (i < h && d[i] != '\r' && d[i] != '\n' && o < dlen - 1)
+            dest[o++] = d[i++];
+        return true;
+    });
 }
 
 void kiv_web_destroy(kiv_web *page) {
