@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <map>
 #include <vector>
 
 #include "kiv_platform-net.h"
@@ -20,18 +19,26 @@ static const int _KIV_WEB_READ = 4096;
 
 // --- state
 
-static int _kiv_web_is_init = 0;
-static long (*_kiv_web_clock)() = nullptr;
-// The bytes received by every live exchange.
-static long long _kiv_web_held = 0;
+struct _KivWebData {
+    int _kiv_web_is_init = 0;
+    long (*clock)() = nullptr; // null: the monotonic clock
+    // The bytes received by every live exchange.
+    long long held = 0;
+    // kiv_web_ready_all's sets, kept so that a frame's query allocates nothing.
+    std::vector<int> ready_fds;
+    std::vector<kiv_web *> ready_pages;
+    std::vector<unsigned char> ready_flags;
+};
+
+static _KivWebData _kiv_web;
 
 // --- internal helpers
 
 // Seconds of a clock that never jumps with the wall clock, so an adjusted date neither fails nor prolongs an
 // exchange.
 static long kiv_web_get_ticks() {
-    if (_kiv_web_clock)
-        return _kiv_web_clock();
+    if (_kiv_web.clock)
+        return _kiv_web.clock();
     timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return (long)ts.tv_sec;
@@ -181,12 +188,18 @@ static std::vector<std::string> _kiv_web_fields(const kiv_web *page, const char 
     return out;
 }
 
+// data and len mirror the response past its head; set here only, after every change of either.
+static void _kiv_web_body(kiv_web *page) {
+    page->data = page->_response.data + page->header;
+    page->len = page->_response.len - page->header;
+}
+
 // Keeps the first n body bytes: the rest of the buffer is zero again.
 static void _kiv_web_cut(kiv_web *page, int n) {
     kiv_web_buffer &rs = page->_response;
     memset(rs.data + page->header + n, 0, (size_t)(rs.len - page->header - n));
     rs.len = page->header + n;
-    page->len = n;
+    _kiv_web_body(page);
 }
 
 // Appends bytes to the answer within its own cap and the cap on all answers together; -1 (error set, logged) past
@@ -197,7 +210,7 @@ static int _kiv_web_append(kiv_web *page, const void *bytes, int n) {
         _kiv_web_fail(page);
         return -1;
     }
-    if (_kiv_web_held + n > KIV_WEB_ANSWERS_MAX) {
+    if (_kiv_web.held + n > KIV_WEB_ANSWERS_MAX) {
         kiv_printf("answers together larger than %d bytes\n", KIV_WEB_ANSWERS_MAX);
         _kiv_web_fail(page);
         return -1;
@@ -208,7 +221,7 @@ static int _kiv_web_append(kiv_web *page, const void *bytes, int n) {
         _kiv_web_fail(page);
         return -1;
     }
-    _kiv_web_held += n;
+    _kiv_web.held += n;
     page->_held += n;
     memcpy(page->_response.data + page->_response.len, bytes, (size_t)n);
     page->_response.len += n;
@@ -310,14 +323,14 @@ static bool _kiv_web_open(kiv_web *page, const in_addr *addr) {
 int kiv_web_init() {
     if (kiv_net_startup() != 0)
         return -1;
-    _kiv_web_is_init = 1;
+    _kiv_web._kiv_web_is_init = 1;
     return 0;
 }
 
 void kiv_web_deinit() {
-    if (_kiv_web_is_init)
+    if (_kiv_web._kiv_web_is_init)
         kiv_net_cleanup();
-    _kiv_web_is_init = 0;
+    _kiv_web._kiv_web_is_init = 0;
 }
 
 in_addr *kiv_gethostbyname(const char *name) {
@@ -380,7 +393,7 @@ kiv_web *kiv_web_create_n(const char *host, size_t hostlen, int port, const char
         _kiv_web_fail(page);
         return page;
     }
-    page->state = 1;
+    page->state = KIV_WEB_CONNECTING;
     return page;
 }
 
@@ -409,13 +422,12 @@ int _kiv_web_take(kiv_web *page, const void *bytes, int n) {
             int tail = page->_response.len - page->header;
             _kiv_web_cut(page, 0);
             page->_held -= tail;
-            _kiv_web_held -= tail;
+            _kiv_web.held -= tail;
             page->_chunked = 1;
             r = _kiv_web_unchunk(page, in + n - tail, tail);
         }
     }
-    page->data = page->_response.data + page->header;
-    page->len = page->_response.len - page->header;
+    _kiv_web_body(page);
     return r;
 }
 
@@ -477,19 +489,19 @@ int _kiv_web_poll(kiv_web *page) {
     if (!page)
         return 1;
     page->retry = 0;
-    if (page->state == 4 || page->error)
+    if (page->state == KIV_WEB_DONE || page->error)
         return 1;
     if (kiv_web_get_ticks() > page->timeout) {
-        kiv_printf("timeout :: state = %d\n", page->state);
+        kiv_printf("timeout :: state = %d\n", (int)page->state);
         _kiv_web_fail(page);
         return 1;
     }
     if (kiv_web_get_ticks() > page->_deadline) {
-        kiv_printf("deadline :: state = %d, not over within %d s\n", page->state, KIV_WEB_DEADLINE);
+        kiv_printf("deadline :: state = %d, not over within %d s\n", (int)page->state, KIV_WEB_DEADLINE);
         _kiv_web_fail(page);
         return 1;
     }
-    if (page->state == 1 && page->_lookup) {
+    if (page->state == KIV_WEB_CONNECTING && page->_lookup) {
         in_addr a;
         long found = kiv_net_lookup_poll(page->_lookup, &a, nullptr);
         if (found == KIV_NET_AGAIN)
@@ -499,7 +511,7 @@ int _kiv_web_poll(kiv_web *page) {
         if (!_kiv_web_open(page, found == 0 ? &a : nullptr))
             return 1;
     }
-    if (page->state == 1) {
+    if (page->state == KIV_WEB_CONNECTING) {
         in_addr to;
         memcpy(&to, page->their_addr, sizeof(to));
         if (kiv_net_connect(page->sockfd, &to, page->port) == KIV_NET_FAIL) {
@@ -507,7 +519,7 @@ int _kiv_web_poll(kiv_web *page) {
             _kiv_web_fail(page);
             return 1;
         }
-        page->state = 2;
+        page->state = KIV_WEB_SENDING;
         kiv_web_reset_timeout(page);
     }
     unsigned char ready = 0;
@@ -520,7 +532,7 @@ int _kiv_web_poll(kiv_web *page) {
         return 1;
     }
     bool rd = (ready & 1) != 0, wr = (ready & 2) != 0;
-    if (page->state == 2) {
+    if (page->state == KIV_WEB_SENDING) {
         if (!wr)
             return 0;
         kiv_web_buffer &rq = page->_request;
@@ -535,10 +547,10 @@ int _kiv_web_poll(kiv_web *page) {
             kiv_web_reset_timeout(page);
         }
         if (rq.pos >= rq.len)
-            page->state = 3;
+            page->state = KIV_WEB_RECEIVING;
         return 0;
     }
-    if (page->state == 3) {
+    if (page->state == KIV_WEB_RECEIVING) {
         if (!rd)
             return 0;
         unsigned char buf[_KIV_WEB_READ];
@@ -552,7 +564,7 @@ int _kiv_web_poll(kiv_web *page) {
         }
         if (n == 0) {
             if (_kiv_web_end(page) == 0)
-                page->state = 4;
+                page->state = KIV_WEB_DONE;
             return 1;
         }
         kiv_web_reset_timeout(page);
@@ -565,14 +577,14 @@ int _kiv_web_poll(kiv_web *page) {
 }
 
 void kiv_web_ready_all(kiv_web *const *pages, int n) {
-    static std::vector<int> fds;
-    static std::vector<kiv_web *> waiting;
-    static std::vector<unsigned char> flags;
+    std::vector<int> &fds = _kiv_web.ready_fds;
+    std::vector<kiv_web *> &waiting = _kiv_web.ready_pages;
+    std::vector<unsigned char> &flags = _kiv_web.ready_flags;
     fds.clear();
     waiting.clear();
     for (int i = 0; i < n; i++) {
         kiv_web *p = pages[i];
-        if (p && !p->error && (p->state == 2 || p->state == 3) && p->sockfd >= 0) {
+        if (p && !p->error && (p->state == KIV_WEB_SENDING || p->state == KIV_WEB_RECEIVING) && p->sockfd >= 0) {
             fds.push_back(p->sockfd);
             waiting.push_back(p);
         }
@@ -630,7 +642,7 @@ void kiv_web_destroy(kiv_web *page) {
     kiv_net_lookup_forget(page->_lookup);
     if (page->sockfd != -1)
         kiv_net_close(page->sockfd);
-    _kiv_web_held -= page->_held;
+    _kiv_web.held -= page->_held;
     free(page->_request.data);
     free(page->_response.data);
     free(page);
@@ -670,11 +682,11 @@ void kiv_web_urlencode(char *out, int len, const char *in, int l) {
 }
 
 long long kiv_web_answers_held() {
-    return _kiv_web_held;
+    return _kiv_web.held;
 }
 
 void kiv_web_set_clock(long (*source)()) {
-    _kiv_web_clock = source;
+    _kiv_web.clock = source;
 }
 
 std::string web_urlencode(const char *v, int len) {

@@ -42,6 +42,15 @@ struct kiv_web_buffer {
 
 struct kiv_net_lookup;
 
+// Where an exchange stands; the numbers are those the log lines print. A failure (error 1) leaves it where it was.
+enum kiv_web_state {
+    KIV_WEB_NOT_STARTED = 0, // creation failed
+    KIV_WEB_CONNECTING = 1,  // socket made, connect not yet asked (or the name still being looked up)
+    KIV_WEB_SENDING = 2,
+    KIV_WEB_RECEIVING = 3,
+    KIV_WEB_DONE = 4,
+};
+
 struct kiv_web {
     unsigned char *data; // first body byte inside the response; null before the first read
     int len;             // body length
@@ -53,7 +62,7 @@ struct kiv_web {
     kiv_web_buffer _request;
     kiv_web_buffer _response;
     int header; // offset of the first body byte; 0 before the first read
-    int state;  // 0 creation failed, 1 connecting, 2 sending, 3 receiving, 4 done
+    kiv_web_state state;
     long timeout;
     long _timeout;
     int sockfd;
