@@ -318,6 +318,133 @@ static bool _kiv_web_open(kiv_web *page, const in_addr *addr) {
     return true;
 }
 
+// What a part of one step leaves: the exchange over (done or failed), going on with nothing more to do now, going on
+// with bytes read (so the drain loop steps again), or through, so the step goes on with the next part.
+enum _kiv_web_step_result { _KIV_STEP_OVER, _KIV_STEP_WAIT, _KIV_STEP_READ, _KIV_STEP_NEXT };
+
+static _kiv_web_step_result _kiv_web_fail_step(kiv_web *page) {
+    _kiv_web_fail(page);
+    return _KIV_STEP_OVER;
+}
+
+// Over (logged) once the inactivity allowance or the overall deadline has passed; asked before any socket call.
+static bool _kiv_web_expired(kiv_web *page) {
+    if (kiv_web_get_ticks() > page->timeout) {
+        kiv_printf("timeout :: state = %d\n", (int)page->state);
+        _kiv_web_fail(page);
+        return true;
+    }
+    if (kiv_web_get_ticks() > page->_deadline) {
+        kiv_printf("deadline :: state = %d, not over within %d s\n", (int)page->state, KIV_WEB_DEADLINE);
+        _kiv_web_fail(page);
+        return true;
+    }
+    return false;
+}
+
+// The name being looked up beside the frame loop: the socket is made once the address is known.
+static _kiv_web_step_result _kiv_web_step_lookup(kiv_web *page) {
+    in_addr a;
+    long found = kiv_net_lookup_poll(page->_lookup, &a, nullptr);
+    if (found == KIV_NET_AGAIN)
+        return _KIV_STEP_WAIT;
+    kiv_net_lookup_forget(page->_lookup);
+    page->_lookup = nullptr;
+    return _kiv_web_open(page, found == 0 ? &a : nullptr) ? _KIV_STEP_NEXT : _KIV_STEP_OVER;
+}
+
+// Asks for the connection once; it completes in the background and shows as a writable socket.
+static _kiv_web_step_result _kiv_web_step_connect(kiv_web *page) {
+    in_addr to;
+    memcpy(&to, page->their_addr, sizeof(to));
+    if (kiv_net_connect(page->sockfd, &to, page->port) == KIV_NET_FAIL) {
+        kiv_printf("connect: %d\n", kiv_net_last_error());
+        return _kiv_web_fail_step(page);
+    }
+    page->state = KIV_WEB_SENDING;
+    kiv_web_reset_timeout(page);
+    return _KIV_STEP_NEXT;
+}
+
+// The socket's readiness flags (as kiv_net_ready_many's): kiv_web_ready_all's answer when it asked for this
+// frame, else asked now; false (failed, logged) when the poll itself fails.
+static bool _kiv_web_readiness(kiv_web *page, unsigned char *ready) {
+    if (page->_ready & 4) {
+        *ready = (unsigned char)(page->_ready & 3);
+        page->_ready = 0;
+        return true;
+    }
+    if (kiv_net_ready_many(&page->sockfd, 1, ready) != KIV_NET_FAIL)
+        return true;
+    _kiv_web_perror("select");
+    _kiv_web_fail(page);
+    return false;
+}
+
+static _kiv_web_step_result _kiv_web_step_send(kiv_web *page, bool writable) {
+    if (!writable)
+        return _KIV_STEP_WAIT;
+    kiv_web_buffer &rq = page->_request;
+    long n = kiv_net_send(page->sockfd, rq.data + rq.pos, (size_t)(rq.len - rq.pos));
+    if (n == KIV_NET_FAIL) {
+        _kiv_web_perror("send");
+        return _kiv_web_fail_step(page);
+    }
+    if (n > 0) {
+        rq.pos += (int)n;
+        kiv_web_reset_timeout(page);
+    }
+    if (rq.pos >= rq.len)
+        page->state = KIV_WEB_RECEIVING;
+    return _KIV_STEP_WAIT;
+}
+
+// One read; the server's close ends the exchange, judged by _kiv_web_end.
+static _kiv_web_step_result _kiv_web_step_receive(kiv_web *page, bool readable) {
+    if (!readable)
+        return _KIV_STEP_WAIT;
+    unsigned char buf[_KIV_WEB_READ];
+    long n = kiv_net_recv(page->sockfd, buf, sizeof(buf));
+    if (n == KIV_NET_AGAIN)
+        return _KIV_STEP_WAIT;
+    if (n == KIV_NET_FAIL) {
+        _kiv_web_perror("recv");
+        return _kiv_web_fail_step(page);
+    }
+    if (n == 0) {
+        if (_kiv_web_end(page) == 0)
+            page->state = KIV_WEB_DONE;
+        return _KIV_STEP_OVER;
+    }
+    kiv_web_reset_timeout(page);
+    return _kiv_web_take(page, buf, (int)n) == 0 ? _KIV_STEP_READ : _KIV_STEP_OVER;
+}
+
+// One step from where the exchange stands; retry tells whether it read something, as the result does.
+static _kiv_web_step_result _kiv_web_step(kiv_web *page) {
+    page->retry = 0;
+    if (page->state == KIV_WEB_DONE || page->error || _kiv_web_expired(page))
+        return _KIV_STEP_OVER;
+    _kiv_web_step_result r = _KIV_STEP_NEXT;
+    if (page->state == KIV_WEB_CONNECTING && page->_lookup)
+        r = _kiv_web_step_lookup(page);
+    if (r == _KIV_STEP_NEXT && page->state == KIV_WEB_CONNECTING)
+        r = _kiv_web_step_connect(page);
+    if (r != _KIV_STEP_NEXT)
+        return r;
+    unsigned char ready = 0;
+    if (!_kiv_web_readiness(page, &ready))
+        return _KIV_STEP_OVER;
+    if (page->state == KIV_WEB_SENDING)
+        r = _kiv_web_step_send(page, (ready & 2) != 0);
+    else if (page->state == KIV_WEB_RECEIVING)
+        r = _kiv_web_step_receive(page, (ready & 1) != 0);
+    else
+        r = _KIV_STEP_OVER;
+    page->retry = r == _KIV_STEP_READ;
+    return r;
+}
+
 // --- public functions
 
 int kiv_web_init() {
@@ -488,92 +615,7 @@ int _kiv_web_end(kiv_web *page) {
 int _kiv_web_poll(kiv_web *page) {
     if (!page)
         return 1;
-    page->retry = 0;
-    if (page->state == KIV_WEB_DONE || page->error)
-        return 1;
-    if (kiv_web_get_ticks() > page->timeout) {
-        kiv_printf("timeout :: state = %d\n", (int)page->state);
-        _kiv_web_fail(page);
-        return 1;
-    }
-    if (kiv_web_get_ticks() > page->_deadline) {
-        kiv_printf("deadline :: state = %d, not over within %d s\n", (int)page->state, KIV_WEB_DEADLINE);
-        _kiv_web_fail(page);
-        return 1;
-    }
-    if (page->state == KIV_WEB_CONNECTING && page->_lookup) {
-        in_addr a;
-        long found = kiv_net_lookup_poll(page->_lookup, &a, nullptr);
-        if (found == KIV_NET_AGAIN)
-            return 0;
-        kiv_net_lookup_forget(page->_lookup);
-        page->_lookup = nullptr;
-        if (!_kiv_web_open(page, found == 0 ? &a : nullptr))
-            return 1;
-    }
-    if (page->state == KIV_WEB_CONNECTING) {
-        in_addr to;
-        memcpy(&to, page->their_addr, sizeof(to));
-        if (kiv_net_connect(page->sockfd, &to, page->port) == KIV_NET_FAIL) {
-            kiv_printf("connect: %d\n", kiv_net_last_error());
-            _kiv_web_fail(page);
-            return 1;
-        }
-        page->state = KIV_WEB_SENDING;
-        kiv_web_reset_timeout(page);
-    }
-    unsigned char ready = 0;
-    if (page->_ready & 4) {
-        ready = (unsigned char)(page->_ready & 3);
-        page->_ready = 0;
-    } else if (kiv_net_ready_many(&page->sockfd, 1, &ready) == KIV_NET_FAIL) {
-        _kiv_web_perror("select");
-        _kiv_web_fail(page);
-        return 1;
-    }
-    bool rd = (ready & 1) != 0, wr = (ready & 2) != 0;
-    if (page->state == KIV_WEB_SENDING) {
-        if (!wr)
-            return 0;
-        kiv_web_buffer &rq = page->_request;
-        long n = kiv_net_send(page->sockfd, rq.data + rq.pos, (size_t)(rq.len - rq.pos));
-        if (n == KIV_NET_FAIL) {
-            _kiv_web_perror("send");
-            _kiv_web_fail(page);
-            return 1;
-        }
-        if (n > 0) {
-            rq.pos += (int)n;
-            kiv_web_reset_timeout(page);
-        }
-        if (rq.pos >= rq.len)
-            page->state = KIV_WEB_RECEIVING;
-        return 0;
-    }
-    if (page->state == KIV_WEB_RECEIVING) {
-        if (!rd)
-            return 0;
-        unsigned char buf[_KIV_WEB_READ];
-        long n = kiv_net_recv(page->sockfd, buf, sizeof(buf));
-        if (n == KIV_NET_AGAIN)
-            return 0;
-        if (n == KIV_NET_FAIL) {
-            _kiv_web_perror("recv");
-            _kiv_web_fail(page);
-            return 1;
-        }
-        if (n == 0) {
-            if (_kiv_web_end(page) == 0)
-                page->state = KIV_WEB_DONE;
-            return 1;
-        }
-        kiv_web_reset_timeout(page);
-        if (_kiv_web_take(page, buf, (int)n) != 0)
-            return 1;
-        page->retry = 1;
-        return 0;
-    }
-    return 1;
+    return _kiv_web_step(page) == _KIV_STEP_OVER;
 }
 
 void kiv_web_ready_all(kiv_web *const *pages, int n) {
@@ -601,9 +643,10 @@ int kiv_web_poll(kiv_web *page) {
         return 1;
     long long start = page->_wire;
     for (;;) {
-        if (_kiv_web_poll(page))
+        _kiv_web_step_result r = _kiv_web_step(page);
+        if (r == _KIV_STEP_OVER)
             return 1;
-        if (!page->retry || page->_wire - start >= KIV_WEB_POLL_READ_MAX)
+        if (r != _KIV_STEP_READ || page->_wire - start >= KIV_WEB_POLL_READ_MAX)
             return 0;
     }
 }
