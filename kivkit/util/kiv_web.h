@@ -147,9 +147,16 @@ public:
     bool has_error() const { return !page || page->error != 0; }
     int get_status() const { return page ? kiv_web_get_status(page) : 0; }
     std::string get_response() const {
-        if (!page || !page->data || page->len <= 0)
-            return std::string();
-        return std::string((const char *)page->data, (size_t)page->len);
+        std::string body;
+        get_response(body);
+        return body;
+    }
+    // The body into out, copied once from the answer's buffer; a large body then need not be copied again.
+    void get_response(std::string &out) const {
+        if (page && page->data && page->len > 0)
+            out.assign((const char *)page->data, (size_t)page->len);
+        else
+            out.clear();
     }
     void close() {
         if (page) {
