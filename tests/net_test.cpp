@@ -298,6 +298,47 @@ TEST(Net, FoundNamesAreShared) {
     }
 }
 
+// The network client and the web client waiting on the same name share one lookup, and either may let go of it
+// while the resolver never answers, in any order, without waiting. Runs in a child, alone in its namespaces.
+TEST(Net, LookupSharedWithTheWebClient) {
+    for (bool net_first : {true, false}) {
+        int r = with_silent_resolver([net_first] {
+            modstest::ModsRig rig;
+            auto t0 = std::chrono::steady_clock::now();
+            auto lookups = [](stdouttest::StdoutCapture &cap) {
+                std::string log = cap.text();
+                size_t n = 0;
+                for (size_t p = 0; (p = log.find("gethostbyname ...\n", p)) != std::string::npos; p++)
+                    n++;
+                return n;
+            };
+            stdouttest::StdoutCapture at_open;
+            net_open("hang.example.test", 7777);
+            size_t by_net = lookups(at_open);
+            stdouttest::StdoutCapture after;
+            kiv_web *page = kiv_web_create("hang.example.test", 80, "/", nullptr, 0, 30);
+            NetEvent e;
+            int got = 0;
+            for (int i = 0; i < 20; i++)
+                got += net_poll(&e) + kiv_web_poll(page);
+            if (net_first)
+                net_close();
+            kiv_web_destroy(page);
+            net_close();
+            long ms = (long)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0)
+                          .count();
+            size_t by_web = lookups(after);
+            fprintf(stderr, "%d events or ends, %ld ms, lookups started: %zu by net_open, %zu by the web client\n", got,
+                    ms, by_net, by_web);
+            return got == 0 && ms < 200 && by_net == 1 && by_web == 0;
+        });
+        if (r == 77)
+            GTEST_SKIP() << "no private namespace can be made here";
+        EXPECT_EQ(0, r) << (net_first ? "network client first" : "web client first")
+                        << ": expected one lookup, started by net_open, nothing over, every let-go at once (see above)";
+    }
+}
+
 // A host on a free port, with the address crafted datagrams are sent to.
 struct Hosted {
     modstest::ModsRig rig;
