@@ -20,7 +20,7 @@ static const int _KIV_WEB_READ = 4096;
 // --- state
 
 struct _KivWebData {
-    int _kiv_web_is_init = 0;
+    int _kiv_web_is_init = 0;  // 1 after kiv_web_init started the socket layer
     long (*clock)() = nullptr; // null: the monotonic clock
     // The bytes received by every live exchange.
     long long held = 0;

@@ -77,7 +77,7 @@ struct kiv_web {
     int _ready;
     long _deadline; // the overall deadline (KIV_WEB_DEADLINE after creation) on the same clock as timeout
     int _held;      // the bytes this exchange adds to kiv_web_answers_held
-    // The name lookup still under way (state 1, no socket yet); shared by the exchanges waiting on the same name.
+    // The name lookup still under way (state 1, no socket yet); shared by every client waiting on the same name.
     kiv_net_lookup *_lookup;
     long long _wire; // bytes received, chunk framing included
     // Set once the head is in and its one transfer coding is chunked: the body is decoded as it arrives. Where the
