@@ -116,6 +116,12 @@ static void _lua_push_event_value(lua_State *L, const var &v, int depth) {
             return;
         }
         break;
+    case VAR_STRING: {
+        // A web answer's body can be 32 MiB: Lua's own copy is the only one.
+        const std::string *t = var_text(v);
+        lua_pushlstring(L, t->data(), t->size());
+        return;
+    }
     default:
         break;
     }

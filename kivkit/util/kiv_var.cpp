@@ -607,6 +607,10 @@ var_object *_var_string::__iter__() {
 std::string _var_string::__str__() const {
     return value;
 }
+const std::string *var_text(const var &v) {
+    // Only a text's object answers VAR_STRING.
+    return v.__type__() == VAR_STRING ? &static_cast<const _var_string *>(v.value)->value : nullptr;
+}
 bool _var_string::__bool__() const {
     return !value.empty();
 }
@@ -616,7 +620,8 @@ bool _var_string::__lt__(const var &o) const {
     return value < o.__str__();
 }
 bool _var_string::__eq__(const var &o) const {
-    return o.__type__() == VAR_STRING && value == o.__str__();
+    const std::string *t = var_text(o);
+    return t && (t == &value || value == *t);
 }
 var _var_string::__add__(const var &o) const {
     return var(value + o.__str__());

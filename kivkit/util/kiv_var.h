@@ -116,6 +116,9 @@ private:
     void _build(int type, int n, const var *items, int count);
 };
 
+// The bytes of a text value where they are held, so a large text is read without a copy; null for any other kind.
+const std::string *var_text(const var &v);
+
 class var_object {
 public:
     int refs;
