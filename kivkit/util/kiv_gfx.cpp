@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "kiv_driver.h"
+#include "kiv_driver_int.h"
 #include "kiv_event.h"
 #include "kiv_glext.h"
 #include "kiv_json.h"
