@@ -625,10 +625,10 @@ void _gfx_tex_recycle() {
 }
 
 void gfx_reload_auto() {
-    _gfx_reload_check(time(nullptr));
+    gfx_reload_check(time(nullptr));
 }
 
-void _gfx_reload_check(time_t now) {
+void gfx_reload_check(time_t now) {
     if (_gfx && driver_file_check_due(&_gfx->reload_checked, now))
         _gfx_reload_scan(now);
 }
