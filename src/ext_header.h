@@ -64,9 +64,16 @@ inline std::string ext_do_call(Game &game, std::string action, std::string data)
 inline void ext_do_event(Game &game, var evt) {
     // A web answer's body can be megabytes: the log keeps its start and its size. Its bytes and the script's
     // event name are escaped, so a body holding a line end cannot forge a log line of its own.
-    std::string value = evt["value"].__str__();
-    size_t size = value.size();
-    value = kiv_log_text(value.data(), size > 256 ? 256 : size);
+    // A text value is read where it is, not copied whole for its first 256 bytes.
+    const var &v = evt["value"];
+    std::string other;
+    const std::string *text = &other;
+    if (v.__type__() == VAR_STRING)
+        text = &static_cast<const _var_string *>(v.value)->value;
+    else
+        other = v.__str__();
+    size_t size = text->size();
+    std::string value = kiv_log_text(text->data(), size > 256 ? 256 : size);
     if (size > 256)
         value += "... (" + std::to_string(size) + " bytes)";
     kiv_printf("ext_do_event: %s, value=%s\n", kiv_log_text(evt["type"].__str__()).c_str(), value.c_str());

@@ -255,7 +255,14 @@ void net_open(const char *host, int port) {
         _net_connect(address, name.c_str());
         return;
     }
-    // A name waits for the resolver on its own thread, so a resolver that does not answer holds up no frame.
+    in_addr known;
+    if (kiv_net_lookup_cached(name.c_str(), &known)) {
+        address.host = known.s_addr;
+        _net_connect(address, name.c_str());
+        return;
+    }
+    // Any other name waits for the process's shared lookup beside the frame loop, so a resolver that does not
+    // answer holds up no frame.
     _my_net->lookup = name.empty() ? nullptr : kiv_net_lookup_start(name.c_str());
     if (!_my_net->lookup) {
         _net_give_up(name.c_str(), (enet_uint16)port, "host not found", "cannot find the host");

@@ -80,9 +80,12 @@ void ext_web_loop(Game &game) {
         } else if (r->get_status() != 200) {
             gprint("web_loop 0x%" PRIxPTR ": status = %d\n", (uintptr_t)r, r->get_status());
         } else if (!r->_callback.empty()) {
+            // The body goes straight into the event's string, so a large answer is copied once on this side.
+            _var_string *body = new _var_string();
+            r->get_response(body->value);
             var evt = var_dict();
             evt["type"] = var(r->_callback);
-            evt["value"] = var(r->get_response());
+            evt["value"] = var(body);
             ext_do_event(game, evt);
         }
         r->close();

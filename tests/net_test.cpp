@@ -20,6 +20,8 @@
 #include "enet_craft.h"
 #include "ext_net.h"
 #include "ext_net_guard.h"
+#include "kiv_platform-net.h"
+#include "kiv_web.h"
 #include "mods_testutil.h"
 #include "resolver_testutil.h"
 #include "stdout_testutil.h"
@@ -253,6 +255,88 @@ TEST(Net, LookupBesideTheFrame) {
     if (r == 77)
         GTEST_SKIP() << "no private namespace can be made here";
     EXPECT_EQ(0, r) << "expected no event and every poll and the close at once (see above)";
+}
+
+// A found name is looked up once per process, whoever asks: the client's own lookup logs the lookup's lines and
+// fills the cache that the next client and the web client answer from at once.
+TEST(Net, FoundNamesAreShared) {
+    Raw server(free_port(), true);
+    ASSERT_TRUE(server.h);
+    modstest::ModsRig rig;
+    struct Row {
+        const char *name;
+        std::function<bool()> ask;
+        size_t lookups;
+    };
+    auto connects = [&] {
+        std::vector<NetEvent> got;
+        net_open("localhost", server.h->address.port);
+        return pump({&server}, got, [&] { return !got.empty(); }) && got[0].type == "connect";
+    };
+    auto web = [] {
+        kiv_web *page = kiv_web_create("localhost", 1, "/", nullptr, 0, 30);
+        bool open = page->state == 1 && page->sockfd >= 0;
+        kiv_web_destroy(page);
+        return open;
+    };
+    // An earlier case of the same run may have found the name already.
+    in_addr known;
+    size_t first = kiv_net_lookup_cached("localhost", &known) ? 0 : 1;
+    for (const Row &row :
+         {Row{"the first client looks the name up", connects, first},
+          Row{"the next client finds it cached", connects, 0}, Row{"the web client finds it cached", web, 0}}) {
+        stdouttest::StdoutCapture cap;
+        EXPECT_TRUE(row.ask()) << row.name;
+        std::string log = cap.text();
+        size_t lookups = 0, cached = 0;
+        for (size_t p = 0; (p = log.find("gethostbyname ...\n", p)) != std::string::npos; p++)
+            lookups++;
+        for (size_t p = 0; (p = log.find("kiv_gethostbyname('localhost') cached\n", p)) != std::string::npos; p++)
+            cached++;
+        EXPECT_EQ(row.lookups, lookups) << row.name << ", log:\n" << log;
+        EXPECT_EQ(row.lookups, cached) << row.name << ", log:\n" << log;
+    }
+}
+
+// The network client and the web client waiting on the same name share one lookup, and either may let go of it
+// while the resolver never answers, in any order, without waiting. Runs in a child, alone in its namespaces.
+TEST(Net, LookupSharedWithTheWebClient) {
+    for (bool net_first : {true, false}) {
+        int r = with_silent_resolver([net_first] {
+            modstest::ModsRig rig;
+            auto t0 = std::chrono::steady_clock::now();
+            auto lookups = [](stdouttest::StdoutCapture &cap) {
+                std::string log = cap.text();
+                size_t n = 0;
+                for (size_t p = 0; (p = log.find("gethostbyname ...\n", p)) != std::string::npos; p++)
+                    n++;
+                return n;
+            };
+            stdouttest::StdoutCapture at_open;
+            net_open("hang.example.test", 7777);
+            size_t by_net = lookups(at_open);
+            stdouttest::StdoutCapture after;
+            kiv_web *page = kiv_web_create("hang.example.test", 80, "/", nullptr, 0, 30);
+            NetEvent e;
+            int got = 0;
+            for (int i = 0; i < 20; i++)
+                got += net_poll(&e) + kiv_web_poll(page);
+            if (net_first)
+                net_close();
+            kiv_web_destroy(page);
+            net_close();
+            long ms = (long)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0)
+                          .count();
+            size_t by_web = lookups(after);
+            fprintf(stderr, "%d events or ends, %ld ms, lookups started: %zu by net_open, %zu by the web client\n", got,
+                    ms, by_net, by_web);
+            return got == 0 && ms < 200 && by_net == 1 && by_web == 0;
+        });
+        if (r == 77)
+            GTEST_SKIP() << "no private namespace can be made here";
+        EXPECT_EQ(0, r) << (net_first ? "network client first" : "web client first")
+                        << ": expected one lookup, started by net_open, nothing over, every let-go at once (see above)";
+    }
 }
 
 // A host on a free port, with the address crafted datagrams are sent to.

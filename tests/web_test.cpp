@@ -313,6 +313,32 @@ TEST(Web, ChunkedBodyCountedDecoded) {
     kiv_web_destroy(page);
 }
 
+// A field of the head by name: the name in its exact case at the start of a line, the
+// spaces after the colon skipped, the value cut to the room given; nothing when no line matches.
+TEST(Web, HeaderByName) {
+    const std::string head =
+        "HTTP/1.0 200 OK\r\nX-Tag:   some value \r\nx-low: a\r\nLong: 0123456789\r\n\r\nIn-Body: x";
+    struct Row {
+        const char *name, *field, *want;
+        int room;
+    } rows[] = {
+        {"exact case, spaces skipped, trailing space kept", "X-Tag", "some value ", 32},
+        {"another case does not match", "x-tag", "", 32},
+        {"a lower-case name as sent", "x-low", "a", 32},
+        {"the body is not searched", "In-Body", "", 32},
+        {"cut to the room less one", "Long", "01234", 6},
+        {"no such field", "Missing", "", 32},
+    };
+    kiv_web *page = kiv_web_create("127.0.0.1", 1, "/", nullptr, 0, 5);
+    ASSERT_EQ(0, _kiv_web_take(page, head.data(), (int)head.size()));
+    for (const Row &row : rows) {
+        char dest[32];
+        kiv_web_get_header(page, dest, row.room, row.field);
+        EXPECT_EQ(std::string(row.want), dest) << row.name;
+    }
+    kiv_web_destroy(page);
+}
+
 // Answers that lie about themselves, sent in parts so that they arrive in several reads: a body shorter than its
 // length, a junk status line and chunked framing. None may pass as a 200 with a wrong body.
 TEST(Web, AnswerFraming) {

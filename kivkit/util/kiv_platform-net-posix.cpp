@@ -1,7 +1,6 @@
-// Stream sockets for the HTTP client over POSIX sockets and getaddrinfo (see the header).
+// Stream sockets for the HTTP client over POSIX sockets, and the resolver call of the lookup service through
+// getaddrinfo (see the header).
 #include "kiv_platform-net.h"
-
-#include "kiv_platform.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -10,35 +9,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <string>
 #include <vector>
-
-// Shared by the caller and the lookup's thread; the last of the two to let go frees it.
-struct kiv_net_lookup {
-    std::string name;
-    std::atomic<int> state{0}; // 0 under way, 1 found, 2 none
-    std::atomic<int> holders{2};
-    in_addr addr{};
-    int err = 0;
-};
-
-static void _kiv_net_lookup_release(kiv_net_lookup *lookup) {
-    if (lookup->holders.fetch_sub(1) == 1)
-        delete lookup;
-}
-
-static void _kiv_net_lookup_run(kiv_net_lookup *lookup) {
-    in_addr a{};
-    int err = 0;
-    bool ok = kiv_net_resolve4(lookup->name.c_str(), &a, &err);
-    lookup->addr = a;
-    lookup->err = err;
-    lookup->state.store(ok ? 1 : 2, std::memory_order_release);
-    _kiv_net_lookup_release(lookup);
-}
 
 static bool _kiv_net_no_progress(int e) {
     return e == EAGAIN || e == EWOULDBLOCK || e == EINTR;
@@ -84,33 +58,6 @@ bool kiv_net_resolve4(const char *name, in_addr *out, int *err) {
     return ok;
 }
 
-kiv_net_lookup *kiv_net_lookup_start(const char *name) {
-    kiv_net_lookup *lookup = new kiv_net_lookup();
-    lookup->name = name ? name : "";
-    if (!kiv_platform_thread_start([](void *l) { _kiv_net_lookup_run((kiv_net_lookup *)l); }, lookup)) {
-        delete lookup;
-        return nullptr;
-    }
-    return lookup;
-}
-
-long kiv_net_lookup_poll(kiv_net_lookup *lookup, in_addr *out, int *err) {
-    int state = lookup->state.load(std::memory_order_acquire);
-    if (state == 0)
-        return KIV_NET_AGAIN;
-    if (err)
-        *err = lookup->err;
-    if (state == 2)
-        return KIV_NET_FAIL;
-    *out = lookup->addr;
-    return 0;
-}
-
-void kiv_net_lookup_forget(kiv_net_lookup *lookup) {
-    if (lookup)
-        _kiv_net_lookup_release(lookup);
-}
-
 int kiv_net_tcp_socket() {
     return socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
 }
@@ -132,21 +79,6 @@ long kiv_net_connect(int fd, const in_addr *addr, int port) {
     if (errno == EINPROGRESS || errno == EINTR || errno == EAGAIN)
         return KIV_NET_AGAIN;
     return KIV_NET_FAIL;
-}
-
-long kiv_net_ready(int fd, bool *readable, bool *writable) {
-    pollfd p;
-    p.fd = fd;
-    p.events = POLLIN | POLLOUT;
-    p.revents = 0;
-    *readable = *writable = false;
-    int rc = poll(&p, 1, 0);
-    if (rc < 0)
-        return errno == EINTR ? 0 : KIV_NET_FAIL;
-    bool bad = (p.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0;
-    *readable = bad || (p.revents & POLLIN);
-    *writable = bad || (p.revents & POLLOUT);
-    return 0;
 }
 
 long kiv_net_ready_many(const int *fds, int n, unsigned char *flags) {

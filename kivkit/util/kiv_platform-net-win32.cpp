@@ -1,41 +1,15 @@
 // Stream sockets for the HTTP client over Winsock 1.1: non-blocking through ioctlsocket, readiness through select,
-// name lookups through getaddrinfo on a thread of their own (see the header).
+// the resolver call of the lookup service through getaddrinfo (see the header).
 #include "kiv_platform-net.h"
 
 #include <ws2tcpip.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "kiv_platform.h"
 #include "kiv_printf.h"
-
-// Shared by the caller and the lookup's thread; the last of the two to let go frees it.
-struct kiv_net_lookup {
-    std::string name;
-    std::atomic<int> state{0}; // 0 under way, 1 found, 2 none
-    std::atomic<int> holders{2};
-    in_addr addr{};
-    int err = 0;
-};
-
-static void _kiv_net_lookup_release(kiv_net_lookup *lookup) {
-    if (lookup->holders.fetch_sub(1) == 1)
-        delete lookup;
-}
-
-static void _kiv_net_lookup_run(kiv_net_lookup *lookup) {
-    in_addr a{};
-    int err = 0;
-    bool ok = kiv_net_resolve4(lookup->name.c_str(), &a, &err);
-    lookup->addr = a;
-    lookup->err = err;
-    lookup->state.store(ok ? 1 : 2, std::memory_order_release);
-    _kiv_net_lookup_release(lookup);
-}
 
 static bool _kiv_net_no_progress(int e) {
     return e == WSAEWOULDBLOCK || e == WSAEINTR || e == WSAEINPROGRESS;
@@ -131,33 +105,6 @@ bool kiv_net_resolve4(const char *name, in_addr *out, int *err) {
     return ok;
 }
 
-kiv_net_lookup *kiv_net_lookup_start(const char *name) {
-    kiv_net_lookup *lookup = new kiv_net_lookup();
-    lookup->name = name ? name : "";
-    if (!kiv_platform_thread_start([](void *l) { _kiv_net_lookup_run((kiv_net_lookup *)l); }, lookup)) {
-        delete lookup;
-        return nullptr;
-    }
-    return lookup;
-}
-
-long kiv_net_lookup_poll(kiv_net_lookup *lookup, in_addr *out, int *err) {
-    int state = lookup->state.load(std::memory_order_acquire);
-    if (state == 0)
-        return KIV_NET_AGAIN;
-    if (err)
-        *err = lookup->err;
-    if (state == 2)
-        return KIV_NET_FAIL;
-    *out = lookup->addr;
-    return 0;
-}
-
-void kiv_net_lookup_forget(kiv_net_lookup *lookup) {
-    if (lookup)
-        _kiv_net_lookup_release(lookup);
-}
-
 int kiv_net_tcp_socket() {
     SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (s == INVALID_SOCKET)
@@ -212,16 +159,6 @@ static long _kiv_net_select(const int *fds, int n, unsigned char *flags) {
         bool r = rc > 0 && FD_ISSET(s, &rd), w = rc > 0 && FD_ISSET(s, &wr);
         flags[i] = (unsigned char)((bad || r ? 1 : 0) | (bad || w ? 2 : 0));
     }
-    return 0;
-}
-
-long kiv_net_ready(int fd, bool *readable, bool *writable) {
-    unsigned char f = 0;
-    *readable = *writable = false;
-    if (_kiv_net_select(&fd, 1, &f) == KIV_NET_FAIL)
-        return KIV_NET_FAIL;
-    *readable = (f & 1) != 0;
-    *writable = (f & 2) != 0;
     return 0;
 }
 

@@ -1,5 +1,5 @@
 // The HTTP/1.0 client: non-blocking exchanges stepped by the web extension (and anyone else) once per frame,
-// percent-encoding and the process-wide cache of name lookups.
+// and percent-encoding; names are looked up through the process's lookup service (kiv_platform-net.cpp).
 #include "kiv_web.h"
 
 #include <cctype>
@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <map>
 #include <vector>
 
 #include "kiv_platform-net.h"
@@ -18,41 +17,28 @@
 
 static const int _KIV_WEB_READ = 4096;
 
-struct HostAddr {
-    int ok = 0;
-    in_addr value{};
-    HostAddr() {}
-    explicit HostAddr(in_addr a) : ok(1), value(a) {}
-};
-
-// One lookup of a name beside the frame loop, shared by every exchange that waits on that name.
-struct _kiv_web_lookup {
-    std::string name;
-    kiv_net_lookup *net = nullptr;
-    int users = 0;
-    int result = 0; // 0 under way, 1 found (cached), -1 none
-};
-
 // --- state
 
-static int _kiv_web_is_init = 0;
-static long (*_kiv_web_clock)() = nullptr;
-// The bytes received by every live exchange.
-static long long _kiv_web_held = 0;
+struct _KivWebData {
+    int _kiv_web_is_init = 0;  // 1 after kiv_web_init started the socket layer
+    long (*clock)() = nullptr; // null: the monotonic clock
+    // The bytes received by every live exchange.
+    long long held = 0;
+    // kiv_web_ready_all's sets, kept so that a frame's query allocates nothing.
+    std::vector<int> ready_fds;
+    std::vector<kiv_web *> ready_pages;
+    std::vector<unsigned char> ready_flags;
+};
+
+static _KivWebData _kiv_web;
 
 // --- internal helpers
-
-// The lookups under way, by name, so that a burst of requests to one name asks the resolver once.
-static std::map<std::string, _kiv_web_lookup *> &_kiv_web_pending() {
-    static std::map<std::string, _kiv_web_lookup *> pending;
-    return pending;
-}
 
 // Seconds of a clock that never jumps with the wall clock, so an adjusted date neither fails nor prolongs an
 // exchange.
 static long kiv_web_get_ticks() {
-    if (_kiv_web_clock)
-        return _kiv_web_clock();
+    if (_kiv_web.clock)
+        return _kiv_web.clock();
     timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return (long)ts.tv_sec;
@@ -60,11 +46,6 @@ static long kiv_web_get_ticks() {
 
 static void kiv_web_reset_timeout(kiv_web *page) {
     page->timeout = kiv_web_get_ticks() + page->_timeout;
-}
-
-static std::map<std::string, HostAddr> &_kiv_web_cache() {
-    static std::map<std::string, HostAddr> cache;
-    return cache;
 }
 
 // The size kiv_web_extend gives the buffer so that ext more bytes fit: doubled, so a large answer moves a few
@@ -174,17 +155,27 @@ static int _kiv_web_status(const char *s, int n) {
     return v < 100 ? 0 : v;
 }
 
+// Walks the lines of the head, the status line first: visit(line, end) gets the offsets of a line's first byte
+// and of its LF (or of the head's end) and ends the walk by answering true.
+template <class Visit> static void _kiv_web_head_lines(const kiv_web *page, Visit visit) {
+    const char *d = (const char *)page->_response.data;
+    int h = page->header;
+    for (int line = 0; d && line < h;) {
+        const char *nl = (const char *)memchr(d + line, '\n', (size_t)(h - line));
+        int end = nl ? (int)(nl - d) : h;
+        if (visit(line, end))
+            return;
+        line = end + 1;
+    }
+}
+
 // The values of every field of the head named name (any case), without the spaces and tabs around them.
 static std::vector<std::string> _kiv_web_fields(const kiv_web *page, const char *name) {
     std::vector<std::string> out;
     const char *d = (const char *)page->_response.data;
     size_t k = strlen(name);
-    int h = page->header;
-    const char *nl = (const char *)memchr(d, '\n', (size_t)h);
-    for (int line = nl ? (int)(nl - d) + 1 : h; line < h;) {
-        nl = (const char *)memchr(d + line, '\n', (size_t)(h - line));
-        int end = nl ? (int)(nl - d) : h;
-        if (end - line > (int)k && d[line + k] == ':' && _kiv_web_caseeq(d + line, name, k)) {
+    _kiv_web_head_lines(page, [&](int line, int end) {
+        if (line > 0 && end - line > (int)k && d[line + k] == ':' && _kiv_web_caseeq(d + line, name, k)) {
             int a = line + (int)k + 1, b = end;
             while (a < b && (d[a] == ' ' || d[a] == '\t'))
                 a++;
@@ -192,9 +183,15 @@ static std::vector<std::string> _kiv_web_fields(const kiv_web *page, const char 
                 b--;
             out.emplace_back(d + a, (size_t)(b - a));
         }
-        line = end + 1;
-    }
+        return false;
+    });
     return out;
+}
+
+// data and len mirror the response past its head; set here only, after every change of either.
+static void _kiv_web_body(kiv_web *page) {
+    page->data = page->_response.data + page->header;
+    page->len = page->_response.len - page->header;
 }
 
 // Keeps the first n body bytes: the rest of the buffer is zero again.
@@ -202,7 +199,7 @@ static void _kiv_web_cut(kiv_web *page, int n) {
     kiv_web_buffer &rs = page->_response;
     memset(rs.data + page->header + n, 0, (size_t)(rs.len - page->header - n));
     rs.len = page->header + n;
-    page->len = n;
+    _kiv_web_body(page);
 }
 
 // Appends bytes to the answer within its own cap and the cap on all answers together; -1 (error set, logged) past
@@ -213,7 +210,7 @@ static int _kiv_web_append(kiv_web *page, const void *bytes, int n) {
         _kiv_web_fail(page);
         return -1;
     }
-    if (_kiv_web_held + n > KIV_WEB_ANSWERS_MAX) {
+    if (_kiv_web.held + n > KIV_WEB_ANSWERS_MAX) {
         kiv_printf("answers together larger than %d bytes\n", KIV_WEB_ANSWERS_MAX);
         _kiv_web_fail(page);
         return -1;
@@ -224,7 +221,7 @@ static int _kiv_web_append(kiv_web *page, const void *bytes, int n) {
         _kiv_web_fail(page);
         return -1;
     }
-    _kiv_web_held += n;
+    _kiv_web.held += n;
     page->_held += n;
     memcpy(page->_response.data + page->_response.len, bytes, (size_t)n);
     page->_response.len += n;
@@ -321,60 +318,131 @@ static bool _kiv_web_open(kiv_web *page, const in_addr *addr) {
     return true;
 }
 
-// Joins the lookup of name under way, or starts one with the first of the lookup's log lines; null (logged) when
-// no lookup can be started.
-static _kiv_web_lookup *_kiv_web_lookup_join(const char *name) {
-    auto &pending = _kiv_web_pending();
-    auto it = pending.find(name);
-    if (it == pending.end()) {
-        kiv_printf("gethostbyname ...\n");
-        kiv_net_lookup *net = kiv_net_lookup_start(name);
-        if (!net) {
-            kiv_printf("gethostbyname(%s): no thread for the lookup\n", kiv_log_text(name).c_str());
-            return nullptr;
-        }
-        _kiv_web_lookup *lookup = new _kiv_web_lookup();
-        lookup->name = name;
-        lookup->net = net;
-        it = pending.emplace(name, lookup).first;
-    }
-    it->second->users++;
-    return it->second;
+// What a part of one step leaves: the exchange over (done or failed), going on with nothing more to do now, going on
+// with bytes read (so the drain loop steps again), or through, so the step goes on with the next part.
+enum _kiv_web_step_result { _KIV_STEP_OVER, _KIV_STEP_WAIT, _KIV_STEP_READ, _KIV_STEP_NEXT };
+
+static _kiv_web_step_result _kiv_web_fail_step(kiv_web *page) {
+    _kiv_web_fail(page);
+    return _KIV_STEP_OVER;
 }
 
-// Asks whether the lookup has ended; the first to see it end logs its result and caches a found address, and
-// the name leaves the lookups under way, so that a later request asks again or finds the cache.
-static int _kiv_web_lookup_step(_kiv_web_lookup *lookup) {
-    if (lookup->result)
-        return lookup->result;
+// Over (logged) once the inactivity allowance or the overall deadline has passed; asked before any socket call.
+static bool _kiv_web_expired(kiv_web *page) {
+    if (kiv_web_get_ticks() > page->timeout) {
+        kiv_printf("timeout :: state = %d\n", (int)page->state);
+        _kiv_web_fail(page);
+        return true;
+    }
+    if (kiv_web_get_ticks() > page->_deadline) {
+        kiv_printf("deadline :: state = %d, not over within %d s\n", (int)page->state, KIV_WEB_DEADLINE);
+        _kiv_web_fail(page);
+        return true;
+    }
+    return false;
+}
+
+// The name being looked up beside the frame loop: the socket is made once the address is known.
+static _kiv_web_step_result _kiv_web_step_lookup(kiv_web *page) {
     in_addr a;
-    int err = 0;
-    long rc = kiv_net_lookup_poll(lookup->net, &a, &err);
-    if (rc == KIV_NET_AGAIN)
-        return 0;
-    kiv_net_lookup_forget(lookup->net);
-    lookup->net = nullptr;
-    _kiv_web_pending().erase(lookup->name);
-    if (rc != 0) {
-        kiv_printf("gethostbyname(%s) == null; h_errno = %d\n", kiv_log_text(lookup->name).c_str(), err);
-        return lookup->result = -1;
-    }
-    kiv_printf("kiv_gethostbyname('%s') cached\n", kiv_log_text(lookup->name).c_str());
-    _kiv_web_cache().emplace(lookup->name, HostAddr(a));
-    return lookup->result = 1;
+    long found = kiv_net_lookup_poll(page->_lookup, &a, nullptr);
+    if (found == KIV_NET_AGAIN)
+        return _KIV_STEP_WAIT;
+    kiv_net_lookup_forget(page->_lookup);
+    page->_lookup = nullptr;
+    return _kiv_web_open(page, found == 0 ? &a : nullptr) ? _KIV_STEP_NEXT : _KIV_STEP_OVER;
 }
 
-// An exchange lets go of its lookup; the last one forgets a lookup still under way without waiting for it.
-static void _kiv_web_lookup_leave(kiv_web *page) {
-    _kiv_web_lookup *lookup = page->_lookup;
-    page->_lookup = nullptr;
-    if (!lookup || --lookup->users > 0)
-        return;
-    if (lookup->net) {
-        kiv_net_lookup_forget(lookup->net);
-        _kiv_web_pending().erase(lookup->name);
+// Asks for the connection once; it completes in the background and shows as a writable socket.
+static _kiv_web_step_result _kiv_web_step_connect(kiv_web *page) {
+    in_addr to;
+    memcpy(&to, page->their_addr, sizeof(to));
+    if (kiv_net_connect(page->sockfd, &to, page->port) == KIV_NET_FAIL) {
+        kiv_printf("connect: %d\n", kiv_net_last_error());
+        return _kiv_web_fail_step(page);
     }
-    delete lookup;
+    page->state = KIV_WEB_SENDING;
+    kiv_web_reset_timeout(page);
+    return _KIV_STEP_NEXT;
+}
+
+// The socket's readiness flags (as kiv_net_ready_many's): kiv_web_ready_all's answer when it asked for this
+// frame, else asked now; false (failed, logged) when the poll itself fails.
+static bool _kiv_web_readiness(kiv_web *page, unsigned char *ready) {
+    if (page->_ready & 4) {
+        *ready = (unsigned char)(page->_ready & 3);
+        page->_ready = 0;
+        return true;
+    }
+    if (kiv_net_ready_many(&page->sockfd, 1, ready) != KIV_NET_FAIL)
+        return true;
+    _kiv_web_perror("select");
+    _kiv_web_fail(page);
+    return false;
+}
+
+static _kiv_web_step_result _kiv_web_step_send(kiv_web *page, bool writable) {
+    if (!writable)
+        return _KIV_STEP_WAIT;
+    kiv_web_buffer &rq = page->_request;
+    long n = kiv_net_send(page->sockfd, rq.data + rq.pos, (size_t)(rq.len - rq.pos));
+    if (n == KIV_NET_FAIL) {
+        _kiv_web_perror("send");
+        return _kiv_web_fail_step(page);
+    }
+    if (n > 0) {
+        rq.pos += (int)n;
+        kiv_web_reset_timeout(page);
+    }
+    if (rq.pos >= rq.len)
+        page->state = KIV_WEB_RECEIVING;
+    return _KIV_STEP_WAIT;
+}
+
+// One read; the server's close ends the exchange, judged by _kiv_web_end.
+static _kiv_web_step_result _kiv_web_step_receive(kiv_web *page, bool readable) {
+    if (!readable)
+        return _KIV_STEP_WAIT;
+    unsigned char buf[_KIV_WEB_READ];
+    long n = kiv_net_recv(page->sockfd, buf, sizeof(buf));
+    if (n == KIV_NET_AGAIN)
+        return _KIV_STEP_WAIT;
+    if (n == KIV_NET_FAIL) {
+        _kiv_web_perror("recv");
+        return _kiv_web_fail_step(page);
+    }
+    if (n == 0) {
+        if (_kiv_web_end(page) == 0)
+            page->state = KIV_WEB_DONE;
+        return _KIV_STEP_OVER;
+    }
+    kiv_web_reset_timeout(page);
+    return _kiv_web_take(page, buf, (int)n) == 0 ? _KIV_STEP_READ : _KIV_STEP_OVER;
+}
+
+// One step from where the exchange stands; retry tells whether it read something, as the result does.
+static _kiv_web_step_result _kiv_web_step(kiv_web *page) {
+    page->retry = 0;
+    if (page->state == KIV_WEB_DONE || page->error || _kiv_web_expired(page))
+        return _KIV_STEP_OVER;
+    _kiv_web_step_result r = _KIV_STEP_NEXT;
+    if (page->state == KIV_WEB_CONNECTING && page->_lookup)
+        r = _kiv_web_step_lookup(page);
+    if (r == _KIV_STEP_NEXT && page->state == KIV_WEB_CONNECTING)
+        r = _kiv_web_step_connect(page);
+    if (r != _KIV_STEP_NEXT)
+        return r;
+    unsigned char ready = 0;
+    if (!_kiv_web_readiness(page, &ready))
+        return _KIV_STEP_OVER;
+    if (page->state == KIV_WEB_SENDING)
+        r = _kiv_web_step_send(page, (ready & 2) != 0);
+    else if (page->state == KIV_WEB_RECEIVING)
+        r = _kiv_web_step_receive(page, (ready & 1) != 0);
+    else
+        r = _KIV_STEP_OVER;
+    page->retry = r == _KIV_STEP_READ;
+    return r;
 }
 
 // --- public functions
@@ -382,33 +450,18 @@ static void _kiv_web_lookup_leave(kiv_web *page) {
 int kiv_web_init() {
     if (kiv_net_startup() != 0)
         return -1;
-    _kiv_web_is_init = 1;
+    _kiv_web._kiv_web_is_init = 1;
     return 0;
 }
 
 void kiv_web_deinit() {
-    if (_kiv_web_is_init)
+    if (_kiv_web._kiv_web_is_init)
         kiv_net_cleanup();
-    _kiv_web_is_init = 0;
+    _kiv_web._kiv_web_is_init = 0;
 }
 
 in_addr *kiv_gethostbyname(const char *name) {
-    if (!name)
-        return nullptr;
-    auto &cache = _kiv_web_cache();
-    auto it = cache.find(name);
-    if (it == cache.end()) {
-        kiv_printf("gethostbyname ...\n");
-        in_addr a;
-        int err = 0;
-        if (!kiv_net_resolve4(name, &a, &err)) {
-            kiv_printf("gethostbyname(%s) == null; h_errno = %d\n", kiv_log_text(name).c_str(), err);
-            return nullptr;
-        }
-        kiv_printf("kiv_gethostbyname('%s') cached\n", kiv_log_text(name).c_str());
-        it = cache.emplace(name, HostAddr(a)).first;
-    }
-    return it->second.ok ? &it->second.value : nullptr;
+    return kiv_net_lookup_now(name);
 }
 
 kiv_web *kiv_web_create(const char *host, int port, const char *path, const void *post, int postlen, int timeout) {
@@ -459,15 +512,15 @@ kiv_web *kiv_web_create_n(const char *host, size_t hostlen, int port, const char
     page->_request.data[page->_request.len] = 0; // the head reads as text
 
     // Cached, numeric and empty names are answered at once; any other is looked up beside the frame loop.
-    in_addr numeric;
-    if (!page->host[0] || _kiv_web_cache().count(page->host) || kiv_net_parse4(page->host, &numeric)) {
+    in_addr known;
+    if (!page->host[0] || kiv_net_lookup_cached(page->host, &known) || kiv_net_parse4(page->host, &known)) {
         if (!_kiv_web_open(page, kiv_gethostbyname(page->host)))
             return page;
-    } else if (!(page->_lookup = _kiv_web_lookup_join(page->host))) {
+    } else if (!(page->_lookup = kiv_net_lookup_start(page->host))) {
         _kiv_web_fail(page);
         return page;
     }
-    page->state = 1;
+    page->state = KIV_WEB_CONNECTING;
     return page;
 }
 
@@ -496,13 +549,12 @@ int _kiv_web_take(kiv_web *page, const void *bytes, int n) {
             int tail = page->_response.len - page->header;
             _kiv_web_cut(page, 0);
             page->_held -= tail;
-            _kiv_web_held -= tail;
+            _kiv_web.held -= tail;
             page->_chunked = 1;
             r = _kiv_web_unchunk(page, in + n - tail, tail);
         }
     }
-    page->data = page->_response.data + page->header;
-    page->len = page->_response.len - page->header;
+    _kiv_web_body(page);
     return r;
 }
 
@@ -563,102 +615,18 @@ int _kiv_web_end(kiv_web *page) {
 int _kiv_web_poll(kiv_web *page) {
     if (!page)
         return 1;
-    page->retry = 0;
-    if (page->state == 4 || page->error)
-        return 1;
-    if (kiv_web_get_ticks() > page->timeout) {
-        kiv_printf("timeout :: state = %d\n", page->state);
-        _kiv_web_fail(page);
-        return 1;
-    }
-    if (kiv_web_get_ticks() > page->_deadline) {
-        kiv_printf("deadline :: state = %d, not over within %d s\n", page->state, KIV_WEB_DEADLINE);
-        _kiv_web_fail(page);
-        return 1;
-    }
-    if (page->state == 1 && page->_lookup) {
-        int found = _kiv_web_lookup_step(page->_lookup);
-        if (!found)
-            return 0;
-        const in_addr *addr = found > 0 ? &_kiv_web_cache()[page->_lookup->name].value : nullptr;
-        _kiv_web_lookup_leave(page);
-        if (!_kiv_web_open(page, addr))
-            return 1;
-    }
-    if (page->state == 1) {
-        in_addr to;
-        memcpy(&to, page->their_addr, sizeof(to));
-        if (kiv_net_connect(page->sockfd, &to, page->port) == KIV_NET_FAIL) {
-            kiv_printf("connect: %d\n", kiv_net_last_error());
-            _kiv_web_fail(page);
-            return 1;
-        }
-        page->state = 2;
-        kiv_web_reset_timeout(page);
-    }
-    bool rd = false, wr = false;
-    if (page->_ready & 1) {
-        rd = (page->_ready & 2) != 0;
-        wr = (page->_ready & 4) != 0;
-        page->_ready = 0;
-    } else if (kiv_net_ready(page->sockfd, &rd, &wr) == KIV_NET_FAIL) {
-        _kiv_web_perror("select");
-        _kiv_web_fail(page);
-        return 1;
-    }
-    if (page->state == 2) {
-        if (!wr)
-            return 0;
-        kiv_web_buffer &rq = page->_request;
-        long n = kiv_net_send(page->sockfd, rq.data + rq.pos, (size_t)(rq.len - rq.pos));
-        if (n == KIV_NET_FAIL) {
-            _kiv_web_perror("send");
-            _kiv_web_fail(page);
-            return 1;
-        }
-        if (n > 0) {
-            rq.pos += (int)n;
-            kiv_web_reset_timeout(page);
-        }
-        if (rq.pos >= rq.len)
-            page->state = 3;
-        return 0;
-    }
-    if (page->state == 3) {
-        if (!rd)
-            return 0;
-        unsigned char buf[_KIV_WEB_READ];
-        long n = kiv_net_recv(page->sockfd, buf, sizeof(buf));
-        if (n == KIV_NET_AGAIN)
-            return 0;
-        if (n == KIV_NET_FAIL) {
-            _kiv_web_perror("recv");
-            _kiv_web_fail(page);
-            return 1;
-        }
-        if (n == 0) {
-            if (_kiv_web_end(page) == 0)
-                page->state = 4;
-            return 1;
-        }
-        kiv_web_reset_timeout(page);
-        if (_kiv_web_take(page, buf, (int)n) != 0)
-            return 1;
-        page->retry = 1;
-        return 0;
-    }
-    return 1;
+    return _kiv_web_step(page) == _KIV_STEP_OVER;
 }
 
 void kiv_web_ready_all(kiv_web *const *pages, int n) {
-    static std::vector<int> fds;
-    static std::vector<kiv_web *> waiting;
-    static std::vector<unsigned char> flags;
+    std::vector<int> &fds = _kiv_web.ready_fds;
+    std::vector<kiv_web *> &waiting = _kiv_web.ready_pages;
+    std::vector<unsigned char> &flags = _kiv_web.ready_flags;
     fds.clear();
     waiting.clear();
     for (int i = 0; i < n; i++) {
         kiv_web *p = pages[i];
-        if (p && !p->error && (p->state == 2 || p->state == 3) && p->sockfd >= 0) {
+        if (p && !p->error && (p->state == KIV_WEB_SENDING || p->state == KIV_WEB_RECEIVING) && p->sockfd >= 0) {
             fds.push_back(p->sockfd);
             waiting.push_back(p);
         }
@@ -667,7 +635,7 @@ void kiv_web_ready_all(kiv_web *const *pages, int n) {
     if (fds.empty() || kiv_net_ready_many(fds.data(), (int)fds.size(), flags.data()) == KIV_NET_FAIL)
         return; // each step asks on its own and reports the failure
     for (size_t i = 0; i < waiting.size(); i++)
-        waiting[i]->_ready = 1 | (flags[i] & 1 ? 2 : 0) | (flags[i] & 2 ? 4 : 0);
+        waiting[i]->_ready = 4 | flags[i];
 }
 
 int kiv_web_poll(kiv_web *page) {
@@ -675,9 +643,10 @@ int kiv_web_poll(kiv_web *page) {
         return 1;
     long long start = page->_wire;
     for (;;) {
-        if (_kiv_web_poll(page))
+        _kiv_web_step_result r = _kiv_web_step(page);
+        if (r == _KIV_STEP_OVER)
             return 1;
-        if (!page->retry || page->_wire - start >= KIV_WEB_POLL_READ_MAX)
+        if (r != _KIV_STEP_READ || page->_wire - start >= KIV_WEB_POLL_READ_MAX)
             return 0;
     }
 }
@@ -694,32 +663,29 @@ void kiv_web_get_header(kiv_web *page, char *dest, int dlen, const char *name) {
     memset(dest, 0, (size_t)dlen);
     if (!page || !name || !page->_response.data || strlen(name) > 254)
         return;
+    // Matched in this case only, from the start of a line, the status line included.
     std::string key = std::string(name) + ":";
     const char *d = (const char *)page->_response.data;
     int h = page->header, k = (int)key.size();
-    for (int line = 0; line + k <= h;) {
-        if (!memcmp(d + line, key.data(), (size_t)k)) {
-            int i = line + k, o = 0;
-            while (i < h && d[i] == ' ')
-                i++;
-            while (i < h && d[i] != '\r' && d[i] != '\n' && o < dlen - 1)
-                dest[o++] = d[i++];
-            return;
-        }
-        const char *nl = (const char *)memchr(d + line, '\n', (size_t)(h - line));
-        if (!nl)
-            break;
-        line = (int)(nl - d) + 1;
-    }
+    _kiv_web_head_lines(page, [&](int line, int) {
+        if (line + k > h || memcmp(d + line, key.data(), (size_t)k) != 0)
+            return false;
+        int i = line + k, o = 0;
+        while (i < h && d[i] == ' ')
+            i++;
+        while (i < h && d[i] != '\r' && d[i] != '\n' && o < dlen - 1)
+            dest[o++] = d[i++];
+        return true;
+    });
 }
 
 void kiv_web_destroy(kiv_web *page) {
     if (!page)
         return;
-    _kiv_web_lookup_leave(page);
+    kiv_net_lookup_forget(page->_lookup);
     if (page->sockfd != -1)
         kiv_net_close(page->sockfd);
-    _kiv_web_held -= page->_held;
+    _kiv_web.held -= page->_held;
     free(page->_request.data);
     free(page->_response.data);
     free(page);
@@ -759,11 +725,11 @@ void kiv_web_urlencode(char *out, int len, const char *in, int l) {
 }
 
 long long kiv_web_answers_held() {
-    return _kiv_web_held;
+    return _kiv_web.held;
 }
 
 void kiv_web_set_clock(long (*source)()) {
-    _kiv_web_clock = source;
+    _kiv_web.clock = source;
 }
 
 std::string web_urlencode(const char *v, int len) {

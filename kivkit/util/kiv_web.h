@@ -1,6 +1,6 @@
 // A small HTTP/1.0 client stepped from the frame loop: one record carries one exchange from name lookup to the
-// server's close; nothing blocks: a name neither cached nor numeric is looked up beside the frame loop. Also
-// percent-encoding and a name cache.
+// server's close; nothing blocks: a name neither cached nor numeric is looked up beside the frame loop (the
+// process's lookup service, kiv_platform-net.h). Also percent-encoding.
 // The answer's framing is checked when the server closes: a status line other than HTTP/1.x NNN gives status 0,
 // a body shorter than its Content-Length fails; a chunked body is decoded as it arrives and fails when malformed
 // or cut short.
@@ -40,7 +40,16 @@ struct kiv_web_buffer {
     unsigned char *data;
 };
 
-struct _kiv_web_lookup;
+struct kiv_net_lookup;
+
+// Where an exchange stands; the numbers are those the log lines print. A failure (error 1) leaves it where it was.
+enum kiv_web_state {
+    KIV_WEB_NOT_STARTED = 0, // creation failed
+    KIV_WEB_CONNECTING = 1,  // socket made, connect not yet asked (or the name still being looked up)
+    KIV_WEB_SENDING = 2,
+    KIV_WEB_RECEIVING = 3,
+    KIV_WEB_DONE = 4,
+};
 
 struct kiv_web {
     unsigned char *data; // first body byte inside the response; null before the first read
@@ -53,7 +62,7 @@ struct kiv_web {
     kiv_web_buffer _request;
     kiv_web_buffer _response;
     int header; // offset of the first body byte; 0 before the first read
-    int state;  // 0 creation failed, 1 connecting, 2 sending, 3 receiving, 4 done
+    kiv_web_state state;
     long timeout;
     long _timeout;
     int sockfd;
@@ -64,12 +73,12 @@ struct kiv_web {
     int _scan_prev;
     int _head_done;
     // Readiness asked for many exchanges at once by kiv_web_ready_all, used by the next step instead of its own
-    // query: bit 0 known, bit 1 readable, bit 2 writable.
+    // query: kiv_net_ready_many's flags (1 readable, 2 writable) and 4 once known.
     int _ready;
     long _deadline; // the overall deadline (KIV_WEB_DEADLINE after creation) on the same clock as timeout
     int _held;      // the bytes this exchange adds to kiv_web_answers_held
-    // The name lookup still under way (state 1, no socket yet); shared by the exchanges waiting on the same name.
-    _kiv_web_lookup *_lookup;
+    // The name lookup still under way (state 1, no socket yet); shared by every client waiting on the same name.
+    kiv_net_lookup *_lookup;
     long long _wire; // bytes received, chunk framing included
     // Set once the head is in and its one transfer coding is chunked: the body is decoded as it arrives. Where the
     // decoder stands, the chunk size read or the data bytes still to come, and the length of the size line so far.
@@ -138,9 +147,16 @@ public:
     bool has_error() const { return !page || page->error != 0; }
     int get_status() const { return page ? kiv_web_get_status(page) : 0; }
     std::string get_response() const {
-        if (!page || !page->data || page->len <= 0)
-            return std::string();
-        return std::string((const char *)page->data, (size_t)page->len);
+        std::string body;
+        get_response(body);
+        return body;
+    }
+    // The body into out, copied once from the answer's buffer; a large body then need not be copied again.
+    void get_response(std::string &out) const {
+        if (page && page->data && page->len > 0)
+            out.assign((const char *)page->data, (size_t)page->len);
+        else
+            out.clear();
     }
     void close() {
         if (page) {
