@@ -20,6 +20,7 @@
 #endif
 
 #include "kiv_driver-audio.h"
+#include "kiv_driver-audio_int.h"
 #include "kiv_driver.h"
 
 extern char **environ;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "bench_window.h"
+#include "kiv_driver_int.h"
 
 namespace {
 

@@ -8,6 +8,7 @@
 #include "kiv_json.h"
 #include "kiv_printf.h"
 #include "kiv_var.h"
+#include "kiv_var_int.h"
 #include "mods.h"
 
 // Each *_call answers none for every action it does not know.

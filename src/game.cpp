@@ -16,11 +16,8 @@
 #include "kiv_driver.h"
 #include "kiv_event.h"
 #include "kiv_font.h"
-#include "kiv_font_int.h"
 #include "kiv_gfx.h"
-#include "kiv_gfx_int.h"
 #include "kiv_mixer.h"
-#include "kiv_mixer_int.h"
 #include "kiv_platform.h"
 #include "kiv_social.h"
 #include "kiv_web.h"
@@ -170,9 +167,9 @@ void Game::loop() {
     // One wall-clock second for every hot-reload check of the frame.
     time_t wall = time(nullptr);
     if (!_headless) {
-        _gfx_reload_check(wall);
-        _font_reload_check(wall);
-        _mixer_reload_check(wall);
+        gfx_reload_check(wall);
+        font_reload_check(wall);
+        mixer_reload_check(wall);
     }
     long now = driver_timer_get_ticks();
     if (_game_loop_prev < 0)

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "kiv_driver-audio.h"
+#include "kiv_driver-audio_int.h"
 #include "kiv_driver.h"
 #include "kiv_mixer.h"
 #include "sound_testutil.h"

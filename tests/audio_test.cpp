@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "kiv_driver-audio.h"
+#include "kiv_driver-audio_int.h"
 #include "kiv_driver.h"
 #include "sound_testutil.h"
 #include "stdout_testutil.h"

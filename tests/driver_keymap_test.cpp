@@ -4,6 +4,7 @@
 #include <SDL.h>
 
 #include "kiv_driver.h"
+#include "kiv_driver_int.h"
 #include "kiv_event.h"
 
 namespace {

@@ -511,7 +511,7 @@ TEST_F(FontTest, ChangedFontFilesAreReadOnceSettled) {
     for (const Row &r : rows) {
         if (r.write_a > 0)
             write(r.write_a, r.mtime);
-        _font_reload_check(r.now);
+        font_reload_check(r.now);
         EXPECT_FLOAT_EQ(font_get_width(id, "A"), r.want_a) << r.name;
         EXPECT_EQ(font_load("live", 24), id) << r.name;
     }
@@ -519,7 +519,7 @@ TEST_F(FontTest, ChangedFontFilesAreReadOnceSettled) {
     write(75, t + 38);
     struct timeval later[2] = {{t + 38, 400000}, {t + 38, 400000}};
     ASSERT_EQ(utimes(path.c_str(), later), 0);
-    _font_reload_check(t + 50);
+    font_reload_check(t + 50);
     EXPECT_FLOAT_EQ(font_get_width(id, "A"), 75) << "same second, another size";
     driver_deinit();
     EXPECT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0);
@@ -582,7 +582,7 @@ TEST_F(FontFileTest, OtherSizesFollowAReparseOnTheirNextLookup) {
 TEST_F(FontFileTest, OneScanLookServesEveryEntryOfAFile) {
     const std::string path = write("twice.fnt", grid_font());
     const int a = _font_add("twice:1", 0, 0, path.c_str()), b = _font_add("twice:2", 0, 0, path.c_str());
-    _font_reload_check(time(nullptr) + 10);
+    font_reload_check(time(nullptr) + 10);
     for (int id : {a, b})
         EXPECT_FLOAT_EQ(font_get_width(id, "A"), 10) << id;
 }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "kiv_driver.h"
+#include "kiv_driver_int.h"
 #include "kiv_event.h"
 #include "kiv_gfx.h"
 #include "kiv_gfx_int.h"

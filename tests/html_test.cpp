@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "kiv_html.h"
+#include "kiv_html_int.h"
 #include "kiv_json.h"
 #include "locale_testutil.h"
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "kiv_driver-audio.h"
+#include "kiv_driver-audio_int.h"
 #include "kiv_driver.h"
 #include "kiv_mixer.h"
 #include "kiv_mixer_int.h"
@@ -194,7 +195,7 @@ TEST_F(MixerTest, ReloadNoticesChangedFilesOnce) {
         if (row.touch)
             set_mtime(alt + row.touch, row.mtime);
         testing::internal::CaptureStdout();
-        _mixer_reload_check(row.now);
+        mixer_reload_check(row.now);
         std::string log = testing::internal::GetCapturedStdout();
         if (row.log.empty())
             EXPECT_EQ(log, "") << row.name;
@@ -279,7 +280,7 @@ TEST_F(MixerTest, ReloadedFilesAreHeard) {
         now += 10;
         set_mtime(path, now - 2);
         testing::internal::CaptureStdout();
-        _mixer_reload_check(now);
+        mixer_reload_check(now);
         std::string log = testing::internal::GetCapturedStdout();
         EXPECT_NE(log.find(row.log), std::string::npos)
             << row.name << ": expected '" << row.log << "' in '" << log << "'";

@@ -14,6 +14,7 @@
 
 #include "game.h"
 #include "kiv_driver.h"
+#include "kiv_driver_int.h"
 #include "kiv_event.h"
 #include "kiv_gfx.h"
 #include "mods.h"

@@ -22,6 +22,7 @@
 #include <stb/stb_image.h>
 
 #include "kiv_driver.h"
+#include "kiv_driver_int.h"
 
 // Largest picture decoded at all (pixels): a header may claim any size, and decoding allocates 4 bytes a pixel.
 static const long long _IMAGE_PIXMAX = 1LL << 26;

@@ -13,6 +13,8 @@
 #include <vorbis/vorbisfile.h>
 
 #include "kiv_driver-audio.h"
+#include "kiv_driver-audio_int.h"
+#include "kiv_driver_int.h"
 #include "kiv_platform.h"
 #include "kiv_printf.h"
 

@@ -391,10 +391,10 @@ void font_reload(int fid) {
 }
 
 void font_reload_auto() {
-    _font_reload_check(time(nullptr));
+    font_reload_check(time(nullptr));
 }
 
-void _font_reload_check(time_t now) {
+void font_reload_check(time_t now) {
     if (!_font || !driver_file_check_due(&_font->reload_checked, now))
         return;
     // One look at each file, however many sizes share it and under however many page names it was read.

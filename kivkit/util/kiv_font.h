@@ -23,6 +23,8 @@ int font_load(const char *name, int size);
 // (logged with its cause) leaves the last glyphs.
 void font_reload(int fid);
 void font_reload_auto();
+// font_reload_auto at the given wall-clock second: the frame loop passes one clock to every module.
+void font_reload_check(time_t now);
 void font_set_margins(int fid, float top, float right, float bottom, float left);
 float font_get_width(int fid, const char *s);
 float font_get_height(int fid, const char *s, float w);

@@ -56,10 +56,6 @@ const char *_font_find(const char *name);
 const char *_font_filter(const char *s);
 void _font_draw(int fid, const char *s, float x, float y);
 
-// --- for the frame loop
-// font_reload_auto at the given wall-clock second: the frame loop passes one clock to every module.
-void _font_reload_check(time_t now);
-
 // --- the plain code behind wrapping, caret search, loading and drawing, which tests drive without a window
 void _font_wrap_calc(int fid, const char *s, float w, FontWrap &out);
 int _font_dist(GfxRect &r, int x, int y);

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "kiv_driver.h"
+#include "kiv_driver_int.h"
 #include "kiv_event.h"
 #include "kiv_glext.h"
 #include "kiv_json.h"
@@ -624,10 +625,10 @@ void _gfx_tex_recycle() {
 }
 
 void gfx_reload_auto() {
-    _gfx_reload_check(time(nullptr));
+    gfx_reload_check(time(nullptr));
 }
 
-void _gfx_reload_check(time_t now) {
+void gfx_reload_check(time_t now) {
     if (_gfx && driver_file_check_due(&_gfx->reload_checked, now))
         _gfx_reload_scan(now);
 }

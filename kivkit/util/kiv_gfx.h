@@ -93,6 +93,8 @@ int gfx_tex_load(const char *name);
 void gfx_tex_reload(int id);
 int gfx_tex_get_id(int id);
 void gfx_reload_auto();
+// gfx_reload_auto at the given wall-clock second: the frame loop passes one clock to every module.
+void gfx_reload_check(time_t now);
 bool driver_gfx_exists(const char *name);
 const char *driver_gfx_fname(const char *name);
 void gfx_atlas_load(const char *name);

@@ -27,8 +27,6 @@ bool _gfx_clip_test(GfxRect &clip, GfxRect *dst, GfxRect *src);
 GfxRect _gfx_get_focus_fixed();
 GfxTexture &_gfx_get_tex(int id);
 GfxImage &_gfx_get_img(int id);
-// gfx_reload_auto at the given wall-clock second: the frame loop passes one clock to every module.
-void _gfx_reload_check(time_t now);
 // The file-change scan of the check, without its once-a-second gate.
 void _gfx_reload_scan(time_t now);
 

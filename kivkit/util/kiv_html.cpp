@@ -1,5 +1,6 @@
 // Markup scanner over var dicts: one dict per tag, in text order. A codec of the engine library.
 #include "kiv_html.h"
+#include "kiv_html_int.h"
 
 #include <algorithm>
 #include <climits>

@@ -9,6 +9,8 @@
 
 #include "json/JSON_parser.h"
 #include "kiv_printf.h"
+#include "kiv_var.h"
+#include "kiv_var_int.h"
 
 // --- constants
 

@@ -126,10 +126,10 @@ void mixer_loop() {
 }
 
 void mixer_reload_auto() {
-    _mixer_reload_check(time(nullptr));
+    mixer_reload_check(time(nullptr));
 }
 
-void _mixer_reload_check(time_t now) {
+void mixer_reload_check(time_t now) {
     if (!_mixer || !driver_file_check_due(&_mixer->last_check, now))
         return;
     _mixer_reload_table(

@@ -14,6 +14,8 @@ void mixer_init();
 void mixer_deinit();
 void mixer_loop();
 void mixer_reload_auto();
+// mixer_reload_auto at the given wall-clock second: the frame loop passes one clock to every module.
+void mixer_reload_check(time_t now);
 int mixer_sample_load(const char *name);
 void mixer_sample_play(int v, float vol, float pan);
 int mixer_stream_load(const char *name);

@@ -33,6 +33,3 @@ struct _MixerData {
 };
 
 extern _MixerData *_mixer;
-
-// mixer_reload_auto at the given wall-clock second: the frame loop passes one clock to every module.
-void _mixer_reload_check(time_t now);

@@ -1,6 +1,7 @@
 // The dynamic value var: handle, scalar kinds, lists, dicts and the list and text helpers.
 // Used by every module that passes parameters, events, documents or script values.
 #include "kiv_var.h"
+#include "kiv_var_int.h"
 
 #include <algorithm>
 #include <cfloat>

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "kiv_driver.h"
+#include "kiv_driver_int.h"
 #include "kiv_gfx.h"
 #include "kiv_gfx_int.h"
 #include "kiv_glext.h"

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "kiv_driver_int.h"
 #include "kiv_glext.h"
 
 #include <stb_image_write.h>

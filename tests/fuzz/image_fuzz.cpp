@@ -7,6 +7,7 @@
 
 #include "fuzz_check.h"
 #include "kiv_driver.h"
+#include "kiv_driver_int.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size > 1 << 20)

@@ -12,6 +12,7 @@
 
 #include "fuzz_check.h"
 #include "kiv_driver-audio.h"
+#include "kiv_driver-audio_int.h"
 #include "kiv_driver.h"
 
 static std::string _dir;

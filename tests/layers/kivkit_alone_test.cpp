@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "kiv_driver.h"
+#include "kiv_driver_int.h"
 #include "kiv_gfx.h"
 #include "kiv_glext.h"
 
