@@ -8,7 +8,6 @@
 #include "kiv_json.h"
 #include "kiv_printf.h"
 #include "kiv_var.h"
-#include "kiv_var_int.h"
 #include "mods.h"
 
 // Each *_call answers none for every action it does not know.
@@ -68,11 +67,9 @@ inline void ext_do_event(Game &game, var evt) {
     // A text value is read where it is, not copied whole for its first 256 bytes.
     const var &v = evt["value"];
     std::string other;
-    const std::string *text = &other;
-    if (v.__type__() == VAR_STRING)
-        text = &static_cast<const _var_string *>(v.value)->value;
-    else
-        other = v.__str__();
+    const std::string *text = var_text(v);
+    if (!text)
+        text = &(other = v.__str__());
     size_t size = text->size();
     std::string value = kiv_log_text(text->data(), size > 256 ? 256 : size);
     if (size > 256)

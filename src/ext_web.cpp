@@ -3,6 +3,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <deque>
+#include <utility>
 #include <vector>
 
 #include "ext_header.h"
@@ -81,11 +82,11 @@ void ext_web_loop(Game &game) {
             gprint("web_loop 0x%" PRIxPTR ": status = %d\n", (uintptr_t)r, r->get_status());
         } else if (!r->_callback.empty()) {
             // The body goes straight into the event's string, so a large answer is copied once on this side.
-            _var_string *body = new _var_string();
-            r->get_response(body->value);
+            std::string body;
+            r->get_response(body);
             var evt = var_dict();
             evt["type"] = var(r->_callback);
-            evt["value"] = var(body);
+            evt["value"] = var(std::move(body));
             ext_do_event(game, evt);
         }
         r->close();

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 #include <cstring>
 #include <functional>
 
@@ -82,6 +83,11 @@ var::var(const char *v) : value(nullptr) {
 }
 var::var(const std::string &v) : value(nullptr) {
     __init__(v);
+}
+var::var(std::string &&v) : value(nullptr) {
+    _var_string *o = new _var_string();
+    o->value = std::move(v);
+    __init__(o);
 }
 var::var(var_object *o) : value(nullptr) {
     __init__(o);

@@ -30,6 +30,8 @@ public:
     var(bool v);
     var(const char *v);
     var(const std::string &v);
+    // Takes the bytes over, so a large text becomes a value without a copy.
+    var(std::string &&v);
     var(var_object *o);
     var(const var &o);
     var(var &&o) noexcept;
