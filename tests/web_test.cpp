@@ -23,6 +23,7 @@
 
 #include "ext_header.h"
 #include "kiv_web.h"
+#include "kiv_web_int.h"
 #include "mods_testutil.h"
 #include "resolver_testutil.h"
 #include "stdout_testutil.h"

@@ -1,6 +1,7 @@
 // The HTTP/1.0 client: non-blocking exchanges stepped by the web extension (and anyone else) once per frame,
 // and percent-encoding; names are looked up through the process's lookup service (kiv_platform-net.cpp).
 #include "kiv_web.h"
+#include "kiv_web_int.h"
 
 #include <cctype>
 #include <cerrno>

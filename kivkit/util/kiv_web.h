@@ -98,15 +98,6 @@ kiv_web *kiv_web_create(const char *host, int port, const char *path, const void
 // The same with explicit text lengths, so a NUL inside script text is seen and refused.
 kiv_web *kiv_web_create_n(const char *host, size_t hostlen, int port, const char *path, size_t pathlen,
                           const void *post, int postlen, int timeout);
-// Appends received bytes to the answer and finds the end of its head: the receive step and the fuzzer share it.
-// 0 on success, -1 (error set) when the answer outgrows its limits.
-int _kiv_web_take(kiv_web *page, const void *bytes, int n);
-// Judges the answer once the server has closed: the status line, the Content-Length and the chunked framing; a
-// chunked body is decoded in place. The receive step and the fuzzer share it. 0 when the answer stands, -1 (error
-// set, one log line) when not.
-int _kiv_web_end(kiv_web *page);
-// One step; 1 when the exchange is over.
-int _kiv_web_poll(kiv_web *page);
 // One readiness query for every exchange that waits on its socket, so that stepping many costs one system call
 // instead of one each; the next kiv_web_poll of each uses the answer.
 void kiv_web_ready_all(kiv_web *const *pages, int n);

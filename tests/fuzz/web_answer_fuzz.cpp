@@ -11,6 +11,7 @@
 
 #include "fuzz_check.h"
 #include "kiv_web.h"
+#include "kiv_web_int.h"
 
 static kiv_web *feed(const std::string &answer, size_t step) {
     kiv_web *page = kiv_web_create("127.0.0.1", 1, "/", nullptr, 0, 30);
