@@ -29,7 +29,7 @@ command -v "$cxx" >/dev/null || {
 }
 cache="${KIV_DEPS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/kivgame-deps}"
 key="$cache/$triplet-gcc$("$cc" -dumpfullversion)"
-jobs="$(nproc)"
+jobs="${JOBS:-$(nproc)}"
 mkdir -p "$key/resolved" "$cache/src"
 
 host="$(. /etc/os-release && echo "${VERSION_CODENAME:-}")"

@@ -17,6 +17,11 @@ if [ ! -x "$wine" ]; then
     exit 1
 fi
 
+# The server of the 64-bit Wine itself: the plain name is an alternative that may lead to the 32-bit one, which
+# cannot start here.
+server=/usr/lib/wine/wineserver64
+[ -x "$server" ] || server=/usr/lib/wine/wineserver
+
 new_prefix() {
     mkdir -p "$1"
     WINEPREFIX="$1"
@@ -24,8 +29,8 @@ new_prefix() {
     "$wine" wineboot -i >/dev/null 2>&1 || true
 }
 end_prefix() {
-    WINEPREFIX="$1" /usr/lib/wine/wineserver -k 2>/dev/null || true
-    WINEPREFIX="$1" /usr/lib/wine/wineserver -w 2>/dev/null || true
+    WINEPREFIX="$1" "$server" -k 2>/dev/null || true
+    WINEPREFIX="$1" "$server" -w 2>/dev/null || true
 }
 
 if [ "${1:-}" = --session ]; then
