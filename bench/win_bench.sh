@@ -91,7 +91,7 @@ if [ "${1:-}" = --part ]; then
             printf "%-16s %26s %26s %26s %26s %6.2f %6.2f\n", sc, lcr, wcr, lwr, wwr, lc > 0 ? wc / lc : 0, lw > 0 ? ww / lw : 0
         }
     }' "$out"
-    ! grep -q ': failed' "$out"
+    if grep -q ": failed" "$out"; then exit 1; fi
     exit
 fi
 
