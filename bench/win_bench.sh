@@ -23,8 +23,9 @@ if [ "${1:-}" = --part ]; then
     if [ "$part" = start ]; then
         home=$(mktemp -d)
         trap 'rm -rf "$home"' EXIT
-        export XDG_DATA_HOME="$home" SDL_VIDEODRIVER=x11
-        KIV_BENCH_LABEL=linux python3 "$here/game_start.py" 5 "$lin" "$lin/kivgame" -width 480 -height 320
+        export XDG_DATA_HOME="$home"
+        # The Windows SDL has no x11 driver: Wine is its X11 client.
+        KIV_BENCH_LABEL=linux SDL_VIDEODRIVER=x11 python3 "$here/game_start.py" 5 "$lin" "$lin/kivgame" -width 480 -height 320
         KIV_BENCH_LABEL=wine python3 "$here/game_start.py" 5 "$win" "$wine_run" "$win/kivgame.exe" -width 480 -height 320
         KIV_BENCH_LABEL=wine-cold KIV_BENCH_BEFORE="WINEPREFIX=$prefix $server -k; WINEPREFIX=$prefix $server -w" \
             python3 "$here/game_start.py" 5 "$win" "$wine_run" "$win/kivgame.exe" -width 480 -height 320
@@ -88,7 +89,7 @@ if [ "${1:-}" = --part ]; then
             wc = med(c["wine", sc]); wcr = sprintf("%.3f [%.3f..%.3f]", wc, lo, hi)
             lw = med(w["linux", sc]); lwr = sprintf("%.3f [%.3f..%.3f]", lw, lo, hi)
             ww = med(w["wine", sc]); wwr = sprintf("%.3f [%.3f..%.3f]", ww, lo, hi)
-            printf "%-16s %26s %26s %26s %26s %6.2f %6.2f\n", sc, lcr, wcr, lwr, wwr, lc > 0 ? wc / lc : 0, lw > 0 ? ww / lw : 0
+            printf "%-16s %26s %26s %26s %26s %6.2f %6.2f\n", sc, lcr, wcr, lwr, wwr, (lc > 0 ? wc / lc : 0), (lw > 0 ? ww / lw : 0)
         }
     }' "$out"
     if grep -q ": failed" "$out"; then exit 1; fi
