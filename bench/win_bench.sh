@@ -5,6 +5,8 @@
 # on one thread. Sprite rounds are interleaved and alternate which build goes first, so that load from other work
 # falls on both alike. The Wine prefix is made before the first measured start (a user's first run makes it once);
 # start-up is measured with Wine's server already running (a second start) and with it stopped before each start.
+# Wine's process CPU clock moves in coarse steps, so its CPU figures are only good over long runs; wall time is
+# given beside them.
 # Usage: bench/win_bench.sh LINUX_BUILD WINDOWS_BUILD [rounds, default 3]
 #   LINUX_BUILD configured with -DKIV_BENCH=ON, WINDOWS_BUILD the x86_64 cross build with -DKIV_BENCH=ON
 #   (make bench-windows builds both: build-bench and build-win64-bench).
@@ -24,11 +26,17 @@ if [ "${1:-}" = --part ]; then
         home=$(mktemp -d)
         trap 'rm -rf "$home"' EXIT
         export XDG_DATA_HOME="$home"
+        out=$(mktemp)
+        trap 'rm -rf "$home" "$out"' EXIT
         # The Windows SDL has no x11 driver: Wine is its X11 client.
-        KIV_BENCH_LABEL=linux SDL_VIDEODRIVER=x11 python3 "$here/game_start.py" 5 "$lin" "$lin/kivgame" -width 480 -height 320
-        KIV_BENCH_LABEL=wine python3 "$here/game_start.py" 5 "$win" "$wine_run" "$win/kivgame.exe" -width 480 -height 320
+        KIV_BENCH_LABEL=linux SDL_VIDEODRIVER=x11 python3 "$here/game_start.py" 5 "$lin" "$lin/kivgame" -width 480 -height 320 |
+            tee -a "$out"
+        KIV_BENCH_LABEL=wine python3 "$here/game_start.py" 5 "$win" "$wine_run" "$win/kivgame.exe" -width 480 -height 320 |
+            tee -a "$out"
         KIV_BENCH_LABEL=wine-cold KIV_BENCH_BEFORE="WINEPREFIX=$prefix $server -k; WINEPREFIX=$prefix $server -w" \
-            python3 "$here/game_start.py" 5 "$win" "$wine_run" "$win/kivgame.exe" -width 480 -height 320
+            python3 "$here/game_start.py" 5 "$win" "$wine_run" "$win/kivgame.exe" -width 480 -height 320 | tee -a "$out"
+        awk '$2 == "first" && $3 == "frame" { t[$1] = $5 }
+            END { if (t["linux"] > 0) printf "ratio to linux: wine %.2f, wine-cold %.2f\n", t["wine"] / t["linux"], t["wine-cold"] / t["linux"] }' "$out"
         exit
     fi
     out=$(mktemp)
