@@ -1,7 +1,8 @@
 # make run: install what is missing, build, start the embedded game.
 # make test: install what is missing, build with the tests, run every test; only the tests labelled "timing" (bounds
 # a loaded machine can push them over) get a second try when they fail.
-# make bench: install what is missing, build the benchmarks, run them all.
+# make bench: install what is missing, build the benchmarks, run them all. make bench-windows: the sprite and start-up
+# benchmarks of the Linux build and of the x86_64 Windows build under 64-bit Wine side by side (bench/win_bench.sh).
 # make windows: the 32-bit Windows program build-win32/kivgame.exe, cross-built with mingw-w64 over libraries built
 # from Debian's sources (tools/win-deps.sh); make dist-windows: build-win32/KivGame-win32.zip; make test-windows:
 # the same sources built for 64-bit Windows (build-win64/) and every suite that can run there under 64-bit Wine.
@@ -17,7 +18,7 @@ DEPS ?= test
 TESTS ?= ON
 ROOT := $(patsubst %/,%,$(dir $(abspath $(lastword $(MAKEFILE_LIST)))))
 
-.PHONY: deps build run test bench clean windows dist-windows test-windows win-host
+.PHONY: deps build run test bench bench-windows clean windows dist-windows test-windows win-host
 
 deps:
 	@bash tools/install-deps.sh $(DEPS)
@@ -68,5 +69,14 @@ test-windows: windows
 		bash -c 'ctest --output-on-failure --timeout 300 -j$(JOBS) -LE timing && \
 		ctest --output-on-failure --timeout 300 -j$(TIMING_JOBS) -L timing --repeat until-pass:2'
 
+# Release builds as the Linux benchmarks; build-win64-bench has the sprite benchmark alone besides the game.
+bench-windows: win-host
+	@bash $(ROOT)/tools/install-deps.sh bench
+	@bash $(ROOT)/tools/win-deps.sh x86_64-w64-mingw32 tests
+	@cmake -S $(ROOT) -B $(ROOT)/build-bench -DCMAKE_BUILD_TYPE=Release -DKIV_TESTS=OFF -DKIV_BENCH=ON >/dev/null
+	@cmake -S $(ROOT) -B $(ROOT)/build-win64-bench -DCMAKE_TOOLCHAIN_FILE=$(ROOT)/cmake/mingw-x86_64.cmake \
+		-DCMAKE_BUILD_TYPE=Release -DKIV_TESTS=OFF -DKIV_BENCH=ON -DKIV_HOST_BUILD=$(ROOT)/build-host >/dev/null
+	@JOBS=$(JOBS) bash $(ROOT)/bench/win_bench.sh $(ROOT)/build-bench $(ROOT)/build-win64-bench
+
 clean:
-	rm -rf build build-asan build-bench build-host build-win32 build-win64
+	rm -rf build build-asan build-bench build-host build-win32 build-win64 build-win64-bench

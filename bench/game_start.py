@@ -1,5 +1,7 @@
 """Start-up benchmark: time from process start to the first frame of the title colour on the X screen, and the
-peak resident memory a second later. Run by game_start.sh under Xvfb: game_start.py <runs> <cwd> <command...>."""
+peak resident memory a second later. Run by game_start.sh under Xvfb: game_start.py <runs> <cwd> <command...>.
+KIV_BENCH_LABEL names the line (else the command's name); KIV_BENCH_BEFORE is a shell command run before each start,
+outside the time measured."""
 import ctypes
 import os
 import subprocess
@@ -37,7 +39,11 @@ def main():
     dpy = x11.XOpenDisplay(None)
     root = x11.XDefaultRootWindow(dpy)
     times, peaks = [], []
+    label = os.environ.get("KIV_BENCH_LABEL") or os.path.basename(cmd[0])
+    before = os.environ.get("KIV_BENCH_BEFORE")
     for _ in range(runs):
+        if before:
+            subprocess.run(before, shell=True, check=True)
         t0 = time.monotonic()
         p = subprocess.Popen(cmd, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         seen = None
@@ -51,13 +57,13 @@ def main():
         p.kill()
         p.wait()
         if seen is None:
-            print("%-8s no first frame within 20 s" % os.path.basename(cmd[0]))
+            print("%-8s no first frame within 20 s" % label)
             return
         times.append(seen * 1000)
         time.sleep(0.3)  # the screen goes back to black before the next start
     times.sort()
     print("%-8s first frame median %7.1f ms (min %7.1f)   peak RSS median %7.1f MB" %
-          (os.path.basename(cmd[0]), times[len(times) // 2], times[0], sorted(peaks)[len(peaks) // 2] / 1024))
+          (label, times[len(times) // 2], times[0], sorted(peaks)[len(peaks) // 2] / 1024))
 
 
 main()

@@ -29,7 +29,7 @@ command -v "$cxx" >/dev/null || {
 }
 cache="${KIV_DEPS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/kivgame-deps}"
 key="$cache/$triplet-gcc$("$cc" -dumpfullversion)"
-jobs="$(nproc)"
+jobs="${JOBS:-$(nproc)}"
 mkdir -p "$key/resolved" "$cache/src"
 
 host="$(. /etc/os-release && echo "${VERSION_CODENAME:-}")"
@@ -54,17 +54,25 @@ apt_opts() {
         "-o Dir::Cache=$d/cache -o Dir::State::status=/dev/null -o APT::Sandbox::User=$(id -un)" \
         "-o Debug::NoLocking=1"
 }
-# The release's source lists, fetched when missing or a day old; old lists serve when the mirror cannot be reached.
+# The release's source lists, fetched when missing or a day old; old lists serve when the mirror cannot be reached,
+# and the release is then marked stale. One try per release and run: without the network each try costs seconds.
+declare -A lists_tried=() lists_stale=()
 apt_lists() {
     local rel="$1" d="$cache/apt/$1"
+    [ -z "${lists_tried[$rel]:-}" ] || return 0
+    lists_tried[$rel]=1
     mkdir -p "$d/lists/partial" "$d/cache/archives/partial"
     echo "deb-src $mirror $rel main" >"$d/sources.list"
     if [ -z "$(find "$d/lists" -maxdepth 1 -name '*Sources*' -mmin -1440 2>/dev/null)" ]; then
+        # apt only warns when an index cannot be fetched.
         # shellcheck disable=SC2046
-        if ! apt-get -qq $(apt_opts "$rel") update >"$d/update.log" 2>&1 &&
-            [ -z "$(find "$d/lists" -maxdepth 1 -name '*Sources*')" ]; then
-            echo "$0: no source lists of $rel from $mirror (see $d/update.log)" >&2
-            exit 1
+        if ! apt-get -qq $(apt_opts "$rel") update >"$d/update.log" 2>&1 ||
+            grep -q '^[WE]: Failed to fetch' "$d/update.log"; then
+            if [ -z "$(find "$d/lists" -maxdepth 1 -name '*Sources*')" ]; then
+                echo "$0: no source lists of $rel from $mirror (see $d/update.log)" >&2
+                exit 1
+            fi
+            lists_stale[$rel]=1
         fi
     fi
 }
@@ -250,12 +258,21 @@ one() {
     # The folder is also named after its build recipe, so that a changed recipe builds the library again.
     recipe="$(declare -f "build_$pkg" | md5sum | cut -c1-8)"
     ver="$local_ver"
-    # A version resolved today whose build is complete needs neither the lists nor the mirror.
-    if [ -z "$ver" ] && [ -n "$(find "$key/resolved/$pkg" -mmin -1440 2>/dev/null)" ]; then
-        ver="$(cat "$key/resolved/$pkg")"
-        [ -f "$key/$pkg-$ver-$recipe/done" ] || ver=""
+    # A version resolved today whose build is complete needs neither the lists nor the mirror; one resolved earlier
+    # serves while the mirror cannot be reached, so that a warm cache builds without the network.
+    if [ -z "$ver" ] && [ -f "$key/resolved/$pkg" ] && [ -f "$key/$pkg-$(cat "$key/resolved/$pkg")-$recipe/done" ]; then
+        if [ -n "$(find "$key/resolved/$pkg" -mmin -1440)" ]; then
+            ver="$(cat "$key/resolved/$pkg")"
+        else
+            apt_lists "$host"
+            if [ -n "${lists_stale[$host]:-}" ]; then ver="$(cat "$key/resolved/$pkg")"; fi
+        fi
     fi
-    [ -n "$ver" ] || get_source "$pkg"
+    # Only a version read from the lists starts a new day: a reused one keeps the day it was resolved.
+    if [ -z "$ver" ]; then
+        get_source "$pkg"
+        echo "$ver" >"$key/resolved/$pkg"
+    fi
     dir="$key/$pkg-$ver-$recipe"
     prefix="$dir/prefix"
     log="$dir/build.log"
@@ -276,7 +293,6 @@ one() {
         touch "$dir/done"
         echo "$pkg $ver: built in $((SECONDS - t0)) s"
     fi
-    echo "$ver" >"$key/resolved/$pkg"
     prefixes+=("$prefix")
     deps_env
 }

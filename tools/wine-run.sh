@@ -17,15 +17,23 @@ if [ ! -x "$wine" ]; then
     exit 1
 fi
 
+# Wine runs without TMPDIR: Debian's Wine 10 aborts at start ("free(): invalid pointer") whenever it is set, and
+# the Windows programs take TEMP, which Wine sets from the prefix, not TMPDIR.
+run_wine=(env -u TMPDIR "$wine")
+# The server of the 64-bit Wine itself: the plain name is an alternative that may lead to the 32-bit one, which
+# cannot start here.
+server=/usr/lib/wine/wineserver64
+[ -x "$server" ] || server=/usr/lib/wine/wineserver
+
 new_prefix() {
     mkdir -p "$1"
     WINEPREFIX="$1"
     export WINEPREFIX
-    "$wine" wineboot -i >/dev/null 2>&1 || true
+    "${run_wine[@]}" wineboot -i >/dev/null 2>&1 || true
 }
 end_prefix() {
-    WINEPREFIX="$1" /usr/lib/wine/wineserver -k 2>/dev/null || true
-    WINEPREFIX="$1" /usr/lib/wine/wineserver -w 2>/dev/null || true
+    WINEPREFIX="$1" "$server" -k 2>/dev/null || true
+    WINEPREFIX="$1" "$server" -w 2>/dev/null || true
 }
 
 if [ "${1:-}" = --session ]; then
@@ -65,11 +73,11 @@ if [ -n "${KIV_WINE_SESSION:-}" ]; then
     exec 9>&-
     export WINEPREFIX="$p"
     # The program itself, so that a signal or kill from the test reaches it.
-    exec "$wine" "$@"
+    exec "${run_wine[@]}" "$@"
 fi
 prefix="$(mktemp -d "${TMPDIR:-/tmp}/kiv-wine.XXXXXX")"
 new_prefix "$prefix"
 trap 'end_prefix "$prefix"; rm -rf "$prefix"' EXIT
 rc=0
-"$wine" "$@" || rc=$?
+"${run_wine[@]}" "$@" || rc=$?
 exit "$rc"
