@@ -3,6 +3,7 @@ import concurrent.futures
 import os
 import re
 import select
+import shutil
 import socket
 import subprocess
 import sys
@@ -86,6 +87,30 @@ def game_window(pid):
             return wins[-1]
         time.sleep(0.1)
     return "0"
+
+
+class WindowManager:
+    """openbox on this display for the length of a with block."""
+
+    def __enter__(self):
+        # Its start-up command runs once it manages windows.
+        self.dir = tempfile.mkdtemp(prefix="kiv_openbox_")
+        ready = os.path.join(self.dir, "ready")
+        self.p = subprocess.Popen(["openbox", "--sm-disable", "--startup", "touch '%s'" % ready],
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.time() + TIMEOUT
+        while not os.path.exists(ready):
+            if self.p.poll() is not None or time.time() > deadline:
+                self.__exit__()
+                fail("openbox did not start managing the display")
+            time.sleep(0.05)
+        return self
+
+    def __exit__(self, *exc):
+        if self.p.poll() is None:
+            self.p.terminate()
+        self.p.wait(timeout=TIMEOUT)
+        shutil.rmtree(self.dir, ignore_errors=True)
 
 
 def window_env(home, **more):

@@ -279,37 +279,67 @@ def steps_seen(run, n):
     return [int(run.until(lambda l: l.startswith("$ steps: "), "a step count").split()[-1]) for _ in range(n)]
 
 
+class PlainWindow:
+    """A mapped window of the test's own, for the focus to go to, for the length of a with block."""
+
+    def __enter__(self):
+        x = gw._x11
+        x.XDefaultRootWindow.restype = x.XCreateSimpleWindow.restype = ctypes.c_ulong
+        x.XCreateSimpleWindow.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int, ctypes.c_uint,
+                                          ctypes.c_uint, ctypes.c_uint, ctypes.c_ulong, ctypes.c_ulong]
+        x.XMapWindow.argtypes = x.XDestroyWindow.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
+        gw._dpy = gw._dpy or x.XOpenDisplay(None)
+        self.id = x.XCreateSimpleWindow(gw._dpy, x.XDefaultRootWindow(ctypes.c_void_p(gw._dpy)), 0, 0, 200, 150, 0,
+                                        0, 0)
+        x.XMapWindow(gw._dpy, self.id)
+        x.XFlush(ctypes.c_void_p(gw._dpy))
+        return str(self.id)
+
+    def __exit__(self, *exc):
+        gw._x11.XDestroyWindow(gw._dpy, self.id)
+        gw._x11.XFlush(ctypes.c_void_p(gw._dpy))
+
+
+def activate(win):
+    """The window manager gives win the focus; the pointer out of the way, since over the game it would focus a
+    menu entry."""
+    subprocess.run(["xdotool", "mousemove", "0", "0", "windowactivate", "--sync", win, "sleep", "0.3"], timeout=20)
+
+
 def test_focus_pause():
-    """A local game that loses the keyboard focus pauses itself: its world's step count stands still, also after
-    the focus comes back, until the player resumes."""
+    """A local game that loses the keyboard focus to another window pauses itself: its world's step count stands
+    still, also after the focus comes back, until the player resumes."""
     home = tempfile.mkdtemp(prefix="kiv_focus_")
     if k.WRAPPER:
-        # Wine waits for a window manager's WM_TAKE_FOCUS to take the focus back, and there is none: its window
-        # follows X's own focus instead.
+        # openbox hands the focus over itself: Wine's own answer to its WM_TAKE_FOCUS leaves it with openbox's
+        # window at times.
         subprocess.run(k.WRAPPER + ["reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "UseTakeFocus", "/d",
                                     "N", "/f"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
-    run = k.Live(["-mod", k.mod_path("game_keys.lua"), "-width", "480", "-height", "320", "-keys", "0.5 Return",
-                  "-steps", "0.2"], env=k.window_env(home, SDL_AUDIODRIVER="dummy"), cwd=gw.BUILD, window=True)
-    try:
-        win = k.game_window(run.p.pid)
-        subprocess.run(["xdotool", "windowfocus", "--sync", win], timeout=20)
-        playing = steps_seen(run, 3)
-        gw._dpy = gw._dpy or gw._x11.XOpenDisplay(None)
-        gw._x11.XSetInputFocus(ctypes.c_void_p(gw._dpy), 0, 0, 0)  # to no window at all
-        gw._x11.XFlush(ctypes.c_void_p(gw._dpy))
-        time.sleep(0.5)
-        unfocused = steps_seen(run, 6)
-        subprocess.run(["xdotool", "windowfocus", "--sync", win, "sleep", "0.3"], timeout=20)
-        back = steps_seen(run, 3)
-        subprocess.run(["xdotool", "key", "Return"], timeout=20)  # RESUME
-        time.sleep(0.3)
-        resumed = steps_seen(run, 3)
-        k.check(playing[0] < playing[-1], "focused: the world steps", "rising counts, saw %s" % playing, run.lines)
-        k.check(len(set(unfocused + back)) == 1, "unfocused and back: the world stands still",
-                "one count, saw %s then %s" % (unfocused, back), run.lines)
-        k.check(resumed[0] < resumed[-1], "resumed: the world steps", "rising counts, saw %s" % resumed, run.lines)
-    finally:
-        run.stop()
+    # A window manager moves the focus, not the test: Wine 10 ignores the focus changes of a window while the
+    # WM_STATE it asked for is not set, and without a window manager nobody sets it.
+    with k.WindowManager(), PlainWindow() as other:
+        run = k.Live(["-mod", k.mod_path("game_keys.lua"), "-width", "480", "-height", "320", "-keys", "0.5 Return",
+                      "-steps", "0.2"], env=k.window_env(home, SDL_AUDIODRIVER="dummy"), cwd=gw.BUILD, window=True)
+        try:
+            win = k.game_window(run.p.pid)
+            activate(win)
+            playing = steps_seen(run, 3)
+            activate(other)
+            time.sleep(0.2)
+            unfocused = steps_seen(run, 6)
+            activate(win)
+            back = steps_seen(run, 3)
+            subprocess.run(["xdotool", "key", "Return"], timeout=20)  # RESUME
+            time.sleep(0.3)
+            resumed = steps_seen(run, 3)
+            k.check(playing[0] < playing[-1], "focused: the world steps", "rising counts, saw %s" % playing,
+                    run.lines)
+            k.check(len(set(unfocused + back)) == 1, "unfocused and back: the world stands still",
+                    "one count, saw %s then %s" % (unfocused, back), run.lines)
+            k.check(resumed[0] < resumed[-1], "resumed: the world steps", "rising counts, saw %s" % resumed,
+                    run.lines)
+        finally:
+            run.stop()
     bad = [l for l in run.lines if "Lua error" in l or "stack traceback" in l]
     k.check(not bad, "focus: no script error", "none, saw %s" % bad[:3], run.lines)
 
